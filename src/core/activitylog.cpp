@@ -1,0 +1,19 @@
+#include "activitylog.h"
+
+#include "ansi.h"
+
+#include <QFile>
+
+namespace airmesh {
+
+void ActivityLog::Write_Log(const QString& text) const {
+    QFile f(m_fileName);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        return;
+    }
+    QByteArray bytes = toAnsi(text);
+    bytes.append("\r\n", 2);
+    f.write(bytes); // a short write loses the line, as an unwritable file does
+}
+
+} // namespace airmesh

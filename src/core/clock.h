@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDateTime>
+
+namespace airmesh {
+
+// Every "now" of the client comes from here, so tests can move time by hand.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime now() const = 0;
+};
+
+// The wall clock, local time.
+class SystemClock final : public Clock {
+public:
+    QDateTime now() const override { return QDateTime::currentDateTime(); }
+};
+
+// A clock that only moves when told to.
+class ManualClock final : public Clock {
+public:
+    explicit ManualClock(QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(12, 0, 0)))
+        : m_now(std::move(start)) {}
+    QDateTime now() const override { return m_now; }
+    void set(QDateTime t) { m_now = std::move(t); }
+    void advanceMs(qint64 ms) { m_now = m_now.addMSecs(ms); }
+    void advance(int seconds) { m_now = m_now.addSecs(seconds); }
+
+private:
+    QDateTime m_now;
+};
+
+// Whole seconds between two instants as a wall clock of one-second resolution sees them:
+// the number of second boundaries crossed, so 12:00:00.9 to 12:00:01.0 counts as one.
+qint64 secondsSince(const QDateTime& then, const QDateTime& now);
+
+// "hh:nn:ss", 24-hour, as every activity-log line begins.
+QString logTime(const QDateTime& t);
+
+} // namespace airmesh

@@ -1,0 +1,123 @@
+#include "inifiles.h"
+
+#include "ansi.h"
+
+#include <QFile>
+
+namespace airmesh {
+
+namespace {
+
+QString limitValue(QString v) {
+    if (v.size() > profile::kMaxValueChars) {
+        v.truncate(profile::kMaxValueChars);
+    }
+    return v;
+}
+
+std::string_view view(const QByteArray& b) { return {b.constData(), static_cast<std::size_t>(b.size())}; }
+
+// A value is one line: anything from its first line break (or NUL) on cannot be stored.
+QByteArray storedValue(const QString& value) {
+    QByteArray v = toAnsi(value);
+    for (qsizetype i = 0; i < v.size(); ++i) {
+        if (v[i] == '\r' || v[i] == '\n' || v[i] == '\0') {
+            v.truncate(i);
+            break;
+        }
+    }
+    return v;
+}
+
+bool readWhole(const QString& path, QByteArray& out) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    if (f.size() > profile::kMaxFileBytes) {
+        return false;
+    }
+    out = f.read(profile::kMaxFileBytes + 1);
+    return out.size() <= profile::kMaxFileBytes;
+}
+
+} // namespace
+
+void INIFiles::setFileName(const QString& vData) {
+    m_fileName = vData;
+    m_index.reset();
+    m_stamp = {};
+}
+
+std::shared_ptr<const profile::Index> INIFiles::current() const {
+    const FileStamp stamp = fileStamp(m_fileName);
+    if (!stamp.exists) {
+        m_index.reset();
+        m_stamp = {};
+        return nullptr;
+    }
+    if (m_index && stamp == m_stamp) {
+        return m_index;
+    }
+    QByteArray bytes;
+    if (!readWhole(m_fileName, bytes)) {
+        m_index.reset();
+        m_stamp = {};
+        return nullptr;
+    }
+    m_index = std::make_shared<const profile::Index>(std::move(bytes));
+    // A file changed while we read it gets a new stamp; re-reading next time is then harmless.
+    m_stamp = stamp;
+    return m_index;
+}
+
+QString INIFiles::ReadINI(const QString& KeyTitle, const QString& KeyName, const QString& MyDefault) const {
+    const auto index = current();
+    if (index) {
+        const QByteArray section = toAnsi(KeyTitle);
+        const QByteArray key = profile::storedKey(toAnsi(KeyName));
+        if (const auto value = index->find(view(section), view(key))) {
+            return limitValue(fromAnsi(*value));
+        }
+    }
+    // The default passes through the same 128-character buffer as a value would.
+    return limitValue(MyDefault.trimmed());
+}
+
+bool INIFiles::WriteINI(const QString& KeyTitle, const QString& KeyName, const QString& Value) {
+    const QByteArray section = toAnsi(KeyTitle.trimmed());
+    const QByteArray key = profile::storedKey(toAnsi(KeyName));
+    if (section.isEmpty() || key.isEmpty() || section.contains(']') || section.contains('\n') ||
+        section.contains('\r') || section.contains('\0')) {
+        return false;
+    }
+    QByteArray original;
+    if (fileStamp(m_fileName).exists && !readWhole(m_fileName, original)) {
+        return false;
+    }
+    const QByteArray updated = profile::applyWrite(original, view(section), view(key), view(storedValue(Value)));
+    if (!replaceFileAtomically(m_fileName, updated)) {
+        return false;
+    }
+    m_index.reset();
+    m_stamp = {};
+    return true;
+}
+
+bool settingToBool(const QString& text, bool otherwise) {
+    const QString t = text.trimmed();
+    if (t.compare(QLatin1String("True"), Qt::CaseInsensitive) == 0) {
+        return true;
+    }
+    if (t.compare(QLatin1String("False"), Qt::CaseInsensitive) == 0) {
+        return false;
+    }
+    bool ok = false;
+    const double n = t.toDouble(&ok);
+    if (ok) {
+        return n != 0.0;
+    }
+    return otherwise;
+}
+
+} // namespace airmesh

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <memory>
+#include <stdexcept>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+namespace airmesh {
+
+// One remote pilot placed into the local simulator session. Plain data: no checks, no side effects.
+struct Player {
+    QString Key;                  // the pilot's simulator player id in decimal; its key in Players
+    bool Add_Success = false;     // the simulator approved the player's addition
+    QDateTime ChatRcvd;           // when the last chat piece from this pilot arrived
+    bool RcvdPlaneType = false;   // the pilot's aircraft details have arrived from the server
+    QString ChatText;             // chat gathered from pieces until the end mark
+    QString PlayerHandle;         // the pilot's display name
+    qint32 Server_Session_ID = 0; // the pilot's session number on the server
+    qint32 Aircraft_Type = 0;     // engine type code of the pilot's aircraft
+    QString Aircraft_Name;        // aircraft title as the server reported it, before aliasing
+    bool Rcv_Detailed_Info = false;
+};
+
+// The registry's errors carry the numbers and texts of a keyed collection's errors, since
+// callers log them as such.
+class CollectionError : public std::runtime_error {
+public:
+    enum Code { InvalidArgument = 5, DuplicateKey = 457 };
+    explicit CollectionError(Code code);
+    Code code() const { return m_code; }
+    int number() const { return m_code; }
+
+private:
+    Code m_code;
+};
+
+// The remote players, in insertion order, keyed by Key. A removed player stays usable by
+// whoever still holds it.
+class Players {
+public:
+    using PlayerPtr = std::shared_ptr<Player>;
+    // A 1-based position or a key.
+    using IndexKey = std::variant<int, QString>;
+
+    // Creates a player with this key and appends it; throws DuplicateKey when the key exists.
+    PlayerPtr Add(const QString& Key);
+    // Throws InvalidArgument for an unknown key or a position out of range.
+    PlayerPtr Item(const IndexKey& vntIndexKey) const;
+    int Count() const { return static_cast<int>(m_order.size()); }
+    void Remove(const IndexKey& vntIndexKey);
+
+    // Enumerates the players present when it was made, in order, skipping any removed since:
+    // removing the current player (or any other) while enumerating is safe.
+    class Enumerator {
+    public:
+        class iterator {
+        public:
+            iterator(const Enumerator* e, std::size_t i) : m_e(e), m_i(i) { skip(); }
+            const PlayerPtr& operator*() const { return m_e->m_snapshot[m_i]; }
+            iterator& operator++() {
+                ++m_i;
+                skip();
+                return *this;
+            }
+            bool operator==(const iterator& o) const { return m_i == o.m_i; }
+
+        private:
+            void skip();
+            const Enumerator* m_e;
+            std::size_t m_i;
+        };
+        iterator begin() const { return {this, 0}; }
+        iterator end() const { return {this, m_snapshot.size()}; }
+
+    private:
+        friend class Players;
+        Enumerator(const Players& owner, std::vector<PlayerPtr> snapshot)
+            : m_owner(owner), m_snapshot(std::move(snapshot)) {}
+        const Players& m_owner;
+        std::vector<PlayerPtr> m_snapshot;
+    };
+    Enumerator NewEnum() const { return Enumerator(*this, m_order); }
+
+    // True while `p` is the player held under its key.
+    bool contains(const Player* p) const;
+
+    // Look-ups every caller needs: the first player with this simulator id, the first with
+    // this server session number.
+    PlayerPtr findByPlayerId(qint32 id) const;
+    PlayerPtr findBySession(qint32 session) const;
+
+private:
+    std::size_t positionOf(const IndexKey& k) const;
+
+    std::vector<PlayerPtr> m_order;
+    std::unordered_map<QString, PlayerPtr> m_byKey;
+};
+
+} // namespace airmesh
