@@ -1,0 +1,380 @@
+#include "memorysession.h"
+
+#include "simcodec.h"
+
+namespace airmesh {
+
+namespace {
+
+SimMessage notice(dp::SysMsg type, qint32 a = 0, qint32 b = 0) {
+    SimMessage m;
+    m.WriteLong(static_cast<qint32>(type));
+    m.WriteLong(a);
+    m.WriteLong(b);
+    return m;
+}
+
+constexpr qint32 kPlayerType = 1; // a player, not a group, in create/destroy notices
+
+} // namespace
+
+// ---- MemoryWorld -------------------------------------------------------------------------
+
+MemoryWorld::MemoryWorld()
+    : m_providers{QStringLiteral("IPX Connection For DirectPlay"),
+                  QStringLiteral("Internet TCP/IP Connection For DirectPlay"),
+                  QStringLiteral("Modem Connection For DirectPlay")} {}
+
+qint32 MemoryWorld::newId() {
+    // Scattered, never 0 (the reserved "all players" / session-layer id) or 1.
+    do {
+        m_nextId = m_nextId * 1103515245u + 12345u;
+    } while (m_nextId <= 1 || m_players.contains(static_cast<qint32>(m_nextId)) ||
+             m_groups.contains(static_cast<qint32>(m_nextId)));
+    return static_cast<qint32>(m_nextId);
+}
+
+MemoryWorld::SessionRec* MemoryWorld::session(const QByteArray& instance) {
+    const auto it = m_sessions.find(instance);
+    return it == m_sessions.end() ? nullptr : &it->second;
+}
+
+QByteArray MemoryWorld::hostSession(const QString& guid, const QString& name, const QString& password,
+                                    int maxPlayers) {
+    SessionRec s;
+    s.instance = QByteArray("session-") + QByteArray::number(m_nextSession++);
+    s.guid = guid;
+    s.name = name;
+    s.password = password;
+    s.maxPlayers = maxPlayers;
+    const QByteArray instance = s.instance;
+    m_sessions.emplace(instance, std::move(s));
+    return instance;
+}
+
+void MemoryWorld::endSession(const QByteArray& instance) {
+    for (MemorySession* c : std::as_const(m_clients)) {
+        if (c->m_session == instance) {
+            SimMessage lost;
+            lost.WriteLong(static_cast<qint32>(dp::SysMsg::SessionLost));
+            deliver(c, dpflags::SystemSender, 0, lost.bytes());
+        }
+    }
+    if (SessionRec* s = session(instance)) {
+        for (const qint32 p : std::as_const(s->players)) {
+            m_players.remove(p);
+        }
+        for (const qint32 g : std::as_const(s->groups)) {
+            m_groups.remove(g);
+        }
+        m_sessions.erase(instance);
+    }
+}
+
+qint32 MemoryWorld::addHostPlayer(const QByteArray& instance, const QString& friendlyName, const QString& formalName) {
+    SessionRec* s = session(instance);
+    Q_ASSERT(s);
+    const qint32 id = newId();
+    m_players.insert(id, PlayerRec{friendlyName, formalName, instance, nullptr});
+    s->players.append(id);
+    notifyClients(instance, nullptr, notice(dp::SysMsg::CreatePlayerOrGroup, kPlayerType, id));
+    return id;
+}
+
+qint32 MemoryWorld::addGroup(const QByteArray& instance, const QString& name) {
+    SessionRec* s = session(instance);
+    Q_ASSERT(s);
+    const qint32 id = newId();
+    m_groups.insert(id, GroupRec{name, instance, {}});
+    s->groups.append(id);
+    return id;
+}
+
+void MemoryWorld::failOperation(Op op, qint32 code, int times) { m_failures.insert(op, Failure{code, times}); }
+
+void MemoryWorld::check(Op op) {
+    const auto it = m_failures.find(op);
+    if (it == m_failures.end()) {
+        return;
+    }
+    const qint32 code = it->code;
+    if (it->times > 0 && --it->times == 0) {
+        m_failures.erase(it);
+    }
+    throw dp::DpError(code, "injected failure");
+}
+
+void MemoryWorld::deliver(MemorySession* to, qint32 from, qint32 toId, const QByteArray& bytes) {
+    if (static_cast<int>(to->m_queue.size()) >= kMaxQueuedMessages) {
+        ++m_dropped;
+        return;
+    }
+    to->m_queue.push_back({from, toId, bytes});
+}
+
+void MemoryWorld::notifyClients(const QByteArray& instance, MemorySession* except, const SimMessage& n) {
+    for (MemorySession* c : std::as_const(m_clients)) {
+        if (c != except && c->m_session == instance) {
+            deliver(c, dpflags::SystemSender, 0, n.bytes());
+        }
+    }
+}
+
+void MemoryWorld::sendFromHost(qint32 from, qint32 to, const SimMessage& message) {
+    const auto sender = m_players.constFind(from);
+    Q_ASSERT(sender != m_players.constEnd() && sender->owner == nullptr);
+    const SessionRec* s = session(sender->session);
+    if (!s) {
+        return;
+    }
+    for (const qint32 p : s->players) {
+        const PlayerRec& rec = m_players[p];
+        if (rec.owner && p != from && (to == dpflags::AllPlayers || to == p)) {
+            deliver(rec.owner, from, p, message.bytes());
+        }
+    }
+}
+
+void MemoryWorld::postSystemMessage(const QByteArray& instance, const SimMessage& message) {
+    notifyClients(instance, nullptr, message);
+}
+
+QList<MemoryWorld::Sent> MemoryWorld::takeSentToHost() {
+    QList<Sent> out;
+    out.swap(m_sentToHost);
+    return out;
+}
+
+QString MemoryWorld::playerFriendlyName(qint32 id) const { return m_players.value(id).friendly; }
+QString MemoryWorld::playerFormalName(qint32 id) const { return m_players.value(id).formal; }
+
+QList<qint32> MemoryWorld::groupMembers(qint32 group) const { return m_groups.value(group).members; }
+
+QList<qint32> MemoryWorld::playersIn(const QByteArray& instance) const {
+    const auto it = m_sessions.find(instance);
+    return it == m_sessions.end() ? QList<qint32>{} : it->second.players;
+}
+
+void MemoryWorld::detach(MemorySession* s) { m_clients.removeAll(s); }
+
+// ---- MemorySession -----------------------------------------------------------------------
+
+MemorySession::MemorySession(MemoryWorld& world) : m_world(world) { m_world.attach(this); }
+
+MemorySession::~MemorySession() {
+    leave();
+    m_world.detach(this);
+}
+
+void MemorySession::requireOpen() const {
+    if (m_session.isEmpty() || !m_world.m_sessions.contains(m_session)) {
+        throw dp::DpError(dp::DPERR_NOCONNECTION, "no session open");
+    }
+}
+
+ConnectionList MemorySession::GetDPEnumConnections(const QString&, int) {
+    m_world.check(MemoryWorld::Op::EnumConnections);
+    QList<Connection> list;
+    for (const QString& name : m_world.m_providers) {
+        list.append({name, name.toUtf8()});
+    }
+    return ConnectionList(list);
+}
+
+void MemorySession::InitializeConnection(const QByteArray& address) {
+    m_world.check(MemoryWorld::Op::InitializeConnection);
+    if (m_initialized) {
+        throw dp::DpError(dp::DPERR_ALREADYINITIALIZED);
+    }
+    if (!m_world.m_providers.contains(QString::fromUtf8(address))) {
+        throw dp::DpError(dp::DPERR_INVALIDPARAMS, "unknown service provider");
+    }
+    m_initialized = true;
+}
+
+SessionList MemorySession::GetDPEnumSessions(const SessionData& search, int, int) {
+    m_world.check(MemoryWorld::Op::EnumSessions);
+    if (!m_initialized) {
+        throw dp::DpError(dp::DPERR_UNINITIALIZED);
+    }
+    QList<SessionData> found;
+    for (const auto& [instance, s] : m_world.m_sessions) {
+        if (s.guid.compare(search.GetGuidApplication(), Qt::CaseInsensitive) == 0) {
+            SessionData d;
+            d.SetGuidApplication(s.guid);
+            d.SetSessionName(s.name);
+            d.setInstance(instance);
+            found.append(d);
+        }
+    }
+    return SessionList(found);
+}
+
+void MemorySession::Open(const SessionData& session, int) {
+    m_world.check(MemoryWorld::Op::Open);
+    if (!m_initialized) {
+        throw dp::DpError(dp::DPERR_UNINITIALIZED);
+    }
+    if (!m_session.isEmpty()) {
+        throw dp::DpError(dp::DPERR_ALREADYINITIALIZED);
+    }
+    const MemoryWorld::SessionRec* s = m_world.session(session.instance());
+    if (!s) {
+        throw dp::DpError(dp::DPERR_NOSESSIONS);
+    }
+    if (s->password != session.GetSessionPassword()) {
+        throw dp::DpError(dp::DPERR_INVALIDPASSWORD);
+    }
+    if (s->maxPlayers > 0 && s->players.size() >= s->maxPlayers) {
+        throw dp::DpError(dp::DPERR_NONEWPLAYERS);
+    }
+    m_session = session.instance();
+}
+
+void MemorySession::leave() {
+    for (const qint32 p : std::as_const(m_ownPlayers)) {
+        m_world.m_players.remove(p);
+        for (auto& g : m_world.m_groups) {
+            g.members.removeAll(p);
+        }
+        if (MemoryWorld::SessionRec* s = m_world.session(m_session)) {
+            s->players.removeAll(p);
+        }
+        m_world.notifyClients(m_session, this, notice(dp::SysMsg::DestroyPlayerOrGroup, kPlayerType, p));
+    }
+    m_ownPlayers.clear();
+    m_session.clear();
+    m_queue.clear();
+}
+
+void MemorySession::Close() {
+    m_world.check(MemoryWorld::Op::Close);
+    leave();
+}
+
+qint32 MemorySession::CreatePlayer(const QString& friendlyName, const QString& formalName, qint64, int) {
+    m_world.check(MemoryWorld::Op::CreatePlayer);
+    requireOpen();
+    MemoryWorld::SessionRec* s = m_world.session(m_session);
+    if (s->maxPlayers > 0 && s->players.size() >= s->maxPlayers) {
+        throw dp::DpError(dp::DPERR_CANTCREATEPLAYER);
+    }
+    const qint32 id = m_world.newId();
+    m_world.m_players.insert(id, MemoryWorld::PlayerRec{friendlyName, formalName, m_session, this});
+    s->players.append(id);
+    m_ownPlayers.append(id);
+    m_world.notifyClients(m_session, this, notice(dp::SysMsg::CreatePlayerOrGroup, kPlayerType, id));
+    return id;
+}
+
+void MemorySession::DestroyPlayer(qint32 player) {
+    m_world.check(MemoryWorld::Op::DestroyPlayer);
+    requireOpen();
+    if (!m_ownPlayers.contains(player)) {
+        throw dp::DpError(m_world.m_players.contains(player) ? dp::DPERR_ACCESSDENIED : dp::DPERR_INVALIDPLAYER);
+    }
+    m_ownPlayers.removeAll(player);
+    m_world.m_players.remove(player);
+    m_world.session(m_session)->players.removeAll(player);
+    for (auto& g : m_world.m_groups) {
+        g.members.removeAll(player);
+    }
+    // Messages already queued for that player are gone with it.
+    std::erase_if(m_queue, [player](const Queued& q) { return q.to == player; });
+    m_world.notifyClients(m_session, this, notice(dp::SysMsg::DestroyPlayerOrGroup, kPlayerType, player));
+}
+
+GroupList MemorySession::GetDPEnumGroups(const QString&, int) {
+    m_world.check(MemoryWorld::Op::EnumGroups);
+    requireOpen();
+    QList<GroupInfo> list;
+    for (const qint32 g : std::as_const(m_world.session(m_session)->groups)) {
+        list.append({g, m_world.m_groups[g].name});
+    }
+    return GroupList(list);
+}
+
+void MemorySession::AddPlayerToGroup(qint32 group, qint32 player) {
+    m_world.check(MemoryWorld::Op::AddPlayerToGroup);
+    requireOpen();
+    const auto g = m_world.m_groups.find(group);
+    if (g == m_world.m_groups.end() || g->session != m_session) {
+        throw dp::DpError(dp::DPERR_INVALIDGROUP);
+    }
+    if (!m_world.m_players.contains(player)) {
+        throw dp::DpError(dp::DPERR_INVALIDPLAYER);
+    }
+    if (!g->members.contains(player)) {
+        g->members.append(player);
+    }
+    m_world.notifyClients(m_session, this, notice(dp::SysMsg::AddPlayerToGroup, group, player));
+}
+
+QString MemorySession::GetPlayerFriendlyName(qint32 player) {
+    m_world.check(MemoryWorld::Op::GetPlayerFriendlyName);
+    requireOpen();
+    const auto it = m_world.m_players.constFind(player);
+    if (it == m_world.m_players.constEnd() || it->session != m_session) {
+        throw dp::DpError(dp::DPERR_INVALIDPLAYER);
+    }
+    return it->friendly;
+}
+
+void MemorySession::Send(qint32 from, qint32 to, int, const SimMessage& message) {
+    m_world.check(MemoryWorld::Op::Send);
+    requireOpen();
+    if (!m_ownPlayers.contains(from)) {
+        throw dp::DpError(dp::DPERR_INVALIDPLAYER, "send from a player that is not ours");
+    }
+    if (to != dpflags::AllPlayers && !m_world.m_players.contains(to)) {
+        throw dp::DpError(dp::DPERR_INVALIDPLAYER, "send to an unknown player");
+    }
+    // As the session layer does: to everybody but the sender, our own other players included.
+    bool toHost = false;
+    for (const qint32 p : std::as_const(m_world.session(m_session)->players)) {
+        if (p == from || (to != dpflags::AllPlayers && to != p)) {
+            continue;
+        }
+        const MemoryWorld::PlayerRec& rec = m_world.m_players[p];
+        if (rec.owner) {
+            m_world.deliver(rec.owner, from, p, message.bytes());
+        } else {
+            toHost = true;
+        }
+    }
+    if (toHost) {
+        const MemoryWorld::Sent sent{from, to, message.bytes()};
+        m_world.m_sentToHost.append(sent);
+        if (m_world.onSendToHost) {
+            m_world.onSendToHost(sent);
+        }
+    }
+}
+
+int MemorySession::GetMessageQueue(qint32, qint32, int, int* bytes) {
+    m_world.check(MemoryWorld::Op::GetMessageQueue);
+    requireOpen();
+    if (bytes) {
+        qsizetype total = 0;
+        for (const Queued& q : m_queue) {
+            total += q.bytes.size();
+        }
+        *bytes = static_cast<int>(total);
+    }
+    return static_cast<int>(m_queue.size());
+}
+
+SimMessage MemorySession::Receive(qint32& fromId, qint32& toId, int) {
+    m_world.check(MemoryWorld::Op::Receive);
+    requireOpen();
+    if (m_queue.empty()) {
+        throw dp::DpError(dp::DPERR_NOMESSAGES);
+    }
+    Queued q = std::move(m_queue.front());
+    m_queue.pop_front();
+    fromId = q.from;
+    toId = q.to;
+    return SimMessage(std::move(q.bytes));
+}
+
+} // namespace airmesh

@@ -1,0 +1,186 @@
+#pragma once
+
+#include "session.h"
+
+#include <QHash>
+#include <QList>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <map>
+
+namespace airmesh {
+
+class MemorySession;
+
+// An in-memory stand-in for the machine the simulator runs on: it hosts sessions under
+// application identifiers, holds the simulator's players and groups, delivers messages
+// between them and the client's players, and can make any operation fail with any code.
+// A test plays the simulator through it.
+class MemoryWorld {
+public:
+    enum class Op {
+        EnumConnections,
+        InitializeConnection,
+        EnumSessions,
+        Open,
+        Close,
+        CreatePlayer,
+        DestroyPlayer,
+        EnumGroups,
+        AddPlayerToGroup,
+        GetPlayerFriendlyName,
+        Send,
+        GetMessageQueue,
+        Receive,
+    };
+
+    // Messages waiting for one client beyond this are dropped (and counted).
+    static constexpr int kMaxQueuedMessages = 4096;
+
+    struct Sent {
+        qint32 from = 0;
+        qint32 to = 0;
+        QByteArray bytes;
+    };
+
+    MemoryWorld();
+
+    // The service providers every session lists, by name.
+    void setProviders(const QStringList& names) { m_providers = names; }
+    QStringList providers() const { return m_providers; }
+
+    // Hosts a session; returns its instance.
+    QByteArray hostSession(const QString& guid, const QString& name = QStringLiteral("FS"),
+                           const QString& password = {}, int maxPlayers = 0);
+    // Ends a hosted session: every client in it is told the session is lost.
+    void endSession(const QByteArray& instance);
+    qint32 addHostPlayer(const QByteArray& instance, const QString& friendlyName, const QString& formalName = {});
+    qint32 addGroup(const QByteArray& instance, const QString& name);
+
+    // Makes the next `times` calls of `op` (every call when times < 0) fail with `code`.
+    void failOperation(Op op, qint32 code, int times = 1);
+    void clearFailures() { m_failures.clear(); }
+
+    // A message from one of the simulator's players: to 0 reaches every client player in the
+    // session, otherwise the one addressed.
+    void sendFromHost(qint32 from, qint32 to, const SimMessage& message);
+    // A session-layer notice (sender 0) to every client in the session.
+    void postSystemMessage(const QByteArray& instance, const SimMessage& message);
+
+    // What clients sent to the simulator's players, in order.
+    const QList<Sent>& sentToHost() const { return m_sentToHost; }
+    QList<Sent> takeSentToHost();
+    // Called for every message a client sends to the simulator's players, so a scripted
+    // simulator can answer at once.
+    std::function<void(const Sent&)> onSendToHost;
+
+    bool playerExists(qint32 id) const { return m_players.contains(id); }
+    QString playerFriendlyName(qint32 id) const;
+    QString playerFormalName(qint32 id) const;
+    QList<qint32> groupMembers(qint32 group) const;
+    // Players of the session in creation order.
+    QList<qint32> playersIn(const QByteArray& instance) const;
+    int droppedMessages() const { return m_dropped; }
+
+private:
+    friend class MemorySession;
+
+    struct PlayerRec {
+        QString friendly;
+        QString formal;
+        QByteArray session;
+        MemorySession* owner = nullptr; // nullptr: one of the simulator's players
+    };
+    struct GroupRec {
+        QString name;
+        QByteArray session;
+        QList<qint32> members;
+    };
+    struct SessionRec {
+        QByteArray instance;
+        QString guid;
+        QString name;
+        QString password;
+        int maxPlayers = 0;
+        QList<qint32> players; // creation order
+        QList<qint32> groups;
+    };
+    struct Failure {
+        qint32 code = 0;
+        int times = 0;
+    };
+
+    void check(Op op);
+    qint32 newId();
+    SessionRec* session(const QByteArray& instance);
+    void deliver(MemorySession* to, qint32 from, qint32 toId, const QByteArray& bytes);
+    void notifyClients(const QByteArray& instance, MemorySession* except, const SimMessage& notice);
+    void attach(MemorySession* s) { m_clients.append(s); }
+    void detach(MemorySession* s);
+
+    QStringList m_providers;
+    std::map<QByteArray, SessionRec> m_sessions;
+    QHash<qint32, PlayerRec> m_players;
+    QHash<qint32, GroupRec> m_groups;
+    QHash<Op, Failure> m_failures;
+    QList<MemorySession*> m_clients;
+    QList<Sent> m_sentToHost;
+    quint32 m_nextId = 0x2F41A7C3;
+    int m_nextSession = 1;
+    int m_dropped = 0;
+};
+
+// A client's session object on a MemoryWorld.
+class MemorySession final : public Session {
+public:
+    explicit MemorySession(MemoryWorld& world);
+    ~MemorySession() override;
+
+    ConnectionList GetDPEnumConnections(const QString& guid, int flags) override;
+    void InitializeConnection(const QByteArray& address) override;
+    SessionList GetDPEnumSessions(const SessionData& search, int timeoutMs, int flags) override;
+    void Open(const SessionData& session, int flags) override;
+    void Close() override;
+    qint32 CreatePlayer(const QString& friendlyName, const QString& formalName, qint64 event, int flags) override;
+    void DestroyPlayer(qint32 player) override;
+    GroupList GetDPEnumGroups(const QString& guid, int flags) override;
+    void AddPlayerToGroup(qint32 group, qint32 player) override;
+    QString GetPlayerFriendlyName(qint32 player) override;
+    void Send(qint32 from, qint32 to, int flags, const SimMessage& message) override;
+    int GetMessageQueue(qint32 from, qint32 to, int flags, int* bytes = nullptr) override;
+    SimMessage Receive(qint32& fromId, qint32& toId, int flags) override;
+
+    bool isOpen() const { return !m_session.isEmpty(); }
+    QByteArray openSession() const { return m_session; }
+
+private:
+    friend class MemoryWorld;
+    struct Queued {
+        qint32 from = 0;
+        qint32 to = 0;
+        QByteArray bytes;
+    };
+    void requireOpen() const;
+    void leave();
+
+    MemoryWorld& m_world;
+    bool m_initialized = false;
+    QByteArray m_session;
+    QList<qint32> m_ownPlayers;
+    std::deque<Queued> m_queue;
+};
+
+class MemorySessionFactory final : public SessionFactory {
+public:
+    explicit MemorySessionFactory(MemoryWorld& world) : m_world(world) {}
+    std::unique_ptr<Session> DirectPlayCreate(const QString&) override {
+        return std::make_unique<MemorySession>(m_world);
+    }
+
+private:
+    MemoryWorld& m_world;
+};
+
+} // namespace airmesh

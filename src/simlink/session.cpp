@@ -1,0 +1,26 @@
+#include "session.h"
+
+namespace airmesh {
+
+const Connection& ConnectionList::at(int i) const {
+    if (i < 1 || i > GetCount()) {
+        throw dp::DpError(dp::DPERR_INVALIDPARAMS, "no such service provider");
+    }
+    return m_items[i - 1];
+}
+
+SessionData SessionList::GetItem(int i) const {
+    if (i < 1 || i > GetCount()) {
+        throw dp::DpError(dp::DPERR_INVALIDPARAMS, "no such session");
+    }
+    return m_items[i - 1];
+}
+
+const GroupInfo& GroupList::at(int i) const {
+    if (i < 1 || i > GetCount()) {
+        throw dp::DpError(dp::DPERR_INVALIDPARAMS, "no such group");
+    }
+    return m_items[i - 1];
+}
+
+} // namespace airmesh

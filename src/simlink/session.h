@@ -1,0 +1,132 @@
+#pragma once
+
+#include "dperr.h"
+#include "simmessage.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+namespace airmesh {
+
+// The simulator's multiplayer session as the client uses it: the operations of a DirectPlay 4
+// session object, under the same names. Every failing operation throws dp::DpError with the
+// session layer's result code. Positions in the lists are 1-based.
+
+// A service provider the session can use.
+struct Connection {
+    QString name;
+    QByteArray address; // opaque to callers; handed back to InitializeConnection
+};
+
+class ConnectionList {
+public:
+    ConnectionList() = default;
+    explicit ConnectionList(QList<Connection> items) : m_items(std::move(items)) {}
+    int GetCount() const { return static_cast<int>(m_items.size()); }
+    QString GetName(int i) const { return at(i).name; }
+    QByteArray GetAddress(int i) const { return at(i).address; }
+
+private:
+    const Connection& at(int i) const;
+    QList<Connection> m_items;
+};
+
+// A session description: what a search looks for, or one session found.
+class SessionData {
+public:
+    void SetGuidApplication(const QString& guid) { m_guid = guid; }
+    void SetSessionPassword(const QString& password) { m_password = password; }
+    QString GetGuidApplication() const { return m_guid; }
+    QString GetSessionPassword() const { return m_password; }
+    QString GetSessionName() const { return m_name; }
+    void SetSessionName(const QString& name) { m_name = name; }
+    // Which session this is, as the back-end knows it; empty in a search description.
+    QByteArray instance() const { return m_instance; }
+    void setInstance(const QByteArray& instance) { m_instance = instance; }
+
+private:
+    QString m_guid;
+    QString m_password;
+    QString m_name;
+    QByteArray m_instance;
+};
+
+class SessionList {
+public:
+    SessionList() = default;
+    explicit SessionList(QList<SessionData> items) : m_items(std::move(items)) {}
+    int GetCount() const { return static_cast<int>(m_items.size()); }
+    // Throws DPERR_INVALIDPARAMS for a position that is not in the list.
+    SessionData GetItem(int i) const;
+
+private:
+    QList<SessionData> m_items;
+};
+
+struct GroupInfo {
+    qint32 id = 0;
+    QString name;
+};
+
+class GroupList {
+public:
+    GroupList() = default;
+    explicit GroupList(QList<GroupInfo> items) : m_items(std::move(items)) {}
+    int GetCount() const { return static_cast<int>(m_items.size()); }
+    qint32 GetItem(int i) const { return at(i).id; }
+    QString GetName(int i) const { return at(i).name; }
+
+private:
+    const GroupInfo& at(int i) const;
+    QList<GroupInfo> m_items;
+};
+
+// Flags and reserved ids the client passes.
+namespace dpflags {
+inline constexpr int ConnectionsServiceProviders = 1; // GetDPEnumConnections
+inline constexpr int EnumSessionsAll = 2;             // GetDPEnumSessions: all, not only open ones
+inline constexpr int OpenJoin = 1;                    // Open: join an existing session
+inline constexpr int QueueReceive = 2;                // GetMessageQueue: the receive queue
+inline constexpr int ReceiveAll = 1;                  // Receive: any message
+inline constexpr qint32 AllPlayers = 0;               // Send to everybody
+inline constexpr qint32 SystemSender = 0;             // sender of session-layer notices
+} // namespace dpflags
+
+class Session {
+public:
+    virtual ~Session() = default;
+
+    virtual ConnectionList GetDPEnumConnections(const QString& guid, int flags) = 0;
+    virtual void InitializeConnection(const QByteArray& address) = 0;
+    SessionData CreateSessionData() const { return {}; }
+    virtual SessionList GetDPEnumSessions(const SessionData& search, int timeoutMs, int flags) = 0;
+    virtual void Open(const SessionData& session, int flags) = 0;
+    virtual void Close() = 0;
+    // Returns the new player's id.
+    virtual qint32 CreatePlayer(const QString& friendlyName, const QString& formalName, qint64 event,
+                                int flags) = 0;
+    virtual void DestroyPlayer(qint32 player) = 0;
+    virtual GroupList GetDPEnumGroups(const QString& guid, int flags) = 0;
+    virtual void AddPlayerToGroup(qint32 group, qint32 player) = 0;
+    virtual QString GetPlayerFriendlyName(qint32 player) = 0;
+    SimMessage CreateMessage() const { return {}; }
+    // Sends from one of our players to one player, or to all others (to = 0).
+    virtual void Send(qint32 from, qint32 to, int flags, const SimMessage& message) = 0;
+    // The number of waiting messages; `bytes`, when given, receives their total size.
+    virtual int GetMessageQueue(qint32 from, qint32 to, int flags, int* bytes = nullptr) = 0;
+    // The next waiting message with its sender and receiver; throws DPERR_NOMESSAGES when none.
+    virtual SimMessage Receive(qint32& fromId, qint32& toId, int flags) = 0;
+};
+
+// The root object that creates sessions.
+class SessionFactory {
+public:
+    virtual ~SessionFactory() = default;
+    // An empty guid asks for the default implementation.
+    virtual std::unique_ptr<Session> DirectPlayCreate(const QString& guid) = 0;
+};
+
+} // namespace airmesh
