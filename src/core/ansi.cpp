@@ -46,10 +46,17 @@ QString fromAnsi(std::string_view bytes) {
 }
 
 QByteArray toAnsi(const QString& text) {
-    QByteArray out(text.size(), Qt::Uninitialized);
-    char* dst = out.data();
-    for (const QChar ch : text) {
-        *dst++ = toAnsiChar(ch);
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // A character beyond 16 bits is one character the code page lacks: one '?', not one
+        // for each half of its surrogate pair.
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+            out.append('?');
+            continue;
+        }
+        out.append(toAnsiChar(text[i]));
     }
     return out;
 }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,9 +30,23 @@ FileStamp fileStamp(const QString& path) {
 }
 
 bool replaceFileAtomically(const QString& path, const QByteArray& bytes) {
-    const QByteArray target = QFile::encodeName(path);
+    QByteArray target = QFile::encodeName(path);
+    // A symbolic link is written through: renaming onto the link itself would turn it into a
+    // plain file and leave the file it names behind, unchanged.
+    struct stat lst {};
+    if (::lstat(target.constData(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+        if (char* real = ::realpath(target.constData(), nullptr)) {
+            target = real;
+            ::free(real);
+        }
+    }
     struct stat st {};
     const bool existed = ::stat(target.constData(), &st) == 0;
+    // The rename below would replace even a file its owner made read-only; refuse instead, as
+    // a write into such a file fails anywhere else.
+    if (existed && ::access(target.constData(), W_OK) != 0) {
+        return false;
+    }
     const mode_t mode = existed ? (st.st_mode & 07777) : (S_IRUSR | S_IWUSR);
 
     // The new text goes to a temporary file beside the target, reaches the disk, and only

@@ -2,7 +2,10 @@
 
 #include "ansi.h"
 
+#include <QDateTime>
 #include <QFile>
+
+#include <algorithm>
 
 namespace airmesh {
 
@@ -13,6 +16,30 @@ QString limitValue(QString v) {
         v.truncate(profile::kMaxValueChars);
     }
     return v;
+}
+
+// A value as the 128-character read buffer returns it: cut to 127 characters, then blanks
+// trimmed from both ends of the buffer. The terminating zero shields the value's end, so only
+// blanks at its start go; they survive the file's own trimming only inside quotes (" v").
+QString bufferedValue(const QString& v) {
+    QString out = limitValue(v);
+    qsizetype lead = 0;
+    while (lead < out.size() && out[lead] == QLatin1Char(' ')) {
+        ++lead;
+    }
+    return out.mid(lead);
+}
+
+// File time stamps move in clock ticks (several milliseconds on many systems), so an edit of the
+// same size in the tick of our read could leave the stamp unchanged. A file changed within this
+// long before the read is read again next time instead of being trusted by its stamp.
+constexpr qint64 kStampSettleNs = 2'000'000'000;
+
+bool stampSettled(const FileStamp& s) {
+    // The stamps come from the file system's real-time clock, so they are compared with it,
+    // not with the client's clock.
+    const qint64 nowNs = QDateTime::currentMSecsSinceEpoch() * 1'000'000;
+    return std::max(s.mtimeNs, s.ctimeNs) < nowNs - kStampSettleNs;
 }
 
 std::string_view view(const QByteArray& b) { return {b.constData(), static_cast<std::size_t>(b.size())}; }
@@ -67,17 +94,18 @@ std::shared_ptr<const profile::Index> INIFiles::current() const {
     }
     m_index = std::make_shared<const profile::Index>(std::move(bytes));
     // A file changed while we read it gets a new stamp; re-reading next time is then harmless.
-    m_stamp = stamp;
+    m_stamp = stampSettled(stamp) ? stamp : FileStamp{};
     return m_index;
 }
 
 QString INIFiles::ReadINI(const QString& KeyTitle, const QString& KeyName, const QString& MyDefault) const {
     const auto index = current();
     if (index) {
-        const QByteArray section = toAnsi(KeyTitle);
+        // Trimmed as WriteINI trims it, so that what one writes the other finds.
+        const QByteArray section = toAnsi(KeyTitle.trimmed());
         const QByteArray key = profile::storedKey(toAnsi(KeyName));
         if (const auto value = index->find(view(section), view(key))) {
-            return limitValue(fromAnsi(*value));
+            return bufferedValue(fromAnsi(*value));
         }
     }
     // The default passes through the same 128-character buffer as a value would.

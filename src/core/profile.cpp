@@ -181,9 +181,15 @@ QByteArray storedKey(QByteArray name) {
         out.append(hex[(static_cast<unsigned char>(c) >> 4) & 0xF]);
         out.append(hex[static_cast<unsigned char>(c) & 0xF]);
     };
+    auto isHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); };
     for (std::size_t i = 0; i < trimmed.size(); ++i) {
         const char c = trimmed[i];
-        if (c == '=' || c == '\r' || c == '\n' || (i == 0 && (c == '[' || c == ';'))) {
+        // A '%' that would read as an escape is escaped itself: otherwise the names "A=B" and
+        // "A%3DB" share one stored key and a write of one overwrites the other. Any other '%'
+        // stays as typed, so keys written by hand such as "100%" are still found.
+        const bool percentLikeEscape =
+            c == '%' && i + 2 < trimmed.size() && isHex(trimmed[i + 1]) && isHex(trimmed[i + 2]);
+        if (c == '=' || c == '\r' || c == '\n' || percentLikeEscape || (i == 0 && (c == '[' || c == ';'))) {
             escape(c);
         } else {
             out.append(c);

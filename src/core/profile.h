@@ -73,7 +73,8 @@ QByteArray applyWrite(const QByteArray& original, std::string_view section, std:
 
 // The form in which a name is stored as a key. A name ends at its first NUL; characters
 // the format cannot hold in a key ('=' anywhere, CR, LF, and '[' or ';' at the start) are
-// written as %XX so that such a name reads back as itself and never breaks the file.
+// written as %XX so that such a name reads back as itself and never breaks the file. A '%'
+// followed by two hex digits is escaped too, so that no two names share a stored key.
 QByteArray storedKey(QByteArray name);
 
 } // namespace airmesh::profile
