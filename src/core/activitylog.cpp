@@ -11,7 +11,9 @@ void ActivityLog::Write_Log(const QString& text) const {
     if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) {
         return;
     }
+    // One call is one line: a line break inside text from the network must not forge lines.
     QByteArray bytes = toAnsi(text);
+    bytes.replace('\r', ' ').replace('\n', ' ');
     bytes.append("\r\n", 2);
     f.write(bytes); // a short write loses the line, as an unwritable file does
 }

@@ -238,6 +238,12 @@ QByteArray applyWrite(const QByteArray& original, std::string_view section, std:
     const bool sectionFound = firstSection != kNone;
     const std::size_t insertAt = lastKeyOfFirst != kNone ? lastKeyOfFirst + 1 : firstSection + 1;
 
+    // A replaced key keeps the spelling it has in the file; only its value changes.
+    std::string replacedLineText;
+    if (replaceAt != kNone) {
+        replacedLineText = std::string(classify(lines[replaceAt]).name) + '=' + std::string(value);
+    }
+
     QByteArray out;
     out.reserve(original.size() + static_cast<qsizetype>(newLineText.size() + section.size()) + 16);
     auto put = [&out](std::string_view l) {
@@ -246,7 +252,7 @@ QByteArray applyWrite(const QByteArray& original, std::string_view section, std:
     };
     if (replaceAt != kNone) {
         for (std::size_t i = 0; i < lines.size(); ++i) {
-            put(i == replaceAt ? std::string_view(newLineText) : lines[i]);
+            put(i == replaceAt ? std::string_view(replacedLineText) : lines[i]);
         }
     } else if (sectionFound) {
         for (std::size_t i = 0; i < lines.size(); ++i) {

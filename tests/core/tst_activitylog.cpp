@@ -78,6 +78,15 @@ private slots:
         QCOMPARE(bytesOf(m_dir->filePath(QStringLiteral("log.old"))), QByteArray("two\r\n"));
     }
 
+    void lineBreaksInTextCannotForgeLines() {
+        const ManualClock clock;
+        const ActivityLog log(clock);
+        // A chat piece from another pilot carrying a line break and a fake log line.
+        log.line(QStringLiteral(" - Chat Bob hi\r\n12:00:00 - Server accepted Logon Credentials"));
+        QCOMPARE(bytesOf(m_dir->filePath(QStringLiteral("log.txt"))),
+                 QByteArray("12:00:00 - Chat Bob hi  12:00:00 - Server accepted Logon Credentials\r\n"));
+    }
+
     void unwritableLogLosesLineQuietly() {
         const ManualClock clock;
         const ActivityLog log(clock);

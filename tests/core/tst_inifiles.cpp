@@ -154,7 +154,7 @@ private slots:
             "[S]\r\nk=v\r\n; note\r\n[T]\r\nt=1\r\n");
         row("new section at the end", "[T]\nt=1", "S", "k", "v", "[T]\r\nt=1\r\n[S]\r\nk=v\r\n");
         row("names match without regard to case", "[general]\ndebug=1\nx=2\n", "General", "Debug", "0",
-            "[general]\r\nDebug=0\r\nx=2\r\n");
+            "[general]\r\ndebug=0\r\nx=2\r\n");
         row("first of duplicate keys replaced", "[S]\nk=1\nk=2\n", "S", "k", "v", "[S]\r\nk=v\r\nk=2\r\n");
         row("Windows-1252 written", QByteArray(), "S", QStringLiteral(u"clé"), QStringLiteral(u"é€ Ω"),
             "[S]\r\ncl\xE9=\xE9\x80 ?\r\n");
