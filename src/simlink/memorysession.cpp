@@ -42,7 +42,9 @@ MemoryWorld::SessionRec* MemoryWorld::session(const QByteArray& instance) {
 QByteArray MemoryWorld::hostSession(const QString& guid, const QString& name, const QString& password,
                                     int maxPlayers) {
     SessionRec s;
-    s.instance = QByteArray("session-") + QByteArray::number(m_nextSession++);
+    // Zero-padded so that the map, and with it the session list, keeps hosting order: "session-10"
+    // must not come before "session-2", as the join only ever opens the first session listed.
+    s.instance = QByteArray("session-") + QByteArray::number(m_nextSession++).rightJustified(6, '0');
     s.guid = guid;
     s.name = name;
     s.password = password;
@@ -90,7 +92,14 @@ qint32 MemoryWorld::addGroup(const QByteArray& instance, const QString& name) {
     return id;
 }
 
-void MemoryWorld::failOperation(Op op, qint32 code, int times) { m_failures.insert(op, Failure{code, times}); }
+void MemoryWorld::failOperation(Op op, qint32 code, int times) {
+    // Zero calls means no failure; kept as an entry it would never count down and fail forever.
+    if (times == 0) {
+        m_failures.remove(op);
+        return;
+    }
+    m_failures.insert(op, Failure{code, times});
+}
 
 void MemoryWorld::check(Op op) {
     const auto it = m_failures.find(op);
@@ -172,6 +181,12 @@ void MemorySession::requireOpen() const {
     }
 }
 
+void MemorySession::requireJoined() const {
+    if (m_session.isEmpty()) {
+        throw dp::DpError(dp::DPERR_NOCONNECTION, "no session open");
+    }
+}
+
 ConnectionList MemorySession::GetDPEnumConnections(const QString&, int) {
     m_world.check(MemoryWorld::Op::EnumConnections);
     QList<Connection> list;
@@ -237,10 +252,12 @@ void MemorySession::leave() {
         for (auto& g : m_world.m_groups) {
             g.members.removeAll(p);
         }
+        // A session the host has ended has no players left to tell: its other clients have had
+        // their session-lost notice and must not get notices from a session that is gone.
         if (MemoryWorld::SessionRec* s = m_world.session(m_session)) {
             s->players.removeAll(p);
+            m_world.notifyClients(m_session, this, notice(dp::SysMsg::DestroyPlayerOrGroup, kPlayerType, p));
         }
-        m_world.notifyClients(m_session, this, notice(dp::SysMsg::DestroyPlayerOrGroup, kPlayerType, p));
     }
     m_ownPlayers.clear();
     m_session.clear();
@@ -301,7 +318,8 @@ void MemorySession::AddPlayerToGroup(qint32 group, qint32 player) {
     if (g == m_world.m_groups.end() || g->session != m_session) {
         throw dp::DpError(dp::DPERR_INVALIDGROUP);
     }
-    if (!m_world.m_players.contains(player)) {
+    const auto p = m_world.m_players.constFind(player);
+    if (p == m_world.m_players.constEnd() || p->session != m_session) {
         throw dp::DpError(dp::DPERR_INVALIDPLAYER);
     }
     if (!g->members.contains(player)) {
@@ -326,8 +344,13 @@ void MemorySession::Send(qint32 from, qint32 to, int, const SimMessage& message)
     if (!m_ownPlayers.contains(from)) {
         throw dp::DpError(dp::DPERR_INVALIDPLAYER, "send from a player that is not ours");
     }
-    if (to != dpflags::AllPlayers && !m_world.m_players.contains(to)) {
-        throw dp::DpError(dp::DPERR_INVALIDPLAYER, "send to an unknown player");
+    if (to != dpflags::AllPlayers) {
+        // A player of another session exists in the world but cannot be reached from this one;
+        // without this check the message would vanish without an error.
+        const auto target = m_world.m_players.constFind(to);
+        if (target == m_world.m_players.constEnd() || target->session != m_session) {
+            throw dp::DpError(dp::DPERR_INVALIDPLAYER, "send to an unknown player");
+        }
     }
     // As the session layer does: to everybody but the sender, our own other players included.
     bool toHost = false;
@@ -353,7 +376,9 @@ void MemorySession::Send(qint32 from, qint32 to, int, const SimMessage& message)
 
 int MemorySession::GetMessageQueue(qint32, qint32, int, int* bytes) {
     m_world.check(MemoryWorld::Op::GetMessageQueue);
-    requireOpen();
+    // What waits is still there after the host ended the session, the session-lost notice
+    // among it; refusing to read the queue would hide that notice from the client.
+    requireJoined();
     if (bytes) {
         qsizetype total = 0;
         for (const Queued& q : m_queue) {
@@ -366,7 +391,7 @@ int MemorySession::GetMessageQueue(qint32, qint32, int, int* bytes) {
 
 SimMessage MemorySession::Receive(qint32& fromId, qint32& toId, int) {
     m_world.check(MemoryWorld::Op::Receive);
-    requireOpen();
+    requireJoined();
     if (m_queue.empty()) {
         throw dp::DpError(dp::DPERR_NOMESSAGES);
     }

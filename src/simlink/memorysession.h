@@ -162,7 +162,10 @@ private:
         qint32 to = 0;
         QByteArray bytes;
     };
+    // The session is open and still hosted.
     void requireOpen() const;
+    // The session was opened and not closed, even if the host has ended it since.
+    void requireJoined() const;
     void leave();
 
     MemoryWorld& m_world;
