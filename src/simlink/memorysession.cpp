@@ -131,7 +131,10 @@ void MemoryWorld::notifyClients(const QByteArray& instance, MemorySession* excep
 
 void MemoryWorld::sendFromHost(qint32 from, qint32 to, const SimMessage& message) {
     const auto sender = m_players.constFind(from);
-    Q_ASSERT(sender != m_players.constEnd() && sender->owner == nullptr);
+    if (sender == m_players.constEnd() || sender->owner != nullptr) {
+        Q_ASSERT_X(false, "MemoryWorld::sendFromHost", "the sender must be one of the simulator's players");
+        return;
+    }
     const SessionRec* s = session(sender->session);
     if (!s) {
         return;

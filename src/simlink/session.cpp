@@ -10,6 +10,11 @@ const Connection& ConnectionList::at(int i) const {
 }
 
 SessionData SessionList::GetItem(int i) const {
+    if (m_items.isEmpty()) {
+        // Not a code the join reports by name: nothing found under one application identifier
+        // lets the join go on to the other.
+        throw dp::DpError(dp::DPERR_GENERIC, "no session found");
+    }
     if (i < 1 || i > GetCount()) {
         throw dp::DpError(dp::DPERR_INVALIDPARAMS, "no such session");
     }
