@@ -9,7 +9,9 @@
 using namespace airmesh::profile;
 
 namespace {
-std::string_view view(const QByteArray& b) { return {b.constData(), static_cast<std::size_t>(b.size())}; }
+std::string_view view(const QByteArray& b) {
+    return {b.constData(), static_cast<std::size_t>(b.size())};
+}
 
 // A section or value the writer accepts: no line breaks, no NUL, no ']' in a section name.
 std::string clean(std::string_view s, bool section) {

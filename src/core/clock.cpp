@@ -10,6 +10,8 @@ qint64 secondsSince(const QDateTime& then, const QDateTime& now) {
     return floorSec(b) - floorSec(a);
 }
 
-QString logTime(const QDateTime& t) { return t.time().toString(QStringLiteral("HH:mm:ss")); }
+QString logTime(const QDateTime& t) {
+    return t.time().toString(QStringLiteral("HH:mm:ss"));
+}
 
 } // namespace airmesh

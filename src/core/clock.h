@@ -20,8 +20,7 @@ public:
 // A clock that only moves when told to.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(12, 0, 0)))
-        : m_now(std::move(start)) {}
+    explicit ManualClock(QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(12, 0, 0))) : m_now(std::move(start)) {}
     QDateTime now() const override { return m_now; }
     void set(QDateTime t) { m_now = std::move(t); }
     void advanceMs(qint64 ms) { m_now = m_now.addMSecs(ms); }

@@ -42,7 +42,9 @@ bool stampSettled(const FileStamp& s) {
     return std::max(s.mtimeNs, s.ctimeNs) < nowNs - kStampSettleNs;
 }
 
-std::string_view view(const QByteArray& b) { return {b.constData(), static_cast<std::size_t>(b.size())}; }
+std::string_view view(const QByteArray& b) {
+    return {b.constData(), static_cast<std::size_t>(b.size())};
+}
 
 // A value is one line: anything from its first line break (or NUL) on cannot be stored.
 QByteArray storedValue(const QString& value) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "profile.h"
 #include "filestamp.h"
+#include "profile.h"
 
 #include <QString>
 

@@ -30,7 +30,9 @@ constexpr std::array<unsigned char, 256> makeFoldTable() {
 }
 constexpr auto kFold = makeFoldTable();
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && isBlank(s.front())) {

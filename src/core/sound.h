@@ -21,8 +21,7 @@ public:
 // cutting the earlier one short. Nothing is ever reported.
 class SoundCues {
 public:
-    SoundCues(QString programFolder, SoundOutput& output)
-        : m_folder(std::move(programFolder)), m_output(output) {}
+    SoundCues(QString programFolder, SoundOutput& output) : m_folder(std::move(programFolder)), m_output(output) {}
 
     void Play_Sound(const QString& fileName);
 

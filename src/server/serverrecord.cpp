@@ -105,7 +105,9 @@ ServerRecord logonRequest(qint32 pilotId, qint32 password, const QString& handle
     return r;
 }
 
-ServerRecord heartBeat(qint32 session) { return make(RecordCategory::Control, RecordType::HeartBeat, session); }
+ServerRecord heartBeat(qint32 session) {
+    return make(RecordCategory::Control, RecordType::HeartBeat, session);
+}
 
 ServerRecord aircraftDetails(qint32 session, qint32 engineType, const QString& title, bool nulAfterTitle) {
     ServerRecord r = make(RecordCategory::Relay, RecordType::AircraftDetails, session);
@@ -114,9 +116,13 @@ ServerRecord aircraftDetails(qint32 session, qint32 engineType, const QString& t
     return r;
 }
 
-ServerRecord queryPlane(qint32 session) { return make(RecordCategory::Relay, RecordType::QueryPlane, session); }
+ServerRecord queryPlane(qint32 session) {
+    return make(RecordCategory::Relay, RecordType::QueryPlane, session);
+}
 
-ServerRecord playerCrashed(qint32 session) { return make(RecordCategory::Relay, RecordType::PlayerCrashed, session); }
+ServerRecord playerCrashed(qint32 session) {
+    return make(RecordCategory::Relay, RecordType::PlayerCrashed, session);
+}
 
 ServerRecord positionUpdate(qint32 session, const QByteArray& block) {
     ServerRecord r = make(RecordCategory::Relay, RecordType::PositionUpdate, session);
@@ -141,7 +147,9 @@ ServerRecord logonAccepted(qint32 session, const QString& greeting) {
     return r;
 }
 
-ServerRecord logonRejected() { return make(RecordCategory::Control, RecordType::LogonRejected, 0); }
+ServerRecord logonRejected() {
+    return make(RecordCategory::Control, RecordType::LogonRejected, 0);
+}
 
 ServerRecord playerJoined(qint32 session, const QString& handle) {
     ServerRecord r = make(RecordCategory::Control, RecordType::PlayerJoined, 0);
@@ -157,7 +165,9 @@ ServerRecord playerLeft(qint32 session, const QString& handle) {
     return r;
 }
 
-ServerRecord heartBeatAck() { return make(RecordCategory::Control, RecordType::HeartBeat, 0); }
+ServerRecord heartBeatAck() {
+    return make(RecordCategory::Control, RecordType::HeartBeat, 0);
+}
 
 ServerRecord playerCrashed(qint32 crashedSession, const QString& text) {
     ServerRecord r = make(RecordCategory::Control, RecordType::PlayerCrashed, crashedSession);
@@ -180,7 +190,9 @@ ServerRecord positionUpdate(qint32 session, const QByteArray& block) {
     return toServer::positionUpdate(session, block);
 }
 
-ServerRecord chatChunk(qint32 session, const QString& piece) { return toServer::chatChunk(session, piece); }
+ServerRecord chatChunk(qint32 session, const QString& piece) {
+    return toServer::chatChunk(session, piece);
+}
 
 } // namespace toClient
 

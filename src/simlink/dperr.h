@@ -7,7 +7,9 @@
 namespace airmesh::dp {
 
 // Result codes of the session layer (32-bit HRESULTs, as DirectPlay 4 reports them).
-inline constexpr qint32 hr(quint32 v) { return static_cast<qint32>(v); }
+inline constexpr qint32 hr(quint32 v) {
+    return static_cast<qint32>(v);
+}
 inline constexpr qint32 DP_OK = 0;
 inline constexpr qint32 DPERR_ALREADYINITIALIZED = hr(0x88770005);
 inline constexpr qint32 DPERR_ACCESSDENIED = hr(0x8877000A);

@@ -39,8 +39,7 @@ MemoryWorld::SessionRec* MemoryWorld::session(const QByteArray& instance) {
     return it == m_sessions.end() ? nullptr : &it->second;
 }
 
-QByteArray MemoryWorld::hostSession(const QString& guid, const QString& name, const QString& password,
-                                    int maxPlayers) {
+QByteArray MemoryWorld::hostSession(const QString& guid, const QString& name, const QString& password, int maxPlayers) {
     SessionRec s;
     // Zero-padded so that the map, and with it the session list, keeps hosting order: "session-10"
     // must not come before "session-2", as the join only ever opens the first session listed.
@@ -157,21 +156,31 @@ QList<MemoryWorld::Sent> MemoryWorld::takeSentToHost() {
     return out;
 }
 
-QString MemoryWorld::playerFriendlyName(qint32 id) const { return m_players.value(id).friendly; }
-QString MemoryWorld::playerFormalName(qint32 id) const { return m_players.value(id).formal; }
+QString MemoryWorld::playerFriendlyName(qint32 id) const {
+    return m_players.value(id).friendly;
+}
+QString MemoryWorld::playerFormalName(qint32 id) const {
+    return m_players.value(id).formal;
+}
 
-QList<qint32> MemoryWorld::groupMembers(qint32 group) const { return m_groups.value(group).members; }
+QList<qint32> MemoryWorld::groupMembers(qint32 group) const {
+    return m_groups.value(group).members;
+}
 
 QList<qint32> MemoryWorld::playersIn(const QByteArray& instance) const {
     const auto it = m_sessions.find(instance);
     return it == m_sessions.end() ? QList<qint32>{} : it->second.players;
 }
 
-void MemoryWorld::detach(MemorySession* s) { m_clients.removeAll(s); }
+void MemoryWorld::detach(MemorySession* s) {
+    m_clients.removeAll(s);
+}
 
 // ---- MemorySession -----------------------------------------------------------------------
 
-MemorySession::MemorySession(MemoryWorld& world) : m_world(world) { m_world.attach(this); }
+MemorySession::MemorySession(MemoryWorld& world) : m_world(world) {
+    m_world.attach(this);
+}
 
 MemorySession::~MemorySession() {
     leave();

@@ -106,8 +106,7 @@ public:
     virtual void Open(const SessionData& session, int flags) = 0;
     virtual void Close() = 0;
     // Returns the new player's id.
-    virtual qint32 CreatePlayer(const QString& friendlyName, const QString& formalName, qint64 event,
-                                int flags) = 0;
+    virtual qint32 CreatePlayer(const QString& friendlyName, const QString& formalName, qint64 event, int flags) = 0;
     virtual void DestroyPlayer(qint32 player) = 0;
     virtual GroupList GetDPEnumGroups(const QString& guid, int flags) = 0;
     virtual void AddPlayerToGroup(qint32 group, qint32 player) = 0;

@@ -91,9 +91,13 @@ AircraftDetails readAircraftDetails(SimMessage& m) {
     return d;
 }
 
-qint32 readApprovedPlayerId(SimMessage& m) { return m.ReadLong(); }
+qint32 readApprovedPlayerId(SimMessage& m) {
+    return m.ReadLong();
+}
 
-QByteArray readPositionBlock(SimMessage& m) { return m.readBytes(kPositionBlockBytes); }
+QByteArray readPositionBlock(SimMessage& m) {
+    return m.readBytes(kPositionBlockBytes);
+}
 
 QString readChatText(SimMessage& m, qint32 payloadLength) {
     if (payloadLength <= 1) {

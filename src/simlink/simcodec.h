@@ -27,7 +27,9 @@ enum class SimMsg : qint32 {
     ChatMessage = 4131,
 };
 
-inline constexpr qint32 simMsgNumber(SimMsg m) { return static_cast<qint32>(m); }
+inline constexpr qint32 simMsgNumber(SimMsg m) {
+    return static_cast<qint32>(m);
+}
 
 // The position block the simulator sends for an aircraft; relayed unchanged, never read.
 inline constexpr int kPositionBlockBytes = 52;

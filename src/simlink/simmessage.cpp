@@ -10,9 +10,13 @@ void SimMessage::WriteLong(qint32 v) {
     m_data.append(b, 4);
 }
 
-void SimMessage::WriteByte(quint8 v) { m_data.append(static_cast<char>(v)); }
+void SimMessage::WriteByte(quint8 v) {
+    m_data.append(static_cast<char>(v));
+}
 
-void SimMessage::writeBytes(const QByteArray& bytes) { m_data.append(bytes); }
+void SimMessage::writeBytes(const QByteArray& bytes) {
+    m_data.append(bytes);
+}
 
 void SimMessage::need(qsizetype n) const {
     if (n < 0 || remaining() < n) {
