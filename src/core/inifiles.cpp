@@ -63,10 +63,13 @@ bool readWhole(const QString& path, QByteArray& out) {
     if (!f.open(QIODevice::ReadOnly)) {
         return false;
     }
-    if (f.size() > profile::kMaxFileBytes) {
+    const qint64 size = f.size();
+    if (size > profile::kMaxFileBytes) {
         return false;
     }
-    out = f.read(profile::kMaxFileBytes + 1);
+    // read(n) reserves n bytes up front: ask for what the file holds, plus one byte that
+    // shows whether it grew past the limit meanwhile.
+    out = f.read(size + 1);
     return out.size() <= profile::kMaxFileBytes;
 }
 
