@@ -1,0 +1,127 @@
+#pragma once
+
+#include "framing.h"
+#include "serverrecord.h"
+#include "socket.h"
+#include "socketqueue.h"
+
+#include "core/clientservices.h"
+#include "core/windowmodel.h"
+#include "registry/players.h"
+#include "simlink/simlink.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QTimer>
+
+#include <deque>
+
+namespace airmesh {
+
+// The link to the multiplayer server: the UDP socket and the TCP connection, logon, the
+// reactions to the server's records, heartbeat and loss watch, and the records that carry the
+// user's traffic (RelayOutput, for the simulator side).
+//
+// Nothing here runs a nested event loop: Connect returns at once and the outcome arrives
+// through socket events and the Timer1 tick, with the window model showing each state.
+class ServerLink : public QObject, public RelayOutput {
+    Q_OBJECT
+
+public:
+    static constexpr int kLogonWaitSeconds = 20;     // more than this without an answer: timed out
+    static constexpr int kHeartBeatSeconds = 15;     // a heartbeat at least this often
+    static constexpr int kServerSilenceSeconds = 60; // no acknowledgement this long: link lost
+    static constexpr int kTimer2FirstMs = 60000;     // post-connect sends after a first logon
+    static constexpr int kTimer2AfterLossMs = 30000; // ... and after a lost connection
+    // The most chat text gathered for one pilot while the end mark has not come; far above
+    // any chat line the simulator lets a user type. Pieces beyond it are dropped and logged.
+    static constexpr int kMaxChatTextChars = 4096;
+
+    ServerLink(ClientServices& services, SimLink& sim, Players& colPlayers, MainWindowModel& window);
+    ~ServerLink() override;
+
+    Socket ctlWinsock; // UDP
+    Socket ctlTCPSock; // TCP
+
+    bool blnConnected = false;
+    qint32 lngSessionID = 0;
+    QDateTime dtLastHeartBeat; // invalid (far in the past) until the first heartbeat
+    QDateTime dtLastServerAck;
+    int intPostConnectCount = 0;
+    bool blnTCPSending = false;
+    // Post-connect aircraft details: interval kTimer2FirstMs and stopped at first.
+    QTimer Timer2;
+
+    // ---- Connection and logon ----
+    // The Connect button, with the texts of the address, pilot ID and password boxes.
+    void Connect(const QString& hostIP, const QString& pilotId, const QString& password);
+    // True from Connect until the logon is answered, times out or fails.
+    bool isConnecting() const { return m_connectState != ConnectState::Idle; }
+    void Send_Logon(qint32 pilotId, qint32 password, const QString& handle);
+    // Tears the link down: players out of the session and the registry, sockets as they
+    // should be, the window showing the loss.
+    void Set_Closed();
+
+    // ---- Heartbeat and post-connect details ----
+    void Send_HeartBeat();
+    // The link watch of a Timer1 tick; also ends a logon wait that has run out. Returns false
+    // when it tore the link down, in which case the tick reads no simulator messages.
+    bool linkWatch();
+    void Timer2_Timer();
+
+    // ---- Records from the server (one 128-byte record each; never throw) ----
+    void Process_Packet(const QByteArray& bt);
+    void Process_TCPPacket(const QByteArray& bt);
+
+    // The main window loads: the UDP gate opens.
+    void windowLoaded();
+    // Quitting: the UDP socket is closed unless already closed or closing.
+    void closeForQuit();
+
+    // ---- RelayOutput ----
+    bool isConnected() const override { return blnConnected; }
+    void sendOwnAircraft(qint32 engineType, const QString& title) override;
+    void sendQueryPlane() override;
+    void sendPlayerCrashed() override;
+    void sendPosition(const QByteArray& block) override;
+    void sendChat(const QString& text) override;
+
+private:
+    enum class ConnectState { Idle, TcpConnecting, AwaitingLogon };
+
+    void onTcpStateMaybeChanged();
+    void connectFailed(const QString& description);
+    void logonAccepted(const ServerRecord& r);
+    void logonRejected();
+    void heartBeatAck();
+    void playerCrashed(const ServerRecord& r);
+    void queryPlane(const ServerRecord& r);
+    void positionUpdate(const ServerRecord& r);
+    void aircraftDetails(const ServerRecord& r);
+    void chatChunk(const ServerRecord& r);
+    void sendUdp(const ServerRecord& r);
+    void sendTcp(const ServerRecord& r);
+    void sendNextChatPiece();
+    void onSendComplete();
+
+    ClientServices& m_services;
+    SimLink& m_sim;
+    Players& m_players;
+    MainWindowModel& m_window;
+
+    SocketReceiveQueue m_udpQueue;
+    SocketReceiveQueue m_tcpQueue;
+    RecordGate m_udpGate;
+    RecordGate m_tcpGate;
+    TcpFramer m_tcpFramer;
+
+    ConnectState m_connectState = ConnectState::Idle;
+    QDateTime m_logonWaitStart;
+    QString m_pendingPilotId;
+    QString m_pendingPassword;
+
+    // Chat records waiting to go out over TCP, one at a time.
+    std::deque<QByteArray> m_chatOutbox;
+};
+
+} // namespace airmesh

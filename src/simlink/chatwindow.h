@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+namespace airmesh {
+
+// The few window-system calls that find the simulator's chat window and scroll it.
+class WindowSystem {
+public:
+    using Handle = quint64; // 0: no window
+    static constexpr int GW_HWNDNEXT = 2;
+    static constexpr int GW_CHILD = 5;
+    static constexpr unsigned WM_VSCROLL = 0x115;
+    static constexpr unsigned SB_BOTTOM = 7;
+
+    virtual ~WindowSystem() = default;
+    virtual Handle GetDesktopWindow() = 0;
+    // The window in `relation` to `window` (GW_CHILD: its first child; GW_HWNDNEXT: the next
+    // in z-order), or 0.
+    virtual Handle GetWindow(Handle window, int relation) = 0;
+    // At most 255 characters; empty when the window has none.
+    virtual QString Get_Window_Class(Handle window) = 0;
+    virtual QString Get_Window_Title(Handle window) = 0;
+    virtual void SendMessage(Handle window, unsigned message, quintptr wParam, qintptr lParam) = 0;
+};
+
+// A desktop without the simulator's windows (Linux): nothing is ever found.
+class NoWindowSystem final : public WindowSystem {
+public:
+    Handle GetDesktopWindow() override { return 0; }
+    Handle GetWindow(Handle, int) override { return 0; }
+    QString Get_Window_Class(Handle) override { return {}; }
+    QString Get_Window_Title(Handle) override { return {}; }
+    void SendMessage(Handle, unsigned, quintptr, qintptr) override {}
+};
+
+// Keeps the simulator's multiplayer chat window scrolled to its last line.
+class ChatWindowBridge {
+public:
+    explicit ChatWindowBridge(WindowSystem& windows) : m_windows(windows) {}
+
+    // Finds the chat window and its text control once (searching again on every call until
+    // found), then scrolls the control to the bottom. Does nothing under the second
+    // application identifier.
+    void Scroll_Chat_Window(bool blnAltGuid);
+
+    WindowSystem::Handle lngChatWnd = 0;
+    WindowSystem::Handle lngChatRichEdit = 0;
+
+private:
+    WindowSystem& m_windows;
+};
+
+} // namespace airmesh

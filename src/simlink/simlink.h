@@ -1,0 +1,105 @@
+#pragma once
+
+#include "chatwindow.h"
+#include "session.h"
+#include "simmessage.h"
+
+#include "core/clientservices.h"
+#include "registry/players.h"
+
+#include <memory>
+
+namespace airmesh {
+
+// What the simulator side needs of the server link: whether the client is logged on, and the
+// records that carry the user's traffic to the server.
+class RelayOutput {
+public:
+    virtual ~RelayOutput() = default;
+    // blnConnected: logged on; gates all relay traffic.
+    virtual bool isConnected() const = 0;
+    // AircraftDetails over UDP, the title followed by U+0000.
+    virtual void sendOwnAircraft(qint32 engineType, const QString& title) = 0;
+    virtual void sendQueryPlane() = 0;
+    virtual void sendPlayerCrashed() = 0;
+    // PositionUpdate over UDP with the 52-byte block unchanged.
+    virtual void sendPosition(const QByteArray& block) = 0;
+    // A chat line over TCP: its pieces one after another, each once the previous send has
+    // completed, then the end mark; " - Send Chat to Host" is logged once the end mark is out.
+    virtual void sendChat(const QString& text) = 0;
+};
+
+// The simulator link: the joined session and everything done in it.
+class SimLink {
+public:
+    // The two application identifiers the simulator hosts its session under.
+    static inline const QString kFirstAppGuid = QStringLiteral("{97C62470-5F53-4098-A8BB-7F1F93B94D93}");
+    static inline const QString kSecondAppGuid = QStringLiteral("{1F0CB318-F159-432F-8C38-8CE753A03CDA}");
+    static constexpr int kAnswerPeriodSeconds = 15;
+
+    SimLink(ClientServices& services, Players& colPlayers, WindowSystem& windows);
+
+    // ---- Joining (join.cpp) ----
+    // Finds the simulator's session, joins it as the observer and learns the user's handle.
+    // On failure the user has been shown why (except a cancelled address prompt), the session
+    // is closed and cleared, and false is returned.
+    bool Join_Session(SessionFactory& objDX);
+
+    // State the join leaves behind.
+    std::unique_ptr<Session> objDP;
+    qint32 lngMyPlayerID = 0;   // the observer
+    qint32 lngHostPlayerID = 0; // the user's own simulator player
+    QString strHandle;          // its friendly name: the user's handle
+    bool blnAltGuid = false;    // joined under the second application identifier
+    QString strAppGuid;
+    GroupList objEnumGroups;
+    int intRequestParamsGroup = 0; // 1-based positions in objEnumGroups; 0 when absent
+    int intRefuseParamsGroup = 0;
+    SimMessage objDPMsg;
+
+    // ---- Message pump and handling (pump.cpp) ----
+    // Drains the receive queue once and dispatches each message addressed to the observer
+    // (the pump part of a Timer1 tick). A tick that finds a dispatch already running does
+    // nothing; it neither receives nor waits.
+    void pumpMessages();
+    bool blnPumpBusy = false;
+    // The reaction to one message from the session; never throws.
+    void Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer,
+                           qint32 lngNoBytes);
+    // The user's aircraft as last reported by the simulator.
+    qint32 lngMyEngineType = 0;
+    QString strMyAircraft;
+    // The server link; nothing is forwarded while it is unset.
+    void setRelay(RelayOutput* relay) { m_relay = relay; }
+
+    // ---- Remote players (remoteplayers.cpp) ----
+    // Places a pilot announced by the server into the session and the registry. Throws the
+    // session's error on failure, leaving no player behind in either.
+    void Add_Remote_Player(const QString& handle, qint32 sessionNumber);
+    // Takes the first pilot with that server session number out of the session and the registry.
+    void Remove_Remote_Player(qint32 sessionNumber);
+    // A text line shown in the simulator: a ChatMessage from the observer to all players. An
+    // empty text goes out with payload length 0 and no zero byte.
+    void sendTextLine(const QString& text);
+    // Sends `message` from one of our players to all players.
+    void sendToAll(qint32 fromPlayer, const SimMessage& message);
+    // Closes and clears the session, ignoring any failure (quitting).
+    void closeSession();
+
+    // ---- Chat window upkeep (chatwindow.cpp) ----
+    void Scroll_Chat_Window() { m_chatWindow.Scroll_Chat_Window(blnAltGuid); }
+    ChatWindowBridge& chatWindow() { return m_chatWindow; }
+
+    ClientServices& services() { return m_services; }
+    Players& players() { return m_players; }
+
+private:
+    void forwardChat(SimMessage& dpMsg, qint32 lngNoBytes);
+
+    ClientServices& m_services;
+    Players& m_players;
+    ChatWindowBridge m_chatWindow;
+    RelayOutput* m_relay = nullptr;
+};
+
+} // namespace airmesh
