@@ -414,4 +414,11 @@ SimMessage MemorySession::Receive(qint32& fromId, qint32& toId, int) {
     return SimMessage(std::move(q.bytes));
 }
 
+void MemorySession::waitForMessage(int maxMs) {
+    // Nothing really passes in memory: time is whatever the test's clock says, moved by the hook.
+    if (maxMs > 0 && m_queue.empty() && m_world.onWait) {
+        m_world.onWait(maxMs);
+    }
+}
+
 } // namespace airmesh

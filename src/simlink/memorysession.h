@@ -75,6 +75,10 @@ public:
     // Called for every message a client sends to the simulator's players, so a scripted
     // simulator can answer at once.
     std::function<void(const Sent&)> onSendToHost;
+    // Called when a client waits for a message and none is queued, with the longest it would
+    // wait, so a test can move its clock or have the simulator answer there. Without it the
+    // wait returns at once.
+    std::function<void(int maxMs)> onWait;
 
     bool playerExists(qint32 id) const { return m_players.contains(id); }
     QString playerFriendlyName(qint32 id) const;
@@ -151,6 +155,7 @@ public:
     void Send(qint32 from, qint32 to, int flags, const SimMessage& message) override;
     int GetMessageQueue(qint32 from, qint32 to, int flags, int* bytes = nullptr) override;
     SimMessage Receive(qint32& fromId, qint32& toId, int flags) override;
+    void waitForMessage(int maxMs) override;
 
     bool isOpen() const { return !m_session.isEmpty(); }
     QByteArray openSession() const { return m_session; }

@@ -118,6 +118,10 @@ public:
     virtual int GetMessageQueue(qint32 from, qint32 to, int flags, int* bytes = nullptr) = 0;
     // The next waiting message with its sender and receiver; throws DPERR_NOMESSAGES when none.
     virtual SimMessage Receive(qint32& fromId, qint32& toId, int flags) = 0;
+    // Returns once a message waits in the receive queue, or after at most `maxMs` milliseconds
+    // when none arrives: lets a caller that polls for an answer give up the processor meanwhile.
+    // Never fails; a session that is not open simply waits out the time.
+    virtual void waitForMessage(int maxMs) = 0;
 };
 
 // The root object that creates sessions.

@@ -130,6 +130,7 @@ private slots:
     void destroyPlayer();
     void queueBound();
     void twoClients();
+    void waitForMessage();
 };
 
 void TestMemorySession::providers() {
@@ -598,6 +599,30 @@ void TestMemorySession::twoClients() {
         (void)third.CreatePlayer("Brief", {}, 0, 0);
     }
     QCOMPARE(m.world.playersIn(m.instance), (QList<qint32>{m.host, m.observer}));
+}
+
+void TestMemorySession::waitForMessage() {
+    Machine m;
+    // Without a hook nothing happens and the wait returns.
+    m.client.waitForMessage(100);
+
+    QList<int> waits;
+    m.world.onWait = [&](int maxMs) {
+        waits << maxMs;
+        if (waits.size() == 2) {
+            m.world.sendFromHost(m.host, m.observer, numbered(5));
+        }
+    };
+    m.client.waitForMessage(40);
+    m.client.waitForMessage(60);
+    QCOMPARE(waits, (QList<int>{40, 60}));
+    // Something waits now, and a wait for nothing at all is no wait: neither reaches the hook.
+    m.client.waitForMessage(100);
+    (void)drain(m.client);
+    m.client.waitForMessage(0);
+    QCOMPARE(waits, (QList<int>{40, 60}));
+    m.client.waitForMessage(1);
+    QCOMPARE(waits, (QList<int>{40, 60, 1}));
 }
 
 QTEST_GUILESS_MAIN(TestMemorySession)
