@@ -58,9 +58,10 @@ public:
     SimMessage objDPMsg;
 
     // ---- Message pump and handling (pump.cpp) ----
-    // Drains the receive queue once and dispatches each message addressed to the observer
+    // Drains the receive queue once and dispatches each message addressed to the observer, and
+    // the simulator's rejections and queries (4101, 4103) addressed to one of our remote players
     // (the pump part of a Timer1 tick). A tick that finds a dispatch already running does
-    // nothing; it neither receives nor waits.
+    // nothing; it neither receives nor waits. Never throws.
     void pumpMessages();
     bool blnPumpBusy = false;
     // The reaction to one message from the session; never throws.
@@ -95,6 +96,18 @@ public:
 
 private:
     void forwardChat(SimMessage& dpMsg, qint32 lngNoBytes);
+    // The reactions of Process_MP_Packet, outside its error trap; false: not handled.
+    bool react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer, qint32 lngNoBytes);
+    // One received message: logged and dropped, dispatched, or dropped silently.
+    void dispatch(SimMessage& dpMsg, qint32 fromId, qint32 toId);
+    // Logged on to the server through a relay.
+    bool relayConnected() const { return m_relay && m_relay->isConnected(); }
+    // The joined session; throws DPERR_NOCONNECTION when there is none.
+    Session& session();
+    // Takes one registry player out of the session and the registry.
+    void removePlayer(const Players::PlayerPtr& player);
+    // The number an error line shows for `e` (see pump.cpp).
+    static qint64 errorNumber(const std::exception& e);
 
     ClientServices& m_services;
     Players& m_players;

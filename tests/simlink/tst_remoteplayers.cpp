@@ -1,0 +1,352 @@
+#include "core/ansi.h"
+#include "simlink/memorysession.h"
+#include "simlink/simcodec.h"
+#include "simlink/simlink.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace airmesh;
+using Op = MemoryWorld::Op;
+
+Q_DECLARE_METATYPE(airmesh::MemoryWorld::Op)
+
+namespace {
+
+class NoMessageBoxes final : public MessageBoxService {
+public:
+    void showMessage(const QString& text, const QString&) override { shown << text; }
+    QStringList shown;
+};
+
+// The simulator's session with the user's aircraft and both parameter groups, and the client
+// joined to it as a join leaves it.
+struct Rig {
+    ManualClock clock;
+    ActivityLog log{clock};
+    INIFiles ini;
+    SilentSoundOutput soundOut;
+    SoundCues sound{QString(), soundOut};
+    NoMessageBoxes boxes;
+    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
+    Players players;
+    NoWindowSystem windows;
+    MemoryWorld world;
+    QByteArray instance = world.hostSession(SimLink::kFirstAppGuid);
+    qint32 host = world.addHostPlayer(instance, QStringLiteral("Skywalker"), QStringLiteral("Luke Skywalker"));
+    qint32 refuseGroup = world.addGroup(instance, QStringLiteral("FS61_REFUSE_PARAMS"));
+    qint32 requestGroup = world.addGroup(instance, QStringLiteral("FS61_REQUEST_PARAMS"));
+    SimLink sim{services, players, windows};
+    qint32 observer = 0;
+
+    Rig() {
+        auto s = std::make_unique<MemorySession>(world);
+        const ConnectionList providers = s->GetDPEnumConnections({}, dpflags::ConnectionsServiceProviders);
+        for (int i = 1; i <= providers.GetCount(); ++i) {
+            if (providers.GetName(i).contains(QStringLiteral("TCP"))) {
+                s->InitializeConnection(providers.GetAddress(i));
+            }
+        }
+        SessionData search = s->CreateSessionData();
+        search.SetGuidApplication(SimLink::kFirstAppGuid);
+        s->Open(s->GetDPEnumSessions(search, 0, dpflags::EnumSessionsAll).GetItem(1), dpflags::OpenJoin);
+        observer = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+        s->AddPlayerToGroup(refuseGroup, observer);
+        sim.objEnumGroups = s->GetDPEnumGroups({}, 0);
+        sim.intRefuseParamsGroup = 1;
+        sim.intRequestParamsGroup = 2;
+        sim.lngMyPlayerID = observer;
+        sim.lngHostPlayerID = host;
+        sim.strHandle = QStringLiteral("Skywalker");
+        sim.objDP = std::move(s);
+    }
+
+    void flags(bool debug, bool lowLevel) {
+        services.blnDebug = debug;
+        services.blnDebugLowLevel = lowLevel;
+    }
+    // The session's players that the client created, observer aside, in creation order.
+    QList<qint32> remotePlayers() const {
+        QList<qint32> out = world.playersIn(instance);
+        out.removeAll(host);
+        out.removeAll(observer);
+        return out;
+    }
+};
+
+// The log written so far, one entry a line, each without its time when that is the clock's.
+QStringList logged(const Rig& rig) {
+    QFile f(QStringLiteral("log.txt"));
+    if (!f.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    const QString time = logTime(rig.clock.now());
+    QStringList out;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        QString text = fromAnsi(line.chopped(line.endsWith('\r') ? 1 : 0));
+        if (text.isEmpty()) {
+            continue;
+        }
+        out << (text.startsWith(time) ? text.mid(time.size()) : text);
+    }
+    return out;
+}
+
+void clearLog() {
+    QFile::remove(QStringLiteral("log.txt"));
+}
+
+// The result code of the DpError that `f` throws, or 0 when it throws none.
+template <typename F> qint32 failureCode(F f) {
+    try {
+        f();
+    } catch (const dp::DpError& e) {
+        return e.code();
+    }
+    return dp::DP_OK;
+}
+
+} // namespace
+
+class TestRemotePlayers : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_oldCwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+        m_rig = std::make_unique<Rig>();
+    }
+    void cleanup() {
+        m_rig.reset();
+        QDir::setCurrent(m_oldCwd);
+        m_dir.reset();
+    }
+
+    void addition_data() {
+        QTest::addColumn<bool>("debug");
+        QTest::addColumn<bool>("lowLevel");
+        QTest::addColumn<QStringList>("lines");
+        const QStringList three{" - DP.Createplayer done Hawk12", " - DP.Addplayertogroup detailed Hawk12",
+                                " - Sent Add_Player_Request Hawk12"};
+        QTest::newRow("low level") << false << true << three;
+        QTest::newRow("both") << true << true << three;
+        QTest::newRow("debug only") << true << false << QStringList();
+        QTest::newRow("none") << false << false << QStringList();
+    }
+
+    void addition() {
+        QFETCH(bool, debug);
+        QFETCH(bool, lowLevel);
+        QFETCH(QStringList, lines);
+        Rig& r = *m_rig;
+        r.flags(debug, lowLevel);
+
+        r.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17);
+
+        const QList<qint32> created = r.remotePlayers();
+        QCOMPARE(created.size(), 1);
+        const qint32 id = created[0];
+        QCOMPARE(r.world.playerFriendlyName(id), QStringLiteral("Hawk12"));
+        QCOMPARE(r.world.playerFormalName(id), QStringLiteral("Hawk12 Hawk12"));
+        QCOMPARE(r.world.groupMembers(r.requestGroup), QList<qint32>{id});
+        QCOMPARE(r.world.groupMembers(r.refuseGroup), QList<qint32>{r.observer});
+
+        const QList<MemoryWorld::Sent> sent = r.world.sentToHost();
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].from, id);
+        QCOMPARE(sent[0].to, dpflags::AllPlayers);
+        QCOMPARE(sent[0].bytes, QByteArray::fromHex("0110000000000000"));
+
+        QCOMPARE(r.players.Count(), 1);
+        const Players::PlayerPtr p = r.players.Item(1);
+        QCOMPARE(p->Key, QString::number(id));
+        QCOMPARE(p->Server_Session_ID, 17);
+        QCOMPARE(p->PlayerHandle, QStringLiteral("Hawk12"));
+        QVERIFY(p->Rcv_Detailed_Info);
+        QVERIFY(!p->Add_Success);
+        QVERIFY(!p->RcvdPlaneType);
+
+        QCOMPARE(logged(r), lines);
+    }
+
+    // The same pilot announced twice is two players; a removal takes out the first only.
+    void duplicatesAndRemoval() {
+        Rig& r = *m_rig;
+        r.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17);
+        r.sim.Add_Remote_Player(QStringLiteral("Falcon"), 18);
+        r.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17);
+        const QList<qint32> ids = r.remotePlayers();
+        QCOMPARE(ids.size(), 3);
+        QCOMPARE(r.players.Count(), 3);
+        QCOMPARE(r.world.groupMembers(r.requestGroup), ids);
+        r.flags(true, true);
+
+        r.sim.Remove_Remote_Player(99);
+        QCOMPARE(logged(r), QStringList());
+        QCOMPARE(r.players.Count(), 3);
+
+        r.sim.Remove_Remote_Player(17);
+        QCOMPARE(logged(r), QStringList{" - Removed Player Hawk12"});
+        QCOMPARE(r.remotePlayers(), (QList<qint32>{ids[1], ids[2]}));
+        QCOMPARE(r.players.Count(), 2);
+        QCOMPARE(r.players.Item(1)->Key, QString::number(ids[1]));
+        QCOMPARE(r.players.Item(2)->Key, QString::number(ids[2]));
+        QCOMPARE(r.world.groupMembers(r.requestGroup), (QList<qint32>{ids[1], ids[2]}));
+
+        r.sim.Remove_Remote_Player(17);
+        QCOMPARE(r.remotePlayers(), QList<qint32>{ids[1]});
+        QCOMPARE(r.players.Count(), 1);
+
+        // Only debug shows removals.
+        clearLog();
+        r.flags(false, true);
+        r.sim.Remove_Remote_Player(18);
+        QCOMPARE(logged(r), QStringList());
+        QCOMPARE(r.players.Count(), 0);
+    }
+
+    void noRequestGroup() {
+        Rig& r = *m_rig;
+        r.sim.intRequestParamsGroup = 0;
+        r.flags(false, true);
+        r.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17);
+
+        QCOMPARE(r.remotePlayers().size(), 1);
+        QCOMPARE(r.world.groupMembers(r.requestGroup), QList<qint32>());
+        QCOMPARE(r.world.sentToHost().size(), 1);
+        QCOMPARE(r.players.Count(), 1);
+        const QStringList lines = logged(r);
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.first(), QStringLiteral(" - DP.Createplayer done Hawk12"));
+        QCOMPARE(lines.last(), QStringLiteral(" - Sent Add_Player_Request Hawk12"));
+    }
+
+    // A failure after the player was created takes it out of the session again, is logged and
+    // reaches the caller; the registry never holds it.
+    void failedAddition_data() {
+        QTest::addColumn<QList<Op>>("failing");
+        QTest::addColumn<int>("groupPosition");
+        QTest::addColumn<qint32>("code");
+        QTest::addColumn<QStringList>("lowLines");
+        QTest::addColumn<bool>("ghostLeft");
+
+        const QString created = QStringLiteral(" - DP.Createplayer done Hawk12");
+        const QString grouped = QStringLiteral(" - DP.Addplayertogroup detailed Hawk12");
+        QTest::newRow("create") << QList<Op>{Op::CreatePlayer} << 2 << dp::DPERR_CANTCREATEPLAYER << QStringList()
+                                << false;
+        QTest::newRow("add to group") << QList<Op>{Op::AddPlayerToGroup} << 2 << dp::DPERR_INVALIDGROUP
+                                      << QStringList{created} << false;
+        QTest::newRow("group position outside the list")
+            << QList<Op>{} << 5 << dp::DPERR_INVALIDPARAMS << QStringList{created} << false;
+        QTest::newRow("send") << QList<Op>{Op::Send} << 2 << dp::DPERR_SENDTOOBIG << QStringList{created, grouped}
+                              << false;
+        QTest::newRow("send, and the clean-up too") << QList<Op>{Op::Send, Op::DestroyPlayer} << 2
+                                                    << dp::DPERR_SENDTOOBIG << QStringList{created, grouped} << true;
+    }
+
+    void failedAddition() {
+        QFETCH(QList<Op>, failing);
+        QFETCH(int, groupPosition);
+        QFETCH(qint32, code);
+        QFETCH(QStringList, lowLines);
+        QFETCH(bool, ghostLeft);
+        Rig& r = *m_rig;
+        r.sim.intRequestParamsGroup = groupPosition;
+        for (const Op op : failing) {
+            r.world.failOperation(op, op == Op::DestroyPlayer ? dp::DPERR_GENERIC : code);
+        }
+
+        r.flags(true, true);
+        QCOMPARE(failureCode([&] { r.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17); }), code);
+        QStringList lines = logged(r);
+        if (!failing.contains(Op::CreatePlayer)) {
+            // Once a player existed, the failure is logged here as well as passed on to the caller.
+            QVERIFY(!lines.isEmpty());
+            QVERIFY2(lines.takeLast().startsWith(QStringLiteral(" - Error Add_Remote_Player %1 ").arg(code)),
+                     qPrintable(logged(r).join('|')));
+        }
+        QCOMPARE(lines, lowLines);
+        QCOMPARE(r.remotePlayers().size(), ghostLeft ? 1 : 0);
+        QCOMPARE(r.players.Count(), 0);
+        QCOMPARE(r.world.groupMembers(r.requestGroup), r.remotePlayers());
+        QCOMPARE(r.world.sentToHost().size(), 0);
+    }
+
+    // A registry that already holds the new player's key: the session player goes again. The
+    // in-memory session hands out the same ids in the same order, so a twin rig shows the id
+    // the next player will get.
+    void registryRefusesTheEntry() {
+        qint32 nextId = 0;
+        {
+            Rig twin;
+            twin.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17);
+            nextId = twin.remotePlayers().value(0);
+        }
+        Rig& r = *m_rig;
+        r.players.Add(QString::number(nextId))->PlayerHandle = QStringLiteral("Earlier");
+
+        bool refused = false;
+        try {
+            r.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17);
+        } catch (const CollectionError& e) {
+            refused = e.code() == CollectionError::DuplicateKey;
+        }
+        QVERIFY(refused);
+        QVERIFY(!r.world.playerExists(nextId));
+        QCOMPARE(r.players.Count(), 1);
+        QCOMPARE(r.players.Item(1)->PlayerHandle, QStringLiteral("Earlier"));
+    }
+
+    void textLine_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("status") << "Server connection lost."
+                                << QByteArray::fromHex("2310000018000000") + "Server connection lost." +
+                                       QByteArray(1, '\0');
+        QTest::newRow("empty") << "" << QByteArray::fromHex("2310000000000000");
+        QTest::newRow("Windows-1252") << QStringLiteral("Café € Ω")
+                                      << QByteArray::fromHex("2310000009000000436166e92080203f00");
+    }
+
+    void textLine() {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        Rig& r = *m_rig;
+        r.sim.sendTextLine(text);
+        const QList<MemoryWorld::Sent> sent = r.world.sentToHost();
+        QCOMPARE(sent.size(), 1);
+        QCOMPARE(sent[0].from, r.observer);
+        QCOMPARE(sent[0].to, dpflags::AllPlayers);
+        QCOMPARE(sent[0].bytes, bytes);
+    }
+
+    void withoutSession() {
+        Rig& r = *m_rig;
+        r.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17);
+        r.world.failOperation(Op::Close, dp::DPERR_GENERIC);
+        r.sim.closeSession(); // a failing close is ignored
+        QVERIFY(!r.sim.objDP);
+        QVERIFY(!r.world.playerExists(r.observer));
+        r.sim.closeSession();
+
+        QCOMPARE(failureCode([&] { r.sim.Add_Remote_Player(QStringLiteral("Falcon"), 18); }), dp::DPERR_NOCONNECTION);
+        QCOMPARE(failureCode([&] { r.sim.sendTextLine(QStringLiteral("hello")); }), dp::DPERR_NOCONNECTION);
+        QCOMPARE(failureCode([&] { r.sim.Remove_Remote_Player(17); }), dp::DPERR_NOCONNECTION);
+        QCOMPARE(r.players.Count(), 1);
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_oldCwd;
+    std::unique_ptr<Rig> m_rig;
+};
+
+QTEST_GUILESS_MAIN(TestRemotePlayers)
+#include "tst_remoteplayers.moc"
