@@ -109,6 +109,11 @@ void SimLink::dispatch(SimMessage& dpMsg, qint32 fromId, qint32 toId) {
             QStringLiteral(" - Short message from player %1 dropped, %2 bytes").arg(fromId).arg(dpMsg.size()));
         return;
     }
+    // The session hands the observer a copy of everything our own remote players send to all
+    // (their addition requests, their answers to the simulator): our own echoes, not news.
+    if (m_players.findByPlayerId(fromId) != nullptr) {
+        return;
+    }
     const sim::Header header = sim::readHeader(dpMsg);
     bool deliver = toId == lngMyPlayerID;
     if (!deliver && (header.number == simMsgNumber(SimMsg::AddPlayerRejected) ||

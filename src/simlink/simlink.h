@@ -41,8 +41,8 @@ public:
 
     // ---- Joining (join.cpp) ----
     // Finds the simulator's session, joins it as the observer and learns the user's handle.
-    // On failure the user has been shown why (except a cancelled address prompt), the session
-    // is closed and cleared, and false is returned.
+    // Returns false on failure: the user has been shown why and the session is closed and
+    // cleared, except after a cancelled address prompt, which shows nothing and leaves it be.
     bool Join_Session(SessionFactory& objDX);
 
     // State the join leaves behind.
