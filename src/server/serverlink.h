@@ -79,19 +79,41 @@ public:
     void closeForQuit();
 
     // ---- RelayOutput ----
+    // A send that fails at once throws the socket's SocketError, for the caller's error trap.
     bool isConnected() const override { return blnConnected; }
     void sendOwnAircraft(qint32 engineType, const QString& title) override;
     void sendQueryPlane() override;
     void sendPlayerCrashed() override;
     void sendPosition(const QByteArray& block) override;
+    // Queues the pieces and the end mark; the first goes out at once unless a chat is still
+    // being sent. Throws when that first send fails (the chat is then dropped).
     void sendChat(const QString& text) override;
+
+    // Records whose handling failed (logged " - Error Process_Packet " / " - Error
+    // Process_TCPPacket " with these numbers, or the session's result code, the registry's
+    // number or the socket's number when one of those failed).
+    static constexpr int kErrNoMatchingPlayer = 91; // a chat end mark from a pilot not in the registry
+    static constexpr int kErrOther = 51;            // anything else
+    // A pilot ID or password that is not a 32-bit integer (the connect-failure path).
+    static constexpr int kErrNotANumber = 13;
 
 private:
     enum class ConnectState { Idle, TcpConnecting, AwaitingLogon };
+    // What one TCP send was, so its completion is matched to it.
+    enum class TcpSend { Other, ChatPiece, ChatEnd };
+    struct ChatRecord {
+        ServerRecord record;
+        bool endMark = false;
+    };
 
-    void onTcpStateMaybeChanged();
+    void setUpUdp(const QString& host);
+    void onTcpConnected();
+    void onTcpError(int number, const QString& description, qint32 scode, const QString& source);
+    void onUdpDataArrival(qint64 bytesTotal);
     void connectFailed(const QString& description);
-    void logonAccepted(const ServerRecord& r);
+    void endLogonWait(const QString& status);
+    void handleRecord(const ServerRecord& r, const char* handler);
+    void logonAccepted(const ServerRecord& r, const char* handler);
     void logonRejected();
     void heartBeatAck();
     void playerCrashed(const ServerRecord& r);
@@ -100,9 +122,14 @@ private:
     void aircraftDetails(const ServerRecord& r);
     void chatChunk(const ServerRecord& r);
     void sendUdp(const ServerRecord& r);
-    void sendTcp(const ServerRecord& r);
-    void sendNextChatPiece();
+    void sendTcp(const ServerRecord& r, TcpSend kind = TcpSend::Other);
+    void closeTcp();
+    void sendNextChatPiece(bool throwOnFailure);
+    void dropRestOfChat();
+    void abandonChatInFlight();
     void onSendComplete();
+    // Logs the exception being handled as "<prefix><number> <description>" (blnDebug).
+    void logCurrentError(const QString& prefix) const;
 
     ClientServices& m_services;
     SimLink& m_sim;
@@ -121,7 +148,9 @@ private:
     QString m_pendingPassword;
 
     // Chat records waiting to go out over TCP, one at a time.
-    std::deque<QByteArray> m_chatOutbox;
+    std::deque<ChatRecord> m_chatOutbox;
+    // One entry per SendData on the current TCP connection whose completion is still due.
+    std::deque<TcpSend> m_tcpSends;
 };
 
 } // namespace airmesh

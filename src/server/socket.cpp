@@ -81,6 +81,7 @@ Socket::Socket(QObject* parent) : QObject(parent), m_udp(new QUdpSocket(this)), 
     // A peer that streams without pause fills this much, then the OS holds the rest back.
     m_tcp->setReadBufferSize(kTcpReadBufferBytes);
     connect(m_tcp, &QTcpSocket::readyRead, this, &Socket::onTcpReadyRead);
+    connect(m_tcp, &QTcpSocket::connected, this, &Socket::Connected);
     connect(m_tcp, &QTcpSocket::bytesWritten, this, &Socket::onTcpBytesWritten);
     connect(m_tcp, &QTcpSocket::errorOccurred, this, &Socket::onTcpError);
     connect(m_tcp, &QTcpSocket::disconnected, this, &Socket::onTcpDisconnected);

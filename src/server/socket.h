@@ -136,6 +136,8 @@ signals:
     // Data has come in. UDP: once per datagram, with its size; TCP: with all bytes waiting, so
     // bytes a handler leaves unread are counted again in the next report.
     void DataArrival(qint64 bytesTotal);
+    // TCP: the connection Connect() started is up; State() is Connected from now on.
+    void Connected();
     // TCP: the connection ended other than by Close(): the peer closed it, or it failed.
     void Closed();
     // TCP: a connection attempt or an open connection failed. `scode` is the number as a

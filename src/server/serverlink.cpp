@@ -1,0 +1,697 @@
+#include "serverlink.h"
+
+#include "hangar/aliases.h"
+#include "simlink/simcodec.h"
+
+#include <algorithm>
+#include <exception>
+#include <limits>
+#include <utility>
+
+namespace airmesh {
+
+namespace {
+
+const QString kGeneral = QStringLiteral("General");
+
+// A failure of our own making inside a record handler, with its log number.
+class LinkError : public std::runtime_error {
+public:
+    LinkError(int number, const char* text) : std::runtime_error(text), m_number(number) {}
+    int number() const { return m_number; }
+
+private:
+    int m_number;
+};
+
+struct ErrorInfo {
+    qint64 number = 0;
+    QString description;
+};
+
+// Number and text of the exception being handled.
+ErrorInfo currentError() {
+    try {
+        throw;
+    } catch (const dp::DpError& e) {
+        return {e.code(), QString::fromLocal8Bit(e.what())};
+    } catch (const CollectionError& e) {
+        return {e.number(), QString::fromLocal8Bit(e.what())};
+    } catch (const SocketError& e) {
+        return {e.number(), e.description()};
+    } catch (const LinkError& e) {
+        return {e.number(), QString::fromLocal8Bit(e.what())};
+    } catch (const std::exception& e) {
+        return {ServerLink::kErrOther, QString::fromLocal8Bit(e.what())};
+    } catch (...) {
+        return {ServerLink::kErrOther, QStringLiteral("Unknown error")};
+    }
+}
+
+// The port settings are read as the leading decimal number of the text (sign allowed); a text
+// without one is 0. Values beyond 32 bits saturate, so the socket refuses them as out of range.
+int leadingNumber(const QString& text) {
+    const QString t = text.trimmed();
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < t.size() && (t[i] == QLatin1Char('+') || t[i] == QLatin1Char('-'))) {
+        negative = t[i] == QLatin1Char('-');
+        ++i;
+    }
+    qint64 value = 0;
+    for (; i < t.size() && t[i] >= QLatin1Char('0') && t[i] <= QLatin1Char('9'); ++i) {
+        value = std::min<qint64>(value * 10 + (t[i].unicode() - u'0'), std::numeric_limits<int>::max());
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+// A pilot ID or password as a 32-bit integer; anything but a whole number in range fails.
+qint32 toLong(const QString& text, const char* what) {
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok);
+    if (!ok) {
+        throw LinkError(ServerLink::kErrNotANumber, what);
+    }
+    return v;
+}
+
+// Received texts lose their padding: spaces only, other blanks are part of the text.
+QString trimSpaces(const QString& s) {
+    qsizetype begin = 0;
+    qsizetype end = s.size();
+    while (begin < end && s[begin] == QLatin1Char(' ')) {
+        ++begin;
+    }
+    while (end > begin && s[end - 1] == QLatin1Char(' ')) {
+        --end;
+    }
+    return s.mid(begin, end - begin);
+}
+
+// A chat piece this long or longer after trimming was cut from a longer text: it is kept
+// whole, so a space at the cut survives. Shorter pieces are kept trimmed.
+constexpr int kFullChatPieceChars = 54;
+
+} // namespace
+
+ServerLink::ServerLink(ClientServices& services, SimLink& sim, Players& colPlayers, MainWindowModel& window)
+    : m_services(services), m_sim(sim), m_players(colPlayers), m_window(window), m_udpQueue(ctlWinsock),
+      m_tcpQueue(ctlTCPSock), m_udpGate([this](const QByteArray& bt) { Process_Packet(bt); }),
+      m_tcpGate([this](const QByteArray& bt) { Process_TCPPacket(bt); }) {
+    ctlWinsock.setObjectName(QStringLiteral("ctlWinsock"));
+    ctlTCPSock.setObjectName(QStringLiteral("ctlTCPSock"));
+    ctlWinsock.setProtocol(Socket::Protocol::Udp);
+    Timer2.setInterval(kTimer2FirstMs);
+
+    connect(&ctlWinsock, &Socket::DataArrival, this, &ServerLink::onUdpDataArrival);
+    connect(&ctlTCPSock, &Socket::DataArrival, this,
+            [this](qint64 n) { m_tcpFramer.DataArrival(n, m_tcpQueue, m_tcpGate); });
+    connect(&ctlTCPSock, &Socket::Connected, this, &ServerLink::onTcpConnected);
+    connect(&ctlTCPSock, &Socket::Closed, this, &ServerLink::Set_Closed);
+    connect(&ctlTCPSock, &Socket::Error, this, &ServerLink::onTcpError);
+    connect(&ctlTCPSock, &Socket::SendComplete, this, &ServerLink::onSendComplete);
+    connect(&Timer2, &QTimer::timeout, this, &ServerLink::Timer2_Timer);
+
+    m_sim.setRelay(this);
+}
+
+ServerLink::~ServerLink() {
+    m_sim.setRelay(nullptr);
+    // The sockets are members, destroyed after this body; nothing of theirs may reach us then.
+    ctlWinsock.disconnect(this);
+    ctlTCPSock.disconnect(this);
+}
+
+// ---- Connection and logon ---------------------------------------------------------------
+
+void ServerLink::Connect(const QString& hostIP, const QString& pilotId, const QString& password) {
+    if (isConnecting() || blnConnected) {
+        return; // the button is disabled meanwhile; nothing may start a second logon
+    }
+    m_window.connectEnabled = false;
+    m_window.aliasEnabled = false;
+    m_window.cancelEnabled = false;
+    m_window.picture = MainWindowModel::Connecting;
+    m_window.changed();
+
+    INIFiles& ini = m_services.objINI;
+    ini.WriteINI(kGeneral, QStringLiteral("HostIP"), hostIP);
+    ini.WriteINI(kGeneral, QStringLiteral("PID"), pilotId);
+    ini.WriteINI(kGeneral, QStringLiteral("PWD"), password);
+    m_pendingPilotId = pilotId;
+    m_pendingPassword = password;
+
+    // Set before the socket calls: a failure they report at once arrives as an event.
+    m_connectState = ConnectState::TcpConnecting;
+    try {
+        const QString host = ini.ReadINI(kGeneral, QStringLiteral("HostIP"), QString());
+        if (host.isEmpty()) {
+            throw SocketError(SocketErrorNumber::HostNotFound, QStringLiteral("No server address given"));
+        }
+        setUpUdp(host);
+
+        // A connection left open by an earlier rejected or timed-out logon would make Connect
+        // refuse to start; it belongs to an attempt that is over.
+        closeTcp();
+        ctlTCPSock.setProtocol(Socket::Protocol::Tcp);
+        ctlTCPSock.setRemoteHost(host);
+        ctlTCPSock.setRemotePort(
+            leadingNumber(ini.ReadINI(kGeneral, QStringLiteral("ClientConnectTCP"), QStringLiteral("1502"))));
+        m_tcpGate.reset();
+        m_tcpFramer.reset();
+        ctlTCPSock.Connect();
+    } catch (const std::exception&) {
+        if (m_connectState == ConnectState::TcpConnecting) {
+            connectFailed(currentError().description);
+        }
+    }
+}
+
+void ServerLink::setUpUdp(const QString& host) {
+    const int hostPort = leadingNumber(m_services.objINI.ReadINI(kGeneral, QStringLiteral("HostConnectPort"), 1500));
+    const int state = ctlWinsock.State();
+    if (state == SocketState::Error || state == SocketState::Closing || state == SocketState::ConnectionPending ||
+        state == SocketState::Closed) {
+        ctlWinsock.setProtocol(Socket::Protocol::Udp);
+        ctlWinsock.setRemoteHost(host);
+        ctlWinsock.setRemotePort(hostPort);
+        ctlWinsock.Bind(leadingNumber(m_services.objINI.ReadINI(kGeneral, QStringLiteral("ClientConnectPort"), 1501)));
+        return;
+    }
+    // Already bound by an earlier Connect: the binding stays, but the datagrams go to the
+    // server now named. Keeping the old address would send them to the wrong server after a
+    // corrected address, and the logon would be lost a minute later for want of heartbeats.
+    if (ctlWinsock.remoteHost() != host || ctlWinsock.remotePort() != hostPort) {
+        ctlWinsock.setRemoteHost(host);
+        ctlWinsock.setRemotePort(hostPort);
+    }
+}
+
+void ServerLink::onTcpConnected() {
+    if (m_connectState != ConnectState::TcpConnecting) {
+        return;
+    }
+    try {
+        Send_Logon(toLong(m_pendingPilotId, "Type mismatch: the Pilot ID is not a number"),
+                   toLong(m_pendingPassword, "Type mismatch: the password is not a number"), m_sim.strHandle);
+    } catch (const std::exception&) {
+        connectFailed(currentError().description);
+        return;
+    }
+    m_window.statusText = QStringLiteral("Awaiting Server Logon Validation");
+    m_window.changed();
+    m_services.debug(QStringLiteral(" - Connection to Server established, awaiting logon validation"));
+    m_logonWaitStart = m_services.clock.now();
+    m_connectState = ConnectState::AwaitingLogon;
+}
+
+void ServerLink::onTcpError(int number, const QString& description, qint32 scode, const QString& source) {
+    m_services.debug(QStringLiteral(" - TCP ERR: %1 %2 %3 %4").arg(number).arg(scode).arg(source, description));
+    if (m_connectState == ConnectState::TcpConnecting && ctlTCPSock.State() == SocketState::Error) {
+        connectFailed(description);
+    }
+    abandonChatInFlight();
+}
+
+void ServerLink::connectFailed(const QString& description) {
+    m_connectState = ConnectState::Idle;
+    m_services.debug(QStringLiteral(" - Error while connecting ") + description);
+    m_window.statusText = QStringLiteral("Error Encountered...See Debugging");
+    m_window.picture = MainWindowModel::NotConnected;
+    m_window.connectEnabled = true;
+    m_window.aliasEnabled = false;
+    m_window.cancelEnabled = true;
+    m_window.changed();
+}
+
+void ServerLink::endLogonWait(const QString& status) {
+    m_connectState = ConnectState::Idle;
+    m_window.statusText = status;
+    m_window.picture = MainWindowModel::NotConnected;
+    m_window.connectEnabled = true;
+    m_window.aliasEnabled = false;
+    m_window.cancelEnabled = true;
+    m_window.changed();
+}
+
+void ServerLink::Send_Logon(qint32 pilotId, qint32 password, const QString& handle) {
+    sendTcp(toServer::logonRequest(pilotId, password, handle));
+}
+
+void ServerLink::logonAccepted(const ServerRecord& r, const char* handler) {
+    if (!isConnecting()) {
+        return;
+    }
+    m_connectState = ConnectState::Idle;
+    lngSessionID = r.longAt(recfield::AcceptedSession);
+    blnConnected = true;
+    dtLastServerAck = m_services.clock.now();
+    m_services.debug(QStringLiteral(" - Server accepted Logon Credentials"));
+    // A simulator that cannot be told must not keep the window from showing the logon, with
+    // every button disabled: the session steps log their failure and the rest goes on.
+    try {
+        m_sim.sendTextLine(trimSpaces(r.textAt(recfield::AcceptedGreeting, recfield::GreetingChars)));
+    } catch (const std::exception&) {
+        logCurrentError(QStringLiteral(" - Error %1 ").arg(QLatin1String(handler)));
+    }
+    m_services.sound.Play_Sound(QStringLiteral("connected.wav"));
+    Timer2.start();
+    intPostConnectCount = 0;
+
+    m_window.connectEnabled = false;
+    m_window.aliasEnabled = true;
+    m_window.picture = MainWindowModel::ConnectedPicture;
+    m_window.statusText = QStringLiteral("Connected");
+    m_window.cancelEnabled = true;
+    m_window.changed(true);
+
+    // Ask the simulator for the user's aircraft; the answer goes to the server from the pump.
+    try {
+        if (!m_sim.objDP) {
+            throw dp::DpError(dp::DPERR_NOCONNECTION, "no simulator session");
+        }
+        SimMessage m = m_sim.objDP->CreateMessage();
+        sim::writeQueryPlaneOnLogon(m);
+        m_sim.objDP->Send(m_sim.lngMyPlayerID, m_sim.lngHostPlayerID, 0, m);
+        m_services.debug(QStringLiteral(" - Query Plane"));
+    } catch (const std::exception&) {
+        logCurrentError(QStringLiteral(" - Error %1 ").arg(QLatin1String(handler)));
+    }
+}
+
+void ServerLink::logonRejected() {
+    if (!isConnecting()) {
+        return;
+    }
+    m_services.debug(QStringLiteral(" - Server rejected Logon Credentials"));
+    endLogonWait(QStringLiteral("Logon rejected...Check details and try again"));
+    m_sim.sendTextLine(QStringLiteral("Server rejected your logon."));
+    m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
+}
+
+void ServerLink::Set_Closed() {
+    // The tear-down always runs to its end: a session call that fails is logged and passed by.
+    auto guarded = [this](auto&& step) {
+        try {
+            step();
+        } catch (const std::exception&) {
+            logCurrentError(QStringLiteral(" - Error Set_Closed "));
+        }
+    };
+    guarded([this] { m_sim.sendTextLine(QStringLiteral("Server connection lost.")); });
+
+    // A logon still awaited is over: the window shows the loss, not a rejection, and Cancel,
+    // disabled while connecting, works again.
+    if (isConnecting()) {
+        m_connectState = ConnectState::Idle;
+        m_window.cancelEnabled = true;
+    }
+    m_window.connectCaption = QStringLiteral("Connect");
+    m_window.connectEnabled = true;
+    m_window.aliasEnabled = false;
+
+    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
+        guarded([&] {
+            if (!m_sim.objDP) {
+                throw dp::DpError(dp::DPERR_NOCONNECTION, "no simulator session");
+            }
+            m_sim.objDP->DestroyPlayer(p->Key.toInt());
+        });
+        m_services.debug(QStringLiteral(" - Removed Player ") + p->PlayerHandle);
+        // Out of the registry even when the session refused: the pilot is gone with the link.
+        guarded([&] { m_players.Remove(p->Key); });
+    }
+    m_services.debug(QStringLiteral(" - Disconnected from Server"));
+
+    blnConnected = false;
+    lngSessionID = 0;
+    m_udpGate.reset();
+    Timer2.stop();
+    m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
+
+    m_window.statusText = QStringLiteral("Server connection lost...Please reconnect");
+    m_window.picture = MainWindowModel::NotConnected;
+    m_window.changed();
+
+    intPostConnectCount = 0;
+    Timer2.setInterval(kTimer2AfterLossMs);
+    if (ctlTCPSock.State() != SocketState::Closed) {
+        closeTcp();
+    }
+}
+
+// ---- Heartbeat and post-connect details -------------------------------------------------
+
+void ServerLink::Send_HeartBeat() {
+    sendUdp(toServer::heartBeat(lngSessionID));
+    dtLastHeartBeat = m_services.clock.now();
+}
+
+bool ServerLink::linkWatch() {
+    const QDateTime now = m_services.clock.now();
+    if (m_connectState == ConnectState::AwaitingLogon && secondsSince(m_logonWaitStart, now) > kLogonWaitSeconds) {
+        endLogonWait(QStringLiteral("Timed out, no response...Please try again"));
+    }
+    if (!blnConnected) {
+        return true;
+    }
+    if (!dtLastHeartBeat.isValid() || secondsSince(dtLastHeartBeat, now) >= kHeartBeatSeconds) {
+        try {
+            Send_HeartBeat();
+        } catch (const std::exception&) {
+            logCurrentError(QStringLiteral(" - Error Send_HeartBeat "));
+        }
+    }
+    if (secondsSince(dtLastServerAck, now) >= kServerSilenceSeconds) {
+        Set_Closed();
+        return false;
+    }
+    return true;
+}
+
+void ServerLink::Timer2_Timer() {
+    if (!blnConnected) {
+        intPostConnectCount = 0;
+        Timer2.stop();
+        return;
+    }
+    if (intPostConnectCount == 2) {
+        Timer2.setInterval(kTimer2FirstMs);
+    }
+    ++intPostConnectCount;
+    try {
+        sendTcp(toServer::aircraftDetails(lngSessionID, m_sim.lngMyEngineType, m_sim.strMyAircraft, true));
+    } catch (const std::exception&) {
+        logCurrentError(QStringLiteral(" - Error Timer2_Timer "));
+        return;
+    }
+    m_services.debug(QStringLiteral(" - Postconnect Send Ac Details ") + QString::number(intPostConnectCount));
+}
+
+void ServerLink::heartBeatAck() {
+    dtLastServerAck = m_services.clock.now();
+    m_services.lowLevel(QStringLiteral(" - Ack to Heartbeat, Server still there"));
+}
+
+// ---- Records from the server ------------------------------------------------------------
+
+void ServerLink::Process_Packet(const QByteArray& bt) {
+    try {
+        const ServerRecord r = ServerRecord::fromBytes(bt);
+        if (acceptedFromServer(r, Transport::Udp)) {
+            handleRecord(r, "Process_Packet");
+        }
+    } catch (const std::exception&) {
+        logCurrentError(QStringLiteral(" - Error Process_Packet "));
+    }
+}
+
+void ServerLink::Process_TCPPacket(const QByteArray& bt) {
+    try {
+        const ServerRecord r = ServerRecord::fromBytes(bt);
+        if (acceptedFromServer(r, Transport::Tcp)) {
+            handleRecord(r, "Process_TCPPacket");
+        }
+    } catch (const std::exception&) {
+        logCurrentError(QStringLiteral(" - Error Process_TCPPacket "));
+    }
+}
+
+void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
+    // acceptedFromServer has checked category and transport; each type has one category.
+    const RecordType type = r.type();
+    if (type == RecordType::LogonAccepted) {
+        logonAccepted(r, handler);
+        return;
+    }
+    if (type == RecordType::LogonRejected) {
+        logonRejected();
+        return;
+    }
+    // Everything else is traffic of a logged-on client.
+    if (!blnConnected) {
+        return;
+    }
+    switch (type) {
+    case RecordType::PlayerJoined:
+        m_sim.Add_Remote_Player(trimSpaces(r.textAt(recfield::JoinedHandle, recfield::HandleChars)),
+                                r.longAt(recfield::JoinedSession));
+        break;
+    case RecordType::PlayerLeft:
+        m_sim.Remove_Remote_Player(r.longAt(recfield::LeftSession));
+        break;
+    case RecordType::HeartBeat:
+        heartBeatAck();
+        break;
+    case RecordType::PlayerCrashed:
+        playerCrashed(r);
+        break;
+    case RecordType::QueryPlane:
+        queryPlane(r);
+        break;
+    case RecordType::PositionUpdate:
+        positionUpdate(r);
+        break;
+    case RecordType::AircraftDetails:
+        aircraftDetails(r);
+        break;
+    case RecordType::ChatChunk:
+        chatChunk(r);
+        break;
+    case RecordType::LogonRequest: // the client's own; never accepted from the server
+    case RecordType::LogonAccepted:
+    case RecordType::LogonRejected:
+        break;
+    }
+}
+
+void ServerLink::playerCrashed(const ServerRecord& r) {
+    const QString text = r.textAt(recfield::CrashText, recfield::CrashTextChars);
+    QString line;
+    if (const Players::PlayerPtr p = m_players.findBySession(r.SenderSession)) {
+        line = p->PlayerHandle + QLatin1Char(' ') + text;
+    }
+    m_sim.sendTextLine(line);
+    m_services.sound.Play_Sound(QStringLiteral("crash.wav"));
+    m_services.debug(QStringLiteral(" - Player crashed "));
+}
+
+void ServerLink::queryPlane(const ServerRecord& r) {
+    if (m_services.blnDebug) {
+        for (const Players::PlayerPtr& p : m_players.NewEnum()) {
+            if (p->Server_Session_ID == r.SenderSession) {
+                m_services.debug(QStringLiteral(" - Query Plane rcvd from ") + p->PlayerHandle);
+            }
+        }
+    }
+    sendUdp(toServer::aircraftDetails(lngSessionID, m_sim.lngMyEngineType, m_sim.strMyAircraft, false));
+    m_services.debug(QStringLiteral(" - Send Aircraft Details to Host"));
+}
+
+void ServerLink::positionUpdate(const ServerRecord& r) {
+    SimMessage m;
+    sim::writePositionUpdate(m, r.bytesAt(recfield::PositionBlock, recfield::PositionBlockBytes));
+    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
+        if (p->Server_Session_ID == r.SenderSession && p->RcvdPlaneType && p->Add_Success) {
+            m_sim.sendToAll(p->Key.toInt(), m);
+        }
+    }
+}
+
+void ServerLink::aircraftDetails(const ServerRecord& r) {
+    const qint32 engineType = r.longAt(recfield::EngineType);
+    const QString title = trimSpaces(r.textAt(recfield::AircraftTitle, recfield::TitleChars));
+    SimMessage m;
+    sim::writeAircraftDetails(m, engineType, GetAlias(m_services.objINI, title));
+    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
+        if (p->Server_Session_ID != r.SenderSession) {
+            continue;
+        }
+        p->RcvdPlaneType = true;
+        p->Aircraft_Name = title;
+        m_sim.sendToAll(p->Key.toInt(), m);
+        m_services.debug(QStringLiteral(" - User Changed Plane ") + p->PlayerHandle + QLatin1Char(' ') + title);
+    }
+}
+
+void ServerLink::chatChunk(const ServerRecord& r) {
+    const QString piece = r.textAt(recfield::ChatPiece, recfield::ChatPieceChars);
+    const QString trimmed = trimSpaces(piece);
+    const Players::PlayerPtr p = m_players.findBySession(r.SenderSession);
+    if (trimmed != kChatEndMark) {
+        if (!p) {
+            return;
+        }
+        const QString& add = trimmed.size() < kFullChatPieceChars ? trimmed : piece;
+        // A pilot whose end mark never comes must not make us hold his text without limit.
+        if (p->ChatText.size() + add.size() > kMaxChatTextChars) {
+            m_services.debug(QStringLiteral(" - Chat from %1 longer than %2 characters, piece dropped")
+                                 .arg(p->PlayerHandle)
+                                 .arg(kMaxChatTextChars));
+            return;
+        }
+        p->ChatText += add;
+        p->ChatRcvd = m_services.clock.now();
+        m_services.lowLevel(QStringLiteral(" - Chat ") + p->PlayerHandle + piece);
+        return;
+    }
+    if (!p) {
+        throw LinkError(kErrNoMatchingPlayer, "Chat end from a pilot who is not in the registry");
+    }
+    const QString text = std::exchange(p->ChatText, QString());
+    SimMessage m;
+    sim::writeChat(m, m_sim.blnAltGuid ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage, text);
+    m_sim.sendToAll(p->Key.toInt(), m);
+    m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
+    m_services.debug(QStringLiteral(" - Chat rcvd from ") + p->PlayerHandle);
+}
+
+void ServerLink::onUdpDataArrival(qint64 bytesTotal) {
+    const QHostAddress server = ctlWinsock.remoteAddress();
+    if (server.isNull()) {
+        // Until the server's address is known nobody may speak on our port: read and drop.
+        while (ctlWinsock.BytesReceived() != 0) {
+            ctlWinsock.GetData();
+        }
+        return;
+    }
+    m_udpQueue.setAllowedSender(server);
+    UdpDataArrival(bytesTotal, m_udpQueue, m_udpGate);
+}
+
+// ---- Window load and quit ---------------------------------------------------------------
+
+void ServerLink::windowLoaded() {
+    m_udpGate.reset();
+}
+
+void ServerLink::closeForQuit() {
+    const int state = ctlWinsock.State();
+    if (state != SocketState::Closed && state != SocketState::Closing) {
+        ctlWinsock.Close();
+    }
+}
+
+// ---- Sending ----------------------------------------------------------------------------
+
+void ServerLink::sendUdp(const ServerRecord& r) {
+    // An unbound UDP socket would bind itself to any port on its first datagram, and the next
+    // Connect would then take it for the one bound to the client's port.
+    if (ctlWinsock.State() == SocketState::Closed) {
+        throw SocketError(SocketErrorNumber::BadState, QStringLiteral("The UDP socket is not open"));
+    }
+    ctlWinsock.SendData(r.toBytes());
+}
+
+void ServerLink::sendOwnAircraft(qint32 engineType, const QString& title) {
+    sendUdp(toServer::aircraftDetails(lngSessionID, engineType, title, true));
+}
+
+void ServerLink::sendQueryPlane() {
+    sendUdp(toServer::queryPlane(lngSessionID));
+}
+
+void ServerLink::sendPlayerCrashed() {
+    sendUdp(toServer::playerCrashed(lngSessionID));
+}
+
+void ServerLink::sendPosition(const QByteArray& block) {
+    sendUdp(toServer::positionUpdate(lngSessionID, block));
+}
+
+void ServerLink::sendTcp(const ServerRecord& r, TcpSend kind) {
+    ctlTCPSock.SendData(r.toBytes());
+    m_tcpSends.push_back(kind);
+}
+
+void ServerLink::closeTcp() {
+    ctlTCPSock.Close();
+    // Sends not yet complete never will be now.
+    abandonChatInFlight();
+    m_tcpSends.clear();
+}
+
+void ServerLink::sendChat(const QString& text) {
+    const QStringList pieces = chatPieces(text);
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        m_chatOutbox.push_back({toServer::chatChunk(lngSessionID, pieces[i]), i == pieces.size() - 1});
+    }
+    sendNextChatPiece(true);
+}
+
+void ServerLink::sendNextChatPiece(bool throwOnFailure) {
+    while (!blnTCPSending && !m_chatOutbox.empty()) {
+        const ChatRecord next = m_chatOutbox.front();
+        m_chatOutbox.pop_front();
+        try {
+            sendTcp(next.record, next.endMark ? TcpSend::ChatEnd : TcpSend::ChatPiece);
+            blnTCPSending = true;
+        } catch (const std::exception&) {
+            if (!next.endMark) {
+                dropRestOfChat();
+            }
+            if (throwOnFailure) {
+                throw;
+            }
+            logCurrentError(QStringLiteral(" - Error Send Chat "));
+        }
+    }
+}
+
+void ServerLink::dropRestOfChat() {
+    while (!m_chatOutbox.empty()) {
+        const bool endMark = m_chatOutbox.front().endMark;
+        m_chatOutbox.pop_front();
+        if (endMark) {
+            return;
+        }
+    }
+}
+
+void ServerLink::abandonChatInFlight() {
+    if (!blnTCPSending) {
+        return;
+    }
+    const int state = ctlTCPSock.State();
+    if (state == SocketState::Connected || state == SocketState::Open) {
+        return;
+    }
+    // The piece on its way can no longer complete: the rest of its chat goes nowhere, without
+    // an end mark or a log line. A chat queued behind it is tried, and fails, on its own.
+    const auto inFlight =
+        std::find_if(m_tcpSends.begin(), m_tcpSends.end(), [](TcpSend k) { return k != TcpSend::Other; });
+    const bool endMarkInFlight = inFlight != m_tcpSends.end() && *inFlight == TcpSend::ChatEnd;
+    if (inFlight != m_tcpSends.end()) {
+        *inFlight = TcpSend::Other;
+    }
+    blnTCPSending = false;
+    if (!endMarkInFlight) {
+        dropRestOfChat();
+    }
+    sendNextChatPiece(false);
+}
+
+void ServerLink::onSendComplete() {
+    if (m_tcpSends.empty()) {
+        return;
+    }
+    const TcpSend kind = m_tcpSends.front();
+    m_tcpSends.pop_front();
+    // Only a chat piece's completion lets the next one go; a logon or post-connect record
+    // finishing meanwhile says nothing about the piece on its way.
+    if (kind == TcpSend::Other) {
+        return;
+    }
+    blnTCPSending = false;
+    if (kind == TcpSend::ChatEnd) {
+        m_services.lowLevel(QStringLiteral(" - Send Chat to Host"));
+    }
+    sendNextChatPiece(false);
+}
+
+void ServerLink::logCurrentError(const QString& prefix) const {
+    const ErrorInfo e = currentError();
+    m_services.debug(prefix + QString::number(e.number) + QLatin1Char(' ') + e.description);
+}
+
+} // namespace airmesh

@@ -1,0 +1,218 @@
+#pragma once
+
+// A client engine's server side on a test bench: the simulator played by an in-memory session,
+// a scripted multiplayer server on real loopback sockets, a manual clock, a recording sound
+// output and a program folder of its own with the settings file, the log and the cue files.
+
+#include "core/clientservices.h"
+#include "core/windowmodel.h"
+#include "server/serverlink.h"
+#include "simlink/memorysession.h"
+#include "simlink/simcodec.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <memory>
+
+namespace airmesh {
+
+class FakeSoundOutput final : public SoundOutput {
+public:
+    bool isPlaying() const override { return false; }
+    void start(const QString& path) override { cues.append(QFileInfo(path).fileName()); }
+    QStringList cues;
+};
+
+class FakeMessageBoxes final : public MessageBoxService {
+public:
+    void showMessage(const QString& text, const QString&) override { shown.append(text); }
+    QStringList shown;
+};
+
+// A UDP port nobody holds at the moment.
+inline quint16 freeUdpPort() {
+    QUdpSocket probe;
+    probe.bind(QHostAddress::AnyIPv4, 0);
+    return probe.localPort();
+}
+
+struct LinkRig {
+    static constexpr qint32 kSession = 42; // what the server assigns us
+    static constexpr int kWaitMs = 5000;   // bound on every wait for a loopback event
+
+    QTemporaryDir dir;
+    ManualClock clock;
+    ActivityLog log{clock, dir.filePath(QStringLiteral("log.txt"))};
+    INIFiles ini{dir.filePath(QStringLiteral("AirmeshClient.ini"))};
+    FakeSoundOutput soundOut;
+    SoundCues sound{dir.path(), soundOut};
+    FakeMessageBoxes boxes;
+    ClientServices services{ini, log, clock, sound, boxes, true, true, {}};
+
+    // The simulator: its session with the user's aircraft and the two parameter groups.
+    MemoryWorld world;
+    QByteArray fs = world.hostSession(SimLink::kFirstAppGuid);
+    qint32 hostId = world.addHostPlayer(fs, QStringLiteral("Ace"), QStringLiteral("Ace Pilot"));
+    qint32 requestGroup = world.addGroup(fs, QStringLiteral("FS61_REQUEST_PARAMS"));
+    qint32 refuseGroup = world.addGroup(fs, QStringLiteral("FS61_REFUSE_PARAMS"));
+
+    Players players;
+    NoWindowSystem windows;
+    SimLink sim{services, players, windows};
+    MainWindowModel window;
+    ServerLink link{services, sim, players, window};
+
+    // The server.
+    QUdpSocket serverUdp;
+    QTcpServer serverTcp;
+    QTcpSocket* peer = nullptr; // the client's current TCP connection
+    QByteArray tcpIn;           // what came over it
+    QList<ServerRecord> udpIn;
+    quint16 clientPort = 0;
+
+    LinkRig() {
+        for (const char* cue : {"connected.wav", "incoming.wav", "crash.wav"}) {
+            QFile f(dir.filePath(QLatin1String(cue)));
+            f.open(QIODevice::WriteOnly);
+            f.write("RIFF");
+        }
+        joinAsAJoinWould();
+
+        serverUdp.bind(QHostAddress::LocalHost, 0);
+        serverTcp.listen(QHostAddress::LocalHost, 0);
+        clientPort = freeUdpPort();
+        const QString general = QStringLiteral("General");
+        ini.WriteINI(general, QStringLiteral("HostConnectPort"), serverUdp.localPort());
+        ini.WriteINI(general, QStringLiteral("ClientConnectPort"), clientPort);
+        ini.WriteINI(general, QStringLiteral("ClientConnectTCP"), serverTcp.serverPort());
+
+        QObject::connect(&serverUdp, &QUdpSocket::readyRead, [this] {
+            while (serverUdp.hasPendingDatagrams()) {
+                udpIn.append(ServerRecord::fromBytes(serverUdp.receiveDatagram().data()));
+            }
+        });
+        QObject::connect(&serverTcp, &QTcpServer::newConnection, [this] {
+            peer = serverTcp.nextPendingConnection();
+            tcpIn.clear();
+            QObject::connect(peer, &QTcpSocket::readyRead, [this, p = peer] {
+                if (p == peer) {
+                    tcpIn.append(p->readAll());
+                }
+            });
+        });
+    }
+
+    // The state the join leaves: the observer in the session and its groups listed.
+    void joinAsAJoinWould() {
+        auto s = std::make_unique<MemorySession>(world);
+        const ConnectionList providers = s->GetDPEnumConnections({}, dpflags::ConnectionsServiceProviders);
+        s->InitializeConnection(providers.GetAddress(2));
+        SessionData search;
+        search.SetGuidApplication(SimLink::kFirstAppGuid);
+        s->Open(s->GetDPEnumSessions(search, 0, dpflags::EnumSessionsAll).GetItem(1), dpflags::OpenJoin);
+        sim.lngMyPlayerID = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+        sim.objEnumGroups = s->GetDPEnumGroups({}, 0);
+        sim.intRequestParamsGroup = 1;
+        sim.intRefuseParamsGroup = 2;
+        sim.objDP = std::move(s);
+        sim.lngHostPlayerID = hostId;
+        sim.strHandle = QStringLiteral("Ace");
+    }
+
+    QList<ServerRecord> tcpRecords() const {
+        QList<ServerRecord> out;
+        for (qsizetype at = 0; at + kRecordBytes <= tcpIn.size(); at += kRecordBytes) {
+            out.append(ServerRecord::fromBytes(tcpIn.mid(at, kRecordBytes)));
+        }
+        return out;
+    }
+    void toClientUdp(const ServerRecord& r) {
+        serverUdp.writeDatagram(r.toBytes(), QHostAddress::LocalHost, clientPort);
+    }
+    void toClientTcp(const ServerRecord& r) {
+        peer->write(r.toBytes());
+        peer->flush();
+    }
+
+    // Connect pressed and the logon request received by the server.
+    bool connectAndSendLogon() {
+        QTcpSocket* old = peer;
+        link.Connect(QStringLiteral("127.0.0.1"), QStringLiteral("1234"), QStringLiteral("5678"));
+        return QTest::qWaitFor([&] { return peer && peer != old && tcpRecords().size() == 1; }, kWaitMs);
+    }
+    // A whole logon, answered over `t`.
+    bool logon(Transport t = Transport::Udp) {
+        if (!connectAndSendLogon()) {
+            return false;
+        }
+        const ServerRecord accepted = toClient::logonAccepted(kSession, QStringLiteral("  Welcome aboard  "));
+        t == Transport::Udp ? toClientUdp(accepted) : toClientTcp(accepted);
+        return QTest::qWaitFor([&] { return link.blnConnected; }, kWaitMs);
+    }
+    // Waits until the client has handled every datagram sent to it so far: an acknowledgement
+    // sent behind them is seen (loopback keeps datagrams in order). Logged on only.
+    bool udpHandled() {
+        clock.advanceMs(1);
+        toClientUdp(toClient::heartBeatAck());
+        return QTest::qWaitFor([&] { return link.dtLastServerAck == clock.now(); }, kWaitMs);
+    }
+    // A pilot announced by the server, approved by the simulator and with his aircraft known:
+    // ready to fly. Returns his player id in the session, 0 on failure.
+    qint32 readyPilot(qint32 session, const QString& handle) {
+        const int before = players.Count();
+        toClientUdp(toClient::playerJoined(session, handle));
+        if (!QTest::qWaitFor([&] { return players.Count() == before + 1; }, kWaitMs)) {
+            return 0;
+        }
+        const qint32 id = players.Item(before + 1)->Key.toInt();
+        approve(id);
+        toClientTcp(toClient::aircraftDetails(session, 0, QStringLiteral("Cessna")));
+        const Players::PlayerPtr p = players.Item(before + 1);
+        return QTest::qWaitFor([&] { return p->RcvdPlaneType; }, kWaitMs) ? id : 0;
+    }
+    // The simulator approves one of our remote players, and the pump reads it.
+    void approve(qint32 id) {
+        SimMessage m;
+        m.WriteLong(simMsgNumber(SimMsg::AddPlayerApproved));
+        m.WriteLong(4);
+        m.WriteLong(id);
+        world.sendFromHost(hostId, sim.lngMyPlayerID, m);
+        sim.pumpMessages();
+    }
+
+    // Messages our players sent into the simulator since the last call.
+    QList<MemoryWorld::Sent> takeFs() { return world.takeSentToHost(); }
+
+    // The log's texts without their time.
+    QStringList logLines() const {
+        QFile f(dir.filePath(QStringLiteral("log.txt")));
+        f.open(QIODevice::ReadOnly);
+        QStringList out;
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            if (line.size() > 8) {
+                out.append(QString::fromLatin1(line.mid(8).chopped(line.endsWith('\r') ? 1 : 0)));
+            }
+        }
+        return out;
+    }
+};
+
+// The header fields of a simulator message sent into the session.
+inline qint32 simNumber(const MemoryWorld::Sent& s) {
+    SimMessage m(s.bytes);
+    return m.ReadLong();
+}
+// The text of a chat message, without its zero byte.
+inline QString simChatText(const MemoryWorld::Sent& s) {
+    SimMessage m(s.bytes);
+    const sim::Header h = sim::readHeader(m);
+    return sim::readChatText(m, h.payloadLength);
+}
+
+} // namespace airmesh
