@@ -1,0 +1,131 @@
+#include "startup.h"
+
+#include "hangar/hangarscan.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QStandardPaths>
+
+namespace airmesh {
+
+namespace {
+const QString kAlreadyRunning =
+    QStringLiteral("Airmesh Client module is already running, cannot run program twice on same machine");
+} // namespace
+
+QString Startup::settingsPath(const QString& programFolder) {
+    if (programFolder.endsWith(QLatin1Char('/')) || programFolder.endsWith(QLatin1Char('\\'))) {
+        return programFolder + QStringLiteral("AirmeshClient.ini");
+    }
+    return programFolder + QLatin1Char('/') + QStringLiteral("AirmeshClient.ini");
+}
+
+Startup::Startup(Options options)
+    : m_options(std::move(options)), m_sound(m_options.programFolder, m_soundOut),
+      m_services{m_objINI, m_log, m_clock, m_sound, m_messages, false, false,
+                 [] { QCoreApplication::processEvents(); }},
+      m_sim(m_services, m_colPlayers, m_windows) {}
+
+Startup::~Startup() {
+    if (m_frmAlias) {
+        delete m_frmAlias.data();
+    }
+}
+
+bool Startup::Main() {
+    // 1. One copy per user. The lock names its owner's process, so the lock of a copy that
+    //    crashed is taken over instead of blocking every later start.
+    QString lockFolder = m_options.lockFolder;
+    if (lockFolder.isEmpty()) {
+        lockFolder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    }
+    if (lockFolder.isEmpty()) {
+        lockFolder = QDir::tempPath();
+    }
+    QDir().mkpath(lockFolder);
+    m_lock = std::make_unique<QLockFile>(QDir(lockFolder).filePath(QStringLiteral("airmesh-client.lock")));
+    m_lock->setStaleLockTime(0); // stale only when its owner is gone, however old it is
+    if (!m_lock->tryLock(0)) {
+        m_messages.showMessage(kAlreadyRunning, QStringLiteral("ERROR"));
+        return false;
+    }
+
+    // 2. The settings file in the program folder.
+    m_objINI.setFileName(settingsPath(m_options.programFolder));
+
+    // 3. The splash, until the user has decided.
+    {
+        FrmSplash splash(m_services);
+        if (m_options.picker) {
+            splash.setFolderPicker(m_options.picker);
+        }
+        splash.show();
+        while (splash.isVisible()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+        // 4. Decision.
+        if (splash.blnQuit()) {
+            return false;
+        }
+        m_strFSDir = splash.strFSDir();
+    }
+
+    // 5. Join the simulator's session; a failure has shown its own message.
+    if (!m_sim.Join_Session(*m_options.sessions)) {
+        return false;
+    }
+
+    // 6. The log flags. A value that is neither a Boolean word nor a number counts as on,
+    //    as a missing key does.
+    m_services.blnDebug = settingToBool(m_objINI.ReadINI(QStringLiteral("General"), QStringLiteral("Debug"), -1), true);
+    m_services.blnDebugLowLevel =
+        settingToBool(m_objINI.ReadINI(QStringLiteral("General"), QStringLiteral("DebugLowLevel"), -1), true);
+
+    // 7. Load the main window and its engine.
+    m_server = std::make_unique<ServerLink>(m_services, m_sim, m_colPlayers, m_model);
+    m_engine = std::make_unique<ClientEngine>(m_sim, *m_server);
+    m_frmMain = std::make_unique<FrmMain>(m_services, m_model);
+    wireMainWindow();
+    m_frmMain->load();
+    m_engine->windowLoaded();
+
+    // 8. The user's handle.
+    m_services.debug(QStringLiteral(" - Your Handle in the game is ") + m_sim.strHandle);
+
+    // 9. Show it.
+    m_frmMain->show();
+
+    // 10. The hangar, with the hourglass over the window.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    LoadHangar(m_strFSDir, m_hangar, *m_frmMain, [] { QCoreApplication::processEvents(); });
+    QApplication::restoreOverrideCursor();
+    return true;
+}
+
+void Startup::wireMainWindow() {
+    FrmMain& w = *m_frmMain;
+    w.onConnect = [this](const QString& host, const QString& pid, const QString& pwd) {
+        m_server->Connect(host, pid, pwd);
+    };
+    w.onAlias = [this] { openAliasDialog(m_services, m_colPlayers, m_hangar, m_frmAlias, m_frmMain.get()); };
+    w.onCancel = [this] { quit(); };
+    w.onClosed = [this] {
+        // The close box: only the alias dialog goes with the window; the program ends because
+        // no window is left.
+        if (m_frmAlias) {
+            m_frmAlias->close();
+        }
+    };
+}
+
+void Startup::quit() {
+    // Every step is carried on past any failure; the engine's own steps already are.
+    m_engine->quit();
+    m_frmMain->hide();
+    if (m_frmAlias) {
+        m_frmAlias->close();
+    }
+    QCoreApplication::exit(0);
+}
+
+} // namespace airmesh

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "frmalias.h"
+#include "frmmain.h"
+#include "frmsplash.h"
+#include "messagebox.h"
+
+#include "core/clientservices.h"
+#include "core/windowmodel.h"
+#include "hangar/hangar.h"
+#include "registry/players.h"
+#include "server/clientengine.h"
+#include "server/serverlink.h"
+#include "simlink/simlink.h"
+
+#include <QLockFile>
+#include <QPointer>
+
+#include <memory>
+
+namespace airmesh {
+
+// The program from its start to the running main window: one copy per user, the settings file
+// in the program folder, the splash and its folder check, the join of the simulator's session,
+// the log flags, the main window and the hangar scan. Owns every program-wide object.
+class Startup {
+public:
+    struct Options {
+        QString programFolder;         // where the settings and the sound files are
+        SessionFactory* sessions;      // how the simulator's session is reached
+        QString lockFolder;            // where the one-copy lock lives; empty: the user's runtime folder
+        FrmSplash::FolderPicker picker; // empty: the system's folder picker
+    };
+
+    explicit Startup(Options options);
+    ~Startup();
+
+    // Runs the start-up sequence. False when the program is to end (second copy, declined,
+    // failed join); true when the main window is up and events drive the program.
+    bool Main();
+
+    // The settings file's path for a program folder: exactly one separator between them.
+    static QString settingsPath(const QString& programFolder);
+
+    // For tests and the windows.
+    ClientServices& services() { return m_services; }
+    FrmMain* mainWindow() { return m_frmMain.get(); }
+    SimLink& sim() { return m_sim; }
+    ServerLink& server() { return *m_server; }
+    Hangar& hangar() { return m_hangar; }
+
+private:
+    void wireMainWindow();
+    void quit();
+
+    Options m_options;
+    std::unique_ptr<QLockFile> m_lock;
+    SystemClock m_clock;
+    INIFiles m_objINI;
+    ActivityLog m_log{m_clock};
+    QtSoundOutput m_soundOut;
+    SoundCues m_sound;
+    WidgetMessageBoxService m_messages;
+    ClientServices m_services;
+    Players m_colPlayers;
+    Hangar m_hangar;
+    NoWindowSystem m_windows;
+    SimLink m_sim;
+    MainWindowModel m_model;
+    std::unique_ptr<ServerLink> m_server;
+    std::unique_ptr<ClientEngine> m_engine;
+    std::unique_ptr<FrmMain> m_frmMain;
+    QPointer<FrmAlias> m_frmAlias;
+    QString m_strFSDir;
+};
+
+} // namespace airmesh
