@@ -1,0 +1,10 @@
+#include "winepath.h"
+
+namespace airmesh {
+
+// The simulator runs under Wine here, so its folders live inside the prefix.
+QString resolveWindowsPath(const QString& path) {
+    return resolveWindowsPath(path, winePrefix());
+}
+
+} // namespace airmesh
