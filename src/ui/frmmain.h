@@ -1,0 +1,85 @@
+#pragma once
+
+#include "core/clientservices.h"
+#include "core/windowmodel.h"
+#include "hangar/hangarscan.h"
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace airmesh {
+
+// The client's main window: server address, pilot ID and password, the Connect, Aliasing and
+// Cancel buttons, the traffic light and the status line. It shows MainWindowModel as the
+// engine sets it and hands every button press to the callbacks that start-up sets; it keeps
+// no link state of its own.
+class FrmMain : public QWidget, public StatusSink {
+    Q_OBJECT
+
+public:
+    // Window size in pixels (10440 x 2490 twips at 15 twips a pixel).
+    static constexpr QSize kClientSize{696, 166};
+
+    FrmMain(ClientServices& services, MainWindowModel& model, QWidget* parent = nullptr);
+
+    // Connect pressed (button, Alt+T or Enter): the three texts as they stand.
+    std::function<void(const QString& hostIP, const QString& pilotId, const QString& password)> onConnect;
+    std::function<void()> onAlias;
+    std::function<void()> onCancel;
+    // The window's close box.
+    std::function<void()> onClosed;
+
+    // Shows the model's picture only, sets the product line, centres the window on the screen
+    // and fills the three fields from the settings file.
+    void load();
+
+    // The status line, painted at once: the hangar scan reports here without letting
+    // events run.
+    void setStatus(const QString& text) override;
+
+    QLineEdit* txtHostIP() const { return m_txtHostIP; }
+    QLineEdit* txtPID() const { return m_txtPID; }
+    QLineEdit* txtPWD() const { return m_txtPWD; }
+    QPushButton* cmdConnect() const { return m_cmdConnect; }
+    QPushButton* cmdAlias() const { return m_cmdAlias; }
+    QPushButton* cmdCancel() const { return m_cmdCancel; }
+    QLabel* lblStatus() const { return m_lblStatus; }
+    // The index of the one traffic-light picture shown, or -1 unless exactly one is shown.
+    int visiblePicture() const;
+
+    // The product line: name, notice and "Ver:" with the program's version.
+    static QString productLine();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void showModel(bool repaintNow);
+    void centreOnScreen();
+
+    ClientServices& m_services;
+    MainWindowModel& m_model;
+
+    QLabel* m_lblProductDescr = nullptr;
+    QFrame* m_line1 = nullptr;
+    QLineEdit* m_txtHostIP = nullptr;
+    QLineEdit* m_txtPID = nullptr;
+    QLineEdit* m_txtPWD = nullptr;
+    QPushButton* m_cmdConnect = nullptr;
+    QPushButton* m_cmdAlias = nullptr;
+    QPushButton* m_cmdCancel = nullptr;
+    std::array<QLabel*, 3> m_connStatus{};
+    QLabel* m_lblStatus = nullptr;
+    QLabel* m_image1 = nullptr;
+};
+
+} // namespace airmesh

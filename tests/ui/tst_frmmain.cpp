@@ -1,0 +1,440 @@
+#include "ui/artwork.h"
+#include "ui/frmmain.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace airmesh;
+
+namespace {
+
+class NoMessageBoxes final : public MessageBoxService {
+public:
+    void showMessage(const QString&, const QString&) override {}
+};
+
+class PaintCounter final : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+// The main window with the settings file in a folder of its own and every callback written down.
+struct Rig {
+    QTemporaryDir dir;
+    ManualClock clock;
+    ActivityLog log{clock, dir.filePath(QStringLiteral("log.txt"))};
+    INIFiles ini{dir.filePath(QStringLiteral("AirmeshClient.ini"))};
+    SilentSoundOutput soundOut;
+    SoundCues sound{dir.path(), soundOut};
+    NoMessageBoxes boxes;
+    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
+    MainWindowModel model;
+    FrmMain w{services, model};
+    QStringList calls;
+
+    Rig() {
+        w.onConnect = [this](const QString& host, const QString& pid, const QString& pwd) {
+            calls << QStringList{QStringLiteral("connect"), host, pid, pwd}.join(QLatin1Char('|'));
+        };
+        w.onAlias = [this] { calls << QStringLiteral("alias"); };
+        w.onCancel = [this] { calls << QStringLiteral("cancel"); };
+        w.onClosed = [this] { calls << QStringLiteral("closed"); };
+    }
+
+    [[nodiscard]] bool showActive() {
+        w.show();
+        QApplication::setActiveWindow(&w);
+        w.activateWindow();
+        return QTest::qWaitForWindowActive(&w);
+    }
+
+    void setModel(int picture, const char* status, bool connect, const char* caption, bool alias, bool cancel,
+                  bool repaintNow = false) {
+        model.picture = picture;
+        model.statusText = QLatin1String(status);
+        model.connectEnabled = connect;
+        model.connectCaption = QLatin1String(caption);
+        model.aliasEnabled = alias;
+        model.cancelEnabled = cancel;
+        model.changed(repaintNow);
+    }
+};
+
+// The window's state table, as the server link leaves the model.
+struct ModelState {
+    int picture;
+    const char* status;
+    bool connect;
+    const char* caption;
+    bool alias;
+    bool cancel;
+};
+
+enum StateIndex { Idle, Connecting, Awaiting, LoggedOn, Rejected, TimedOut, Failed, Lost, ConnectingAgain, BadPicture };
+
+const ModelState kStates[] = {
+    {0, "Disconnected", true, "Connec&t", false, true},
+    {1, "Disconnected", false, "Connec&t", false, false},
+    {1, "Awaiting Server Logon Validation", false, "Connec&t", false, false},
+    {2, "Connected", false, "Connec&t", true, true},
+    {0, "Logon rejected...Check details and try again", true, "Connec&t", false, true},
+    {0, "Timed out, no response...Please try again", true, "Connec&t", false, true},
+    {0, "Error Encountered...See Debugging", true, "Connec&t", false, true},
+    {0, "Server connection lost...Please reconnect", true, "Connect", false, true},
+    {1, "Server connection lost...Please reconnect", false, "Connect", false, false},
+    {7, "Disconnected", true, "Connec&t", false, true},
+};
+
+enum class Press { Click, Accelerator, EnterOnButton, CloseBox };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Press)
+
+class TestFrmMain : public QObject {
+    Q_OBJECT
+
+private slots:
+    void tabOrder();
+    void enterPressesConnect_data();
+    void enterPressesConnect();
+    void pressesReachCallbacks_data();
+    void pressesReachCallbacks();
+    void maxLengthRefusesExtraCharacters_data();
+    void maxLengthRefusesExtraCharacters();
+    void passwordIsMasked();
+    void loadFillsFieldsFromSettings_data();
+    void loadFillsFieldsFromSettings();
+    void mirrorsStateTable_data();
+    void mirrorsStateTable();
+    void statusIsPaintedAtOnce_data();
+    void statusIsPaintedAtOnce();
+    void scanStatusSurvivesLaterModelChange();
+    void trafficLightShowsModelLamp_data();
+    void trafficLightShowsModelLamp();
+    void productLineAndFixedSize();
+};
+
+void TestFrmMain::tabOrder() {
+    Rig rig;
+    rig.setModel(0, "Disconnected", true, "Connec&t", true, true); // a disabled button is skipped
+    QVERIFY(rig.showActive());
+    rig.w.txtHostIP()->setFocus();
+    for (QWidget* expected : {static_cast<QWidget*>(rig.w.txtPID()), static_cast<QWidget*>(rig.w.txtPWD()),
+                              static_cast<QWidget*>(rig.w.cmdConnect()), static_cast<QWidget*>(rig.w.cmdAlias()),
+                              static_cast<QWidget*>(rig.w.cmdCancel()), static_cast<QWidget*>(rig.w.txtHostIP())}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), expected);
+    }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), rig.w.cmdCancel());
+}
+
+void TestFrmMain::enterPressesConnect_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    for (const char* box : {"txtHostIP", "txtPID", "txtPWD"}) {
+        QTest::addRow("%s, Return", box) << QString::fromLatin1(box) << int(Qt::Key_Return) << int(Qt::NoModifier);
+        QTest::addRow("%s, keypad Enter", box)
+            << QString::fromLatin1(box) << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+    }
+}
+
+void TestFrmMain::enterPressesConnect() {
+    QFETCH(QString, box);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    Rig rig;
+    QVERIFY(rig.showActive());
+    rig.w.txtHostIP()->setText(QStringLiteral("10.1.2.3"));
+    rig.w.txtPID()->setText(QStringLiteral("4711"));
+    rig.w.txtPWD()->setText(QStringLiteral("0815"));
+    auto* edit = rig.w.findChild<QLineEdit*>(box);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(rig.calls, QStringList{QStringLiteral("connect|10.1.2.3|4711|0815")});
+
+    // While a Connect is under way the engine has disabled the button: Enter does nothing.
+    rig.setModel(1, "Disconnected", false, "Connec&t", false, false);
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    QCOMPARE(rig.calls.size(), 1);
+}
+
+void TestFrmMain::pressesReachCallbacks_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<Press>("press");
+    QTest::addColumn<bool>("aliasEnabled");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("call"); // empty: nothing may be called
+    const QString connect = QStringLiteral("connect|127.0.0.1||");
+    const QString withKey = QStringLiteral("Connec&t");
+    QTest::newRow("Connect clicked") << "cmdConnect" << Press::Click << false << withKey << connect;
+    QTest::newRow("Alt+T") << "cmdConnect" << Press::Accelerator << false << withKey << connect;
+    QTest::newRow("Alt+T after a lost connection") << "cmdConnect" << Press::Accelerator << false << "Connect"
+                                                   << "";
+    QTest::newRow("Alt+A") << "cmdAlias" << Press::Accelerator << true << withKey << "alias";
+    QTest::newRow("Aliasing disabled, clicked") << "cmdAlias" << Press::Click << false << withKey << "";
+    QTest::newRow("Aliasing disabled, Alt+A") << "cmdAlias" << Press::Accelerator << false << withKey << "";
+    QTest::newRow("Enter on Aliasing") << "cmdAlias" << Press::EnterOnButton << true << withKey << "alias";
+    QTest::newRow("Cancel clicked") << "cmdCancel" << Press::Click << false << withKey << "cancel";
+    QTest::newRow("Alt+C") << "cmdCancel" << Press::Accelerator << false << withKey << "cancel";
+    QTest::newRow("Enter on Cancel") << "cmdCancel" << Press::EnterOnButton << false << withKey << "cancel";
+    QTest::newRow("close box") << "" << Press::CloseBox << false << withKey << "closed";
+}
+
+void TestFrmMain::pressesReachCallbacks() {
+    QFETCH(QString, button);
+    QFETCH(Press, press);
+    QFETCH(bool, aliasEnabled);
+    QFETCH(QString, caption);
+    QFETCH(QString, call);
+    Rig rig;
+    rig.model.aliasEnabled = aliasEnabled;
+    rig.model.connectCaption = caption;
+    rig.model.changed();
+    QVERIFY(rig.showActive());
+    rig.w.txtHostIP()->setFocus();
+    QTest::keyClicks(rig.w.txtHostIP(), QStringLiteral("127.0.0.1"));
+    auto* target = rig.w.findChild<QPushButton*>(button);
+
+    switch (press) {
+    case Press::Click:
+        QTest::mouseClick(target, Qt::LeftButton);
+        break;
+    case Press::Accelerator: {
+        const QString text = target->text();
+        // The caption's own letter, or Alt+T for the Connect that has lost it.
+        const int amp = text.indexOf(QLatin1Char('&'));
+        QTest::keyClick(&rig.w, amp >= 0 ? text.at(amp + 1).toLower().toLatin1() : 't', Qt::AltModifier);
+        // An accelerator shows the button pressed and lets it up a moment later.
+        for (QPushButton* b : rig.w.findChildren<QPushButton*>()) {
+            QCOMPARE(b->isDown(), b == target && !call.isEmpty());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!target->isDown(), 2000);
+        break;
+    }
+    case Press::EnterOnButton:
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Return);
+        break;
+    case Press::CloseBox:
+        QVERIFY(rig.w.close());
+        break;
+    }
+    QCOMPARE(rig.calls, call.isEmpty() ? QStringList() : QStringList{call});
+}
+
+void TestFrmMain::maxLengthRefusesExtraCharacters_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("kept");
+    QTest::newRow("pilot ID, ninth character") << "txtPID"
+                                               << "123456789"
+                                               << "12345678";
+    QTest::newRow("password, ninth character") << "txtPWD"
+                                               << "999999999"
+                                               << "99999999";
+    QTest::newRow("host, sixteenth character") << "txtHostIP"
+                                               << "192.168.100.2001"
+                                               << "192.168.100.200";
+}
+
+void TestFrmMain::maxLengthRefusesExtraCharacters() {
+    QFETCH(QString, box);
+    QFETCH(QString, typed);
+    QFETCH(QString, kept);
+    Rig rig;
+    QVERIFY(rig.showActive());
+    auto* edit = rig.w.findChild<QLineEdit*>(box);
+    edit->setFocus();
+    QTest::keyClicks(edit, typed);
+    QCOMPARE(edit->text(), kept);
+}
+
+void TestFrmMain::passwordIsMasked() {
+    Rig rig;
+    QVERIFY(rig.showActive());
+    rig.w.txtPWD()->setFocus();
+    QTest::keyClicks(rig.w.txtPWD(), QStringLiteral("2468"));
+    QCOMPARE(rig.w.txtPWD()->text(), QStringLiteral("2468"));
+    QCOMPARE(rig.w.txtPWD()->displayText(), QStringLiteral("****"));
+    QVERIFY(!rig.w.txtPWD()->testAttribute(Qt::WA_InputMethodEnabled));
+    rig.w.txtPID()->setFocus();
+    QTest::keyClicks(rig.w.txtPID(), QStringLiteral("13"));
+    QCOMPARE(rig.w.txtPID()->displayText(), QStringLiteral("13"));
+}
+
+void TestFrmMain::loadFillsFieldsFromSettings_data() {
+    QTest::addColumn<QByteArray>("file"); // empty: no settings file at all
+    QTest::addColumn<QStringList>("fields");
+    QTest::newRow("no settings file") << QByteArray() << QStringList{"", "", ""};
+    QTest::newRow("all three") << QByteArray("[General]\r\nHostIP=10.20.30.40\r\nPID=1234\r\nPWD=5678\r\n")
+                               << QStringList{"10.20.30.40", "1234", "5678"};
+    QTest::newRow("too long for the boxes")
+        << QByteArray("[General]\r\nHostIP=1234567890123456789\r\nPID=123456789\r\n")
+        << QStringList{"123456789012345", "12345678", ""};
+}
+
+void TestFrmMain::loadFillsFieldsFromSettings() {
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, fields);
+    Rig rig;
+    if (!file.isEmpty()) {
+        QFile f(rig.ini.FileName());
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(file);
+    }
+    rig.w.load();
+    QCOMPARE((QStringList{rig.w.txtHostIP()->text(), rig.w.txtPID()->text(), rig.w.txtPWD()->text()}), fields);
+    QCOMPARE(rig.w.visiblePicture(), 0);
+    QCOMPARE(rig.w.lblStatus()->text(), QStringLiteral("Disconnected"));
+    QVERIFY(rig.w.cmdConnect()->isEnabled());
+    QVERIFY(!rig.w.cmdAlias()->isEnabled());
+
+    const QRect screen = rig.w.screen()->geometry();
+    const QSize outer = rig.w.frameGeometry().size();
+    QCOMPARE(rig.w.pos(), QPoint(screen.x() + (screen.width() - outer.width()) / 2,
+                                 screen.y() + (screen.height() - outer.height()) / 2));
+}
+
+void TestFrmMain::mirrorsStateTable_data() {
+    QTest::addColumn<QList<int>>("path");
+    QTest::newRow("idle") << QList<int>{Idle};
+    QTest::newRow("connecting") << QList<int>{Connecting};
+    QTest::newRow("awaiting logon") << QList<int>{Connecting, Awaiting};
+    QTest::newRow("logged on") << QList<int>{Connecting, Awaiting, LoggedOn};
+    QTest::newRow("rejected") << QList<int>{Connecting, Awaiting, Rejected};
+    QTest::newRow("timed out") << QList<int>{Connecting, Awaiting, TimedOut};
+    QTest::newRow("error while connecting") << QList<int>{Connecting, Failed};
+    QTest::newRow("connection lost") << QList<int>{Connecting, Awaiting, LoggedOn, Lost};
+    QTest::newRow("connecting after a loss") << QList<int>{Connecting, Awaiting, LoggedOn, Lost, ConnectingAgain};
+    QTest::newRow("picture the light does not have") << QList<int>{Connecting, Awaiting, LoggedOn, BadPicture};
+}
+
+void TestFrmMain::mirrorsStateTable() {
+    QFETCH(QList<int>, path);
+    Rig rig;
+    rig.w.load();
+    for (const int step : path) {
+        const ModelState& s = kStates[step];
+        rig.setModel(s.picture, s.status, s.connect, s.caption, s.alias, s.cancel);
+    }
+    const ModelState& last = kStates[path.last()];
+    QCOMPARE(rig.w.visiblePicture(), last.picture <= 2 ? last.picture : 0);
+    QCOMPARE(rig.w.lblStatus()->text(), QLatin1String(last.status));
+    QCOMPARE(rig.w.cmdConnect()->isEnabled(), last.connect);
+    QCOMPARE(rig.w.cmdConnect()->text(), QLatin1String(last.caption));
+    QCOMPARE(rig.w.cmdAlias()->isEnabled(), last.alias);
+    QCOMPARE(rig.w.cmdCancel()->isEnabled(), last.cancel);
+}
+
+void TestFrmMain::statusIsPaintedAtOnce_data() {
+    QTest::addColumn<bool>("throughModel");
+    QTest::newRow("hangar scan status") << false;
+    QTest::newRow("model change to be painted at once") << true;
+}
+
+void TestFrmMain::statusIsPaintedAtOnce() {
+    QFETCH(bool, throughModel);
+    Rig rig;
+    rig.w.load();
+    rig.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.w));
+    QCoreApplication::processEvents();
+    PaintCounter counter;
+    rig.w.lblStatus()->installEventFilter(&counter);
+    // No event loop runs between the change and the check, as in a scan or a logon answer.
+    if (throughModel) {
+        rig.setModel(2, "Connected", false, "Connec&t", true, true, true);
+    } else {
+        rig.w.setStatus(QStringLiteral("Connected"));
+    }
+    QVERIFY(counter.paints > 0);
+    QCOMPARE(rig.w.lblStatus()->text(), QStringLiteral("Connected"));
+}
+
+void TestFrmMain::scanStatusSurvivesLaterModelChange() {
+    Rig rig;
+    rig.w.load();
+    rig.w.setStatus(QStringLiteral("Loading your aircraft list..pls wait"));
+    // Connect pressed during the scan: picture and buttons change, the status text is left alone.
+    rig.model.picture = MainWindowModel::Connecting;
+    rig.model.connectEnabled = false;
+    rig.model.changed();
+    QCOMPARE(rig.w.lblStatus()->text(), QStringLiteral("Loading your aircraft list..pls wait"));
+    QCOMPARE(rig.w.visiblePicture(), 1);
+    QVERIFY(!rig.w.cmdConnect()->isEnabled());
+}
+
+void TestFrmMain::trafficLightShowsModelLamp_data() {
+    QTest::addColumn<int>("picture");
+    QTest::addColumn<int>("hueLow");
+    QTest::addColumn<int>("hueHigh");
+    QTest::newRow("not connected: red") << 0 << -20 << 20;
+    QTest::newRow("connecting: yellow") << 1 << 35 << 65;
+    QTest::newRow("connected: green") << 2 << 90 << 150;
+}
+
+void TestFrmMain::trafficLightShowsModelLamp() {
+    QFETCH(int, picture);
+    QFETCH(int, hueLow);
+    QFETCH(int, hueHigh);
+    Rig rig;
+    rig.w.load();
+    // Through every picture first, so one left showing would cover this one.
+    for (const int p : {2, 1, 0, picture}) {
+        rig.model.picture = p;
+        rig.model.changed();
+    }
+    rig.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.w));
+
+    const QImage shot = rig.w.grab().toImage();
+    const qreal scale = shot.width() / qreal(rig.w.width());
+    const QPoint origin = rig.w.findChild<QLabel*>(QStringLiteral("ConnStatus0"))->pos();
+    QList<QColor> lenses; // beside the glint, inside each lens
+    for (int lamp = 0; lamp < 3; ++lamp) {
+        lenses << QColor::fromRgb(shot.pixel((origin + artwork::lampCentre(lamp) + QPoint(3, 3)) * scale));
+    }
+    for (int lamp = 0; lamp < 3; ++lamp) {
+        if (lamp != picture) {
+            QVERIFY(lenses[lamp].value() < lenses[picture].value());
+        }
+    }
+    const int hue = lenses[picture].hsvHue() > 180 ? lenses[picture].hsvHue() - 360 : lenses[picture].hsvHue();
+    QVERIFY2(hue >= hueLow && hue <= hueHigh, qPrintable(QString::number(hue)));
+    QVERIFY(lenses[picture].hsvSaturation() > 150);
+}
+
+void TestFrmMain::productLineAndFixedSize() {
+    Rig rig;
+    rig.w.load();
+    auto* product = rig.w.findChild<QLabel*>(QStringLiteral("lblProductDescr"));
+    QVERIFY2(product->text().endsWith(QStringLiteral("Ver:" AIRMESH_VERSION)), qPrintable(product->text()));
+
+    rig.w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&rig.w));
+    rig.w.resize(900, 400);
+    QCOMPARE(rig.w.size(), QSize(696, 166));
+    QVERIFY(!(rig.w.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    // White where no control is.
+    const QImage shot = rig.w.grab().toImage();
+    QCOMPARE(QColor::fromRgb(shot.pixel(QPoint(5, 150) * (shot.width() / qreal(rig.w.width())))), QColor(Qt::white));
+}
+
+QTEST_MAIN(TestFrmMain)
+#include "tst_frmmain.moc"
