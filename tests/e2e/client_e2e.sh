@@ -12,12 +12,16 @@ printf '[fltsim.0]\r\ntitle=Cessna Skyhawk\r\n[fltsim.1]\r\ntitle=Cessna Floats\
 printf '[General]\r\nFSDir=%s/fs/\r\nHostIP=127.0.0.1\r\n' "$work" > "$work/prog/AirmeshClient.ini"
 chmod 700 "$work/run"
 export XDG_RUNTIME_DIR="$work/run"
+# A real X display, whatever platform the test runner asks the other tests to use.
+unset QT_QPA_PLATFORM
 cd "$work"
 
 xvfb-run -a -s "-screen 0 1280x1024x24" bash -s "$work" <<'INNER'
 set -euo pipefail
 work=$1
 "$work/prog/airmesh-client" & pid=$!
+# Whatever happens below, the client does not outlive the test.
+trap 'kill "$pid" 2>/dev/null || true' EXIT
 find_window() { # name -> window id, waiting up to 20 s
     for _ in $(seq 1 100); do
         w=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 || true)
