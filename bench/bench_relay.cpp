@@ -20,8 +20,8 @@ constexpr int kBurst = 50; // datagrams in flight at once: well inside the socke
 
 // Sends `total` datagrams in bursts to `port` and lets events run until `handled()` has counted
 // each burst. Returns records per second.
-template <typename Handled> double run(QUdpSocket& from, quint16 port, const QList<QByteArray>& records, int total,
-                                       Handled handled) {
+template <typename Handled>
+double run(QUdpSocket& from, quint16 port, const QList<QByteArray>& records, int total, Handled handled) {
     QElapsedTimer t;
     t.start();
     int sent = 0;

@@ -21,9 +21,11 @@ QString Startup::settingsPath(const QString& programFolder) {
 }
 
 Startup::Startup(Options options)
-    : m_options(std::move(options)), m_sound(m_options.programFolder, m_soundOut),
-      m_services{m_objINI, m_log, m_clock, m_sound, m_messages, false, false,
-                 [] { QCoreApplication::processEvents(); }},
+    : m_options(std::move(options)),
+      m_sound(m_options.programFolder, m_soundOut), m_services{m_objINI,   m_log,
+                                                               m_clock,    m_sound,
+                                                               m_messages, false,
+                                                               false,      [] { QCoreApplication::processEvents(); }},
       m_sim(m_services, m_colPlayers, m_windows) {}
 
 Startup::~Startup() {

@@ -26,9 +26,9 @@ namespace airmesh {
 class Startup {
 public:
     struct Options {
-        QString programFolder;         // where the settings and the sound files are
-        SessionFactory* sessions;      // how the simulator's session is reached
-        QString lockFolder;            // where the one-copy lock lives; empty: the user's runtime folder
+        QString programFolder;          // where the settings and the sound files are
+        SessionFactory* sessions;       // how the simulator's session is reached
+        QString lockFolder;             // where the one-copy lock lives; empty: the user's runtime folder
         FrmSplash::FolderPicker picker; // empty: the system's folder picker
     };
 

@@ -8,8 +8,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QLockFile>
 #include <QLabel>
+#include <QLockFile>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -86,7 +86,8 @@ private slots:
     }
 
     void settingsPathHasOneSeparator() {
-        QCOMPARE(Startup::settingsPath(QStringLiteral("/opt/airmesh")), QStringLiteral("/opt/airmesh/AirmeshClient.ini"));
+        QCOMPARE(Startup::settingsPath(QStringLiteral("/opt/airmesh")),
+                 QStringLiteral("/opt/airmesh/AirmeshClient.ini"));
         QCOMPARE(Startup::settingsPath(QStringLiteral("/")), QStringLiteral("/AirmeshClient.ini"));
         QCOMPARE(Startup::settingsPath(QStringLiteral("C:\\")), QStringLiteral("C:\\AirmeshClient.ini"));
     }
@@ -115,7 +116,8 @@ private slots:
         QCOMPARE(startup.hangar().Count(), 1);
         QCOMPARE(startup.mainWindow()->lblStatus()->text(), QStringLiteral("Disconnected"));
         QFile log(QStringLiteral("log.txt"));
-        const bool logged = log.open(QIODevice::ReadOnly) && log.readAll().contains(" - Your Handle in the game is Maverick\r\n");
+        const bool logged =
+            log.open(QIODevice::ReadOnly) && log.readAll().contains(" - Your Handle in the game is Maverick\r\n");
         QCOMPARE(logged, handleLine);
     }
 
@@ -151,7 +153,8 @@ private slots:
         // A lock left by a process that no longer exists.
         writeFile(lockFolder + QStringLiteral("/airmesh-client.lock"),
                   "999999999\nairmesh-client\n" + QSysInfo::machineHostName().toUtf8() + "\n");
-        writeFile(m_prog + QStringLiteral("/AirmeshClient.ini"), "[General]\r\nFSDir=" + QFile::encodeName(m_fs) + "/\r\n");
+        writeFile(m_prog + QStringLiteral("/AirmeshClient.ini"),
+                  "[General]\r\nFSDir=" + QFile::encodeName(m_fs) + "/\r\n");
         FakeFs fs;
         Startup startup({m_prog, &fs.factory, lockFolder, {}});
         pressOnSplash(QStringLiteral("I agree - Lets Start!"));
