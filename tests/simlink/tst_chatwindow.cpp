@@ -155,8 +155,8 @@ private slots:
         FakeWindowSystem windows;
         QList<Handle> tops;
         QList<QList<Handle>> kids;
-        for (const QString& spec : topLevel) {
-            const QStringList parts = spec.split(QLatin1Char('|'));
+        for (const QString& window : topLevel) {
+            const QStringList parts = window.split(QLatin1Char('|'));
             const Handle top = windows.add(FakeWindowSystem::kDesktop, parts[0], parts[1]);
             tops.append(top);
             QList<Handle> mine;

@@ -1,0 +1,110 @@
+// The client's reactions to outside input: arbitrary server records through Process_Packet and
+// Process_TCPPacket, and arbitrary messages from the simulator's player through the pump, on a
+// logged-on client with remote pilots. Nothing may crash, read out of bounds or grow without end.
+#include "core/clientservices.h"
+#include "core/windowmodel.h"
+#include "server/serverlink.h"
+#include "simlink/memorysession.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace airmesh;
+
+namespace {
+
+class Silent final : public SoundOutput {
+public:
+    bool isPlaying() const override { return false; }
+    void start(const QString&) override {}
+};
+class NoBoxes final : public MessageBoxService {
+public:
+    void showMessage(const QString&, const QString&) override {}
+};
+
+struct Client {
+    QTemporaryDir dir;
+    ManualClock clock;
+    ActivityLog log{clock, dir.filePath(QStringLiteral("log.txt"))};
+    INIFiles ini{dir.filePath(QStringLiteral("AirmeshClient.ini"))};
+    Silent soundOut;
+    SoundCues sound{dir.path(), soundOut};
+    NoBoxes boxes;
+    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
+    MemoryWorld world;
+    QByteArray fs = world.hostSession(SimLink::kFirstAppGuid);
+    qint32 host = world.addHostPlayer(fs, QStringLiteral("Ace"));
+    Players players;
+    NoWindowSystem windows;
+    SimLink sim{services, players, windows};
+    MainWindowModel window;
+    ServerLink link{services, sim, players, window};
+
+    Client() {
+        world.addGroup(fs, QStringLiteral("FS61_REQUEST_PARAMS"));
+        auto s = std::make_unique<MemorySession>(world);
+        s->InitializeConnection(s->GetDPEnumConnections({}, 1).GetAddress(2));
+        SessionData search;
+        search.SetGuidApplication(SimLink::kFirstAppGuid);
+        s->Open(s->GetDPEnumSessions(search, 0, 2).GetItem(1), 1);
+        sim.lngMyPlayerID = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+        sim.objEnumGroups = s->GetDPEnumGroups({}, 0);
+        sim.intRequestParamsGroup = 1;
+        sim.objDP = std::move(s);
+        sim.lngHostPlayerID = host;
+        link.blnConnected = true;
+        link.lngSessionID = 42;
+    }
+};
+
+Client* client = nullptr;
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    static QCoreApplication app(*argc, *argv);
+    static Client c;
+    client = &c;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Client& c = *client;
+    // First byte: which way in; the rest: records of 128 bytes, or simulator messages cut by a
+    // length byte.
+    if (size < 1) {
+        return 0;
+    }
+    const char* p = reinterpret_cast<const char*>(data) + 1;
+    const qsizetype n = static_cast<qsizetype>(size - 1);
+    switch (data[0] % 3) {
+    case 0:
+    case 1:
+        for (qsizetype at = 0; at < n; at += kRecordBytes) {
+            const QByteArray record(p + at, std::min<qsizetype>(kRecordBytes, n - at));
+            data[0] % 3 == 0 ? c.link.Process_Packet(record) : c.link.Process_TCPPacket(record);
+        }
+        break;
+    default:
+        for (qsizetype at = 0; at < n;) {
+            const qsizetype len = std::min<qsizetype>(static_cast<unsigned char>(p[at]), n - at - 1);
+            c.world.sendFromHost(c.host, c.sim.lngMyPlayerID, SimMessage(QByteArray(p + at + 1, len)));
+            at += 1 + len;
+        }
+        c.sim.pumpMessages();
+        break;
+    }
+    // Keep the bench from growing: pilots come and go, sends to the simulator are forgotten.
+    (void)c.world.takeSentToHost();
+    if (c.players.Count() > 64) {
+        c.link.Set_Closed();
+        c.link.blnConnected = true;
+        c.link.lngSessionID = 42;
+    }
+    return 0;
+}
