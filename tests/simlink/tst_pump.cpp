@@ -1,7 +1,7 @@
-#include "core/ansi.h"
 #include "simlink/memorysession.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
+#include "simrig.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,61 +44,13 @@ private:
     }
 };
 
-class NoMessageBoxes final : public MessageBoxService {
-public:
-    void showMessage(const QString& text, const QString&) override { shown << text; }
-    QStringList shown;
-};
-
-// The simulator's session with the user's aircraft, a second simulator player and both
-// parameter groups, and the client joined to it as a join leaves it.
-struct Rig {
-    ManualClock clock;
-    ActivityLog log{clock};
-    INIFiles ini;
-    SilentSoundOutput soundOut;
-    SoundCues sound{QString(), soundOut};
-    NoMessageBoxes boxes;
-    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
-    Players players;
-    NoWindowSystem windows;
-    MemoryWorld world;
-    QByteArray instance = world.hostSession(SimLink::kFirstAppGuid);
-    qint32 host = world.addHostPlayer(instance, QStringLiteral("Skywalker"), QStringLiteral("Luke Skywalker"));
-    qint32 other = world.addHostPlayer(instance, QStringLiteral("Copilot"));
-    qint32 refuseGroup = world.addGroup(instance, QStringLiteral("FS61_REFUSE_PARAMS"));
-    qint32 requestGroup = world.addGroup(instance, QStringLiteral("FS61_REQUEST_PARAMS"));
+// The bench with a recording server link.
+struct Rig : SimRig {
     FakeRelay relay;
-    SimLink sim{services, players, windows};
-    qint32 observer = 0;
 
-    Rig() {
-        auto s = std::make_unique<MemorySession>(world);
-        const ConnectionList providers = s->GetDPEnumConnections({}, dpflags::ConnectionsServiceProviders);
-        for (int i = 1; i <= providers.GetCount(); ++i) {
-            if (providers.GetName(i).contains(QStringLiteral("TCP"))) {
-                s->InitializeConnection(providers.GetAddress(i));
-            }
-        }
-        SessionData search = s->CreateSessionData();
-        search.SetGuidApplication(SimLink::kFirstAppGuid);
-        s->Open(s->GetDPEnumSessions(search, 0, dpflags::EnumSessionsAll).GetItem(1), dpflags::OpenJoin);
-        observer = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
-        s->AddPlayerToGroup(refuseGroup, observer);
-        sim.objEnumGroups = s->GetDPEnumGroups({}, 0);
-        sim.intRefuseParamsGroup = 1;
-        sim.intRequestParamsGroup = 2;
-        sim.lngMyPlayerID = observer;
-        sim.lngHostPlayerID = host;
-        sim.strHandle = QStringLiteral("Skywalker");
-        sim.objDP = std::move(s);
-        sim.setRelay(&relay);
-    }
+    Rig() { sim.setRelay(&relay); }
+    ~Rig() { sim.setRelay(nullptr); }
 
-    void flags(bool debug, bool lowLevel) {
-        services.blnDebug = debug;
-        services.blnDebugLowLevel = lowLevel;
-    }
     int waiting() { return sim.objDP->GetMessageQueue(0, 0, dpflags::QueueReceive); }
     // Adds a remote player quietly and lets the tick that follows take the echo of its request.
     qint32 addRemote(const QString& handle, qint32 sessionNumber) {
@@ -145,28 +97,6 @@ QByteArray positionBlock() {
         b.append(static_cast<char>(i * 5));
     }
     return b;
-}
-
-// The log written so far, one entry a line, each without its time when that is the clock's.
-QStringList logged(const Rig& rig) {
-    QFile f(QStringLiteral("log.txt"));
-    if (!f.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    const QString time = logTime(rig.clock.now());
-    QStringList out;
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        QString text = fromAnsi(line.chopped(line.endsWith('\r') ? 1 : 0));
-        if (text.isEmpty()) {
-            continue;
-        }
-        out << (text.startsWith(time) ? text.mid(time.size()) : text);
-    }
-    return out;
-}
-
-void clearLog() {
-    QFile::remove(QStringLiteral("log.txt"));
 }
 
 const QString kSystemLine = QStringLiteral(" - ****System Message ignored, Type: ");
