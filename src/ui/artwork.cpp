@@ -1,5 +1,8 @@
 #include "artwork.h"
 
+#include <QPalette>
+#include <QWidget>
+
 #include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
@@ -165,6 +168,16 @@ QPixmap decorativeStrip(QSize size) {
     }
     p.end();
     return QPixmap::fromImage(image);
+}
+
+void fixedWhiteDialog(QWidget* window, QSize clientSize) {
+    window->setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    window->setFixedSize(clientSize);
+    QPalette white = window->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    window->setPalette(white);
+    window->setAutoFillBackground(true);
 }
 
 } // namespace airmesh::artwork

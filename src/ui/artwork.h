@@ -4,6 +4,8 @@
 #include <QPoint>
 #include <QSize>
 
+class QWidget;
+
 namespace airmesh::artwork {
 
 // The traffic light of the main window: one picture per link state, all of this size.
@@ -23,5 +25,9 @@ QPixmap trafficLight(int litLamp);
 // The decorative strip along the window's right edge: a slanted band with arrows running
 // up along it, on white.
 QPixmap decorativeStrip(QSize size);
+
+// The frame every window of the client has: a fixed dialog border of this client size (a close
+// box, no resizing, no minimise or maximise button) and a white background.
+void fixedWhiteDialog(QWidget* window, QSize clientSize);
 
 } // namespace airmesh::artwork

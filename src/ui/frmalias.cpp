@@ -1,5 +1,7 @@
 #include "frmalias.h"
 
+#include "artwork.h"
+
 #include "hangar/aliases.h"
 
 #include <QComboBox>
@@ -66,15 +68,8 @@ FrmAlias::FrmAlias(ClientServices& services, Players& players, const Hangar& han
     setObjectName(QStringLiteral("frmAlias"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Aircraft Aliasing"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                   Qt::CustomizeWindowHint);
-    setFixedSize(kClientSize);
+    artwork::fixedWhiteDialog(this, kClientSize);
     setModal(false);
-
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);

@@ -69,15 +69,7 @@ FrmMain::FrmMain(ClientServices& services, MainWindowModel& model, QWidget* pare
     : QWidget(parent), m_services(services), m_model(model) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Norvane Airmesh Client"));
-    // A fixed dialog border: a close box, but neither resizing nor minimise or maximise.
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
-    setFixedSize(kClientSize);
-
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    artwork::fixedWhiteDialog(this, kClientSize);
 
     // The form's own small sans-serif face; the controls inherit it.
     QFont formFont = font();

@@ -78,15 +78,8 @@ QString localFolder(const QString& folder) {
 FrmSplash::FrmSplash(ClientServices& services, QWidget* parent) : QDialog(parent), m_services(services) {
     setObjectName(QStringLiteral("frmSplash"));
     setWindowTitle(QStringLiteral("Airmesh Client Module"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                   Qt::CustomizeWindowHint);
-    setFixedSize(kClientSize);
+    artwork::fixedWhiteDialog(this, kClientSize);
     setModal(false);
-
-    QPalette white = palette();
-    white.setColor(QPalette::Window, Qt::white);
-    setPalette(white);
-    setAutoFillBackground(true);
 
     m_frame1 = new QFrame(this);
     m_frame1->setObjectName(QStringLiteral("Frame1"));
