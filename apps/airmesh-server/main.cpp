@@ -1,0 +1,66 @@
+// airmesh-server: the reference multiplayer server, on the console.
+#include "relayserver/relayserver.h"
+#include "relayserver/serveroptions.h"
+#include "relayserver/signalwatch.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+using namespace airmesh;
+
+namespace {
+
+void out(FILE* to, const QString& line) {
+    std::fputs(qPrintable(line + QLatin1Char('\n')), to);
+    std::fflush(to);
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("airmesh-server"));
+
+    const ParsedServerOptions parsed = parseServerOptions(QCoreApplication::arguments());
+    if (!parsed.options) {
+        out(parsed.exitCode == 0 ? stdout : stderr, parsed.message);
+        return parsed.exitCode;
+    }
+    const ServerOptions& o = *parsed.options;
+    Accounts accounts = Accounts::open();
+    if (!o.openMode) {
+        Accounts::ParseResult loaded = Accounts::load(o.accountsPath);
+        if (!loaded.errors.isEmpty()) {
+            out(stderr, QStringLiteral("airmesh-server: %1: %2").arg(o.accountsPath, loaded.errors.join(u"; ")));
+            return 2;
+        }
+        accounts = std::move(loaded.accounts);
+    }
+
+    const qsizetype accountCount = accounts.size();
+    SystemClock clock;
+    const auto stamped = [&clock](const QString& text) {
+        return clock.now().toString(Qt::ISODateWithMs) + u' ' + text;
+    };
+    RelayServer server(o.config, std::move(accounts), clock, [](const QString& line) { out(stdout, line); });
+    SignalWatch signalWatch;
+    QObject::connect(&signalWatch, &SignalWatch::summaryRequested,
+                     [&] { out(stdout, stamped(server.core().summary())); });
+    QObject::connect(&signalWatch, &SignalWatch::stopRequested, &app, &QCoreApplication::quit);
+
+    QString error;
+    if (!server.start(&error)) {
+        out(stderr, QStringLiteral("airmesh-server: cannot listen: %1").arg(error));
+        return 1;
+    }
+    out(stdout, stamped(QStringLiteral("airmesh-server listening on %1, UDP %2, TCP %3, %4")
+                            .arg(o.config.listenAddress.toString())
+                            .arg(server.udpPort())
+                            .arg(server.tcpPort())
+                            .arg(o.openMode ? QStringLiteral("open to any pilot")
+                                            : QStringLiteral("%1 accounts").arg(accountCount))));
+    const int rc = QCoreApplication::exec();
+    out(stdout, stamped(server.core().summary()));
+    return rc;
+}

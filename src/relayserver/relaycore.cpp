@@ -1,0 +1,431 @@
+#include "relaycore.h"
+
+#include <QStringList>
+
+#include <limits>
+#include <vector>
+
+namespace airmesh {
+
+size_t qHash(const UdpEndpoint& e, size_t seed) noexcept {
+    return qHashMulti(seed, e.address, e.port);
+}
+
+QHostAddress plainAddress(const QHostAddress& a) {
+    bool isV4 = false;
+    const quint32 v4 = a.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4) : a;
+}
+
+namespace {
+
+// A title as the receiving clients need it: the sender puts one U+0000 after the title in most
+// of its sends, and a client keeps everything but spaces, so the relayed title is cut there.
+QString cleanTitle(const ServerRecord& r) {
+    QString title = r.textAt(recfield::AircraftTitle, recfield::TitleChars);
+    const qsizetype nul = title.indexOf(QChar(u'\0'));
+    if (nul >= 0) {
+        title.truncate(nul);
+    }
+    return title;
+}
+
+} // namespace
+
+RelayCore::RelayCore(Accounts accounts, RelayLimits limits, const Clock& clock, RelayTransport& transport, LogSink log)
+    : m_accounts(std::move(accounts)), m_limits(std::move(limits)), m_clock(clock), m_transport(transport),
+      m_log(std::move(log)) {
+    m_limits.greeting.truncate(kMaxGreetingChars);
+}
+
+qint32 RelayCore::sessionOf(ConnId conn) const {
+    const auto it = m_conns.find(conn);
+    return it == m_conns.end() ? 0 : it->second.session;
+}
+
+RelayCore::Conn* RelayCore::find(ConnId conn) {
+    const auto it = m_conns.find(conn);
+    return it == m_conns.end() ? nullptr : &it->second;
+}
+
+RelayCore::Conn* RelayCore::bySession(qint32 session) {
+    const auto it = m_sessions.find(session);
+    return it == m_sessions.end() ? nullptr : find(it->second);
+}
+
+void RelayCore::logLine(const QString& text) const {
+    if (m_log) {
+        m_log(m_clock.now().toString(Qt::ISODateWithMs) + QLatin1Char(' ') + text);
+    }
+}
+
+QString RelayCore::describe(const Conn& c) const {
+    if (c.session == 0) {
+        return QStringLiteral("connection from %1 (no logon)").arg(c.address.toString());
+    }
+    return QStringLiteral("pilot %1 \"%2\" session %3 from %4")
+        .arg(c.pilotId)
+        .arg(c.handle)
+        .arg(c.session)
+        .arg(c.address.toString());
+}
+
+// ---- Connections ------------------------------------------------------------------------
+
+bool RelayCore::connectionOpened(ConnId conn, const QHostAddress& peer) {
+    const int pending = connectionCount() - pilotCount();
+    if (pending >= m_limits.maxPendingConnections || m_conns.contains(conn)) {
+        ++m_stats.refusedConnections;
+        logLine(QStringLiteral("dropped connection from %1: too many connections waiting for their logon")
+                    .arg(plainAddress(peer).toString()));
+        return false;
+    }
+    Conn c;
+    c.id = conn;
+    c.address = plainAddress(peer);
+    c.lastHeard = m_clock.now();
+    c.carry.reserve(kRecordBytes);
+    m_conns.emplace(conn, std::move(c));
+    return true;
+}
+
+void RelayCore::streamBytes(ConnId conn, QByteArrayView bytes) {
+    while (!bytes.isEmpty()) {
+        Conn* c = find(conn); // a record may have dropped the connection
+        if (!c) {
+            return;
+        }
+        if (!c->carry.isEmpty() || bytes.size() < kRecordBytes) {
+            const qsizetype take = std::min<qsizetype>(kRecordBytes - c->carry.size(), bytes.size());
+            c->carry.append(bytes.first(take));
+            bytes = bytes.sliced(take);
+            if (c->carry.size() < kRecordBytes) {
+                return;
+            }
+            const QByteArray record = std::exchange(c->carry, QByteArray());
+            c->carry.reserve(kRecordBytes);
+            tcpRecord(*c, record);
+            continue;
+        }
+        tcpRecord(*c, bytes.first(kRecordBytes).toByteArray());
+        bytes = bytes.sliced(kRecordBytes);
+    }
+}
+
+void RelayCore::connectionClosed(ConnId conn) {
+    const Conn* c = find(conn);
+    if (!c) {
+        return;
+    }
+    if (c->session != 0) {
+        ++m_stats.logoffs;
+        forget(conn, QStringLiteral("logoff: %1, connection closed").arg(describe(*c)));
+    } else {
+        forget(conn, {});
+    }
+}
+
+void RelayCore::dropConnection(ConnId conn, const QString& reason) {
+    const Conn* c = find(conn);
+    if (!c) {
+        return;
+    }
+    ++m_stats.droppedPeers;
+    forget(conn, QStringLiteral("dropped %1: %2").arg(describe(*c), reason));
+    m_transport.closeStream(conn);
+}
+
+void RelayCore::forget(ConnId conn, const QString& line) {
+    const auto it = m_conns.find(conn);
+    if (it == m_conns.end()) {
+        return;
+    }
+    const Conn c = std::move(it->second);
+    m_conns.erase(it);
+    if (!line.isEmpty()) {
+        logLine(line);
+    }
+    if (c.session == 0) {
+        return;
+    }
+    m_sessions.erase(c.session);
+    if (c.udp) {
+        m_byEndpoint.remove(*c.udp);
+    }
+    if (m_byPilotId.value(c.pilotId) == conn) {
+        m_byPilotId.remove(c.pilotId);
+    }
+    // Over TCP, like the PlayerJoined before it: over UDP the departure could overtake the arrival.
+    const ServerRecord left = toClient::playerLeft(c.session, c.handle);
+    for (const auto& [session, other] : m_sessions) {
+        sendTcp(m_conns.at(other), left);
+    }
+}
+
+void RelayCore::checkSilence() {
+    const QDateTime now = m_clock.now();
+    const qint64 limitMs = qint64(m_limits.silenceSeconds) * 1000;
+    std::vector<ConnId> silent;
+    for (const auto& [id, c] : m_conns) {
+        if (c.lastHeard.msecsTo(now) >= limitMs) {
+            silent.push_back(id);
+        }
+    }
+    for (const ConnId id : silent) {
+        dropConnection(id, QStringLiteral("silent for %1 s").arg(m_limits.silenceSeconds));
+    }
+}
+
+// ---- TCP records ------------------------------------------------------------------------
+
+void RelayCore::tcpRecord(Conn& c, const QByteArray& bytes) {
+    const ServerRecord r = ServerRecord::fromBytes(bytes);
+    if (!acceptedFromClient(r, Transport::Tcp)) {
+        ++m_stats.badRecords;
+        return;
+    }
+    const bool loggedOn = c.session != 0;
+    if (r.type() == RecordType::LogonRequest) {
+        if (loggedOn) {
+            ++m_stats.badRecords; // one logon per connection
+            return;
+        }
+        c.lastHeard = m_clock.now();
+        logon(c, r);
+        return;
+    }
+    if (!loggedOn) {
+        ++m_stats.badRecords; // traffic before the logon
+        return;
+    }
+    c.lastHeard = m_clock.now();
+    relay(c, r);
+}
+
+void RelayCore::logon(Conn& c, const ServerRecord& r) {
+    const qint32 pilotId = r.longAt(recfield::LogonPilotId);
+    const std::optional<Account> account = m_accounts.check(pilotId, r.longAt(recfield::LogonPassword));
+    if (!account) {
+        reject(c, QStringLiteral("pilot %1: wrong pilot ID or password").arg(pilotId));
+        return;
+    }
+    // The same pilot logging on again: his old link is stale (a client whose connection broke
+    // without our noticing); the new logon proved the password, so it wins.
+    if (const auto old = m_byPilotId.constFind(pilotId); old != m_byPilotId.cend() && *old != c.id) {
+        dropConnection(*old, QStringLiteral("pilot %1 logged on again from %2").arg(pilotId).arg(c.address.toString()));
+    }
+    if (pilotCount() >= m_limits.maxPilots) {
+        reject(c, QStringLiteral("pilot %1: server full (%2 pilots)").arg(pilotId).arg(m_limits.maxPilots));
+        return;
+    }
+    QString handle = account->handle;
+    if (handle.isEmpty()) {
+        handle = r.textAt(recfield::LogonHandle, recfield::HandleChars).trimmed();
+    }
+    if (handle.isEmpty()) {
+        handle = QString::number(pilotId);
+    }
+    // Session numbers are never 0 (a client's "logged off") and not reused while in use.
+    while (m_nextSession <= 0 || m_sessions.contains(m_nextSession)) {
+        m_nextSession =
+            m_nextSession == std::numeric_limits<qint32>::max() || m_nextSession <= 0 ? 1 : m_nextSession + 1;
+    }
+    c.session = m_nextSession++;
+    c.pilotId = pilotId;
+    c.handle = handle;
+    ++m_stats.logons;
+    logLine(QStringLiteral("logon: %1").arg(describe(c)));
+
+    // The newcomer learns who is already here, each with his aircraft; then everybody learns him.
+    sendTcp(c, toClient::logonAccepted(c.session, m_limits.greeting));
+    const ServerRecord joined = toClient::playerJoined(c.session, c.handle);
+    for (const auto& [session, otherId] : m_sessions) {
+        const Conn& other = m_conns.at(otherId);
+        sendTcp(c, toClient::playerJoined(other.session, other.handle));
+        if (other.aircraft) {
+            sendTcp(c, *other.aircraft);
+        }
+        sendTcp(other, joined);
+    }
+    m_sessions.emplace(c.session, c.id);
+    m_byPilotId.insert(pilotId, c.id);
+}
+
+void RelayCore::reject(Conn& c, const QString& why) {
+    ++m_stats.rejectedLogons;
+    ++c.rejectedLogons;
+    // The client reads the rejection only over UDP. Its port is not known from a logon over TCP:
+    // the last one its address sent from, else the client's usual port.
+    const UdpEndpoint to{c.address, m_lastPortOf.value(c.address, m_limits.defaultClientUdpPort)};
+    logLine(QStringLiteral("logon rejected: %1 from %2, answered on UDP port %3")
+                .arg(why, c.address.toString())
+                .arg(to.port));
+    sendUdp(to, toClient::logonRejected());
+    // The connection stays open, as the client expects, for another try; not for ever.
+    if (c.rejectedLogons >= m_limits.maxLogonAttempts) {
+        dropConnection(c.id, QStringLiteral("%1 rejected logons").arg(c.rejectedLogons));
+    }
+}
+
+// ---- UDP --------------------------------------------------------------------------------
+
+void RelayCore::datagram(QByteArrayView bytes, const QHostAddress& from, quint16 port) {
+    if (bytes.size() != kRecordBytes) {
+        ++m_stats.badSizeDatagrams;
+        return;
+    }
+    const UdpEndpoint source{plainAddress(from), port};
+    if (m_lastPortOf.size() >= kMaxRememberedPorts && !m_lastPortOf.contains(source.address)) {
+        m_lastPortOf.clear();
+    }
+    m_lastPortOf.insert(source.address, port);
+
+    const ServerRecord r = ServerRecord::fromBytes(bytes.toByteArray());
+    if (!acceptedFromClient(r, Transport::Udp)) {
+        ++m_stats.badRecords;
+        return;
+    }
+    // A known endpoint speaks for its own pilot, whatever session number it writes. An unknown
+    // one is learned only for a pilot with no endpoint yet, from the address of his connection:
+    // nobody elsewhere can take over a session by quoting its number.
+    Conn* c = nullptr;
+    if (const auto known = m_byEndpoint.constFind(source); known != m_byEndpoint.cend()) {
+        c = bySession(*known);
+    } else {
+        c = bySession(r.SenderSession);
+        if (!c) {
+            ++m_stats.unknownSenders;
+            return;
+        }
+        if (c->udp || c->address != source.address) {
+            ++m_stats.wrongSourceDatagrams;
+            return;
+        }
+        c->udp = source;
+        m_byEndpoint.insert(source, c->session);
+        // The acceptance again, now that the client can hear us on UDP too; a client that has
+        // already taken it from TCP ignores this one.
+        sendUdp(source, toClient::logonAccepted(c->session, m_limits.greeting));
+    }
+    if (!c) {
+        ++m_stats.unknownSenders;
+        return;
+    }
+    c->lastHeard = m_clock.now();
+    relay(*c, r);
+}
+
+// ---- Relay ------------------------------------------------------------------------------
+
+void RelayCore::relay(Conn& from, const ServerRecord& r) {
+    // Category, type and transport have been checked; every record is rebuilt with the sender's
+    // own session number, so nobody can speak for someone else.
+    switch (r.type()) {
+    case RecordType::HeartBeat:
+        ++m_stats.heartBeats;
+        if (from.udp) { // always: heartbeats come only over UDP
+            sendUdp(*from.udp, toClient::heartBeatAck());
+        }
+        break;
+    case RecordType::PositionUpdate:
+        ++m_stats.positions;
+        toOthers(
+            from,
+            toClient::positionUpdate(from.session, r.bytesAt(recfield::PositionBlock, recfield::PositionBlockBytes)),
+            Transport::Udp);
+        break;
+    case RecordType::QueryPlane:
+        ++m_stats.queries;
+        toOthers(from, toClient::queryPlane(from.session), Transport::Udp);
+        break;
+    case RecordType::PlayerCrashed:
+        ++m_stats.crashes;
+        toOthers(from, toClient::playerCrashed(from.session, kCrashText), Transport::Udp);
+        break;
+    case RecordType::AircraftDetails:
+        ++m_stats.aircraft;
+        storeAndRelayAircraft(from, r);
+        break;
+    case RecordType::ChatChunk:
+        ++m_stats.chatChunks;
+        toOthers(from, toClient::chatChunk(from.session, r.textAt(recfield::ChatPiece, recfield::ChatPieceChars)),
+                 Transport::Tcp);
+        break;
+    case RecordType::LogonRequest: // handled before the relay
+    case RecordType::LogonAccepted:
+    case RecordType::LogonRejected:
+    case RecordType::PlayerJoined:
+    case RecordType::PlayerLeft:
+        ++m_stats.badRecords;
+        break;
+    }
+}
+
+void RelayCore::storeAndRelayAircraft(Conn& from, const ServerRecord& r) {
+    from.aircraft = toClient::aircraftDetails(from.session, r.longAt(recfield::EngineType), cleanTitle(r));
+    toOthers(from, *from.aircraft, Transport::Tcp);
+}
+
+void RelayCore::toOthers(const Conn& from, const ServerRecord& r, Transport t) {
+    if (t == Transport::Tcp) {
+        const QByteArray bytes = r.toBytes();
+        for (const auto& [session, id] : m_sessions) {
+            if (session != from.session) {
+                ++m_stats.tcpRecordsSent;
+                m_transport.sendStream(id, bytes);
+            }
+        }
+        return;
+    }
+    const QByteArray bytes = r.toBytes();
+    for (const auto& [session, id] : m_sessions) {
+        if (session == from.session) {
+            continue;
+        }
+        // A pilot whose client has not yet sent a datagram has no known UDP port: he gets
+        // nothing on UDP until it does (within half a second of the logon for our client).
+        const Conn& to = m_conns.at(id);
+        if (to.udp) {
+            ++m_stats.udpRecordsSent;
+            m_transport.sendDatagram(bytes, *to.udp);
+        }
+    }
+}
+
+void RelayCore::sendTcp(const Conn& to, const ServerRecord& r) {
+    ++m_stats.tcpRecordsSent;
+    m_transport.sendStream(to.id, r.toBytes());
+}
+
+void RelayCore::sendUdp(const UdpEndpoint& to, const ServerRecord& r) {
+    ++m_stats.udpRecordsSent;
+    m_transport.sendDatagram(r.toBytes(), to);
+}
+
+QString RelayCore::summary() const {
+    const RelayStats& s = m_stats;
+    return QStringLiteral("summary: %1 pilots online; logons %2, rejected %3, logoffs %4, dropped %5, refused "
+                          "connections %6; relayed in: heartbeats %7, positions %8, queries %9, crashes %10, "
+                          "aircraft %11, chat chunks %12; records out: UDP %13, TCP %14; thrown away: wrong size "
+                          "%15, bad records %16, unknown senders %17, wrong source %18")
+        .arg(pilotCount())
+        .arg(s.logons)
+        .arg(s.rejectedLogons)
+        .arg(s.logoffs)
+        .arg(s.droppedPeers)
+        .arg(s.refusedConnections)
+        .arg(s.heartBeats)
+        .arg(s.positions)
+        .arg(s.queries)
+        .arg(s.crashes)
+        .arg(s.aircraft)
+        .arg(s.chatChunks)
+        .arg(s.udpRecordsSent)
+        .arg(s.tcpRecordsSent)
+        .arg(s.badSizeDatagrams)
+        .arg(s.badRecords)
+        .arg(s.unknownSenders)
+        .arg(s.wrongSourceDatagrams);
+}
+
+} // namespace airmesh

@@ -1,0 +1,145 @@
+#pragma once
+
+#include "accounts.h"
+#include "core/clock.h"
+#include "server/serverrecord.h"
+
+#include <QByteArrayView>
+#include <QDateTime>
+#include <QHash>
+#include <QHostAddress>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <unordered_map>
+
+namespace airmesh {
+
+// One TCP connection of the server, numbered by the socket layer.
+using ConnId = quint64;
+
+struct UdpEndpoint {
+    QHostAddress address;
+    quint16 port = 0;
+    bool operator==(const UdpEndpoint&) const = default;
+};
+size_t qHash(const UdpEndpoint& e, size_t seed = 0) noexcept;
+
+// IPv4 addresses seen through a dual-stack socket arrive as ::ffff:a.b.c.d; all comparisons of
+// a datagram's source with a TCP peer's address use this plain form.
+QHostAddress plainAddress(const QHostAddress& a);
+
+// What the relay needs of the sockets. Sends never call back into the relay: a transport that
+// wants a connection gone (it does not read) tells the relay afterwards, outside the send.
+class RelayTransport {
+public:
+    virtual ~RelayTransport() = default;
+    virtual void sendDatagram(const QByteArray& record, const UdpEndpoint& to) = 0;
+    virtual void sendStream(ConnId conn, const QByteArray& record) = 0;
+    // The relay has forgotten this connection; close it without further notice.
+    virtual void closeStream(ConnId conn) = 0;
+};
+
+struct RelayLimits {
+    int maxPilots = 128;            // logged on at once
+    int maxPendingConnections = 32; // TCP connections not logged on
+    int silenceSeconds = 60;        // a connection that sends nothing valid this long is dropped
+    int maxLogonAttempts = 5;       // rejected logons on one connection before it is dropped
+    // Where a LogonRejected goes when no datagram from the client's address has shown its port.
+    quint16 defaultClientUdpPort = 1501;
+    QString greeting = QStringLiteral("Welcome to Airmesh");
+};
+
+// What the server has done since it started, for the summary.
+struct RelayStats {
+    quint64 logons = 0, rejectedLogons = 0, logoffs = 0, droppedPeers = 0, refusedConnections = 0;
+    quint64 heartBeats = 0, positions = 0, queries = 0, crashes = 0, aircraft = 0, chatChunks = 0;
+    quint64 udpRecordsSent = 0, tcpRecordsSent = 0;
+    // Input thrown away: datagrams not 128 bytes long; records of an unknown category, type or
+    // transport, or out of turn; datagrams of no logged-on pilot or from the wrong address.
+    quint64 badSizeDatagrams = 0, badRecords = 0, unknownSenders = 0, wrongSourceDatagrams = 0;
+};
+
+// The reference server's logic, free of sockets: logon, membership, relay, liveness. Fed by a
+// socket layer (RelayServer) or directly by tests and the fuzzer; talks back through a
+// RelayTransport. Memory per connection is bounded: a carry of less than one record, one stored
+// aircraft record and a few fields.
+class RelayCore {
+public:
+    using LogSink = std::function<void(const QString& line)>;
+    static constexpr int kMaxGreetingChars = recfield::GreetingChars;
+    // The text of a relayed crash; receiving clients show it after the pilot's handle.
+    static inline const QString kCrashText = QStringLiteral("has crashed.");
+
+    RelayCore(Accounts accounts, RelayLimits limits, const Clock& clock, RelayTransport& transport, LogSink log);
+
+    // A TCP connection came in from `peer`. False: refused (too many connections waiting for
+    // their logon); the caller closes it and the relay keeps nothing of it.
+    bool connectionOpened(ConnId conn, const QHostAddress& peer);
+    // Bytes of that connection's stream, in order, in chunks of any size.
+    void streamBytes(ConnId conn, QByteArrayView bytes);
+    // The peer closed the connection (or it broke).
+    void connectionClosed(ConnId conn);
+    // The relay or its transport gives up on a connection: it is forgotten and closed.
+    void dropConnection(ConnId conn, const QString& reason);
+    // One UDP datagram, whole.
+    void datagram(QByteArrayView bytes, const QHostAddress& from, quint16 port);
+    // Drops every connection silent for the limit; call it about once a second.
+    void checkSilence();
+
+    bool hasConnection(ConnId conn) const { return m_conns.contains(conn); }
+    int pilotCount() const { return static_cast<int>(m_sessions.size()); }
+    int connectionCount() const { return static_cast<int>(m_conns.size()); }
+    // The session number of a logged-on connection, else 0.
+    qint32 sessionOf(ConnId conn) const;
+    const RelayStats& stats() const { return m_stats; }
+    QString summary() const;
+
+private:
+    struct Conn {
+        ConnId id = 0;
+        QHostAddress address; // plain form
+        QByteArray carry;     // start of a record whose rest has not arrived; < 128 bytes
+        QDateTime lastHeard;  // last valid record, or the connection's opening
+        int rejectedLogons = 0;
+        // Set at logon.
+        qint32 session = 0;
+        qint32 pilotId = 0;
+        QString handle;
+        std::optional<UdpEndpoint> udp;       // learned from its datagrams
+        std::optional<ServerRecord> aircraft; // its last AircraftDetails, as relayed
+    };
+
+    void tcpRecord(Conn& c, const QByteArray& bytes);
+    void logon(Conn& c, const ServerRecord& r);
+    void reject(Conn& c, const QString& why);
+    void relay(Conn& from, const ServerRecord& r);
+    void storeAndRelayAircraft(Conn& from, const ServerRecord& r);
+    void toOthers(const Conn& from, const ServerRecord& r, Transport t);
+    void sendTcp(const Conn& to, const ServerRecord& r);
+    void sendUdp(const UdpEndpoint& to, const ServerRecord& r);
+    void forget(ConnId conn, const QString& logLine);
+    void logLine(const QString& text) const;
+    Conn* find(ConnId conn);
+    Conn* bySession(qint32 session);
+    QString describe(const Conn& c) const;
+
+    Accounts m_accounts;
+    RelayLimits m_limits;
+    const Clock& m_clock;
+    RelayTransport& m_transport;
+    LogSink m_log;
+    RelayStats m_stats;
+
+    std::unordered_map<ConnId, Conn> m_conns;
+    std::map<qint32, ConnId> m_sessions;     // logged on, in logon order
+    QHash<UdpEndpoint, qint32> m_byEndpoint; // learned endpoints
+    QHash<qint32, ConnId> m_byPilotId;
+    // The UDP port last seen from each address, for a LogonRejected; bounded.
+    QHash<QHostAddress, quint16> m_lastPortOf;
+    static constexpr int kMaxRememberedPorts = 4096;
+    qint32 m_nextSession = 1;
+};
+
+} // namespace airmesh

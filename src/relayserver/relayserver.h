@@ -1,0 +1,74 @@
+#pragma once
+
+#include "relaycore.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QTcpServer>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <unordered_map>
+#include <vector>
+
+class QTcpSocket;
+
+namespace airmesh {
+
+struct RelayServerConfig {
+    QHostAddress listenAddress = QHostAddress::Any;
+    quint16 udpPort = 1500; // 0: any free port (see udpPort() after start)
+    quint16 tcpPort = 1502;
+    // Outgoing bytes a client may leave unread before it is dropped.
+    qint64 maxQueuedBytes = 256 * 1024;
+    RelayLimits limits;
+};
+
+// The reference server on real sockets: one UDP socket, one TCP listener, one connection per
+// pilot, all on the calling thread. The logic is RelayCore's; this class moves bytes and keeps
+// each connection's buffers bounded.
+class RelayServer final : public QObject, private RelayTransport {
+    Q_OBJECT
+public:
+    // Bytes read from a connection at a time, and the most Qt may buffer for it unread.
+    static constexpr qint64 kReadChunk = 16 * 1024;
+    static constexpr qint64 kReadBufferCap = 64 * 1024;
+    // Datagrams handled per notification, so a flood on UDP cannot starve the connections.
+    static constexpr int kDatagramsPerWakeup = 1024;
+
+    RelayServer(RelayServerConfig config, Accounts accounts, const Clock& clock, RelayCore::LogSink log,
+                QObject* parent = nullptr);
+    ~RelayServer() override;
+
+    // Binds both sockets; false with `error` set when either cannot be had.
+    bool start(QString* error);
+    quint16 udpPort() const { return m_udp.localPort(); }
+    quint16 tcpPort() const { return m_tcp.serverPort(); }
+
+    RelayCore& core() { return m_core; }
+    const RelayCore& core() const { return m_core; }
+    // What the one-second timer does: drop silent connections.
+    void checkSilence();
+
+private:
+    void onNewConnections();
+    void onStreamReadable(ConnId id);
+    void onStreamClosed(ConnId id);
+    void onDatagrams();
+    void dropSlowPeers();
+
+    void sendDatagram(const QByteArray& record, const UdpEndpoint& to) override;
+    void sendStream(ConnId conn, const QByteArray& record) override;
+    void closeStream(ConnId conn) override;
+
+    RelayServerConfig m_config;
+    QUdpSocket m_udp;
+    QTcpServer m_tcp;
+    QTimer m_silenceTimer;
+    std::unordered_map<ConnId, QTcpSocket*> m_sockets;
+    std::vector<ConnId> m_slow; // connections over their output cap, dropped after the current event
+    ConnId m_nextConn = 1;
+    RelayCore m_core;
+};
+
+} // namespace airmesh

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "relayserver.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace airmesh {
+
+// The command line of airmesh-server, checked.
+struct ServerOptions {
+    RelayServerConfig config;
+    QString accountsPath; // empty with openMode
+    bool openMode = false;
+};
+
+struct ParsedServerOptions {
+    std::optional<ServerOptions> options; // empty: print `message` and end with `exitCode`
+    QString message;
+    int exitCode = 0;
+};
+
+// `arguments` includes the program name, as QCoreApplication::arguments() gives it.
+ParsedServerOptions parseServerOptions(const QStringList& arguments);
+
+} // namespace airmesh

@@ -1,0 +1,10 @@
+#include "signalwatch.h"
+
+namespace airmesh {
+
+// No SIGUSR1 on Windows, and Ctrl+C ends the console program at once: nothing to watch yet.
+SignalWatch::SignalWatch(QObject* parent) : QObject(parent) {}
+SignalWatch::~SignalWatch() = default;
+void SignalWatch::drain() {}
+
+} // namespace airmesh
