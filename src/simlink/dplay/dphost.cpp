@@ -1,0 +1,470 @@
+#include "dphost.h"
+
+#include "simlink/dperr.h"
+
+#include <QRandomGenerator>
+#include <QtEndian>
+
+namespace airmesh::dplay {
+
+namespace {
+constexpr int kMaxEvents = 8192;
+constexpr quint32 kMaxIds = 4096;
+
+Node::Config nodeConfig(const HostOptions& o) {
+    Node::Config c;
+    c.bindIp = o.bindIp;
+    c.listenForEnum = true;
+    c.enumPort = o.enumPort;
+    c.log = o.log;
+    return c;
+}
+} // namespace
+
+DpHost::DpHost(HostOptions options) : Node(nodeConfig(options)), m_options(std::move(options)) {
+    m_desc.size = m_options.wideDescription ? 88 : 80;
+    m_desc.flags = m_options.flags | (m_options.password.isEmpty() ? 0 : sessionflag::PasswordRequired);
+    for (auto& b : m_desc.instance) {
+        b = static_cast<quint8>(QRandomGenerator::global()->bounded(256));
+    }
+    m_desc.application = m_options.application;
+    m_desc.maxPlayers = m_options.maxPlayers;
+    m_desc.reserved1 = QRandomGenerator::global()->generate() & 0x7FFFFFFFu;
+    m_systemPlayer = newId();
+    m_ownPlayer = newId();
+}
+
+DpHost::~DpHost() { stop(); }
+
+bool DpHost::start(QString& error) { return Node::start(error); }
+
+void DpHost::stop() { Node::stop(); }
+
+quint32 DpHost::newId() {
+    for (quint32 i = 1; i < kMaxIds; ++i) { // index 0 is never used: id 0 means "everybody"
+        if (i >= m_used.size()) {
+            m_used.resize(i + 1, false);
+            m_counters.resize(i + 1, 0);
+        }
+        if (!m_used[i]) {
+            m_used[i] = true;
+            ++m_counters[i];
+            return ((static_cast<quint32>(m_counters[i]) << 16) | i) ^ m_desc.reserved1;
+        }
+    }
+    return 0;
+}
+
+void DpHost::releaseId(quint32 id) {
+    const quint32 index = (id ^ m_desc.reserved1) & 0xFFFF;
+    if (index < m_used.size()) {
+        m_used[index] = false;
+    }
+}
+
+quint32 DpHost::addGroup(const QString& name) {
+    std::lock_guard lock(m_mutex);
+    PlayerRecord g;
+    g.isGroup = true;
+    g.flags = 0x48;
+    g.id = newId();
+    g.systemPlayer = m_systemPlayer;
+    g.shortName = name;
+    g.longName = name;
+    m_groups[g.id] = g;
+    m_groupOrder.push_back(g.id);
+    sendToMachines(CreateGroup, createPlayerBody(g, false), 0);
+    return g.id;
+}
+
+std::vector<DpHost::Event> DpHost::takeEvents() {
+    std::lock_guard lock(m_mutex);
+    std::vector<Event> out;
+    out.swap(m_events);
+    return out;
+}
+
+void DpHost::post(Event e) {
+    if (static_cast<int>(m_events.size()) >= kMaxEvents) {
+        return; // the owner is not taking them: drop rather than grow
+    }
+    m_events.push_back(std::move(e));
+    if (notify) {
+        notify();
+    }
+}
+
+QString DpHost::shortName(quint32 player) const {
+    std::lock_guard lock(m_mutex);
+    if (player == m_ownPlayer) {
+        return m_options.ownShortName;
+    }
+    const auto it = m_players.find(player);
+    return it == m_players.end() ? QString() : it->second.shortName;
+}
+
+QList<quint32> DpHost::groupMembers(quint32 group) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_groups.find(group);
+    return it == m_groups.end() ? QList<quint32>() : it->second.members;
+}
+
+int DpHost::machineCount() const {
+    std::lock_guard lock(m_mutex);
+    return static_cast<int>(m_machines.size());
+}
+
+int DpHost::playerCount() const {
+    std::lock_guard lock(m_mutex);
+    return static_cast<int>(currentPlayers());
+}
+
+quint32 DpHost::currentPlayers() const { return static_cast<quint32>(m_players.size()) + 1; }
+
+PlayerRecord DpHost::hostSystemRecord() const {
+    PlayerRecord p;
+    p.flags = playerflag::SysPlayer | playerflag::NameServer | playerflag::InGroup;
+    p.id = m_systemPlayer;
+    p.systemPlayer = m_systemPlayer;
+    p.hasSpData = true;
+    p.stream = {Node::tcpPort(), 0};
+    p.datagram = {Node::udpPort(), 0};
+    return p;
+}
+
+bool DpHost::sendFromOwn(quint32 to, const QByteArray& payload, bool guaranteed) {
+    std::vector<std::pair<quint32, quint16>> targets;
+    {
+        std::lock_guard lock(m_mutex);
+        std::set<quint32> machines;
+        if (to == 0) {
+            for (const auto& [id, m] : m_machines) {
+                machines.insert(id);
+            }
+        } else if (const auto p = m_players.find(to); p != m_players.end()) {
+            machines.insert(p->second.systemPlayer);
+        } else if (const auto g = m_groups.find(to); g != m_groups.end()) {
+            for (const quint32 member : g->second.members) {
+                if (const auto q = m_players.find(member); q != m_players.end()) {
+                    machines.insert(q->second.systemPlayer);
+                }
+            }
+        } else {
+            return false;
+        }
+        for (const quint32 id : machines) {
+            const auto m = m_machines.find(id);
+            if (m == m_machines.end()) {
+                continue;
+            }
+            if (guaranteed) {
+                const int conn = connectionTo(m->second.system.stream.ip, m->second.system.stream.port);
+                if (conn >= 0) {
+                    sendOn(conn, playerMessageTcp(Node::tcpPort(), m_ownPlayer, to, payload));
+                }
+            } else {
+                targets.emplace_back(m->second.system.datagram.ip, m->second.system.datagram.port);
+            }
+        }
+    }
+    const QByteArray datagram = playerMessageUdp(m_ownPlayer, to, payload);
+    bool ok = true;
+    for (const auto& [ip, port] : targets) {
+        ok = sendDatagram(ip, port, datagram) && ok;
+    }
+    return ok;
+}
+
+void DpHost::reply(const Origin& origin, quint16 listenPort, Command c, const QByteArray& body) {
+    if (listenPort == 0) {
+        return;
+    }
+    const int conn = connectionTo(origin.ip, listenPort);
+    if (conn >= 0) {
+        sendOn(conn, systemMessage(Node::tcpPort(), c, body));
+    }
+}
+
+void DpHost::sendToMachines(Command c, const QByteArray& body, quint32 except) {
+    const QByteArray bytes = systemMessage(Node::tcpPort(), c, body);
+    for (const auto& [id, m] : m_machines) {
+        if (id == except) {
+            continue;
+        }
+        const int conn = connectionTo(m.system.stream.ip, m.system.stream.port);
+        if (conn >= 0) {
+            sendOn(conn, bytes);
+        }
+    }
+}
+
+std::optional<quint32> DpHost::machineOfConnection(int conn) const {
+    for (const auto& [id, m] : m_machines) {
+        if (m.inbound == conn) {
+            return id;
+        }
+        if (connListenPort(conn) == m.system.stream.port && connPeerIp(conn) == m.system.stream.ip) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+void DpHost::removePlayer(quint32 id) {
+    m_players.erase(id);
+    for (auto& [gid, g] : m_groups) {
+        g.members.removeAll(id);
+    }
+    releaseId(id);
+}
+
+void DpHost::dropMachine(quint32 system, const QString& why) {
+    const auto it = m_machines.find(system);
+    if (it == m_machines.end()) {
+        return;
+    }
+    log(QStringLiteral("machine %1 left: %2").arg(system, 8, 16, QLatin1Char('0')).arg(why));
+    std::vector<quint32> owned;
+    for (const auto& [id, p] : m_players) {
+        if (p.systemPlayer == system) {
+            owned.push_back(id);
+        }
+    }
+    m_machines.erase(it);
+    for (const quint32 id : owned) {
+        Event e;
+        e.kind = Event::PlayerDestroyed;
+        e.id = id;
+        e.shortName = m_players[id].shortName;
+        removePlayer(id);
+        post(e);
+        sendToMachines(DeletePlayer, playerIdsBody(0, id, 0), 0);
+    }
+    releaseId(system);
+    sendToMachines(DeletePlayer, playerIdsBody(0, system, 0), 0);
+    Event e;
+    e.kind = Event::MachineLeft;
+    e.id = system;
+    post(e);
+}
+
+void DpHost::connectionClosed(int conn) {
+    if (const auto machine = machineOfConnection(conn)) {
+        dropMachine(*machine, QStringLiteral("its connection closed"));
+    }
+}
+
+void DpHost::handle(const WireMessage& m, const Origin& origin) {
+    if (m.system) {
+        handleSystem(m, origin);
+    } else if (!origin.enumSocket) {
+        handlePlayerMessage(m.body);
+    }
+}
+
+void DpHost::handlePlayerMessage(const QByteArray& body) {
+    if (body.size() < 8) {
+        return;
+    }
+    const quint32 from = qFromLittleEndian<quint32>(body.constData());
+    const quint32 to = qFromLittleEndian<quint32>(body.constData() + 4);
+    if (!m_players.count(from)) {
+        return; // only the joiners' players speak here
+    }
+    bool forUs = to == 0 || to == m_ownPlayer;
+    if (const auto g = m_groups.find(to); g != m_groups.end()) {
+        forUs = g->second.members.contains(m_ownPlayer);
+    }
+    if (!forUs) {
+        return;
+    }
+    Event e;
+    e.kind = Event::Message;
+    e.id = from;
+    e.to = to;
+    e.bytes = body.mid(8);
+    post(e);
+}
+
+void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
+    switch (m.command) {
+    case EnumSessions: {
+        const auto q = readEnumSessions(m.body);
+        if (!q) {
+            log(QStringLiteral("malformed ENUMSESSIONS from %1 dropped").arg(net::ipText(origin.ip)));
+            return;
+        }
+        if (q->application != kNullGuid && q->application != m_desc.application) {
+            return;
+        }
+        if (!m_options.password.isEmpty() && q->password != m_options.password && !(q->flags & 0x40)) {
+            return;
+        }
+        SessionDesc d = m_desc;
+        d.currentPlayers = currentPlayers();
+        const quint32 ip = m.replyTo.ip != 0 ? m.replyTo.ip : origin.ip;
+        const int conn = connectionTo(ip, m.replyTo.port);
+        if (conn >= 0) {
+            sendOn(conn, systemMessage(Node::tcpPort(), EnumSessionsReply, enumSessionsReplyBody(d, m_options.sessionName)));
+        }
+        return;
+    }
+    case RequestPlayerId: {
+        if (!origin.tcp) {
+            return;
+        }
+        Reader r(m.body);
+        const quint32 flags = r.u32();
+        if (!r.ok()) {
+            return;
+        }
+        quint32 result = 0;
+        const bool system = flags & playerflag::SysPlayer;
+        const bool full = m_desc.maxPlayers != 0 && currentPlayers() >= m_desc.maxPlayers;
+        if (system ? (full || (m_desc.flags & sessionflag::JoinDisabled))
+                   : (full || (m_desc.flags & sessionflag::NewPlayersDisabled))) {
+            result = static_cast<quint32>(dp::DPERR_NONEWPLAYERS);
+        }
+        quint32 id = 0;
+        if (result == 0) {
+            id = newId();
+            if (id == 0) {
+                result = static_cast<quint32>(dp::DPERR_CANTCREATEPLAYER);
+            }
+        }
+        reply(origin, m.replyTo.port, RequestPlayerReply, requestPlayerReplyBody(id, result));
+        return;
+    }
+    case AddForwardRequest: {
+        if (!origin.tcp) {
+            return;
+        }
+        const auto c = readCreateMessage(m.body, false, true);
+        if (!c || !(c->player.flags & playerflag::SysPlayer) || !c->player.hasSpData) {
+            log(QStringLiteral("malformed ADDFORWARDREQUEST from %1 dropped").arg(net::ipText(origin.ip)));
+            return;
+        }
+        if (!m_options.password.isEmpty() && c->password != m_options.password) {
+            reply(origin, m.replyTo.port, AddForwardReply, addForwardReplyBody(static_cast<quint32>(dp::DPERR_INVALIDPASSWORD)));
+            releaseId(c->player.id);
+            return;
+        }
+        Machine machine;
+        machine.system = c->player;
+        machine.system.flags = playerflag::SysPlayer | playerflag::InGroup;
+        machine.system.systemPlayer = c->player.id;
+        if (machine.system.stream.ip == 0) {
+            machine.system.stream.ip = origin.ip;
+        }
+        if (machine.system.datagram.ip == 0) {
+            machine.system.datagram.ip = origin.ip;
+        }
+        machine.inbound = origin.conn;
+        machine.ip = origin.ip;
+        // Tell the others first, then the newcomer the whole table.
+        sendToMachines(AddForward, createPlayerBody(machine.system, false), 0);
+        QList<PlayerRecord> players;
+        players.append(hostSystemRecord());
+        PlayerRecord own;
+        own.flags = playerflag::Local;
+        own.id = m_ownPlayer;
+        own.systemPlayer = m_systemPlayer;
+        own.shortName = m_options.ownShortName;
+        own.longName = m_options.ownLongName;
+        players.append(own);
+        for (const auto& [id, other] : m_machines) {
+            players.append(other.system);
+        }
+        for (const auto& [id, p] : m_players) {
+            players.append(p);
+        }
+        players.append(machine.system);
+        QList<PlayerRecord> groups;
+        for (const quint32 id : m_groupOrder) {
+            groups.append(m_groups[id]);
+        }
+        m_machines[c->player.id] = machine;
+        SessionDesc d = m_desc;
+        d.currentPlayers = currentPlayers();
+        reply(origin, m.replyTo.port, SuperEnumPlayersReply, superEnumPlayersReplyBody(d, m_options.sessionName, players, groups));
+        Event e;
+        e.kind = Event::MachineJoined;
+        e.id = c->player.id;
+        post(e);
+        return;
+    }
+    case CreatePlayer:
+    case CreatePlayerVerify: {
+        const auto c = readCreateMessage(m.body, false, false);
+        if (!c || (c->player.flags & playerflag::SysPlayer) || !m_machines.count(c->player.systemPlayer) ||
+            m_players.count(c->player.id)) {
+            return;
+        }
+        PlayerRecord p = c->player;
+        p.hasSpData = false; // reached through its machine
+        m_players[p.id] = p;
+        Event e;
+        e.kind = Event::PlayerCreated;
+        e.id = p.id;
+        e.shortName = p.shortName;
+        e.longName = p.longName;
+        post(e);
+        return;
+    }
+    case DeletePlayer: {
+        const auto ids = readPlayerIds(m.body);
+        if (!ids) {
+            return;
+        }
+        if (m_players.count(ids->player)) {
+            Event e;
+            e.kind = Event::PlayerDestroyed;
+            e.id = ids->player;
+            e.shortName = m_players[ids->player].shortName;
+            removePlayer(ids->player);
+            post(e);
+        } else if (m_machines.count(ids->player)) {
+            dropMachine(ids->player, QStringLiteral("it left the session"));
+        }
+        return;
+    }
+    case AddPlayerToGroup:
+    case DeletePlayerFromGroup: {
+        const auto ids = readPlayerIds(m.body);
+        if (!ids) {
+            return;
+        }
+        const auto g = m_groups.find(ids->group);
+        if (g == m_groups.end() || !m_players.count(ids->player)) {
+            return;
+        }
+        if (m.command == AddPlayerToGroup) {
+            if (!g->second.members.contains(ids->player)) {
+                g->second.members.append(ids->player);
+            }
+        } else {
+            g->second.members.removeAll(ids->player);
+        }
+        return;
+    }
+    case Ping: {
+        Reader r(m.body);
+        r.u32();
+        const quint32 tick = r.u32();
+        if (!r.ok()) {
+            return;
+        }
+        const QByteArray answer = systemMessage(Node::tcpPort(), PingReply, pingBody(m_systemPlayer, tick));
+        if (origin.tcp) {
+            reply(origin, m.replyTo.port, PingReply, pingBody(m_systemPlayer, tick));
+        } else {
+            sendDatagram(origin.ip, origin.port, answer);
+        }
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+} // namespace airmesh::dplay

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "node.h"
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <vector>
+
+namespace airmesh::dplay {
+
+struct HostOptions {
+    Guid application{};
+    QString sessionName = QStringLiteral("FS Session");
+    QString password;
+    quint32 maxPlayers = 16;         // ordinary players, the host's own included (0 = no limit)
+    quint32 flags = sessionflag::KeepAlive;
+    bool wideDescription = false;    // the 88-byte description of 64-bit DirectPlay builds
+    QString ownShortName;            // the host's own player (the user's aircraft)
+    QString ownLongName;
+    quint32 bindIp = 0;
+    quint16 enumPort = kEnumPort;
+    std::function<void(const QString&)> log;
+};
+
+// The host role of a DirectPlay 4 session on the wire, as a simulator runs it: answers session
+// searches on the enumeration port, gives out player ids (scrambled with the session's key),
+// admits joining machines and tells them the name table, keeps players and groups, and has one
+// ordinary player of its own. What the joiners do arrives as events, taken on the owner's
+// thread; `notify` is called from the node's thread whenever new events wait.
+class DpHost final : private Node {
+public:
+    struct Event {
+        enum Kind { MachineJoined, MachineLeft, PlayerCreated, PlayerDestroyed, Message } kind = Message;
+        quint32 id = 0; // the player (or the machine's system player)
+        quint32 to = 0; // Message: whom it was sent to
+        QString shortName;
+        QString longName;
+        QByteArray bytes; // Message: the payload
+    };
+
+    explicit DpHost(HostOptions options);
+    ~DpHost() override;
+
+    bool start(QString& error);
+    void stop();
+    // Creates a group of the session (before or after joiners came); returns its id.
+    quint32 addGroup(const QString& name);
+    quint32 ownPlayer() const { return m_ownPlayer; }
+    quint32 key() const { return m_desc.reserved1; }
+    std::vector<Event> takeEvents();
+    std::function<void()> notify;
+    // Sends a player message from the host's own player: to 0 = everybody, else a player or
+    // a group. Unguaranteed messages go as datagrams, guaranteed ones over TCP.
+    bool sendFromOwn(quint32 to, const QByteArray& payload, bool guaranteed = false);
+    QString shortName(quint32 player) const;
+    QList<quint32> groupMembers(quint32 group) const;
+    int machineCount() const;
+    int playerCount() const; // ordinary players, ours included
+    quint16 enumPort() const { return Node::enumPort(); }
+    quint16 tcpPort() const { return Node::tcpPort(); }
+    quint16 udpPort() const { return Node::udpPort(); }
+
+private:
+    struct Machine {
+        PlayerRecord system;
+        int inbound = -1; // the connection it sends on
+        quint32 ip = 0;
+    };
+
+    void handle(const WireMessage& m, const Origin& origin) override;
+    void connectionClosed(int conn) override;
+    void handleSystem(const WireMessage& m, const Origin& origin);
+    void handlePlayerMessage(const QByteArray& body);
+    void reply(const Origin& origin, quint16 listenPort, Command c, const QByteArray& body);
+    void sendToMachines(Command c, const QByteArray& body, quint32 except);
+    quint32 newId();
+    void releaseId(quint32 id);
+    void dropMachine(quint32 system, const QString& why);
+    void removePlayer(quint32 id);
+    void post(Event e);
+    PlayerRecord hostSystemRecord() const;
+    quint32 currentPlayers() const;
+    std::optional<quint32> machineOfConnection(int conn) const;
+
+    HostOptions m_options;
+    SessionDesc m_desc;
+    quint32 m_systemPlayer = 0;
+    quint32 m_ownPlayer = 0;
+    std::map<quint32, Machine> m_machines;        // by system player id
+    std::map<quint32, PlayerRecord> m_players;    // ordinary players of the joiners
+    std::map<quint32, PlayerRecord> m_groups;
+    std::vector<quint32> m_groupOrder;
+    std::vector<quint16> m_counters;              // per id index: reuse counter
+    std::vector<bool> m_used;
+    std::vector<Event> m_events;
+};
+
+} // namespace airmesh::dplay

@@ -1,0 +1,813 @@
+#include "dpwire.h"
+
+#include <QRegularExpression>
+#include <QtEndian>
+
+namespace airmesh::dplay {
+
+namespace {
+constexpr int kDescBody32 = 80;
+constexpr int kDescBody64 = 88;
+constexpr int kPackedFixed = 48;
+constexpr int kSpDataBytes = 32;
+constexpr int kCreateOffset = 28;    // from the play signature: header 8 + five ids
+constexpr quint32 kMaxListEntries = 4096; // players, groups or members in one message
+
+quint32 lengthCode(quint32 v) { return v == 0 ? 0 : v <= 0xFF ? 1 : v <= 0xFFFF ? 2 : 3; }
+
+quint32 readCoded(Reader& r, quint32 code) {
+    switch (code) {
+    case 1: return r.u8();
+    case 2: return r.u16();
+    case 3: return r.u32();
+    default: return 0;
+    }
+}
+
+void writeCoded(Writer& w, quint32 code, quint32 v) {
+    if (code == 1) {
+        w.raw(QByteArray(1, static_cast<char>(v)));
+    } else if (code == 2) {
+        w.u16(static_cast<quint16>(v));
+    } else if (code == 3) {
+        w.u32(v);
+    }
+}
+
+void writeSpData(Writer& w, const PlayerRecord& p) {
+    w.sockAddr(p.stream);
+    w.sockAddr(p.datagram);
+}
+
+bool readSpData(Reader& r, PlayerRecord& p, quint32 size) {
+    if (size == 0) {
+        return true;
+    }
+    if (size < static_cast<quint32>(kSpDataBytes) || static_cast<int>(size) > r.remaining()) {
+        return false; // not the Winsock provider's blob
+    }
+    const int end = r.pos() + static_cast<int>(size);
+    p.stream = r.sockAddr();
+    p.datagram = r.sockAddr();
+    p.hasSpData = true;
+    r.seek(end);
+    return r.ok();
+}
+
+// Reads a UTF-16 string of `bytes` bytes (terminator included) at the reader.
+bool readSizedString(Reader& r, quint32 bytes, QString& out) {
+    if (bytes == 0) {
+        out.clear();
+        return true;
+    }
+    if (bytes % 2 != 0 || static_cast<qint64>(bytes) > r.remaining()) {
+        return false;
+    }
+    const QByteArray raw = r.bytes(static_cast<int>(bytes));
+    const int units = static_cast<int>(bytes / 2);
+    out = QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.constData()), units);
+    const int nul = static_cast<int>(out.indexOf(QChar(u'\0')));
+    if (nul >= 0) {
+        out.truncate(nul);
+    }
+    return r.ok();
+}
+
+SockAddr spHeaderAddr(const QByteArray& b) {
+    Reader r(b, 4);
+    return r.sockAddr();
+}
+} // namespace
+
+std::optional<Guid> parseGuid(const QString& text) {
+    static const QRegularExpression re(QStringLiteral(
+        "^\\{?([0-9A-Fa-f]{8})-([0-9A-Fa-f]{4})-([0-9A-Fa-f]{4})-([0-9A-Fa-f]{4})-([0-9A-Fa-f]{12})\\}?$"));
+    const auto m = re.match(text.trimmed());
+    if (!m.hasMatch()) {
+        return std::nullopt;
+    }
+    Guid g{};
+    const quint32 d1 = m.captured(1).toUInt(nullptr, 16);
+    const quint16 d2 = static_cast<quint16>(m.captured(2).toUInt(nullptr, 16));
+    const quint16 d3 = static_cast<quint16>(m.captured(3).toUInt(nullptr, 16));
+    qToLittleEndian(d1, g.data());
+    qToLittleEndian(d2, g.data() + 4);
+    qToLittleEndian(d3, g.data() + 6);
+    const QString rest = m.captured(4) + m.captured(5);
+    for (int i = 0; i < 8; ++i) {
+        g[static_cast<size_t>(8 + i)] = static_cast<quint8>(rest.mid(i * 2, 2).toUInt(nullptr, 16));
+    }
+    return g;
+}
+
+QString guidText(const Guid& g) {
+    const auto hex = [](quint64 v, int width) { return QStringLiteral("%1").arg(v, width, 16, QLatin1Char('0')).toUpper(); };
+    QString s = QStringLiteral("{%1-%2-%3-").arg(hex(qFromLittleEndian<quint32>(g.data()), 8),
+                                                 hex(qFromLittleEndian<quint16>(g.data() + 4), 4),
+                                                 hex(qFromLittleEndian<quint16>(g.data() + 6), 4));
+    for (int i = 8; i < 16; ++i) {
+        if (i == 10) {
+            s += QLatin1Char('-');
+        }
+        s += hex(g[static_cast<size_t>(i)], 2);
+    }
+    return s + QLatin1Char('}');
+}
+
+// ---- Reader / Writer ----
+
+bool Reader::need(int n) {
+    if (!m_ok || n < 0 || n > m_b.size() - m_pos) {
+        m_ok = false;
+        return false;
+    }
+    return true;
+}
+
+quint32 Reader::u32() {
+    if (!need(4)) {
+        return 0;
+    }
+    const quint32 v = qFromLittleEndian<quint32>(m_b.constData() + m_pos);
+    m_pos += 4;
+    return v;
+}
+
+quint16 Reader::u16() {
+    if (!need(2)) {
+        return 0;
+    }
+    const quint16 v = qFromLittleEndian<quint16>(m_b.constData() + m_pos);
+    m_pos += 2;
+    return v;
+}
+
+quint8 Reader::u8() {
+    if (!need(1)) {
+        return 0;
+    }
+    return static_cast<quint8>(m_b.at(m_pos++));
+}
+
+Guid Reader::guid() {
+    Guid g{};
+    if (need(16)) {
+        std::memcpy(g.data(), m_b.constData() + m_pos, 16);
+        m_pos += 16;
+    }
+    return g;
+}
+
+QByteArray Reader::bytes(int n) {
+    if (!need(n)) {
+        return {};
+    }
+    QByteArray out = m_b.mid(m_pos, n);
+    m_pos += n;
+    return out;
+}
+
+SockAddr Reader::sockAddr() {
+    SockAddr a;
+    if (!need(16)) {
+        return a;
+    }
+    const char* p = m_b.constData() + m_pos;
+    a.port = qFromBigEndian<quint16>(p + 2);
+    a.ip = qFromBigEndian<quint32>(p + 4);
+    m_pos += 16;
+    return a;
+}
+
+QString Reader::wstring() {
+    for (int i = m_pos; i + 1 < m_b.size(); i += 2) {
+        if (m_b.at(i) == 0 && m_b.at(i + 1) == 0) {
+            const int units = (i - m_pos) / 2;
+            QString s = QString::fromUtf16(reinterpret_cast<const char16_t*>(m_b.constData() + m_pos), units);
+            m_pos = i + 2;
+            return s;
+        }
+    }
+    m_ok = false;
+    return {};
+}
+
+void Reader::seek(int pos) {
+    if (pos < 0 || pos > m_b.size()) {
+        m_ok = false;
+        return;
+    }
+    m_pos = pos;
+}
+
+void Writer::u32(quint32 v) {
+    char b[4];
+    qToLittleEndian(v, b);
+    m_b.append(b, 4);
+}
+
+void Writer::u16(quint16 v) {
+    char b[2];
+    qToLittleEndian(v, b);
+    m_b.append(b, 2);
+}
+
+void Writer::guid(const Guid& g) { m_b.append(reinterpret_cast<const char*>(g.data()), 16); }
+
+void Writer::sockAddr(const SockAddr& a) {
+    char b[16] = {};
+    b[0] = 2; // AF_INET, little-endian
+    qToBigEndian(a.port, b + 2);
+    qToBigEndian(a.ip, b + 4);
+    m_b.append(b, 16);
+}
+
+void Writer::wstring(const QString& s) {
+    m_b.append(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
+    m_b.append(2, '\0');
+}
+
+void Writer::patchU32(int pos, quint32 v) {
+    if (pos >= 0 && pos + 4 <= m_b.size()) {
+        qToLittleEndian(v, m_b.data() + pos);
+    }
+}
+
+quint32 wstringBytes(const QString& s) { return s.isNull() ? 0 : static_cast<quint32>(s.size() * 2 + 2); }
+
+// ---- Framing ----
+
+quint32 announcedSize(const char* data, int available) {
+    if (available < 4) {
+        return 0;
+    }
+    return qFromLittleEndian<quint32>(data) & 0x000FFFFFu;
+}
+
+namespace {
+std::optional<WireMessage> parseBody(WireMessage m, const QByteArray& body) {
+    if (body.size() >= kPlayHeaderBytes && qFromLittleEndian<quint32>(body.constData()) == kPlaySignature) {
+        m.system = true;
+        m.command = qFromLittleEndian<quint16>(body.constData() + 4);
+        m.version = qFromLittleEndian<quint16>(body.constData() + 6);
+        m.body = body.mid(kPlayHeaderBytes);
+        if (m.command == PlayerWrapper) { // a player message that would have looked like a system one
+            m.system = false;
+            m.command = 0;
+        }
+        return m;
+    }
+    m.body = body;
+    return m;
+}
+} // namespace
+
+std::optional<WireMessage> parseTcpMessage(const QByteArray& bytes) {
+    if (bytes.size() < kSpHeaderBytes || bytes.size() > kMaxMessageBytes ||
+        announcedSize(bytes.constData(), static_cast<int>(bytes.size())) != static_cast<quint32>(bytes.size())) {
+        return std::nullopt;
+    }
+    WireMessage m;
+    m.token = qFromLittleEndian<quint32>(bytes.constData()) & 0xFFF00000u;
+    m.replyTo = spHeaderAddr(bytes);
+    return parseBody(m, bytes.mid(kSpHeaderBytes));
+}
+
+std::optional<WireMessage> parseDatagram(const QByteArray& bytes) {
+    if (bytes.size() > kMaxDatagramBytes + kSpHeaderBytes) {
+        return std::nullopt;
+    }
+    if (bytes.size() >= kSpHeaderBytes + 4 && qFromLittleEndian<quint32>(bytes.constData() + kSpHeaderBytes) == kPlaySignature) {
+        WireMessage m;
+        m.token = qFromLittleEndian<quint32>(bytes.constData()) & 0xFFF00000u;
+        m.replyTo = spHeaderAddr(bytes);
+        return parseBody(m, bytes.mid(kSpHeaderBytes));
+    }
+    if (bytes.size() < 8) {
+        return std::nullopt; // a player message carries at least its two ids
+    }
+    WireMessage m;
+    m.body = bytes;
+    return m;
+}
+
+// ---- Structures ----
+
+SessionDesc readSessionDesc(Reader& r) {
+    SessionDesc d;
+    const int start = r.pos();
+    d.size = r.u32();
+    if (d.size != kDescBody32 && d.size != kDescBody64) {
+        r.seek(-1); // fails the reader
+        return d;
+    }
+    d.flags = r.u32();
+    d.instance = r.guid();
+    d.application = r.guid();
+    d.maxPlayers = r.u32();
+    d.currentPlayers = r.u32();
+    r.bytes(d.size == kDescBody64 ? 16 : 8); // the two name pointers
+    d.reserved1 = r.u32();
+    d.reserved2 = r.u32();
+    for (auto& u : d.user) {
+        u = r.u32();
+    }
+    if (r.ok()) {
+        r.seek(start + static_cast<int>(d.size));
+    }
+    return d;
+}
+
+void writeSessionDesc(Writer& w, const SessionDesc& d) {
+    const bool wide = d.size == kDescBody64;
+    w.u32(wide ? kDescBody64 : kDescBody32);
+    w.u32(d.flags);
+    w.guid(d.instance);
+    w.guid(d.application);
+    w.u32(d.maxPlayers);
+    w.u32(d.currentPlayers);
+    w.zeros(wide ? 16 : 8);
+    w.u32(d.reserved1);
+    w.u32(d.reserved2);
+    for (const quint32 u : d.user) {
+        w.u32(u);
+    }
+}
+
+void writePackedPlayer(Writer& w, const PlayerRecord& p) {
+    const quint32 shortBytes = wstringBytes(p.shortName);
+    const quint32 longBytes = wstringBytes(p.longName);
+    const quint32 spBytes = p.hasSpData ? kSpDataBytes : 0;
+    const auto dataBytes = static_cast<quint32>(p.playerData.size());
+    w.u32(kPackedFixed + shortBytes + longBytes + spBytes + dataBytes);
+    w.u32(p.flags);
+    w.u32(p.id);
+    w.u32(shortBytes);
+    w.u32(longBytes);
+    w.u32(spBytes);
+    w.u32(dataBytes);
+    w.u32(static_cast<quint32>(p.members.size()));
+    w.u32(p.systemPlayer);
+    w.u32(kPackedFixed);
+    w.u32(p.version);
+    w.u32(p.parent);
+    if (shortBytes) {
+        w.wstring(p.shortName);
+    }
+    if (longBytes) {
+        w.wstring(p.longName);
+    }
+    if (p.hasSpData) {
+        writeSpData(w, p);
+    }
+    w.raw(p.playerData);
+    for (const quint32 m : p.members) {
+        w.u32(m);
+    }
+}
+
+std::optional<PlayerRecord> readPackedPlayer(Reader& r) {
+    const int start = r.pos();
+    PlayerRecord p;
+    const quint32 size = r.u32();
+    p.flags = r.u32();
+    p.id = r.u32();
+    const quint32 shortBytes = r.u32();
+    const quint32 longBytes = r.u32();
+    const quint32 spBytes = r.u32();
+    const quint32 dataBytes = r.u32();
+    const quint32 count = r.u32();
+    p.systemPlayer = r.u32();
+    const quint32 fixed = r.u32();
+    p.version = r.u32();
+    p.parent = r.u32();
+    if (!r.ok() || fixed < static_cast<quint32>(kPackedFixed) || count > kMaxListEntries ||
+        static_cast<quint64>(fixed) + shortBytes + longBytes + spBytes + dataBytes > static_cast<quint64>(r.remaining()) + kPackedFixed) {
+        return std::nullopt;
+    }
+    r.seek(start + static_cast<int>(fixed));
+    if (!readSizedString(r, shortBytes, p.shortName) || !readSizedString(r, longBytes, p.longName) ||
+        !readSpData(r, p, spBytes)) {
+        return std::nullopt;
+    }
+    p.playerData = r.bytes(static_cast<int>(dataBytes));
+    for (quint32 i = 0; i < count; ++i) {
+        p.members.append(r.u32());
+    }
+    Q_UNUSED(size);
+    if (!r.ok()) {
+        return std::nullopt;
+    }
+    return p;
+}
+
+void writeSuperPacked(Writer& w, const PlayerRecord& p) {
+    const auto dataBytes = static_cast<quint32>(p.playerData.size());
+    const quint32 spBytes = p.hasSpData ? kSpDataBytes : 0;
+    const auto count = static_cast<quint32>(p.members.size());
+    quint32 mask = 0;
+    if (!p.shortName.isNull()) {
+        mask |= 0x1;
+    }
+    if (!p.longName.isNull()) {
+        mask |= 0x2;
+    }
+    mask |= lengthCode(spBytes) << 2;
+    mask |= lengthCode(dataBytes) << 4;
+    if (p.isGroup) {
+        mask |= (count == 0 ? 1 : lengthCode(count)) << 6;
+    }
+    if (p.parent != 0) {
+        mask |= 0x100;
+    }
+    w.u32(16);
+    w.u32(p.flags);
+    w.u32(p.id);
+    w.u32(mask);
+    w.u32((p.flags & playerflag::SysPlayer) ? p.version : p.systemPlayer);
+    if (mask & 0x1) {
+        w.wstring(p.shortName);
+    }
+    if (mask & 0x2) {
+        w.wstring(p.longName);
+    }
+    writeCoded(w, (mask >> 4) & 3, dataBytes);
+    w.raw(p.playerData);
+    writeCoded(w, (mask >> 2) & 3, spBytes);
+    if (p.hasSpData) {
+        writeSpData(w, p);
+    }
+    writeCoded(w, (mask >> 6) & 3, count);
+    for (const quint32 m : p.members) {
+        w.u32(m);
+    }
+    if (mask & 0x100) {
+        w.u32(p.parent);
+    }
+}
+
+std::optional<PlayerRecord> readSuperPacked(Reader& r, bool isGroup) {
+    PlayerRecord p;
+    p.isGroup = isGroup;
+    r.u32(); // 16, and not the size to skip by
+    p.flags = r.u32();
+    p.id = r.u32();
+    const quint32 mask = r.u32();
+    const quint32 versionOrSystem = r.u32();
+    if (p.flags & playerflag::SysPlayer) {
+        p.version = versionOrSystem;
+        p.systemPlayer = p.id;
+    } else {
+        p.systemPlayer = versionOrSystem;
+    }
+    if (mask & 0x1) {
+        p.shortName = r.wstring();
+    }
+    if (mask & 0x2) {
+        p.longName = r.wstring();
+    }
+    const quint32 dataBytes = readCoded(r, (mask >> 4) & 3);
+    if (dataBytes > static_cast<quint32>(kMaxMessageBytes)) {
+        return std::nullopt;
+    }
+    p.playerData = r.bytes(static_cast<int>(dataBytes));
+    const quint32 spBytes = readCoded(r, (mask >> 2) & 3);
+    if (!r.ok() || !readSpData(r, p, spBytes)) {
+        return std::nullopt;
+    }
+    const quint32 count = readCoded(r, (mask >> 6) & 3);
+    if (count > kMaxListEntries) {
+        return std::nullopt;
+    }
+    for (quint32 i = 0; i < count && r.ok(); ++i) {
+        p.members.append(r.u32());
+    }
+    if (mask & 0x100) {
+        p.parent = r.u32();
+    }
+    const quint32 shortcuts = readCoded(r, (mask >> 9) & 3);
+    if (shortcuts > kMaxListEntries) {
+        return std::nullopt;
+    }
+    for (quint32 i = 0; i < shortcuts && r.ok(); ++i) {
+        r.u32();
+    }
+    if (!r.ok()) {
+        return std::nullopt;
+    }
+    return p;
+}
+
+// ---- Messages ----
+
+QByteArray systemMessage(quint16 listenPort, Command c, const QByteArray& body, quint16 version) {
+    Writer w;
+    const auto total = static_cast<quint32>(kSpHeaderBytes + kPlayHeaderBytes + body.size());
+    w.u32(total | kTokenRemote);
+    w.sockAddr({listenPort, 0});
+    w.u32(kPlaySignature);
+    w.u16(c);
+    w.u16(version);
+    w.raw(body);
+    return w.bytes();
+}
+
+QByteArray playerMessageTcp(quint16 listenPort, quint32 from, quint32 to, const QByteArray& payload) {
+    Writer w;
+    w.u32(static_cast<quint32>(kSpHeaderBytes + 8 + payload.size()) | kTokenRemote);
+    w.sockAddr({listenPort, 0});
+    w.u32(from);
+    w.u32(to);
+    w.raw(payload);
+    return w.bytes();
+}
+
+QByteArray playerMessageUdp(quint32 from, quint32 to, const QByteArray& payload) {
+    QByteArray b(8 + payload.size(), Qt::Uninitialized);
+    qToLittleEndian(from, b.data());
+    qToLittleEndian(to, b.data() + 4);
+    std::memcpy(b.data() + 8, payload.constData(), static_cast<size_t>(payload.size()));
+    return b;
+}
+
+QByteArray enumSessionsBody(const Guid& application, const QString& password, quint32 flags) {
+    Writer w;
+    w.guid(application);
+    w.u32(password.isEmpty() ? 0 : 32);
+    w.u32(flags);
+    if (!password.isEmpty()) {
+        w.wstring(password);
+    }
+    return w.bytes();
+}
+
+QByteArray enumSessionsReplyBody(const SessionDesc& d, const QString& name) {
+    Writer w;
+    writeSessionDesc(w, d);
+    w.u32(static_cast<quint32>(kPlayHeaderBytes + w.size() + 4));
+    w.wstring(name);
+    return w.bytes();
+}
+
+QByteArray requestPlayerIdBody(quint32 flags) {
+    Writer w;
+    w.u32(flags);
+    return w.bytes();
+}
+
+QByteArray requestPlayerReplyBody(quint32 id, quint32 result) {
+    Writer w;
+    w.u32(id);
+    w.zeros(24); // security description
+    w.u32(0);    // no SSPI provider
+    w.u32(0);    // no CAPI provider
+    w.u32(result);
+    return w.bytes();
+}
+
+QByteArray addForwardRequestBody(const PlayerRecord& systemPlayer, const QString& password, quint32 key) {
+    Writer w;
+    w.u32(0);
+    w.u32(systemPlayer.id);
+    w.u32(0);
+    w.u32(kCreateOffset);
+    w.u32(0); // password offset, patched below
+    writePackedPlayer(w, systemPlayer);
+    w.patchU32(16, static_cast<quint32>(kPlayHeaderBytes + w.size()));
+    w.wstring(password);
+    w.u32(key);
+    return w.bytes();
+}
+
+QByteArray addForwardReplyBody(quint32 error) {
+    Writer w;
+    w.u32(error);
+    return w.bytes();
+}
+
+QByteArray createPlayerBody(const PlayerRecord& p, bool trailer) {
+    Writer w;
+    w.u32(0);
+    w.u32(p.id);
+    w.u32(0);
+    w.u32(kCreateOffset);
+    w.u32(0);
+    writePackedPlayer(w, p);
+    if (trailer) {
+        w.zeros(6);
+    }
+    return w.bytes();
+}
+
+QByteArray playerIdsBody(quint32 idTo, quint32 player, quint32 group) {
+    Writer w;
+    w.u32(idTo);
+    w.u32(player);
+    w.u32(group);
+    w.u32(0);
+    w.u32(0);
+    return w.bytes();
+}
+
+QByteArray pingBody(quint32 from, quint32 tick) {
+    Writer w;
+    w.u32(from);
+    w.u32(tick);
+    return w.bytes();
+}
+
+QByteArray addForwardAckBody(quint32 id) {
+    Writer w;
+    w.u32(id);
+    return w.bytes();
+}
+
+QByteArray superEnumPlayersReplyBody(const SessionDesc& d, const QString& name, const QList<PlayerRecord>& players,
+                                     const QList<PlayerRecord>& groups) {
+    Writer w;
+    w.u32(static_cast<quint32>(players.size()));
+    w.u32(static_cast<quint32>(groups.size()));
+    w.u32(0); // packed offset, patched
+    w.u32(0); // shortcuts
+    w.u32(kPlayHeaderBytes + 28);
+    w.u32(0); // name offset, patched
+    w.u32(0); // no password
+    writeSessionDesc(w, d);
+    w.patchU32(20, static_cast<quint32>(kPlayHeaderBytes + w.size()));
+    w.wstring(name);
+    w.patchU32(8, static_cast<quint32>(kPlayHeaderBytes + w.size()));
+    for (const PlayerRecord& p : players) {
+        writeSuperPacked(w, p);
+    }
+    for (const PlayerRecord& g : groups) {
+        writeSuperPacked(w, g);
+    }
+    return w.bytes();
+}
+
+// ---- Parsed bodies ----
+
+std::optional<EnumSessionsRequest> readEnumSessions(const QByteArray& body) {
+    Reader r(body);
+    EnumSessionsRequest q;
+    q.application = r.guid();
+    const quint32 passwordOffset = r.u32();
+    q.flags = r.u32();
+    if (!r.ok()) {
+        return std::nullopt;
+    }
+    if (passwordOffset != 0) {
+        r.seek(static_cast<int>(passwordOffset) - kPlayHeaderBytes);
+        q.password = r.wstring();
+        if (!r.ok()) {
+            return std::nullopt;
+        }
+    }
+    return q;
+}
+
+std::optional<EnumSessionsAnswer> readEnumSessionsReply(const QByteArray& body) {
+    Reader r(body);
+    EnumSessionsAnswer a;
+    a.desc = readSessionDesc(r);
+    const quint32 nameOffset = r.u32();
+    if (!r.ok()) {
+        return std::nullopt;
+    }
+    if (nameOffset != 0) {
+        r.seek(static_cast<int>(nameOffset) - kPlayHeaderBytes);
+        a.name = r.wstring();
+        if (!r.ok()) {
+            return std::nullopt;
+        }
+    }
+    return a;
+}
+
+std::optional<PlayerIdReply> readRequestPlayerReply(const QByteArray& body) {
+    Reader r(body);
+    PlayerIdReply a;
+    a.id = r.u32();
+    r.bytes(24);
+    const quint32 sspi = r.u32();
+    const quint32 capi = r.u32();
+    a.result = r.u32();
+    a.secure = sspi != 0 || capi != 0;
+    if (!r.ok()) {
+        return std::nullopt;
+    }
+    return a;
+}
+
+std::optional<CreateInfo> readCreateMessage(const QByteArray& body, bool isGroup, bool withPassword) {
+    Reader r(body);
+    CreateInfo c;
+    c.idTo = r.u32();
+    c.playerId = r.u32();
+    c.groupId = r.u32();
+    const quint32 createOffset = r.u32();
+    const quint32 passwordOffset = r.u32();
+    if (!r.ok() || createOffset < static_cast<quint32>(kPlayHeaderBytes)) {
+        return std::nullopt;
+    }
+    r.seek(static_cast<int>(createOffset) - kPlayHeaderBytes);
+    auto p = readPackedPlayer(r);
+    if (!p) {
+        return std::nullopt;
+    }
+    c.player = *p;
+    c.player.isGroup = isGroup;
+    if (withPassword) {
+        if (passwordOffset >= static_cast<quint32>(kPlayHeaderBytes)) {
+            r.seek(static_cast<int>(passwordOffset) - kPlayHeaderBytes);
+            c.password = r.wstring();
+            c.key = r.u32(); // absent in some senders: a failed read here is not fatal
+            if (!r.ok()) {
+                c.key = 0;
+            }
+        }
+    }
+    return c;
+}
+
+std::optional<PlayerIds> readPlayerIds(const QByteArray& body) {
+    Reader r(body);
+    PlayerIds ids;
+    ids.idTo = r.u32();
+    ids.player = r.u32();
+    ids.group = r.u32();
+    if (!r.ok()) {
+        return std::nullopt;
+    }
+    return ids;
+}
+
+namespace {
+std::optional<NameTable> readTable(const QByteArray& body, bool superPacked) {
+    Reader r(body);
+    NameTable t;
+    const quint32 players = r.u32();
+    const quint32 groups = r.u32();
+    const quint32 packedOffset = r.u32();
+    const quint32 shortcuts = r.u32();
+    const quint32 descOffset = r.u32();
+    const quint32 nameOffset = r.u32();
+    r.u32(); // password offset
+    if (!r.ok() || players > kMaxListEntries || groups > kMaxListEntries ||
+        descOffset < static_cast<quint32>(kPlayHeaderBytes) || packedOffset < static_cast<quint32>(kPlayHeaderBytes)) {
+        return std::nullopt;
+    }
+    r.seek(static_cast<int>(descOffset) - kPlayHeaderBytes);
+    t.desc = readSessionDesc(r);
+    if (nameOffset >= static_cast<quint32>(kPlayHeaderBytes)) {
+        r.seek(static_cast<int>(nameOffset) - kPlayHeaderBytes);
+        t.name = r.wstring();
+    }
+    if (!r.ok()) {
+        return std::nullopt;
+    }
+    r.seek(static_cast<int>(packedOffset) - kPlayHeaderBytes);
+    for (quint32 i = 0; i < players + groups; ++i) {
+        const bool group = i >= players;
+        auto p = superPacked ? readSuperPacked(r, group) : readPackedPlayer(r);
+        if (!p) {
+            return std::nullopt;
+        }
+        p->isGroup = group;
+        (group ? t.groups : t.players).append(*p);
+    }
+    Q_UNUSED(shortcuts); // nested groups: nothing in these sessions uses them
+    return t;
+}
+} // namespace
+
+std::optional<NameTable> readSuperEnumPlayersReply(const QByteArray& body) { return readTable(body, true); }
+std::optional<NameTable> readEnumPlayersReply(const QByteArray& body) { return readTable(body, false); }
+
+QString commandName(quint16 command) {
+    switch (command) {
+    case EnumSessionsReply: return QStringLiteral("ENUMSESSIONSREPLY");
+    case EnumSessions: return QStringLiteral("ENUMSESSIONS");
+    case EnumPlayersReply: return QStringLiteral("ENUMPLAYERSREPLY");
+    case RequestPlayerId: return QStringLiteral("REQUESTPLAYERID");
+    case RequestPlayerReply: return QStringLiteral("REQUESTPLAYERREPLY");
+    case CreatePlayer: return QStringLiteral("CREATEPLAYER");
+    case CreateGroup: return QStringLiteral("CREATEGROUP");
+    case DeletePlayer: return QStringLiteral("DELETEPLAYER");
+    case DeleteGroup: return QStringLiteral("DELETEGROUP");
+    case AddPlayerToGroup: return QStringLiteral("ADDPLAYERTOGROUP");
+    case DeletePlayerFromGroup: return QStringLiteral("DELETEPLAYERFROMGROUP");
+    case AddForwardRequest: return QStringLiteral("ADDFORWARDREQUEST");
+    case Ping: return QStringLiteral("PING");
+    case PingReply: return QStringLiteral("PINGREPLY");
+    case YouAreDead: return QStringLiteral("YOUAREDEAD");
+    case AddForwardReply: return QStringLiteral("ADDFORWARDREPLY");
+    case SuperEnumPlayersReply: return QStringLiteral("SUPERENUMPLAYERSREPLY");
+    case AddForward: return QStringLiteral("ADDFORWARD");
+    case AddForwardAck: return QStringLiteral("ADDFORWARDACK");
+    case CreatePlayerVerify: return QStringLiteral("CREATEPLAYERVERIFY");
+    default: return QStringLiteral("command %1").arg(command);
+    }
+}
+
+} // namespace airmesh::dplay

@@ -1,0 +1,248 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+// DirectPlay 4 over the TCP/IP service provider, as bytes on the wire: the 20-byte service
+// provider header, the "play" envelope of system messages, the session description, packed and
+// superpacked players and every message a joiner and a host exchange. Little-endian throughout
+// except the port and address inside a socket address. Nothing here touches a socket.
+namespace airmesh::dplay {
+
+inline constexpr quint16 kEnumPort = 47624;
+inline constexpr quint16 kTcpPortFirst = 2300, kTcpPortLast = 2349;
+inline constexpr quint16 kUdpPortFirst = 2350, kUdpPortLast = 2399;
+inline constexpr int kSpHeaderBytes = 20;
+inline constexpr int kPlayHeaderBytes = 8;
+inline constexpr quint32 kTokenRemote = 0xFAB00000u;
+inline constexpr quint32 kPlaySignature = 0x79616C70u; // "play"
+// The largest message we accept from anybody, far above a 16-player name table; the protocol
+// allows a megabyte, which nothing in these sessions comes near.
+inline constexpr int kMaxMessageBytes = 256 * 1024;
+inline constexpr int kMaxDatagramBytes = 65479;
+inline constexpr quint16 kDialect = 14; // DirectX 9's dialect, as native peers announce
+
+enum Command : quint16 {
+    EnumSessionsReply = 0x01,
+    EnumSessions = 0x02,
+    EnumPlayersReply = 0x03,
+    RequestPlayerId = 0x05,
+    RequestPlayerReply = 0x07,
+    CreatePlayer = 0x08,
+    CreateGroup = 0x09,
+    DeletePlayer = 0x0B,
+    DeleteGroup = 0x0C,
+    AddPlayerToGroup = 0x0D,
+    DeletePlayerFromGroup = 0x0E,
+    PlayerDataChanged = 0x0F,
+    PlayerNameChanged = 0x10,
+    AddForwardRequest = 0x13,
+    Ping = 0x16,
+    PingReply = 0x17,
+    YouAreDead = 0x18,
+    PlayerWrapper = 0x19,
+    SessionDescChanged = 0x1A,
+    AddForwardReply = 0x24,
+    SuperEnumPlayersReply = 0x29,
+    AddForward = 0x2E,
+    AddForwardAck = 0x2F,
+    IAmNameServer = 0x35,
+    CreatePlayerVerify = 0x38,
+};
+
+// Session description flags.
+namespace sessionflag {
+inline constexpr quint32 NewPlayersDisabled = 0x1, MigrateHost = 0x4, NoMessageId = 0x8, JoinDisabled = 0x20,
+                         KeepAlive = 0x40, SecureServer = 0x100, Private = 0x200, PasswordRequired = 0x400,
+                         MulticastServer = 0x800, ClientServer = 0x1000, DirectPlayProtocol = 0x2000;
+}
+// Player flags in packed players.
+namespace playerflag {
+inline constexpr quint32 SysPlayer = 0x1, NameServer = 0x2, InGroup = 0x4, Local = 0x8;
+}
+
+using Guid = std::array<quint8, 16>;
+// "{97C62470-5F53-4098-A8BB-7F1F93B94D93}" in the Windows byte layout; nullopt when malformed.
+std::optional<Guid> parseGuid(const QString& text);
+QString guidText(const Guid& g);
+inline constexpr Guid kNullGuid{};
+
+struct SockAddr {
+    quint16 port = 0;
+    quint32 ip = 0; // host order; 0 = "the address this came from"
+};
+
+// The session description; `size` says which layout it came in (80: 32-bit builds, 88: 64-bit).
+struct SessionDesc {
+    quint32 size = 80;
+    quint32 flags = 0;
+    Guid instance{};
+    Guid application{};
+    quint32 maxPlayers = 0;
+    quint32 currentPlayers = 0;
+    quint32 reserved1 = 0; // the id key
+    quint32 reserved2 = 0;
+    std::array<quint32, 4> user{};
+};
+
+// One player or group of the name table.
+struct PlayerRecord {
+    quint32 flags = 0;
+    quint32 id = 0;
+    quint32 systemPlayer = 0; // the machine it belongs to (its own id for a system player)
+    quint32 version = kDialect;
+    QString shortName;
+    QString longName;
+    bool hasSpData = false;
+    SockAddr stream;   // the machine's TCP address
+    SockAddr datagram; // and its UDP address
+    QByteArray playerData;
+    QList<quint32> members; // groups only
+    quint32 parent = 0;
+    bool isGroup = false;
+};
+
+// One message as read from the wire.
+struct WireMessage {
+    quint32 token = 0;
+    SockAddr replyTo;   // the sender's TCP listening address from the header (zero for bare datagrams)
+    bool system = false; // a "play" message
+    quint16 command = 0;
+    quint16 version = 0;
+    QByteArray body; // after the play header (system) or the whole player message
+};
+
+// Reads one message after the service provider header has given its size. `withHeader`
+// false: a bare datagram (a player message, or a system message with its header). Returns
+// nullopt for anything malformed.
+std::optional<WireMessage> parseTcpMessage(const QByteArray& bytes);
+std::optional<WireMessage> parseDatagram(const QByteArray& bytes);
+// The size a TCP message announces in its first four bytes; 0 when fewer than four are there.
+quint32 announcedSize(const char* data, int available);
+
+// Bounds-checked little-endian reader; every read past the end sets `ok` to false and gives 0.
+class Reader {
+public:
+    explicit Reader(const QByteArray& b, int pos = 0) : m_b(b), m_pos(pos) {}
+    quint32 u32();
+    quint16 u16();
+    quint8 u8();
+    Guid guid();
+    QByteArray bytes(int n);
+    SockAddr sockAddr();
+    // A NUL-terminated UTF-16LE string; fails when no terminator is found.
+    QString wstring();
+    void seek(int pos);
+    int pos() const { return m_pos; }
+    int remaining() const { return m_b.size() - m_pos; }
+    bool ok() const { return m_ok; }
+
+private:
+    bool need(int n);
+    const QByteArray& m_b;
+    int m_pos = 0;
+    bool m_ok = true;
+};
+
+class Writer {
+public:
+    void u32(quint32 v);
+    void u16(quint16 v);
+    void guid(const Guid& g);
+    void sockAddr(const SockAddr& a);
+    void wstring(const QString& s); // with its terminator
+    void raw(const QByteArray& b) { m_b.append(b); }
+    void zeros(int n) { m_b.append(n, '\0'); }
+    void patchU32(int pos, quint32 v);
+    int size() const { return static_cast<int>(m_b.size()); }
+    const QByteArray& bytes() const { return m_b; }
+
+private:
+    QByteArray m_b;
+};
+
+// Byte length of a UTF-16 string with its terminator, 0 for none.
+quint32 wstringBytes(const QString& s);
+
+SessionDesc readSessionDesc(Reader& r);
+void writeSessionDesc(Writer& w, const SessionDesc& d);
+
+// Packed player (48-byte fixed part) and superpacked player; read ones advance the reader.
+void writePackedPlayer(Writer& w, const PlayerRecord& p);
+std::optional<PlayerRecord> readPackedPlayer(Reader& r);
+void writeSuperPacked(Writer& w, const PlayerRecord& p);
+std::optional<PlayerRecord> readSuperPacked(Reader& r, bool isGroup);
+
+// ---- Whole messages. `from` is our TCP listening port for the header. ----
+// A system message: the header, the play envelope, then `body`.
+QByteArray systemMessage(quint16 listenPort, Command c, const QByteArray& body, quint16 version = kDialect);
+// A guaranteed player message (TCP): header, from, to, payload.
+QByteArray playerMessageTcp(quint16 listenPort, quint32 from, quint32 to, const QByteArray& payload);
+// An unguaranteed player message (UDP): from, to, payload, no header.
+QByteArray playerMessageUdp(quint32 from, quint32 to, const QByteArray& payload);
+
+QByteArray enumSessionsBody(const Guid& application, const QString& password, quint32 flags);
+QByteArray enumSessionsReplyBody(const SessionDesc& d, const QString& name);
+QByteArray requestPlayerIdBody(quint32 flags);
+QByteArray requestPlayerReplyBody(quint32 id, quint32 result);
+QByteArray addForwardRequestBody(const PlayerRecord& systemPlayer, const QString& password, quint32 key);
+QByteArray addForwardReplyBody(quint32 error);
+// CREATEPLAYER, CREATEPLAYERVERIFY, ADDFORWARD and CREATEGROUP share one layout.
+QByteArray createPlayerBody(const PlayerRecord& p, bool trailer);
+QByteArray playerIdsBody(quint32 idTo, quint32 player, quint32 group); // DELETEPLAYER, ADDPLAYERTOGROUP, ...
+QByteArray pingBody(quint32 from, quint32 tick);
+QByteArray addForwardAckBody(quint32 id);
+QByteArray superEnumPlayersReplyBody(const SessionDesc& d, const QString& name, const QList<PlayerRecord>& players,
+                                     const QList<PlayerRecord>& groups);
+
+// ---- Parsed bodies ----
+struct EnumSessionsRequest {
+    Guid application{};
+    QString password;
+    quint32 flags = 0;
+};
+std::optional<EnumSessionsRequest> readEnumSessions(const QByteArray& body);
+struct EnumSessionsAnswer {
+    SessionDesc desc;
+    QString name;
+};
+std::optional<EnumSessionsAnswer> readEnumSessionsReply(const QByteArray& body);
+struct PlayerIdReply {
+    quint32 id = 0;
+    quint32 result = 0;
+    bool secure = false;
+};
+std::optional<PlayerIdReply> readRequestPlayerReply(const QByteArray& body);
+// CREATEPLAYER / ADDFORWARD / CREATEGROUP / ADDFORWARDREQUEST: the ids and the packed player.
+struct CreateInfo {
+    quint32 idTo = 0;
+    quint32 playerId = 0;
+    quint32 groupId = 0;
+    PlayerRecord player;
+    QString password;   // ADDFORWARDREQUEST only
+    quint32 key = 0;    // ADDFORWARDREQUEST's trailing value
+};
+std::optional<CreateInfo> readCreateMessage(const QByteArray& body, bool isGroup, bool withPassword);
+struct PlayerIds {
+    quint32 idTo = 0;
+    quint32 player = 0;
+    quint32 group = 0;
+};
+std::optional<PlayerIds> readPlayerIds(const QByteArray& body);
+struct NameTable {
+    SessionDesc desc;
+    QString name;
+    QList<PlayerRecord> players;
+    QList<PlayerRecord> groups;
+};
+std::optional<NameTable> readSuperEnumPlayersReply(const QByteArray& body);
+std::optional<NameTable> readEnumPlayersReply(const QByteArray& body);
+
+QString commandName(quint16 command);
+
+} // namespace airmesh::dplay

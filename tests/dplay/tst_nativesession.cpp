@@ -1,0 +1,407 @@
+// The joiner against the host role over loopback, in one process: the whole join, players,
+// groups, messages both ways, and every way a join or a session can fail.
+#include "dprig.h"
+
+#include "simlink/simcodec.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <QUdpSocket>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+using namespace airmesh;
+using namespace airmesh::dplay;
+using namespace airmesh::dplay::test;
+
+namespace {
+using Events = std::vector<DpHost::Event>;
+
+bool hasEvent(const Events& es, DpHost::Event::Kind k, const QString& name = {}) {
+    for (const auto& e : es) {
+        if (e.kind == k && (name.isEmpty() || e.shortName == name)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+qint32 codeOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const dp::DpError& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+SimMessage header(SimMsg m) {
+    SimMessage msg;
+    sim::writeHeaderOnly(msg, m);
+    return msg;
+}
+
+// Receives the next message, waiting for it (bounded).
+bool receive(NativeSession& s, qint32& from, qint32& to, SimMessage& out, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        if (s.GetMessageQueue(0, 0, 2) > 0) {
+            out = s.Receive(from, to, 1);
+            return true;
+        }
+        s.waitForMessage(50);
+    }
+    return false;
+}
+} // namespace
+
+class TestNativeSession : public QObject {
+    Q_OBJECT
+
+private slots:
+    void joinsAndExchangesEverything();
+    void deliversToOurOtherPlayersAsTheSessionLayerDoes();
+    void joinsUnderTheSecondIdentifierOnlyWhenAsked();
+    void readsTheWideSessionDescription();
+    void searchFindsNothingWhereNoHostIs();
+    void cancelledPromptGivesUserCancel();
+    void wrongPasswordAndFullSessionAreRefused();
+    void refusesReliableProtocolSessions();
+    void unreachableHostAndSilentHost();
+    void sessionLostWhenTheHostGoes();
+    void hostSurvivesGarbage();
+    void joinerSurvivesGarbageFromTheHost();
+};
+
+void TestNativeSession::joinsAndExchangesEverything() {
+    HostRig rig;
+    QVERIFY(rig.started);
+    const quint32 request = rig.host->addGroup(QStringLiteral("FS61_REQUEST_PARAMS"));
+    const quint32 refuse = rig.host->addGroup(QStringLiteral("FS61_REFUSE_PARAMS"));
+    auto s = rig.joiner();
+    QElapsedTimer t;
+    t.start();
+    HostRig::join(*s);
+    QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(s->isOpen());
+    QVERIFY(rig.waitEvents([](const Events& es) { return hasEvent(es, DpHost::Event::MachineJoined); }));
+
+    // The name table: the host's own player and both groups, in order.
+    QCOMPARE(s->GetPlayerFriendlyName(static_cast<qint32>(rig.host->ownPlayer())), QStringLiteral("Pilot"));
+    const GroupList groups = s->GetDPEnumGroups(kFirstGuid, 0);
+    QCOMPARE(groups.GetCount(), 2);
+    QCOMPARE(groups.GetName(1), QStringLiteral("FS61_REQUEST_PARAMS"));
+    QCOMPARE(groups.GetItem(2), static_cast<qint32>(refuse));
+
+    const qint32 observer = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+    QVERIFY(observer != 0);
+    QVERIFY(rig.waitEvents([](const Events& es) { return hasEvent(es, DpHost::Event::PlayerCreated, QStringLiteral("Airmesh")); }));
+    QCOMPARE(rig.host->shortName(static_cast<quint32>(observer)), QStringLiteral("Airmesh"));
+
+    // Joiner to host, to everybody.
+    s->Send(observer, 0, 0, header(SimMsg::ObserverJoinRequest));
+    QVERIFY(rig.waitEvents([](const Events& es) {
+        for (const auto& e : es) {
+            if (e.kind == DpHost::Event::Message && e.to == 0 && SimMessage(e.bytes).ReadLong() == 4098) {
+                return true;
+            }
+        }
+        return false;
+    }));
+
+    // Host to joiner.
+    QVERIFY(rig.host->sendFromOwn(static_cast<quint32>(observer), header(SimMsg::ObserverJoinAccepted).bytes()));
+    qint32 from = 0, to = 0;
+    SimMessage got;
+    QVERIFY(receive(*s, from, to, got));
+    QCOMPARE(from, static_cast<qint32>(rig.host->ownPlayer()));
+    QCOMPARE(to, observer);
+    QCOMPARE(got.ReadLong(), 4100);
+
+    s->AddPlayerToGroup(static_cast<qint32>(refuse), observer);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.host->groupMembers(refuse).contains(static_cast<quint32>(observer)), 3000);
+    QVERIFY(rig.host->groupMembers(request).isEmpty());
+
+    // A remote pilot's player comes and goes.
+    const qint32 remote = s->CreatePlayer(QStringLiteral("Bob"), QStringLiteral("Bob Bob"), 0, 0);
+    QVERIFY(rig.waitEvents([](const Events& es) { return hasEvent(es, DpHost::Event::PlayerCreated, QStringLiteral("Bob")); }));
+    QCOMPARE(rig.host->playerCount(), 3);
+    s->DestroyPlayer(remote);
+    QVERIFY(rig.waitEvents([](const Events& es) { return hasEvent(es, DpHost::Event::PlayerDestroyed, QStringLiteral("Bob")); }));
+    QCOMPARE(codeOf([&] { s->DestroyPlayer(static_cast<qint32>(rig.host->ownPlayer())); }), dp::DPERR_INVALIDPLAYER);
+    QCOMPARE(codeOf([&] { s->Send(remote, 0, 0, header(SimMsg::QueryPlane)); }), dp::DPERR_INVALIDPLAYER);
+    QCOMPARE(codeOf([&] { s->GetPlayerFriendlyName(12345); }), dp::DPERR_INVALIDPLAYER);
+
+    // Leaving takes our players out of the host's table.
+    s->Close();
+    QVERIFY(rig.waitEvents([](const Events& es) { return hasEvent(es, DpHost::Event::MachineLeft); }));
+    QCOMPARE(rig.host->playerCount(), 1);
+}
+
+void TestNativeSession::deliversToOurOtherPlayersAsTheSessionLayerDoes() {
+    HostRig rig;
+    auto s = rig.joiner();
+    HostRig::join(*s);
+    const qint32 a = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+    const qint32 b = s->CreatePlayer(QStringLiteral("Bob"), QStringLiteral("Bob Bob"), 0, 0);
+    s->Send(b, 0, 0, header(SimMsg::AddPlayerRequest));
+    qint32 from = 0, to = 0;
+    SimMessage got;
+    QVERIFY(receive(*s, from, to, got));
+    QCOMPARE(from, b);
+    QCOMPARE(to, a);
+    QCOMPARE(got.ReadLong(), 4097);
+    // The host's message to everybody reaches each of our players once.
+    rig.host->sendFromOwn(0, header(SimMsg::PlayerCrashed).bytes());
+    QSet<qint32> receivers;
+    while (receivers.size() < 2 && receive(*s, from, to, got)) {
+        if (from != 0) {
+            receivers.insert(to);
+        }
+    }
+    QCOMPARE(receivers, (QSet<qint32>{a, b}));
+}
+
+void TestNativeSession::joinsUnderTheSecondIdentifierOnlyWhenAsked() {
+    HostOptions o;
+    o.application = *parseGuid(kSecondGuid);
+    HostRig rig(o);
+    NativeOptions jo = rig.joinerOptions();
+    jo.enumWindowMs = 300;
+    auto s = rig.joiner(jo);
+    s->InitializeConnection(s->GetDPEnumConnections({}, 1).GetAddress(1));
+    SessionData search;
+    search.SetGuidApplication(kFirstGuid);
+    QCOMPARE(s->GetDPEnumSessions(search, 0, 2).GetCount(), 0);
+    search.SetGuidApplication(kSecondGuid);
+    const SessionList found = s->GetDPEnumSessions(search, 0, 2);
+    QCOMPARE(found.GetCount(), 1);
+    QCOMPARE(found.GetItem(1).GetGuidApplication(), kSecondGuid);
+    s->Open(found.GetItem(1), 1);
+    QVERIFY(s->isOpen());
+}
+
+void TestNativeSession::readsTheWideSessionDescription() {
+    HostOptions o;
+    o.wideDescription = true;
+    o.sessionName = QStringLiteral("Wide");
+    HostRig rig(o);
+    auto s = rig.joiner();
+    HostRig::join(*s);
+    QVERIFY(s->isOpen());
+    QCOMPARE(s->GetPlayerFriendlyName(static_cast<qint32>(rig.host->ownPlayer())), QStringLiteral("Pilot"));
+}
+
+void TestNativeSession::searchFindsNothingWhereNoHostIs() {
+    NativeOptions o;
+    QUdpSocket unused; // a port nobody answers on
+    QVERIFY(unused.bind(QHostAddress::LocalHost, 0));
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(unused.localPort());
+    o.prompt = [address](const QString&) { return std::optional<QString>(address); };
+    o.enumWindowMs = 200;
+    NativeSession s(o);
+    s.InitializeConnection(s.GetDPEnumConnections({}, 1).GetAddress(1));
+    SessionData search;
+    search.SetGuidApplication(kFirstGuid);
+    const SessionList found = s.GetDPEnumSessions(search, 0, 2);
+    QCOMPARE(found.GetCount(), 0);
+    QCOMPARE(codeOf([&] { found.GetItem(1); }), dp::DPERR_GENERIC);
+    QVERIFY(unused.hasPendingDatagrams()); // it did ask
+    QCOMPARE(codeOf([&] { s.Open(SessionData(), 1); }), dp::DPERR_INVALIDPARAMS);
+    QCOMPARE(codeOf([&] { s.InitializeConnection(QByteArray("{00000000-0000-0000-0000-000000000000}")); }),
+             dp::DPERR_INVALIDPARAMS);
+}
+
+void TestNativeSession::cancelledPromptGivesUserCancel() {
+    NativeOptions o;
+    int asked = 0;
+    QString suggested;
+    o.suggestedAddress = QStringLiteral("10.1.2.3");
+    o.prompt = [&](const QString& s) {
+        ++asked;
+        suggested = s;
+        return std::optional<QString>();
+    };
+    NativeSession s(o);
+    SessionData search;
+    search.SetGuidApplication(kFirstGuid);
+    QCOMPARE(codeOf([&] { s.GetDPEnumSessions(search, 0, 2); }), dp::DPERR_UNINITIALIZED);
+    s.InitializeConnection(s.GetDPEnumConnections({}, 1).GetAddress(1));
+    QCOMPARE(codeOf([&] { s.GetDPEnumSessions(search, 0, 2); }), dp::DPERR_USERCANCEL);
+    QCOMPARE(asked, 1);
+    QCOMPARE(suggested, QStringLiteral("10.1.2.3"));
+}
+
+void TestNativeSession::wrongPasswordAndFullSessionAreRefused() {
+    {
+        HostOptions o;
+        o.password = QStringLiteral("secret");
+        HostRig rig(o);
+        auto s = rig.joiner();
+        QCOMPARE(codeOf([&] { HostRig::join(*s, kFirstGuid, QStringLiteral("wrong")); }), dp::DPERR_INVALIDPASSWORD);
+        QVERIFY(!s->isOpen());
+        auto ok = rig.joiner();
+        HostRig::join(*ok, kFirstGuid, QStringLiteral("secret"));
+        QVERIFY(ok->isOpen());
+    }
+    {
+        HostOptions o;
+        o.maxPlayers = 2; // the host's own player and one more
+        HostRig rig(o);
+        auto s = rig.joiner();
+        HostRig::join(*s);
+        s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+        QCOMPARE(codeOf([&] { s->CreatePlayer(QStringLiteral("Bob"), QStringLiteral("Bob Bob"), 0, 0); }),
+                 dp::DPERR_NONEWPLAYERS);
+        auto late = rig.joiner();
+        QCOMPARE(codeOf([&] { HostRig::join(*late); }), dp::DPERR_NONEWPLAYERS);
+    }
+    {
+        HostOptions o;
+        o.flags |= sessionflag::JoinDisabled;
+        HostRig rig(o);
+        auto s = rig.joiner();
+        QCOMPARE(codeOf([&] { HostRig::join(*s); }), dp::DPERR_NONEWPLAYERS);
+    }
+}
+
+void TestNativeSession::refusesReliableProtocolSessions() {
+    HostOptions o;
+    o.flags |= sessionflag::DirectPlayProtocol;
+    HostRig rig(o);
+    NativeOptions jo = rig.joinerOptions();
+    QStringList lines;
+    jo.log = [&lines](const QString& l) { lines << l; };
+    auto s = rig.joiner(jo);
+    QCOMPARE(codeOf([&] { HostRig::join(*s); }), dp::DPERR_UNSUPPORTED);
+    QVERIFY(lines.join('\n').contains(QStringLiteral("reliable protocol")));
+    QCOMPARE(rig.host->machineCount(), 0);
+}
+
+void TestNativeSession::unreachableHostAndSilentHost() {
+    // A "host" that answers the search, then names a stream port nobody listens on, or one
+    // that takes the connection and never answers.
+    for (const bool listening : {false, true}) {
+        QUdpSocket enumSocket;
+        QVERIFY(enumSocket.bind(QHostAddress::LocalHost, 0));
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        const quint16 streamPort = server.serverPort();
+        if (!listening) {
+            server.close();
+        }
+        NativeOptions o;
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(enumSocket.localPort());
+        o.prompt = [address](const QString&) { return std::optional<QString>(address); };
+        o.enumWindowMs = 2000;
+        o.playerIdTimeoutMs = 300;
+        NativeSession s(o);
+        s.InitializeConnection(s.GetDPEnumConnections({}, 1).GetAddress(1));
+        SessionData search;
+        search.SetGuidApplication(kFirstGuid);
+        // Run the search on another thread; answer it here.
+        SessionList found;
+        std::atomic<bool> searched{false};
+        std::unique_ptr<QThread> searcher(QThread::create([&] {
+            found = s.GetDPEnumSessions(search, 0, 2);
+            searched = true;
+        }));
+        searcher->start();
+        QTRY_VERIFY_WITH_TIMEOUT(enumSocket.hasPendingDatagrams(), 3000);
+        QByteArray request(int(enumSocket.pendingDatagramSize()), '\0');
+        enumSocket.readDatagram(request.data(), request.size());
+        const auto m = parseDatagram(request);
+        QVERIFY(m && m->system && m->command == EnumSessions);
+        SessionDesc d;
+        d.application = *parseGuid(kFirstGuid);
+        d.instance[0] = 7;
+        QTcpSocket answer;
+        answer.connectToHost(QHostAddress::LocalHost, m->replyTo.port);
+        QVERIFY(answer.waitForConnected(3000));
+        answer.write(systemMessage(streamPort, EnumSessionsReply, enumSessionsReplyBody(d, QStringLiteral("Fake"))));
+        QVERIFY(answer.waitForBytesWritten(3000));
+        QVERIFY(searcher->wait(5000));
+        QVERIFY(searched);
+        QCOMPARE(found.GetCount(), 1);
+        std::atomic<qint32> code{0};
+        std::unique_ptr<QThread> opener(QThread::create([&] { code = codeOf([&] { s.Open(found.GetItem(1), 1); }); }));
+        opener->start();
+        if (listening) {
+            QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections() || server.waitForNewConnection(50), 3000);
+        }
+        QVERIFY(opener->wait(8000));
+        QCOMPARE(code.load(), listening ? dp::DPERR_TIMEOUT : dp::DPERR_UNAVAILABLE);
+        QVERIFY(!s.isOpen());
+    }
+}
+
+void TestNativeSession::sessionLostWhenTheHostGoes() {
+    HostRig rig;
+    auto s = rig.joiner();
+    HostRig::join(*s);
+    const qint32 observer = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+    rig.host.reset(); // the simulator quits
+    qint32 from = -1, to = -1;
+    SimMessage got;
+    bool lost = false;
+    while (!lost && receive(*s, from, to, got)) {
+        lost = from == 0 && got.ReadLong() == static_cast<qint32>(dp::SysMsg::SessionLost);
+    }
+    QVERIFY(lost);
+    QVERIFY(s->sessionLost());
+    QCOMPARE(codeOf([&] { s->Send(observer, 0, 0, header(SimMsg::QueryPlane)); }), dp::DPERR_SESSIONLOST);
+    s->Close(); // still closes cleanly
+}
+
+void TestNativeSession::hostSurvivesGarbage() {
+    HostRig rig;
+    QUdpSocket u;
+    const QList<QByteArray> junk = {QByteArray(), QByteArray(3, 'x'), QByteArray(24, '\0'),
+                                    QByteArray::fromHex("3400b0fa020008fd0000000000000000000000007061796c0200"),
+                                    QByteArray(2000, '\xff')};
+    for (const QByteArray& j : junk) {
+        u.writeDatagram(j, QHostAddress::LocalHost, rig.host->enumPort());
+        u.writeDatagram(j, QHostAddress::LocalHost, rig.host->udpPort());
+    }
+    QTcpSocket t;
+    t.connectToHost(QHostAddress::LocalHost, rig.host->tcpPort());
+    QVERIFY(t.waitForConnected(3000));
+    t.write(QByteArray::fromHex("ffff0f00")); // announces a message of a megabyte
+    t.write(QByteArray(100, 'z'));
+    QVERIFY(t.waitForBytesWritten(3000));
+    QTRY_COMPARE_WITH_TIMEOUT(t.state(), QAbstractSocket::UnconnectedState, 3000); // dropped
+    // and still serves a real joiner
+    auto s = rig.joiner();
+    HostRig::join(*s);
+    QVERIFY(s->isOpen());
+}
+
+void TestNativeSession::joinerSurvivesGarbageFromTheHost() {
+    HostRig rig;
+    auto s = rig.joiner();
+    HostRig::join(*s);
+    const qint32 observer = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+    QUdpSocket u;
+    u.writeDatagram(QByteArray(5, 'x'), QHostAddress::LocalHost, s->datagramPort());
+    // A player message that claims to come from our own player is not ours to receive.
+    u.writeDatagram(playerMessageUdp(static_cast<quint32>(observer), static_cast<quint32>(observer), "spoof"),
+                    QHostAddress::LocalHost, s->datagramPort());
+    QTcpSocket t;
+    t.connectToHost(QHostAddress::LocalHost, s->listenPort());
+    QVERIFY(t.waitForConnected(3000));
+    t.write(systemMessage(2300, SuperEnumPlayersReply, QByteArray(10, '\x7f')));
+    t.write(systemMessage(2300, dplay::CreatePlayer, QByteArray::fromHex("00000000ffffffff000000001c000000")));
+    t.write(QByteArray::fromHex("0300b0fa"));
+    QVERIFY(t.waitForBytesWritten(3000));
+    rig.host->sendFromOwn(static_cast<quint32>(observer), header(SimMsg::ObserverJoinAccepted).bytes());
+    qint32 from = 0, to = 0;
+    SimMessage got;
+    QVERIFY(receive(*s, from, to, got));
+    QCOMPARE(from, static_cast<qint32>(rig.host->ownPlayer()));
+    QVERIFY(s->isOpen());
+    QVERIFY(!s->sessionLost());
+}
+
+QTEST_GUILESS_MAIN(TestNativeSession)
+#include "tst_nativesession.moc"
