@@ -39,7 +39,9 @@ struct HostRig {
         return o;
     }
 
-    std::unique_ptr<NativeSession> joiner(NativeOptions o) const { return std::make_unique<NativeSession>(std::move(o)); }
+    std::unique_ptr<NativeSession> joiner(NativeOptions o) const {
+        return std::make_unique<NativeSession>(std::move(o));
+    }
     std::unique_ptr<NativeSession> joiner() const { return joiner(joinerOptions()); }
 
     // Finds the session under `guid` and opens it.

@@ -5,10 +5,10 @@
 #include "simlink/simcodec.h"
 
 #include <QElapsedTimer>
-#include <QThread>
-#include <QUdpSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
+#include <QUdpSocket>
 
 using namespace airmesh;
 using namespace airmesh::dplay;
@@ -96,7 +96,8 @@ void TestNativeSession::joinsAndExchangesEverything() {
 
     const qint32 observer = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
     QVERIFY(observer != 0);
-    QVERIFY(rig.waitEvents([](const Events& es) { return hasEvent(es, DpHost::Event::PlayerCreated, QStringLiteral("Airmesh")); }));
+    QVERIFY(rig.waitEvents(
+        [](const Events& es) { return hasEvent(es, DpHost::Event::PlayerCreated, QStringLiteral("Airmesh")); }));
     QCOMPARE(rig.host->shortName(static_cast<quint32>(observer)), QStringLiteral("Airmesh"));
 
     // Joiner to host, to everybody.
@@ -125,10 +126,12 @@ void TestNativeSession::joinsAndExchangesEverything() {
 
     // A remote pilot's player comes and goes.
     const qint32 remote = s->CreatePlayer(QStringLiteral("Bob"), QStringLiteral("Bob Bob"), 0, 0);
-    QVERIFY(rig.waitEvents([](const Events& es) { return hasEvent(es, DpHost::Event::PlayerCreated, QStringLiteral("Bob")); }));
+    QVERIFY(rig.waitEvents(
+        [](const Events& es) { return hasEvent(es, DpHost::Event::PlayerCreated, QStringLiteral("Bob")); }));
     QCOMPARE(rig.host->playerCount(), 3);
     s->DestroyPlayer(remote);
-    QVERIFY(rig.waitEvents([](const Events& es) { return hasEvent(es, DpHost::Event::PlayerDestroyed, QStringLiteral("Bob")); }));
+    QVERIFY(rig.waitEvents(
+        [](const Events& es) { return hasEvent(es, DpHost::Event::PlayerDestroyed, QStringLiteral("Bob")); }));
     QCOMPARE(codeOf([&] { s->DestroyPlayer(static_cast<qint32>(rig.host->ownPlayer())); }), dp::DPERR_INVALIDPLAYER);
     QCOMPARE(codeOf([&] { s->Send(remote, 0, 0, header(SimMsg::QueryPlane)); }), dp::DPERR_INVALIDPLAYER);
     QCOMPARE(codeOf([&] { s->GetPlayerFriendlyName(12345); }), dp::DPERR_INVALIDPLAYER);

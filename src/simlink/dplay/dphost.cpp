@@ -34,11 +34,17 @@ DpHost::DpHost(HostOptions options) : Node(nodeConfig(options)), m_options(std::
     m_ownPlayer = newId();
 }
 
-DpHost::~DpHost() { stop(); }
+DpHost::~DpHost() {
+    stop();
+}
 
-bool DpHost::start(QString& error) { return Node::start(error); }
+bool DpHost::start(QString& error) {
+    return Node::start(error);
+}
 
-void DpHost::stop() { Node::stop(); }
+void DpHost::stop() {
+    Node::stop();
+}
 
 quint32 DpHost::newId() {
     for (quint32 i = 1; i < kMaxIds; ++i) { // index 0 is never used: id 0 means "everybody"
@@ -119,7 +125,9 @@ int DpHost::playerCount() const {
     return static_cast<int>(currentPlayers());
 }
 
-quint32 DpHost::currentPlayers() const { return static_cast<quint32>(m_players.size()) + 1; }
+quint32 DpHost::currentPlayers() const {
+    return static_cast<quint32>(m_players.size()) + 1;
+}
 
 PlayerRecord DpHost::hostSystemRecord() const {
     PlayerRecord p;
@@ -305,7 +313,8 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
         const quint32 ip = m.replyTo.ip != 0 ? m.replyTo.ip : origin.ip;
         const int conn = connectionTo(ip, m.replyTo.port);
         if (conn >= 0) {
-            sendOn(conn, systemMessage(Node::tcpPort(), EnumSessionsReply, enumSessionsReplyBody(d, m_options.sessionName)));
+            sendOn(conn,
+                   systemMessage(Node::tcpPort(), EnumSessionsReply, enumSessionsReplyBody(d, m_options.sessionName)));
         }
         return;
     }
@@ -345,7 +354,8 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
             return;
         }
         if (!m_options.password.isEmpty() && c->password != m_options.password) {
-            reply(origin, m.replyTo.port, AddForwardReply, addForwardReplyBody(static_cast<quint32>(dp::DPERR_INVALIDPASSWORD)));
+            reply(origin, m.replyTo.port, AddForwardReply,
+                  addForwardReplyBody(static_cast<quint32>(dp::DPERR_INVALIDPASSWORD)));
             releaseId(c->player.id);
             return;
         }
@@ -386,7 +396,8 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
         m_machines[c->player.id] = machine;
         SessionDesc d = m_desc;
         d.currentPlayers = currentPlayers();
-        reply(origin, m.replyTo.port, SuperEnumPlayersReply, superEnumPlayersReplyBody(d, m_options.sessionName, players, groups));
+        reply(origin, m.replyTo.port, SuperEnumPlayersReply,
+              superEnumPlayersReplyBody(d, m_options.sessionName, players, groups));
         Event e;
         e.kind = Event::MachineJoined;
         e.id = c->player.id;

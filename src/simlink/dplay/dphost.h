@@ -14,10 +14,10 @@ struct HostOptions {
     Guid application{};
     QString sessionName = QStringLiteral("FS Session");
     QString password;
-    quint32 maxPlayers = 16;         // ordinary players, the host's own included (0 = no limit)
+    quint32 maxPlayers = 16; // ordinary players, the host's own included (0 = no limit)
     quint32 flags = sessionflag::KeepAlive;
-    bool wideDescription = false;    // the 88-byte description of 64-bit DirectPlay builds
-    QString ownShortName;            // the host's own player (the user's aircraft)
+    bool wideDescription = false; // the 88-byte description of 64-bit DirectPlay builds
+    QString ownShortName;         // the host's own player (the user's aircraft)
     QString ownLongName;
     quint32 bindIp = 0;
     quint16 enumPort = kEnumPort;
@@ -88,11 +88,11 @@ private:
     SessionDesc m_desc;
     quint32 m_systemPlayer = 0;
     quint32 m_ownPlayer = 0;
-    std::map<quint32, Machine> m_machines;        // by system player id
-    std::map<quint32, PlayerRecord> m_players;    // ordinary players of the joiners
+    std::map<quint32, Machine> m_machines;     // by system player id
+    std::map<quint32, PlayerRecord> m_players; // ordinary players of the joiners
     std::map<quint32, PlayerRecord> m_groups;
     std::vector<quint32> m_groupOrder;
-    std::vector<quint16> m_counters;              // per id index: reuse counter
+    std::vector<quint16> m_counters; // per id index: reuse counter
     std::vector<bool> m_used;
     std::vector<Event> m_events;
 };

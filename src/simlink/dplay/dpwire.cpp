@@ -10,17 +10,23 @@ constexpr int kDescBody32 = 80;
 constexpr int kDescBody64 = 88;
 constexpr int kPackedFixed = 48;
 constexpr int kSpDataBytes = 32;
-constexpr int kCreateOffset = 28;    // from the play signature: header 8 + five ids
+constexpr int kCreateOffset = 28;         // from the play signature: header 8 + five ids
 constexpr quint32 kMaxListEntries = 4096; // players, groups or members in one message
 
-quint32 lengthCode(quint32 v) { return v == 0 ? 0 : v <= 0xFF ? 1 : v <= 0xFFFF ? 2 : 3; }
+quint32 lengthCode(quint32 v) {
+    return v == 0 ? 0 : v <= 0xFF ? 1 : v <= 0xFFFF ? 2 : 3;
+}
 
 quint32 readCoded(Reader& r, quint32 code) {
     switch (code) {
-    case 1: return r.u8();
-    case 2: return r.u16();
-    case 3: return r.u32();
-    default: return 0;
+    case 1:
+        return r.u8();
+    case 2:
+        return r.u16();
+    case 3:
+        return r.u32();
+    default:
+        return 0;
     }
 }
 
@@ -101,10 +107,12 @@ std::optional<Guid> parseGuid(const QString& text) {
 }
 
 QString guidText(const Guid& g) {
-    const auto hex = [](quint64 v, int width) { return QStringLiteral("%1").arg(v, width, 16, QLatin1Char('0')).toUpper(); };
-    QString s = QStringLiteral("{%1-%2-%3-").arg(hex(qFromLittleEndian<quint32>(g.data()), 8),
-                                                 hex(qFromLittleEndian<quint16>(g.data() + 4), 4),
-                                                 hex(qFromLittleEndian<quint16>(g.data() + 6), 4));
+    const auto hex = [](quint64 v, int width) {
+        return QStringLiteral("%1").arg(v, width, 16, QLatin1Char('0')).toUpper();
+    };
+    QString s = QStringLiteral("{%1-%2-%3-")
+                    .arg(hex(qFromLittleEndian<quint32>(g.data()), 8), hex(qFromLittleEndian<quint16>(g.data() + 4), 4),
+                         hex(qFromLittleEndian<quint16>(g.data() + 6), 4));
     for (int i = 8; i < 16; ++i) {
         if (i == 10) {
             s += QLatin1Char('-');
@@ -212,7 +220,9 @@ void Writer::u16(quint16 v) {
     m_b.append(b, 2);
 }
 
-void Writer::guid(const Guid& g) { m_b.append(reinterpret_cast<const char*>(g.data()), 16); }
+void Writer::guid(const Guid& g) {
+    m_b.append(reinterpret_cast<const char*>(g.data()), 16);
+}
 
 void Writer::sockAddr(const SockAddr& a) {
     char b[16] = {};
@@ -233,7 +243,9 @@ void Writer::patchU32(int pos, quint32 v) {
     }
 }
 
-quint32 wstringBytes(const QString& s) { return s.isNull() ? 0 : static_cast<quint32>(s.size() * 2 + 2); }
+quint32 wstringBytes(const QString& s) {
+    return s.isNull() ? 0 : static_cast<quint32>(s.size() * 2 + 2);
+}
 
 // ---- Framing ----
 
@@ -277,7 +289,8 @@ std::optional<WireMessage> parseDatagram(const QByteArray& bytes) {
     if (bytes.size() > kMaxDatagramBytes + kSpHeaderBytes) {
         return std::nullopt;
     }
-    if (bytes.size() >= kSpHeaderBytes + 4 && qFromLittleEndian<quint32>(bytes.constData() + kSpHeaderBytes) == kPlaySignature) {
+    if (bytes.size() >= kSpHeaderBytes + 4 &&
+        qFromLittleEndian<quint32>(bytes.constData() + kSpHeaderBytes) == kPlaySignature) {
         WireMessage m;
         m.token = qFromLittleEndian<quint32>(bytes.constData()) & 0xFFF00000u;
         m.replyTo = spHeaderAddr(bytes);
@@ -382,7 +395,8 @@ std::optional<PlayerRecord> readPackedPlayer(Reader& r) {
     p.version = r.u32();
     p.parent = r.u32();
     if (!r.ok() || fixed < static_cast<quint32>(kPackedFixed) || count > kMaxListEntries ||
-        static_cast<quint64>(fixed) + shortBytes + longBytes + spBytes + dataBytes > static_cast<quint64>(r.remaining()) + kPackedFixed) {
+        static_cast<quint64>(fixed) + shortBytes + longBytes + spBytes + dataBytes >
+            static_cast<quint64>(r.remaining()) + kPackedFixed) {
         return std::nullopt;
     }
     r.seek(start + static_cast<int>(fixed));
@@ -781,32 +795,57 @@ std::optional<NameTable> readTable(const QByteArray& body, bool superPacked) {
 }
 } // namespace
 
-std::optional<NameTable> readSuperEnumPlayersReply(const QByteArray& body) { return readTable(body, true); }
-std::optional<NameTable> readEnumPlayersReply(const QByteArray& body) { return readTable(body, false); }
+std::optional<NameTable> readSuperEnumPlayersReply(const QByteArray& body) {
+    return readTable(body, true);
+}
+std::optional<NameTable> readEnumPlayersReply(const QByteArray& body) {
+    return readTable(body, false);
+}
 
 QString commandName(quint16 command) {
     switch (command) {
-    case EnumSessionsReply: return QStringLiteral("ENUMSESSIONSREPLY");
-    case EnumSessions: return QStringLiteral("ENUMSESSIONS");
-    case EnumPlayersReply: return QStringLiteral("ENUMPLAYERSREPLY");
-    case RequestPlayerId: return QStringLiteral("REQUESTPLAYERID");
-    case RequestPlayerReply: return QStringLiteral("REQUESTPLAYERREPLY");
-    case CreatePlayer: return QStringLiteral("CREATEPLAYER");
-    case CreateGroup: return QStringLiteral("CREATEGROUP");
-    case DeletePlayer: return QStringLiteral("DELETEPLAYER");
-    case DeleteGroup: return QStringLiteral("DELETEGROUP");
-    case AddPlayerToGroup: return QStringLiteral("ADDPLAYERTOGROUP");
-    case DeletePlayerFromGroup: return QStringLiteral("DELETEPLAYERFROMGROUP");
-    case AddForwardRequest: return QStringLiteral("ADDFORWARDREQUEST");
-    case Ping: return QStringLiteral("PING");
-    case PingReply: return QStringLiteral("PINGREPLY");
-    case YouAreDead: return QStringLiteral("YOUAREDEAD");
-    case AddForwardReply: return QStringLiteral("ADDFORWARDREPLY");
-    case SuperEnumPlayersReply: return QStringLiteral("SUPERENUMPLAYERSREPLY");
-    case AddForward: return QStringLiteral("ADDFORWARD");
-    case AddForwardAck: return QStringLiteral("ADDFORWARDACK");
-    case CreatePlayerVerify: return QStringLiteral("CREATEPLAYERVERIFY");
-    default: return QStringLiteral("command %1").arg(command);
+    case EnumSessionsReply:
+        return QStringLiteral("ENUMSESSIONSREPLY");
+    case EnumSessions:
+        return QStringLiteral("ENUMSESSIONS");
+    case EnumPlayersReply:
+        return QStringLiteral("ENUMPLAYERSREPLY");
+    case RequestPlayerId:
+        return QStringLiteral("REQUESTPLAYERID");
+    case RequestPlayerReply:
+        return QStringLiteral("REQUESTPLAYERREPLY");
+    case CreatePlayer:
+        return QStringLiteral("CREATEPLAYER");
+    case CreateGroup:
+        return QStringLiteral("CREATEGROUP");
+    case DeletePlayer:
+        return QStringLiteral("DELETEPLAYER");
+    case DeleteGroup:
+        return QStringLiteral("DELETEGROUP");
+    case AddPlayerToGroup:
+        return QStringLiteral("ADDPLAYERTOGROUP");
+    case DeletePlayerFromGroup:
+        return QStringLiteral("DELETEPLAYERFROMGROUP");
+    case AddForwardRequest:
+        return QStringLiteral("ADDFORWARDREQUEST");
+    case Ping:
+        return QStringLiteral("PING");
+    case PingReply:
+        return QStringLiteral("PINGREPLY");
+    case YouAreDead:
+        return QStringLiteral("YOUAREDEAD");
+    case AddForwardReply:
+        return QStringLiteral("ADDFORWARDREPLY");
+    case SuperEnumPlayersReply:
+        return QStringLiteral("SUPERENUMPLAYERSREPLY");
+    case AddForward:
+        return QStringLiteral("ADDFORWARD");
+    case AddForwardAck:
+        return QStringLiteral("ADDFORWARDACK");
+    case CreatePlayerVerify:
+        return QStringLiteral("CREATEPLAYERVERIFY");
+    default:
+        return QStringLiteral("command %1").arg(command);
     }
 }
 

@@ -110,7 +110,7 @@ struct PlayerRecord {
 // One message as read from the wire.
 struct WireMessage {
     quint32 token = 0;
-    SockAddr replyTo;   // the sender's TCP listening address from the header (zero for bare datagrams)
+    SockAddr replyTo;    // the sender's TCP listening address from the header (zero for bare datagrams)
     bool system = false; // a "play" message
     quint16 command = 0;
     quint16 version = 0;
@@ -224,8 +224,8 @@ struct CreateInfo {
     quint32 playerId = 0;
     quint32 groupId = 0;
     PlayerRecord player;
-    QString password;   // ADDFORWARDREQUEST only
-    quint32 key = 0;    // ADDFORWARDREQUEST's trailing value
+    QString password; // ADDFORWARDREQUEST only
+    quint32 key = 0;  // ADDFORWARDREQUEST's trailing value
 };
 std::optional<CreateInfo> readCreateMessage(const QByteArray& body, bool isGroup, bool withPassword);
 struct PlayerIds {

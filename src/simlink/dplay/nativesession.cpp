@@ -47,8 +47,7 @@ NativeSession::~NativeSession() {
     stop();
 }
 
-template <typename Pred>
-bool NativeSession::waitFor(std::unique_lock<std::recursive_mutex>& lock, int ms, Pred done) {
+template <typename Pred> bool NativeSession::waitFor(std::unique_lock<std::recursive_mutex>& lock, int ms, Pred done) {
     return m_changed.wait_for(lock, std::chrono::milliseconds(ms), done);
 }
 
@@ -94,8 +93,8 @@ SessionList NativeSession::GetDPEnumSessions(const SessionData& search, int time
     if (!m_initialized) {
         throw dp::DpError(dp::DPERR_UNINITIALIZED, "no provider chosen");
     }
-    const auto app = search.GetGuidApplication().isEmpty() ? std::optional<Guid>(kNullGuid)
-                                                           : parseGuid(search.GetGuidApplication());
+    const auto app =
+        search.GetGuidApplication().isEmpty() ? std::optional<Guid>(kNullGuid) : parseGuid(search.GetGuidApplication());
     if (!app) {
         throw dp::DpError(dp::DPERR_INVALIDPARAMS, "malformed application identifier");
     }
@@ -221,7 +220,8 @@ quint32 NativeSession::requestPlayerId(quint32 flags) {
         m_idWaiting = false;
         throw;
     }
-    const bool answered = waitFor(lock, m_options.playerIdTimeoutMs, [this] { return m_idReply.has_value() || m_lost || (m_hostConn < 0 && m_open); });
+    const bool answered = waitFor(lock, m_options.playerIdTimeoutMs,
+                                  [this] { return m_idReply.has_value() || m_lost || (m_hostConn < 0 && m_open); });
     m_idWaiting = false;
     if (!answered || !m_idReply) {
         if (m_lost) {
@@ -449,7 +449,8 @@ void NativeSession::AddPlayerToGroup(qint32 group, qint32 player) {
     if (!g->second.members.contains(static_cast<quint32>(player))) {
         g->second.members.append(static_cast<quint32>(player));
     }
-    sendToEveryMachine(dplay::AddPlayerToGroup, playerIdsBody(0, static_cast<quint32>(player), static_cast<quint32>(group)));
+    sendToEveryMachine(dplay::AddPlayerToGroup,
+                       playerIdsBody(0, static_cast<quint32>(player), static_cast<quint32>(group)));
 }
 
 QString NativeSession::GetPlayerFriendlyName(qint32 player) {
@@ -523,7 +524,8 @@ void NativeSession::Send(qint32 from, qint32 to, int flags, const SimMessage& me
                 continue;
             }
             if (guaranteed) {
-                const int conn = machine == m_hostSysPlayer ? m_hostConn : connectionTo(p->second.stream.ip, p->second.stream.port);
+                const int conn =
+                    machine == m_hostSysPlayer ? m_hostConn : connectionTo(p->second.stream.ip, p->second.stream.port);
                 if (conn < 0 || !sendOn(conn, playerMessageTcp(tcpPort(), src, dst, message.bytes()))) {
                     throw dp::DpError(dp::DPERR_CONNECTIONLOST, "guaranteed send failed");
                 }
@@ -719,7 +721,8 @@ void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
     case SuperEnumPlayersReply:
     case EnumPlayersReply:
         if (m_joining && !m_table) {
-            m_table = m.command == SuperEnumPlayersReply ? readSuperEnumPlayersReply(m.body) : readEnumPlayersReply(m.body);
+            m_table =
+                m.command == SuperEnumPlayersReply ? readSuperEnumPlayersReply(m.body) : readEnumPlayersReply(m.body);
             if (!m_table) {
                 log(QStringLiteral("malformed name table from the host"));
                 m_joinError = static_cast<quint32>(dp::DPERR_GENERIC);

@@ -18,13 +18,13 @@ namespace airmesh::dplay {
 using AddressPrompt = std::function<std::optional<QString>(const QString& suggested)>;
 
 struct NativeOptions {
-    AddressPrompt prompt;                        // none: the suggested address is used
+    AddressPrompt prompt; // none: the suggested address is used
     QString suggestedAddress = QStringLiteral("localhost");
     std::function<void(const QString&)> rememberAddress; // called with the address once a session is found
     std::function<void(const QString&)> log;
-    int enumWindowMs = 3000;   // a search with time-out 0
+    int enumWindowMs = 3000; // a search with time-out 0
     int enumResendMs = 500;
-    int enumSettleMs = 30;     // a host that answered a direct question has said all it will after this
+    int enumSettleMs = 30; // a host that answered a direct question has said all it will after this
     int connectTimeoutMs = 5000;
     int playerIdTimeoutMs = 15000;
     int nameTableTimeoutMs = 30000;
@@ -132,8 +132,8 @@ private:
     std::map<quint32, PlayerRecord> m_players; // every player of the session but our system player
     std::map<quint32, PlayerRecord> m_groups;
     std::vector<quint32> m_groupOrder;
-    std::set<quint32> m_local;                 // our ordinary players
-    std::mutex m_requestMutex;                 // one REQUESTPLAYERID at a time
+    std::set<quint32> m_local; // our ordinary players
+    std::mutex m_requestMutex; // one REQUESTPLAYERID at a time
 
     std::deque<Queued> m_queue;
     qint64 m_queuedBytes = 0;

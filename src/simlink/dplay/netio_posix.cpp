@@ -27,7 +27,9 @@ bool setNonBlocking(int fd) {
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-int asInt(Fd fd) { return static_cast<int>(fd); }
+int asInt(Fd fd) {
+    return static_cast<int>(fd);
+}
 } // namespace
 
 Fd udpOpen(quint32 bindIp, quint16 port, bool broadcast) {
@@ -128,8 +130,8 @@ int sendTo(Fd fd, const char* data, int size, quint32 ip, quint16 port) {
 int recvFrom(Fd fd, char* buffer, int capacity, quint32& ip, quint16& port) {
     sockaddr_in a{};
     socklen_t len = sizeof a;
-    const ssize_t n = recvfrom(asInt(fd), buffer, static_cast<size_t>(capacity), MSG_TRUNC,
-                               reinterpret_cast<sockaddr*>(&a), &len);
+    const ssize_t n =
+        recvfrom(asInt(fd), buffer, static_cast<size_t>(capacity), MSG_TRUNC, reinterpret_cast<sockaddr*>(&a), &len);
     if (n < 0) {
         return (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? -1 : -2;
     }
@@ -227,6 +229,8 @@ QString ipText(quint32 ip) {
     return QStringLiteral("%1.%2.%3.%4").arg(ip >> 24).arg((ip >> 16) & 0xFF).arg((ip >> 8) & 0xFF).arg(ip & 0xFF);
 }
 
-QString lastErrorText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString lastErrorText() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 } // namespace airmesh::dplay::net

@@ -15,7 +15,9 @@ constexpr int kDatagramsPerRound = 256;
 
 Node::Node(Config config) : m_config(std::move(config)) {}
 
-Node::~Node() { stop(); }
+Node::~Node() {
+    stop();
+}
 
 qint64 Node::nowMs() {
     using namespace std::chrono;
@@ -47,10 +49,10 @@ bool Node::start(QString& error) {
         m_enum = net::udpOpen(0, m_config.enumPort, true);
     }
     if (m_udp == net::kNoFd || m_listen == net::kNoFd || (m_config.listenForEnum && m_enum == net::kNoFd)) {
-        error = m_udp == net::kNoFd      ? QStringLiteral("no free UDP port in 2350-2399")
-                : m_listen == net::kNoFd ? QStringLiteral("no free TCP port in 2300-2349")
-                                         : QStringLiteral("UDP port %1 is taken: is another session host running?")
-                                               .arg(m_config.enumPort);
+        error = m_udp == net::kNoFd ? QStringLiteral("no free UDP port in 2350-2399")
+                : m_listen == net::kNoFd
+                    ? QStringLiteral("no free TCP port in 2300-2349")
+                    : QStringLiteral("UDP port %1 is taken: is another session host running?").arg(m_config.enumPort);
         net::closeFd(m_udp);
         net::closeFd(m_listen);
         net::closeFd(m_enum);

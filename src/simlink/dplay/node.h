@@ -26,7 +26,7 @@ namespace airmesh::dplay {
 class Node {
 public:
     struct Config {
-        quint32 bindIp = 0;       // 0 = every local address
+        quint32 bindIp = 0; // 0 = every local address
         bool listenForEnum = false;
         quint16 enumPort = kEnumPort;
         int maxConnections = 64;
@@ -52,9 +52,9 @@ protected:
     enum class ConnState { Connecting, Open, Closed };
     struct Origin {
         bool tcp = false;
-        int conn = -1;      // the connection it came on (TCP)
-        quint32 ip = 0;     // source address
-        quint16 port = 0;   // source port (UDP)
+        int conn = -1;    // the connection it came on (TCP)
+        quint32 ip = 0;   // source address
+        quint16 port = 0; // source port (UDP)
         bool enumSocket = false;
     };
 
