@@ -1,0 +1,179 @@
+#pragma once
+
+// A reference server on loopback with a manual clock, and scripted pilots that talk to it over
+// real sockets the way the client does.
+
+#include "relayserver/relayserver.h"
+
+#include <QTcpSocket>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <QNetworkDatagram>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+namespace airmesh {
+
+inline constexpr int kWaitMs = 5000; // bound on every wait for a loopback event
+
+class ScriptedPilot {
+public:
+    explicit ScriptedPilot(quint16 tcpPort, quint16 udpPort, const QHostAddress& local = QHostAddress::LocalHost)
+        : m_serverUdpPort(udpPort) {
+        udp.bind(local, 0);
+        QObject::connect(&udp, &QUdpSocket::readyRead, [this] {
+            while (udp.hasPendingDatagrams()) {
+                const QNetworkDatagram d = udp.receiveDatagram();
+                udpIn.append(ServerRecord::fromBytes(d.data()));
+            }
+        });
+        QObject::connect(&tcp, &QTcpSocket::readyRead, [this] { tcpBytes.append(tcp.readAll()); });
+        tcp.bind(local, 0);
+        tcp.connectToHost(QHostAddress::LocalHost, tcpPort);
+    }
+
+    bool connected() { return tcp.state() == QAbstractSocket::ConnectedState || tcp.waitForConnected(kWaitMs); }
+    quint16 udpPort() const { return udp.localPort(); }
+
+    QList<ServerRecord> tcpIn() const {
+        QList<ServerRecord> out;
+        for (qsizetype at = 0; at + kRecordBytes <= tcpBytes.size(); at += kRecordBytes) {
+            out.append(ServerRecord::fromBytes(tcpBytes.mid(at, kRecordBytes)));
+        }
+        return out;
+    }
+    void toServerTcp(const ServerRecord& r) { toServerTcpRaw(r.toBytes()); }
+    void toServerTcpRaw(const QByteArray& bytes) {
+        tcp.write(bytes);
+        tcp.flush();
+    }
+    void toServerUdp(const ServerRecord& r) { toServerUdpRaw(r.toBytes()); }
+    void toServerUdpRaw(const QByteArray& bytes) { udp.writeDatagram(bytes, QHostAddress::LocalHost, m_serverUdpPort); }
+
+    // Waits for the n-th record (1-based) on a transport.
+    bool waitTcp(qsizetype n) {
+        return QTest::qWaitFor([&] { return tcpIn().size() >= n; }, kWaitMs);
+    }
+    bool waitUdp(qsizetype n) {
+        return QTest::qWaitFor([&] { return udpIn.size() >= n; }, kWaitMs);
+    }
+    // The next record of `type` on TCP after those already seen, or nothing.
+    std::optional<ServerRecord> waitTcpType(RecordType type) {
+        std::optional<ServerRecord> found;
+        [[maybe_unused]] const bool seen = QTest::qWaitFor(
+            [&] {
+                const QList<ServerRecord> all = tcpIn();
+                for (qsizetype i = m_tcpSeen; i < all.size(); ++i) {
+                    if (all[i].type() == type) {
+                        m_tcpSeen = i + 1;
+                        found = all[i];
+                        return true;
+                    }
+                }
+                return false;
+            },
+            kWaitMs);
+        return found;
+    }
+
+    // Logon over TCP, then one heartbeat over UDP so the server knows where we listen; true
+    // once both the acceptance and the heartbeat's answer have arrived.
+    bool logon(qint32 pilotId, qint32 password, const QString& handle = QStringLiteral("Pilot")) {
+        if (!connected()) {
+            return false;
+        }
+        toServerTcp(toServer::logonRequest(pilotId, password, handle));
+        const std::optional<ServerRecord> accepted = waitTcpType(RecordType::LogonAccepted);
+        if (!accepted) {
+            return false;
+        }
+        session = accepted->longAt(recfield::AcceptedSession);
+        greeting = accepted->textAt(recfield::AcceptedGreeting, recfield::GreetingChars);
+        return heartBeat();
+    }
+    bool heartBeat() {
+        const qsizetype before = udpIn.size();
+        toServerUdp(toServer::heartBeat(session));
+        return QTest::qWaitFor(
+            [&] {
+                for (qsizetype i = before; i < udpIn.size(); ++i) {
+                    if (udpIn[i].type() == RecordType::HeartBeat) {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            kWaitMs);
+    }
+    QList<ServerRecord> udpOfType(RecordType type) const {
+        QList<ServerRecord> out;
+        for (const ServerRecord& r : udpIn) {
+            if (r.type() == type) {
+                out.append(r);
+            }
+        }
+        return out;
+    }
+    QList<ServerRecord> tcpOfType(RecordType type) const {
+        QList<ServerRecord> out;
+        for (const ServerRecord& r : tcpIn()) {
+            if (r.type() == type) {
+                out.append(r);
+            }
+        }
+        return out;
+    }
+
+    QTcpSocket tcp;
+    QUdpSocket udp;
+    QByteArray tcpBytes;
+    QList<ServerRecord> udpIn;
+    qint32 session = 0;
+    QString greeting;
+
+private:
+    quint16 m_serverUdpPort;
+    qsizetype m_tcpSeen = 0;
+};
+
+struct ServerRig {
+    ManualClock clock;
+    QStringList log;
+    std::unique_ptr<RelayServer> server;
+
+    explicit ServerRig(Accounts accounts = Accounts::open(), RelayServerConfig config = defaultConfig()) {
+        server = std::make_unique<RelayServer>(std::move(config), std::move(accounts), clock,
+                                               [this](const QString& line) { log.append(line); });
+        QString error;
+        if (!server->start(&error)) {
+            qFatal("server did not start: %s", qPrintable(error));
+        }
+    }
+    static RelayServerConfig defaultConfig() {
+        RelayServerConfig c;
+        c.listenAddress = QHostAddress::LocalHost;
+        c.udpPort = 0;
+        c.tcpPort = 0;
+        c.limits.greeting = QStringLiteral("Hello from the test server");
+        return c;
+    }
+    std::unique_ptr<ScriptedPilot> pilot(const QHostAddress& local = QHostAddress::LocalHost) {
+        return std::make_unique<ScriptedPilot>(server->tcpPort(), server->udpPort(), local);
+    }
+    // A pilot logged on with a known UDP endpoint.
+    std::unique_ptr<ScriptedPilot> loggedOn(qint32 pilotId, const QString& handle) {
+        auto p = pilot();
+        if (!p->logon(pilotId, 1, handle)) {
+            qFatal("pilot %d could not log on", pilotId);
+        }
+        return p;
+    }
+    bool logHas(const QString& part) const {
+        return std::any_of(log.cbegin(), log.cend(), [&](const QString& l) { return l.contains(part); });
+    }
+};
+
+} // namespace airmesh

@@ -1,0 +1,509 @@
+#include "serverrig.h"
+
+#include <QSignalSpy>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace airmesh;
+
+namespace {
+
+QByteArray positionBlock(char fill) {
+    QByteArray b(recfield::PositionBlockBytes, fill);
+    b[0] = 'P';
+    b[51] = 'Q';
+    return b;
+}
+
+Accounts accountsOf(const char* text) {
+    Accounts::ParseResult r = Accounts::parse(text);
+    if (!r.errors.isEmpty()) {
+        qFatal("bad test accounts: %s", qPrintable(r.errors.join(u"; ")));
+    }
+    return std::move(r.accounts);
+}
+
+} // namespace
+
+class TestRelayServer : public QObject {
+    Q_OBJECT
+private slots:
+    void logonAcceptedRejectedAndRetried();
+    void rejectionGoesToThePortLastSeenFromTheAddress();
+    void pilotsLearnEachOtherAndTheEarlierAircraft();
+    void udpEndpointLearnedOnlyFromTheConnectionsAddress();
+    void positionsQueriesAndCrashesGoToTheOthersOverUdp();
+    void aircraftDetailsOverUdpAndTcpRelayedOverTcp();
+    void chatChunksRelayedInOrder();
+    void claimedSessionNumbersAreIgnored();
+    void wrongRecordsAreDropped_data();
+    void wrongRecordsAreDropped();
+    void recordsSplitAcrossTcpSegments();
+    void closingTheConnectionTellsTheOthers();
+    void silentPilotDroppedAfterSixtySeconds();
+    void secondLogonOfTheSamePilotReplacesTheFirst();
+    void pilotAndConnectionLimits();
+    void clientThatDoesNotReadIsDropped();
+};
+
+void TestRelayServer::logonAcceptedRejectedAndRetried() {
+    ServerRig rig(accountsOf("# test accounts\n100 111 Red Baron\n200 222\n"));
+    auto p = rig.pilot();
+    QVERIFY(p->connected());
+    p->toServerUdp(toServer::heartBeat(0)); // shows the server where rejections go
+    // Unknown pilot, then wrong password: two rejections over UDP, the connection stays open.
+    p->toServerTcp(toServer::logonRequest(999, 111, QStringLiteral("Nobody")));
+    p->toServerTcp(toServer::logonRequest(100, 112, QStringLiteral("Baron")));
+    QVERIFY(p->waitUdp(2));
+    QCOMPARE(p->udpOfType(RecordType::LogonRejected).size(), 2);
+    QCOMPARE(p->tcpIn().size(), 0);
+    QCOMPARE(p->tcp.state(), QAbstractSocket::ConnectedState);
+    QVERIFY(rig.logHas(QStringLiteral("logon rejected: pilot 999")));
+
+    // The right password on the same connection: a session number and the greeting over TCP,
+    // and the account's handle, not the client's, for the others.
+    QVERIFY(p->logon(100, 111, QStringLiteral("Baron")));
+    QVERIFY(p->session > 0);
+    QCOMPARE(p->greeting, QStringLiteral("Hello from the test server").leftJustified(recfield::GreetingChars));
+    QCOMPARE(p->tcpIn().first().Category, 0);
+    // Once the heartbeat showed our UDP port, the acceptance came over UDP as well.
+    QCOMPARE(p->udpOfType(RecordType::LogonAccepted).size(), 1);
+    QCOMPARE(p->udpOfType(RecordType::LogonAccepted).first().longAt(recfield::AcceptedSession), p->session);
+    QVERIFY(rig.logHas(QStringLiteral("logon: pilot 100 \"Red Baron\" session %1").arg(p->session)));
+
+    auto q = rig.pilot();
+    QVERIFY(q->logon(200, 222, QStringLiteral("From client")));
+    const auto joined = p->waitTcpType(RecordType::PlayerJoined);
+    QVERIFY(joined);
+    QCOMPARE(joined->textAt(recfield::JoinedHandle, recfield::HandleChars).trimmed(), QStringLiteral("From client"));
+    QVERIFY(q->session != p->session);
+}
+
+void TestRelayServer::rejectionGoesToThePortLastSeenFromTheAddress() {
+    // Default port first: our pilot's UDP port stands in for the clients' usual 1501.
+    RelayServerConfig config = ServerRig::defaultConfig();
+    QUdpSocket usual;
+    QVERIFY(usual.bind(QHostAddress::LocalHost, 0));
+    config.limits.defaultClientUdpPort = usual.localPort();
+    ServerRig rig(accountsOf("1 1\n"), config);
+    auto p = rig.pilot();
+    QVERIFY(p->connected());
+    p->toServerTcp(toServer::logonRequest(1, 2, QStringLiteral("x")));
+    QTRY_VERIFY_WITH_TIMEOUT(usual.hasPendingDatagrams(), kWaitMs);
+    const ServerRecord rejected = ServerRecord::fromBytes(usual.receiveDatagram().data());
+    QCOMPARE(rejected.type(), RecordType::LogonRejected);
+    QCOMPARE(rejected.Category, 0);
+
+    // After a datagram from our own port (anything of record size), the rejection comes there.
+    p->toServerUdp(toServer::heartBeat(0));
+    p->toServerTcp(toServer::logonRequest(1, 3, QStringLiteral("x")));
+    QVERIFY(p->waitUdp(1));
+    QCOMPARE(p->udpIn.first().type(), RecordType::LogonRejected);
+    QVERIFY(!usual.hasPendingDatagrams());
+}
+
+void TestRelayServer::pilotsLearnEachOtherAndTheEarlierAircraft() {
+    ServerRig rig;
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    // Alpha's client reports its aircraft over UDP with the U+0000 after the title.
+    a->toServerUdp(toServer::aircraftDetails(a->session, 1, QStringLiteral("Learjet 45"), true));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.server->core().stats().aircraft, quint64(1), kWaitMs);
+
+    auto b = rig.loggedOn(2, QStringLiteral("Bravo"));
+    // Bravo: accepted, then Alpha and Alpha's aircraft, in that order, over TCP.
+    QVERIFY(b->waitTcp(3));
+    const QList<ServerRecord> in = b->tcpIn();
+    QCOMPARE(in[0].type(), RecordType::LogonAccepted);
+    QCOMPARE(in[1].type(), RecordType::PlayerJoined);
+    QCOMPARE(in[1].longAt(recfield::JoinedSession), a->session);
+    QCOMPARE(in[1].textAt(recfield::JoinedHandle, recfield::HandleChars), QStringLiteral("Alpha").leftJustified(20));
+    QCOMPARE(in[2].type(), RecordType::AircraftDetails);
+    QCOMPARE(in[2].Category, 1);
+    QCOMPARE(in[2].SenderSession, a->session);
+    QCOMPARE(in[2].longAt(recfield::EngineType), 1);
+    // The title as the receiving client needs it: cut at the U+0000, padded with spaces.
+    QCOMPARE(in[2].textAt(recfield::AircraftTitle, recfield::TitleChars),
+             QStringLiteral("Learjet 45").leftJustified(recfield::TitleChars));
+
+    // Alpha learns Bravo, without aircraft (he has reported none).
+    const auto joined = a->waitTcpType(RecordType::PlayerJoined);
+    QVERIFY(joined);
+    QCOMPARE(joined->longAt(recfield::JoinedSession), b->session);
+    QCOMPARE(joined->textAt(recfield::JoinedHandle, recfield::HandleChars).trimmed(), QStringLiteral("Bravo"));
+    QCOMPARE(a->tcpOfType(RecordType::AircraftDetails).size(), 0);
+    QCOMPARE(rig.server->core().pilotCount(), 2);
+}
+
+void TestRelayServer::udpEndpointLearnedOnlyFromTheConnectionsAddress() {
+    ServerRig rig;
+    auto a = rig.pilot();
+    QVERIFY(a->connected());
+    a->toServerTcp(toServer::logonRequest(1, 1, QStringLiteral("Alpha")));
+    const auto accepted = a->waitTcpType(RecordType::LogonAccepted);
+    QVERIFY(accepted);
+    a->session = accepted->longAt(recfield::AcceptedSession);
+    auto watcher = rig.loggedOn(2, QStringLiteral("Watcher"));
+
+    // Someone at another address quotes Alpha's session number: not taken for Alpha.
+    QUdpSocket elsewhere;
+    QVERIFY(elsewhere.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    elsewhere.writeDatagram(toServer::heartBeat(a->session).toBytes(), QHostAddress::LocalHost, rig.server->udpPort());
+    elsewhere.writeDatagram(toServer::positionUpdate(a->session, positionBlock('x')).toBytes(), QHostAddress::LocalHost,
+                            rig.server->udpPort());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.server->core().stats().wrongSourceDatagrams, quint64(2), kWaitMs);
+
+    // Alpha's own first datagram teaches the server his port.
+    QVERIFY(a->heartBeat());
+    // From then on his endpoint is fixed: another port on his address cannot take it over.
+    QUdpSocket samehost;
+    QVERIFY(samehost.bind(QHostAddress::LocalHost, 0));
+    samehost.writeDatagram(toServer::positionUpdate(a->session, positionBlock('y')).toBytes(), QHostAddress::LocalHost,
+                           rig.server->udpPort());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.server->core().stats().wrongSourceDatagrams, quint64(3), kWaitMs);
+
+    a->toServerUdp(toServer::positionUpdate(a->session, positionBlock('z')));
+    QVERIFY(watcher->waitUdp(3)); // acceptance, heartbeat answer, then the one position
+    const QList<ServerRecord> positions = watcher->udpOfType(RecordType::PositionUpdate);
+    QCOMPARE(positions.size(), 1);
+    QCOMPARE(positions[0].bytesAt(recfield::PositionBlock, recfield::PositionBlockBytes), positionBlock('z'));
+    QVERIFY(!elsewhere.hasPendingDatagrams());
+}
+
+void TestRelayServer::positionsQueriesAndCrashesGoToTheOthersOverUdp() {
+    ServerRig rig;
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    auto b = rig.loggedOn(2, QStringLiteral("Bravo"));
+    auto c = rig.loggedOn(3, QStringLiteral("Charlie"));
+    const qsizetype bBefore = b->udpIn.size(), cBefore = c->udpIn.size(), aBefore = a->udpIn.size();
+
+    a->toServerUdp(toServer::positionUpdate(a->session, positionBlock('1')));
+    a->toServerUdp(toServer::queryPlane(a->session));
+    a->toServerUdp(toServer::playerCrashed(a->session));
+    for (ScriptedPilot* other : {b.get(), c.get()}) {
+        QVERIFY(other->waitUdp((other == b.get() ? bBefore : cBefore) + 3));
+        const QList<ServerRecord> in = other->udpIn.mid(other == b.get() ? bBefore : cBefore);
+        QCOMPARE(in.size(), 3);
+        QCOMPARE(in[0].type(), RecordType::PositionUpdate);
+        QCOMPARE(in[0].Category, 1);
+        QCOMPARE(in[0].SenderSession, a->session);
+        QCOMPARE(in[0].bytesAt(recfield::PositionBlock, recfield::PositionBlockBytes), positionBlock('1'));
+        // A query carries the asker, whom the client answers with its aircraft.
+        QCOMPARE(in[1].type(), RecordType::QueryPlane);
+        QCOMPARE(in[1].Category, 1);
+        QCOMPARE(in[1].SenderSession, a->session);
+        // The crash arrives in the control category, with the text shown after the handle.
+        QCOMPARE(in[2].type(), RecordType::PlayerCrashed);
+        QCOMPARE(in[2].Category, 0);
+        QCOMPARE(in[2].SenderSession, a->session);
+        QCOMPARE(in[2].textAt(recfield::CrashText, recfield::CrashTextChars),
+                 RelayCore::kCrashText.leftJustified(recfield::CrashTextChars));
+    }
+    // Nothing back to the sender, nothing of it on TCP.
+    QCOMPARE(a->udpIn.size(), aBefore);
+    QCOMPARE(b->tcpOfType(RecordType::PositionUpdate).size(), 0);
+    const RelayStats& s = rig.server->core().stats();
+    QCOMPARE(s.positions, quint64(1));
+    QCOMPARE(s.queries, quint64(1));
+    QCOMPARE(s.crashes, quint64(1));
+}
+
+void TestRelayServer::aircraftDetailsOverUdpAndTcpRelayedOverTcp() {
+    ServerRig rig;
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    auto b = rig.loggedOn(2, QStringLiteral("Bravo"));
+    const qsizetype udpBefore = b->udpIn.size();
+    // A reply to a query (UDP, no U+0000), then a post-connect send (TCP, with it).
+    a->toServerUdp(toServer::aircraftDetails(a->session, 0, QStringLiteral("Cessna Skyhawk"), false));
+    auto first = b->waitTcpType(RecordType::AircraftDetails);
+    QVERIFY(first);
+    QCOMPARE(first->textAt(recfield::AircraftTitle, recfield::TitleChars).trimmed(), QStringLiteral("Cessna Skyhawk"));
+    a->toServerTcp(toServer::aircraftDetails(a->session, 3, QStringLiteral("Bell 206B JetRanger"), true));
+    auto second = b->waitTcpType(RecordType::AircraftDetails);
+    QVERIFY(second);
+    QCOMPARE(second->SenderSession, a->session);
+    QCOMPARE(second->longAt(recfield::EngineType), 3);
+    QCOMPARE(second->textAt(recfield::AircraftTitle, recfield::TitleChars),
+             QStringLiteral("Bell 206B JetRanger").leftJustified(recfield::TitleChars));
+    QCOMPARE(b->udpIn.size(), udpBefore);
+    QCOMPARE(a->tcpOfType(RecordType::AircraftDetails).size(), 0);
+
+    // A latecomer gets the last one.
+    auto c = rig.loggedOn(3, QStringLiteral("Charlie"));
+    const QList<ServerRecord> aircraft = c->tcpOfType(RecordType::AircraftDetails);
+    QCOMPARE(aircraft.size(), 1);
+    QCOMPARE(aircraft[0].longAt(recfield::EngineType), 3);
+}
+
+void TestRelayServer::chatChunksRelayedInOrder() {
+    ServerRig rig;
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    auto b = rig.loggedOn(2, QStringLiteral("Bravo"));
+    QString text;
+    for (int i = 0; i < 120; ++i) {
+        text += QChar(u'a' + i % 26);
+    }
+    const QStringList pieces = chatPieces(text);
+    QCOMPARE(pieces.size(), 4);
+    QByteArray burst; // all at once: one TCP write
+    for (const QString& piece : pieces) {
+        burst += toServer::chatChunk(a->session, piece).toBytes();
+    }
+    a->toServerTcpRaw(burst);
+    const qsizetype before = b->tcpIn().size();
+    QVERIFY(b->waitTcp(before + 4));
+    const QList<ServerRecord> in = b->tcpIn().mid(before);
+    QCOMPARE(in.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(in[i].type(), RecordType::ChatChunk);
+        QCOMPARE(in[i].SenderSession, a->session);
+        QCOMPARE(in[i].textAt(recfield::ChatPiece, recfield::ChatPieceChars),
+                 pieces[i].leftJustified(recfield::ChatPieceChars));
+    }
+    QCOMPARE(a->tcpOfType(RecordType::ChatChunk).size(), 0);
+}
+
+void TestRelayServer::claimedSessionNumbersAreIgnored() {
+    ServerRig rig;
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    auto b = rig.loggedOn(2, QStringLiteral("Bravo"));
+    auto c = rig.loggedOn(3, QStringLiteral("Charlie"));
+    // Alpha writes Bravo's number into everything he sends.
+    a->toServerUdp(toServer::positionUpdate(b->session, positionBlock('s')));
+    a->toServerTcp(toServer::chatChunk(b->session, QStringLiteral("I am Bravo")));
+    a->toServerTcp(toServer::aircraftDetails(b->session, 1, QStringLiteral("Fake"), false));
+    const auto chat = c->waitTcpType(RecordType::ChatChunk);
+    QVERIFY(chat);
+    QCOMPARE(chat->SenderSession, a->session);
+    const auto aircraft = c->waitTcpType(RecordType::AircraftDetails);
+    QVERIFY(aircraft);
+    QCOMPARE(aircraft->SenderSession, a->session);
+    QTRY_VERIFY_WITH_TIMEOUT(!c->udpOfType(RecordType::PositionUpdate).isEmpty(), kWaitMs);
+    QCOMPARE(c->udpOfType(RecordType::PositionUpdate).first().SenderSession, a->session);
+    // Bravo hears it as Alpha's, not as an echo of himself.
+    QVERIFY(b->waitTcpType(RecordType::ChatChunk));
+    QCOMPARE(b->tcpOfType(RecordType::ChatChunk).first().SenderSession, a->session);
+}
+
+void TestRelayServer::wrongRecordsAreDropped_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<bool>("overTcp");
+    const QByteArray pos = toServer::positionUpdate(1, positionBlock('w')).toBytes(); // session patched later
+    QTest::newRow("datagram of 127 bytes") << pos.left(127) << false;
+    QTest::newRow("datagram of 129 bytes") << pos + 'x' << false;
+    QTest::newRow("datagram of 256 bytes") << pos + pos << false;
+    QTest::newRow("empty datagram") << QByteArray() << false;
+    ServerRecord r = ServerRecord::fromBytes(pos);
+    r.Category = 2;
+    QTest::newRow("category 2") << r.toBytes() << false;
+    r.Category = 0; // a relay type in the control category
+    QTest::newRow("position in category 0") << r.toBytes() << false;
+    QTest::newRow("crash in category 0, as servers send it")
+        << toClient::playerCrashed(1, QStringLiteral("x")).toBytes() << false;
+    ServerRecord unknown = ServerRecord::fromBytes(pos);
+    unknown.MsgType = 4120;
+    QTest::newRow("unknown relay type") << unknown.toBytes() << false;
+    QTest::newRow("chat over UDP") << toServer::chatChunk(1, QStringLiteral("udp")).toBytes() << false;
+    QTest::newRow("logon over UDP") << toServer::logonRequest(1, 1, QStringLiteral("u")).toBytes() << false;
+    QTest::newRow("PlayerJoined from a client") << toClient::playerJoined(1, QStringLiteral("j")).toBytes() << false;
+    QTest::newRow("position over TCP") << pos << true;
+    QTest::newRow("query over TCP") << toServer::queryPlane(1).toBytes() << true;
+    QTest::newRow("heartbeat over TCP") << toServer::heartBeat(1).toBytes() << true;
+    QTest::newRow("second logon on a logged-on connection")
+        << toServer::logonRequest(1, 1, QStringLiteral("again")).toBytes() << true;
+    QTest::newRow("PlayerLeft from a client") << toClient::playerLeft(1).toBytes() << true;
+}
+
+void TestRelayServer::wrongRecordsAreDropped() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, overTcp);
+    ServerRig rig;
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    auto b = rig.loggedOn(2, QStringLiteral("Bravo"));
+    if (bytes.size() >= 12) { // speak as ourselves, so only the fault itself is tested
+        bytes.replace(8, 4, QByteArray(reinterpret_cast<const char*>(&a->session), 4));
+    }
+    const qsizetype tcpBefore = b->tcpIn().size(), udpBefore = b->udpIn.size();
+    overTcp ? a->toServerTcpRaw(bytes) : a->toServerUdpRaw(bytes);
+    // A good record behind it on each transport marks the point where the bad one would be.
+    a->toServerUdp(toServer::queryPlane(a->session));
+    a->toServerTcp(toServer::chatChunk(a->session, QStringLiteral("marker")));
+    QVERIFY(b->waitTcp(tcpBefore + 1));
+    QVERIFY(b->waitUdp(udpBefore + 1));
+    QCOMPARE(b->tcpIn().mid(tcpBefore).first().type(), RecordType::ChatChunk);
+    QCOMPARE(b->udpIn.mid(udpBefore).first().type(), RecordType::QueryPlane);
+    QCOMPARE(b->tcpIn().size(), tcpBefore + 1);
+    QCOMPARE(b->udpIn.size(), udpBefore + 1);
+    QCOMPARE(rig.server->core().pilotCount(), 2);
+    const RelayStats& s = rig.server->core().stats();
+    QCOMPARE(s.badSizeDatagrams + s.badRecords, quint64(1));
+}
+
+void TestRelayServer::recordsSplitAcrossTcpSegments() {
+    ServerRig rig;
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    auto b = rig.pilot();
+    QVERIFY(b->connected());
+    // A logon in three pieces, the last of them together with the start of a chat record.
+    const QByteArray logon = toServer::logonRequest(2, 2, QStringLiteral("Bravo")).toBytes();
+    b->toServerTcpRaw(logon.left(1));
+    QTest::qWait(20); // lets the first byte arrive alone; nothing here waits for a timeout
+    b->toServerTcpRaw(logon.mid(1, 100));
+    QTest::qWait(20);
+    b->toServerTcpRaw(logon.mid(101));
+    const auto accepted = b->waitTcpType(RecordType::LogonAccepted);
+    QVERIFY(accepted);
+    const QByteArray chat =
+        toServer::chatChunk(accepted->longAt(recfield::AcceptedSession), QStringLiteral("split")).toBytes();
+    b->toServerTcpRaw(chat.left(70));
+    QTest::qWait(20);
+    b->toServerTcpRaw(chat.mid(70));
+    const auto relayed = a->waitTcpType(RecordType::ChatChunk);
+    QVERIFY(relayed);
+    QCOMPARE(relayed->textAt(recfield::ChatPiece, recfield::ChatPieceChars).trimmed(), QStringLiteral("split"));
+}
+
+void TestRelayServer::closingTheConnectionTellsTheOthers() {
+    ServerRig rig;
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    auto b = rig.loggedOn(2, QStringLiteral("Bravo"));
+    const qint32 aSession = a->session;
+    a->tcp.disconnectFromHost();
+    const auto left = b->waitTcpType(RecordType::PlayerLeft);
+    QVERIFY(left);
+    QCOMPARE(left->longAt(recfield::LeftSession), aSession);
+    QCOMPARE(rig.server->core().pilotCount(), 1);
+    QVERIFY(rig.logHas(QStringLiteral("logoff: pilot 1 \"Alpha\"")));
+    // His old UDP endpoint no longer speaks for anyone.
+    a->toServerUdp(toServer::positionUpdate(aSession, positionBlock('g')));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.server->core().stats().unknownSenders, quint64(1), kWaitMs);
+    QCOMPARE(rig.server->core().stats().logoffs, quint64(1));
+}
+
+void TestRelayServer::silentPilotDroppedAfterSixtySeconds() {
+    ServerRig rig;
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    auto b = rig.loggedOn(2, QStringLiteral("Bravo"));
+    auto idle = rig.pilot(); // connected, never logs on
+    QVERIFY(idle->connected());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.server->core().connectionCount(), 3, kWaitMs);
+
+    rig.clock.advance(45);
+    QVERIFY(b->heartBeat()); // Bravo keeps talking, Alpha does not
+    rig.clock.advance(14);
+    rig.server->checkSilence();
+    QCOMPARE(rig.server->core().pilotCount(), 2);
+    rig.clock.advance(1);
+    rig.server->checkSilence();
+    QCOMPARE(rig.server->core().pilotCount(), 1);
+    QCOMPARE(rig.server->core().connectionCount(), 1);
+    const auto left = b->waitTcpType(RecordType::PlayerLeft);
+    QVERIFY(left);
+    QCOMPARE(left->longAt(recfield::LeftSession), a->session);
+    QTRY_COMPARE_WITH_TIMEOUT(a->tcp.state(), QAbstractSocket::UnconnectedState, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(idle->tcp.state(), QAbstractSocket::UnconnectedState, kWaitMs);
+    QVERIFY(rig.logHas(QStringLiteral("dropped pilot 1 \"Alpha\"")));
+    QVERIFY(rig.logHas(QStringLiteral("silent for 60 s")));
+
+    rig.clock.advance(44); // Bravo last spoke at 45 s: he goes at 105 s, not before
+    rig.server->checkSilence();
+    QCOMPARE(rig.server->core().pilotCount(), 1);
+    rig.clock.advance(1);
+    rig.server->checkSilence();
+    QCOMPARE(rig.server->core().pilotCount(), 0);
+}
+
+void TestRelayServer::secondLogonOfTheSamePilotReplacesTheFirst() {
+    ServerRig rig;
+    auto watcher = rig.loggedOn(9, QStringLiteral("Watcher"));
+    auto first = rig.loggedOn(1, QStringLiteral("Alpha"));
+    QVERIFY(watcher->waitTcpType(RecordType::PlayerJoined));
+    auto second = rig.loggedOn(1, QStringLiteral("Alpha"));
+    const auto left = watcher->waitTcpType(RecordType::PlayerLeft);
+    QVERIFY(left);
+    QCOMPARE(left->longAt(recfield::LeftSession), first->session);
+    const auto joined = watcher->waitTcpType(RecordType::PlayerJoined);
+    QVERIFY(joined);
+    QCOMPARE(joined->longAt(recfield::JoinedSession), second->session);
+    QTRY_COMPARE_WITH_TIMEOUT(first->tcp.state(), QAbstractSocket::UnconnectedState, kWaitMs);
+    QCOMPARE(rig.server->core().pilotCount(), 2);
+}
+
+void TestRelayServer::pilotAndConnectionLimits() {
+    RelayServerConfig config = ServerRig::defaultConfig();
+    config.limits.maxPilots = 2;
+    config.limits.maxPendingConnections = 2;
+    ServerRig rig(Accounts::open(), config);
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    auto b = rig.loggedOn(2, QStringLiteral("Bravo"));
+    // The third is turned away with a rejection, and may not stay for ever.
+    auto c = rig.pilot();
+    QVERIFY(c->connected());
+    c->toServerUdp(toServer::heartBeat(0)); // shows the server our port
+    c->toServerTcp(toServer::logonRequest(3, 3, QStringLiteral("Charlie")));
+    QVERIFY(c->waitUdp(1));
+    QCOMPARE(c->udpIn.first().type(), RecordType::LogonRejected);
+    QVERIFY(rig.logHas(QStringLiteral("server full")));
+    QCOMPARE(rig.server->core().pilotCount(), 2);
+
+    // Connections that wait without a logon are bounded too: a third waiting one is closed.
+    auto d = rig.pilot();
+    QVERIFY(d->connected());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.server->core().connectionCount(), 4, kWaitMs);
+    auto e = rig.pilot();
+    QTRY_COMPARE_WITH_TIMEOUT(e->tcp.state(), QAbstractSocket::UnconnectedState, kWaitMs);
+    QCOMPARE(rig.server->core().stats().refusedConnections, quint64(1));
+
+    // Repeated wrong logons on one connection end it.
+    for (int i = 0; i < RelayLimits{}.maxLogonAttempts; ++i) {
+        d->toServerTcp(toServer::logonRequest(5, 5, QStringLiteral("Delta")));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(d->tcp.state(), QAbstractSocket::UnconnectedState, kWaitMs);
+}
+
+void TestRelayServer::clientThatDoesNotReadIsDropped() {
+    RelayServerConfig config = ServerRig::defaultConfig();
+    config.maxQueuedBytes = 64 * 1024;
+    ServerRig rig(Accounts::open(), config);
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    auto reader = rig.loggedOn(3, QStringLiteral("Reader"));
+
+    // A client with a tiny receive window that logs on and then never reads.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    const int small = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(rig.server->tcpPort());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    QVERIFY(::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0);
+    const QByteArray logon = toServer::logonRequest(2, 2, QStringLiteral("Deaf")).toBytes();
+    QCOMPARE(::write(fd, logon.constData(), static_cast<size_t>(logon.size())), ssize_t(kRecordBytes));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.server->core().pilotCount(), 3, kWaitMs);
+
+    // Alpha chats a lot; the reader keeps up, the deaf one falls behind and is dropped.
+    QByteArray burst;
+    // Bursts well below the cap, so a client that reads is never over it.
+    for (int i = 0; i < 200; ++i) {
+        burst += toServer::chatChunk(a->session, QStringLiteral("chunk %1").arg(i)).toBytes();
+    }
+    bool dropped = false;
+    for (int round = 0; round < 400 && !dropped; ++round) {
+        a->toServerTcpRaw(burst);
+        dropped = QTest::qWaitFor([&] { return rig.server->core().pilotCount() < 3; }, 20);
+    }
+    ::close(fd);
+    QVERIFY2(dropped, qPrintable(rig.log.join(u'\n')));
+    QVERIFY(rig.logHas(QStringLiteral("dropped pilot 2 \"Deaf\"")));
+    QVERIFY(rig.logHas(QStringLiteral("not reading")));
+    // The reader stays and hears of the departure after the chat that came before it.
+    const auto left = reader->waitTcpType(RecordType::PlayerLeft);
+    QVERIFY(left);
+    QCOMPARE(reader->tcp.state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(rig.server->core().pilotCount(), 2);
+}
+
+QTEST_GUILESS_MAIN(TestRelayServer)
+#include "tst_relayserver.moc"
