@@ -1,18 +1,10 @@
 // airmesh-client: joins the simulator's multiplayer session and relays it to a server.
+#include "core/inifiles.h"
+#include "simlink/dplay/nativesession.h"
+#include "ui/addressprompt.h"
 #include "ui/startup.h"
 
 #include <QApplication>
-
-namespace {
-
-// The session back-end that speaks DirectPlay on the wire is not part of this build yet:
-// without it the join reports that the session layer could not be started.
-class NoSessionBackEnd final : public airmesh::SessionFactory {
-public:
-    std::unique_ptr<airmesh::Session> DirectPlayCreate(const QString&) override { return nullptr; }
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -20,8 +12,21 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Airmesh Client"));
     QApplication::setApplicationVersion(QStringLiteral(AIRMESH_VERSION));
 
-    NoSessionBackEnd sessions;
-    airmesh::Startup startup({QCoreApplication::applicationDirPath(), &sessions, {}, {}});
+    // The simulator's session over DirectPlay on the wire. The host address the user last
+    // typed is kept in the settings file and offered again.
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    airmesh::INIFiles settings(airmesh::Startup::settingsPath(programFolder));
+    const QString section = QStringLiteral("General"), key = QStringLiteral("SessionHost");
+    airmesh::dplay::NativeOptions native;
+    native.suggestedAddress = settings.ReadINI(section, key, QStringLiteral("localhost"));
+    native.prompt = [](const QString& suggested) { return airmesh::askSessionHost(nullptr, suggested); };
+    native.rememberAddress = [&settings, section, key](const QString& address) {
+        settings.WriteINI(section, key, address);
+    };
+    native.log = [](const QString& line) { qInfo("session: %s", qPrintable(line)); };
+    airmesh::dplay::NativeSessionFactory sessions(native);
+
+    airmesh::Startup startup({programFolder, &sessions, {}, {}});
     if (!startup.Main()) {
         return 0;
     }
