@@ -451,9 +451,13 @@ void writeSuperPacked(Writer& w, const PlayerRecord& p) {
     if (p.hasSpData) {
         writeSpData(w, p);
     }
-    writeCoded(w, (mask >> 6) & 3, count);
-    for (const quint32 m : p.members) {
-        w.u32(m);
+    // Only a group carries a member list: a player's stray list (a joiner may send one) must
+    // not reach the wire, where its ids would be read as the next entry.
+    if (p.isGroup) {
+        writeCoded(w, (mask >> 6) & 3, count);
+        for (const quint32 m : p.members) {
+            w.u32(m);
+        }
     }
     if (mask & 0x100) {
         w.u32(p.parent);

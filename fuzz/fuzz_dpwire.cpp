@@ -1,0 +1,45 @@
+// Every DirectPlay wire parser on arbitrary bytes: the TCP and datagram framing and each
+// message body a joiner or a host reads. Nothing may read outside the input or crash.
+#include "simlink/dplay/dpwire.h"
+
+#include <cstddef>
+#include <cstdint>
+
+using namespace airmesh::dplay;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    if (const auto m = parseTcpMessage(bytes)) {
+        (void)m->body.size();
+    }
+    const auto d = parseDatagram(bytes);
+    (void)announcedSize(bytes.constData(), static_cast<int>(bytes.size()));
+    (void)readEnumSessions(bytes);
+    (void)readEnumSessionsReply(bytes);
+    (void)readRequestPlayerReply(bytes);
+    for (const bool group : {false, true}) {
+        for (const bool password : {false, true}) {
+            if (const auto c = readCreateMessage(bytes, group, password)) {
+                // What we parsed must write back and parse again.
+                const QByteArray again = createPlayerBody(c->player, false);
+                const auto back = readCreateMessage(again, group, false);
+                if (!back || back->player.shortName != c->player.shortName || back->player.id != c->player.id) {
+                    __builtin_trap();
+                }
+            }
+        }
+    }
+    (void)readPlayerIds(bytes);
+    if (const auto t = readSuperEnumPlayersReply(bytes)) {
+        const QByteArray again = superEnumPlayersReplyBody(t->desc, t->name, t->players, t->groups);
+        const auto back = readSuperEnumPlayersReply(again);
+        if (!back || back->players.size() != t->players.size() || back->groups.size() != t->groups.size()) {
+            __builtin_trap();
+        }
+    }
+    (void)readEnumPlayersReply(bytes);
+    Reader r(bytes);
+    (void)readSuperPacked(r, size % 2 == 0);
+    (void)d;
+    return 0;
+}

@@ -1,0 +1,141 @@
+// The wire codec on its own: identifiers, both layouts of the session description, and the
+// name table's entries written and read back, including what a careless peer may send.
+#include "simlink/dplay/dpwire.h"
+
+#include <QTest>
+
+using namespace airmesh::dplay;
+
+class TestDpWire : public QObject {
+    Q_OBJECT
+
+private slots:
+    void guidsInTheWindowsLayout();
+    void sessionDescriptionInBothLayouts();
+    void nameTableRoundTrip();
+    void aPlayersStrayMemberListNeverReachesTheWire();
+    void framingRejectsWhatItCannotTrust();
+};
+
+void TestDpWire::guidsInTheWindowsLayout() {
+    const auto g = parseGuid(QStringLiteral("{97C62470-5F53-4098-A8BB-7F1F93B94D93}"));
+    QVERIFY(g);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(g->data()), 16).toHex(),
+             QByteArray("7024c697535f9840a8bb7f1f93b94d93"));
+    QCOMPARE(guidText(*g), QStringLiteral("{97C62470-5F53-4098-A8BB-7F1F93B94D93}"));
+    QVERIFY(!parseGuid(QStringLiteral("{97C62470-5F53-4098-A8BB}")));
+    QVERIFY(!parseGuid(QStringLiteral("not a guid")));
+}
+
+void TestDpWire::sessionDescriptionInBothLayouts() {
+    for (const quint32 size : {80u, 88u}) {
+        SessionDesc d;
+        d.size = size;
+        d.flags = sessionflag::KeepAlive;
+        d.instance[3] = 9;
+        d.maxPlayers = 16;
+        d.currentPlayers = 3;
+        d.reserved1 = 0xAABBCCDD;
+        d.user = {1, 2, 3, 4};
+        const QByteArray body = enumSessionsReplyBody(d, QStringLiteral("FS Session"));
+        QCOMPARE(body.size(), int(size) + 4 + 22);
+        const auto a = readEnumSessionsReply(body);
+        QVERIFY(a);
+        QCOMPARE(a->desc.size, size);
+        QCOMPARE(a->desc.reserved1, 0xAABBCCDDu);
+        QCOMPARE(a->desc.user[3], 4u);
+        QCOMPARE(a->desc.instance, d.instance);
+        QCOMPARE(a->name, QStringLiteral("FS Session"));
+    }
+    SessionDesc odd;
+    odd.size = 84; // neither layout
+    Writer w;
+    writeSessionDesc(w, odd);
+    QByteArray bytes = w.bytes();
+    bytes[0] = 84;
+    Reader r(bytes);
+    readSessionDesc(r);
+    QVERIFY(!r.ok());
+}
+
+void TestDpWire::nameTableRoundTrip() {
+    PlayerRecord host;
+    host.flags = playerflag::SysPlayer | playerflag::NameServer;
+    host.id = 0x11;
+    host.systemPlayer = 0x11;
+    host.hasSpData = true;
+    host.stream = {2300, 0};
+    host.datagram = {2350, 0};
+    PlayerRecord pilot;
+    pilot.flags = playerflag::Local;
+    pilot.id = 0x12;
+    pilot.systemPlayer = 0x11;
+    pilot.shortName = QStringLiteral("Pilot");
+    pilot.longName = QStringLiteral("Pilot Longname");
+    pilot.playerData = QByteArray(300, 'd'); // a two-byte length
+    PlayerRecord group;
+    group.isGroup = true;
+    group.id = 0x13;
+    group.systemPlayer = 0x11;
+    group.shortName = QStringLiteral("FS61_REQUEST_PARAMS");
+    group.members = {0x12, 0x44};
+    SessionDesc d;
+    d.size = 88;
+    const auto t = readSuperEnumPlayersReply(superEnumPlayersReplyBody(d, QStringLiteral("S"), {host, pilot}, {group}));
+    QVERIFY(t);
+    QCOMPARE(t->players.size(), 2);
+    QCOMPARE(t->players[0].stream.port, quint16(2300));
+    QCOMPARE(t->players[0].datagram.port, quint16(2350));
+    QCOMPARE(t->players[1].longName, QStringLiteral("Pilot Longname"));
+    QCOMPARE(t->players[1].systemPlayer, 0x11u);
+    QCOMPARE(t->players[1].playerData.size(), 300);
+    QCOMPARE(t->groups[0].members, (QList<quint32>{0x12, 0x44}));
+    // A truncated table is refused, not half-read.
+    const QByteArray whole = superEnumPlayersReplyBody(d, QStringLiteral("S"), {host, pilot}, {group});
+    for (int cut = 1; cut < whole.size(); cut += 7) {
+        QVERIFY(!readSuperEnumPlayersReply(whole.left(whole.size() - cut)));
+    }
+}
+
+void TestDpWire::aPlayersStrayMemberListNeverReachesTheWire() {
+    // A joiner's CREATEPLAYER may carry a member list for a plain player; the host passes the
+    // player on in the next joiner's name table, which must stay readable.
+    PlayerRecord odd;
+    odd.flags = playerflag::Local;
+    odd.id = 0x21;
+    odd.systemPlayer = 0x20;
+    odd.shortName = QStringLiteral("Odd");
+    odd.members = {1, 2, 3};
+    const auto created = readCreateMessage(createPlayerBody(odd, true), false, false);
+    QVERIFY(created);
+    QCOMPARE(created->player.members.size(), 3);
+    PlayerRecord after;
+    after.id = 0x22;
+    after.systemPlayer = 0x20;
+    after.shortName = QStringLiteral("After");
+    const auto t = readSuperEnumPlayersReply(superEnumPlayersReplyBody({}, {}, {created->player, after}, {}));
+    QVERIFY(t);
+    QCOMPARE(t->players.size(), 2);
+    QCOMPARE(t->players[1].shortName, QStringLiteral("After"));
+}
+
+void TestDpWire::framingRejectsWhatItCannotTrust() {
+    const QByteArray ping = systemMessage(2300, Ping, pingBody(1, 2));
+    QVERIFY(parseTcpMessage(ping));
+    QVERIFY(!parseTcpMessage(ping.left(ping.size() - 1))); // size field disagrees
+    QVERIFY(!parseTcpMessage(QByteArray(10, '\0')));
+    const auto udp = parseDatagram(ping);
+    QVERIFY(udp && udp->system && udp->command == Ping && udp->replyTo.port == 2300);
+    const auto player = parseDatagram(playerMessageUdp(5, 6, "abc"));
+    QVERIFY(player && !player->system && player->body.size() == 11);
+    QVERIFY(!parseDatagram(QByteArray(7, 'x')));
+    // A player message whose payload starts like a system message travels wrapped.
+    Writer w;
+    w.u32(5);
+    w.u32(6);
+    const auto wrapped = parseDatagram(systemMessage(2300, PlayerWrapper, w.bytes()));
+    QVERIFY(wrapped && !wrapped->system);
+}
+
+QTEST_GUILESS_MAIN(TestDpWire)
+#include "tst_dpwire.moc"
