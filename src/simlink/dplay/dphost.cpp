@@ -5,6 +5,8 @@
 #include <QRandomGenerator>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace airmesh::dplay {
 
 namespace {

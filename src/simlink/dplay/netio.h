@@ -29,6 +29,8 @@ int recvFrom(Fd fd, char* buffer, int capacity, quint32& ip, quint16& port);
 int sendSome(Fd fd, const char* data, int size);
 // Bytes read; 0 at the end of the stream, -1 when nothing waits, -2 on an error.
 int recvSome(Fd fd, char* buffer, int capacity);
+// True when the peer has closed the connection (its end of stream waits to be read).
+bool peerClosed(Fd fd);
 void closeFd(Fd fd);
 
 struct PollItem {

@@ -156,6 +156,11 @@ int recvSome(Fd fd, char* buffer, int capacity) {
     return static_cast<int>(n);
 }
 
+bool peerClosed(Fd fd) {
+    char c;
+    return recv(asInt(fd), &c, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
+
 void closeFd(Fd fd) {
     if (fd != kNoFd) {
         close(asInt(fd));

@@ -93,11 +93,23 @@ void Node::stop() {
     m_changed.notify_all();
 }
 
-int Node::connectionTo(quint32 ip, quint16 port) {
-    for (auto& [id, c] : m_conns) {
+int Node::findConnection(quint32 ip, quint16 port) const {
+    for (const auto& [id, c] : m_conns) {
         if (c.outbound && c.ip == ip && c.listenPort == port && c.state != ConnState::Closed) {
             return id;
         }
+    }
+    return -1;
+}
+
+int Node::connectionTo(quint32 ip, quint16 port) {
+    if (const int id = findConnection(ip, port); id >= 0) {
+        // A program that quit a moment ago may have left its port to a new one: a connection
+        // whose peer has closed is not reused.
+        if (m_conns[id].state != ConnState::Open || !net::peerClosed(m_conns[id].fd)) {
+            return id;
+        }
+        drop(id, QStringLiteral("closed by the peer"));
     }
     if (static_cast<int>(m_conns.size()) >= m_config.maxConnections) {
         log(QStringLiteral("too many connections: none opened to %1:%2").arg(net::ipText(ip)).arg(port));

@@ -66,6 +66,8 @@ protected:
     // ---- Call with m_mutex held (it is recursive) ----
     // Our connection to a peer's stream address, opened when needed; -1 when it cannot be.
     int connectionTo(quint32 ip, quint16 port);
+    // Our open connection to that address, -1 when there is none.
+    int findConnection(quint32 ip, quint16 port) const;
     // Queues bytes on a connection; false when it is gone or its backlog would overflow.
     bool sendOn(int conn, const QByteArray& bytes);
     ConnState connState(int conn) const;
