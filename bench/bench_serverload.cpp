@@ -1,0 +1,358 @@
+// Load benchmark of the reference server: starts the built airmesh-server, logs N synthetic
+// pilots on over TCP, then has each send 10 position updates a second over UDP with its send
+// time in the position block. Reports, per N, the relay latency from the send to the receipt
+// at every other pilot (p50, p99, max), lost datagrams, and the server's CPU time over the
+// measurement window as a fraction of one core (utime + stime from /proc/<pid>/stat).
+//
+//   bench_serverload [--server PATH] [--seconds S] [--pilots 8,16,32,64]
+// The server is found by --server, else $AIRMESH_SERVER, else ../apps/airmesh-server/ next to
+// this program in the build tree.
+#include "server/serverrecord.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sstream>
+#include <string>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace airmesh;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+[[noreturn]] void die(const std::string& what) {
+    std::fprintf(stderr, "bench_serverload: %s (%s)\n", what.c_str(), std::strerror(errno));
+    std::exit(1);
+}
+
+qint64 nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+struct ServerProcess {
+    pid_t pid = -1;
+    int out = -1;
+    quint16 udp = 0, tcp = 0;
+    std::thread drain;
+
+    void start(const std::string& binary, int maxPilots) {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+            die("pipe");
+        }
+        pid = ::fork();
+        if (pid == 0) {
+            ::dup2(fds[1], 1);
+            ::close(fds[0]);
+            const std::string max = std::to_string(maxPilots);
+            ::execl(binary.c_str(), binary.c_str(), "--open", "--listen", "127.0.0.1", "--udp-port", "0", "--tcp-port",
+                    "0", "--max-pilots", max.c_str(), static_cast<char*>(nullptr));
+            std::_Exit(127);
+        }
+        ::close(fds[1]);
+        out = fds[0];
+        // The first line names the ports.
+        std::string line;
+        char c;
+        while (::read(out, &c, 1) == 1 && c != '\n') {
+            line += c;
+        }
+        unsigned u = 0, t = 0;
+        const auto at = line.find("UDP ");
+        if (at == std::string::npos || std::sscanf(line.c_str() + at, "UDP %u, TCP %u", &u, &t) != 2) {
+            die("server did not start: " + line);
+        }
+        udp = static_cast<quint16>(u);
+        tcp = static_cast<quint16>(t);
+        // Its log must never fill the pipe and stop it.
+        drain = std::thread([fd = out] {
+            char buf[4096];
+            while (::read(fd, buf, sizeof buf) > 0) {
+            }
+        });
+    }
+    // utime + stime in clock ticks.
+    long long cpuTicks() const {
+        std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+        std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        const auto close = s.rfind(')');
+        std::istringstream rest(s.substr(close + 2));
+        std::string field;
+        long long utime = 0, stime = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i) {
+            if (i == 14) {
+                utime = std::stoll(field);
+            } else if (i == 15) {
+                stime = std::stoll(field);
+            }
+        }
+        return utime + stime;
+    }
+    void stop() {
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        drain.join();
+        ::close(out);
+    }
+};
+
+sockaddr_in loopback(quint16 port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
+struct Pilot {
+    int tcp = -1, udp = -1;
+    qint32 session = 0;
+};
+
+void readRecord(int fd, char* buf) {
+    size_t got = 0;
+    while (got < kRecordBytes) {
+        const ssize_t n = ::read(fd, buf + got, kRecordBytes - got);
+        if (n <= 0) {
+            die("TCP read");
+        }
+        got += static_cast<size_t>(n);
+    }
+}
+
+Pilot logOn(const ServerProcess& s, int index) {
+    Pilot p;
+    p.tcp = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in tcpTo = loopback(s.tcp);
+    if (::connect(p.tcp, reinterpret_cast<const sockaddr*>(&tcpTo), sizeof tcpTo) != 0) {
+        die("connect");
+    }
+    const QByteArray logon = toServer::logonRequest(1000 + index, 1, QStringLiteral("Bench%1").arg(index)).toBytes();
+    if (::write(p.tcp, logon.constData(), kRecordBytes) != kRecordBytes) {
+        die("logon write");
+    }
+    char buf[kRecordBytes];
+    for (;;) {
+        readRecord(p.tcp, buf);
+        const ServerRecord r = ServerRecord::fromBytes(QByteArray(buf, kRecordBytes));
+        if (r.type() == RecordType::LogonAccepted) {
+            p.session = r.longAt(recfield::AcceptedSession);
+            break;
+        }
+    }
+    ::fcntl(p.tcp, F_SETFL, O_NONBLOCK);
+    p.udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in any = loopback(0);
+    ::bind(p.udp, reinterpret_cast<const sockaddr*>(&any), sizeof any);
+    const int rcvbuf = 1 << 20;
+    ::setsockopt(p.udp, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    const sockaddr_in udpTo = loopback(s.udp);
+    ::connect(p.udp, reinterpret_cast<const sockaddr*>(&udpTo), sizeof udpTo);
+    // A heartbeat shows the server our port; wait for its answer (after a UDP LogonAccepted).
+    const QByteArray hb = toServer::heartBeat(p.session).toBytes();
+    ::send(p.udp, hb.constData(), kRecordBytes, 0);
+    for (;;) {
+        pollfd pfd{p.udp, POLLIN, 0};
+        if (::poll(&pfd, 1, 5000) <= 0) {
+            die("no heartbeat answer");
+        }
+        const ssize_t n = ::recv(p.udp, buf, sizeof buf, 0);
+        if (n == kRecordBytes &&
+            ServerRecord::fromBytes(QByteArray(buf, kRecordBytes)).type() == RecordType::HeartBeat) {
+            break;
+        }
+    }
+    ::fcntl(p.udp, F_SETFL, O_NONBLOCK);
+    return p;
+}
+
+struct Result {
+    int pilots = 0;
+    quint64 sent = 0, expected = 0, received = 0;
+    double p50Ms = 0, p99Ms = 0, maxMs = 0, cpuCores = 0;
+};
+
+Result run(const std::string& binary, int n, double seconds) {
+    ServerProcess server;
+    server.start(binary, n);
+    std::vector<Pilot> pilots;
+    for (int i = 0; i < n; ++i) {
+        pilots.push_back(logOn(server, i));
+    }
+
+    const double warmup = 1.0;
+    std::atomic<bool> stop{false};
+    std::atomic<qint64> measureFrom{LLONG_MAX}, measureTo{LLONG_MAX};
+    std::vector<qint64> latencies;
+    latencies.reserve(static_cast<size_t>(n * (n - 1) * 10 * (seconds + warmup + 1)));
+    quint64 received = 0;
+
+    // Receiver: every pilot's UDP socket and TCP stream (drained, so nobody counts as not reading).
+    std::thread receiver([&] {
+        const int ep = ::epoll_create1(0);
+        for (size_t i = 0; i < pilots.size(); ++i) {
+            for (const int fd : {pilots[i].udp, pilots[i].tcp}) {
+                epoll_event ev{};
+                ev.events = EPOLLIN;
+                ev.data.fd = fd;
+                ::epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
+            }
+        }
+        std::vector<epoll_event> events(256);
+        char buf[2048];
+        while (!stop.load(std::memory_order_relaxed)) {
+            const int k = ::epoll_wait(ep, events.data(), static_cast<int>(events.size()), 100);
+            for (int e = 0; e < k; ++e) {
+                const int fd = events[static_cast<size_t>(e)].data.fd;
+                ssize_t got;
+                while ((got = ::recv(fd, buf, sizeof buf, 0)) > 0) {
+                    if (got != kRecordBytes) {
+                        continue; // TCP chunks: only drained
+                    }
+                    const qint64 at = nowNs();
+                    qint32 category, type;
+                    std::memcpy(&category, buf, 4);
+                    std::memcpy(&type, buf + 4, 4);
+                    if (category != 1 || type != static_cast<qint32>(RecordType::PositionUpdate)) {
+                        continue;
+                    }
+                    qint64 sentAt;
+                    std::memcpy(&sentAt, buf + recfield::PositionBlock, 8);
+                    if (sentAt >= measureFrom.load(std::memory_order_relaxed) &&
+                        sentAt < measureTo.load(std::memory_order_relaxed)) {
+                        latencies.push_back(at - sentAt);
+                        ++received;
+                    }
+                }
+            }
+        }
+        ::close(ep);
+    });
+
+    // Sender: pilot i sends at i/n of each 100 ms period, so the load is spread evenly.
+    quint64 sent = 0;
+    const qint64 start = nowNs() + 50'000'000;
+    const qint64 periodNs = 100'000'000;
+    const qint64 endNs = start + static_cast<qint64>((warmup + seconds) * 1e9);
+    long long cpuStart = 0;
+    bool measuring = false;
+    QByteArray block(recfield::PositionBlockBytes, '\0');
+    for (qint64 tick = 0;; ++tick) {
+        const qint64 slot = start + tick * periodNs / n;
+        if (slot >= endNs) {
+            break;
+        }
+        std::this_thread::sleep_until(Clock::time_point(std::chrono::nanoseconds(slot)));
+        if (!measuring && slot >= start + static_cast<qint64>(warmup * 1e9)) {
+            measuring = true;
+            cpuStart = server.cpuTicks();
+            measureFrom = nowNs();
+            measureTo = endNs;
+        }
+        Pilot& p = pilots[static_cast<size_t>(tick % n)];
+        const qint64 t = nowNs();
+        std::memcpy(block.data(), &t, 8);
+        const QByteArray record = toServer::positionUpdate(p.session, block).toBytes();
+        if (::send(p.udp, record.constData(), kRecordBytes, 0) == kRecordBytes && measuring) {
+            ++sent;
+        }
+    }
+    const long long cpuEnd = server.cpuTicks();
+    const qint64 measuredNs = nowNs() - measureFrom.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the last ones arrive
+    stop = true;
+    receiver.join();
+    server.stop();
+    for (Pilot& p : pilots) {
+        ::close(p.tcp);
+        ::close(p.udp);
+    }
+
+    Result r;
+    r.pilots = n;
+    r.sent = sent;
+    r.expected = sent * static_cast<quint64>(n - 1);
+    r.received = received;
+    std::sort(latencies.begin(), latencies.end());
+    const auto pct = [&](double q) {
+        return latencies.empty() ? 0.0 : latencies[static_cast<size_t>(q * double(latencies.size() - 1))] / 1e6;
+    };
+    r.p50Ms = pct(0.50);
+    r.p99Ms = pct(0.99);
+    r.maxMs = latencies.empty() ? 0.0 : latencies.back() / 1e6;
+    r.cpuCores = double(cpuEnd - cpuStart) / double(::sysconf(_SC_CLK_TCK)) / (double(measuredNs) / 1e9);
+    return r;
+}
+
+std::string defaultServer(const char* argv0) {
+    if (const char* env = std::getenv("AIRMESH_SERVER")) {
+        return env;
+    }
+    char self[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string dir = n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string(argv0);
+    dir = dir.substr(0, dir.rfind('/'));
+    return dir + "/../apps/airmesh-server/airmesh-server";
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    ::signal(SIGPIPE, SIG_IGN);
+    std::string server = defaultServer(argv[0]);
+    double seconds = 10;
+    std::vector<int> counts{8, 16, 32, 64};
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string opt = argv[i], val = argv[i + 1];
+        if (opt == "--server") {
+            server = val;
+        } else if (opt == "--seconds") {
+            seconds = std::stod(val);
+        } else if (opt == "--pilots") {
+            counts.clear();
+            std::stringstream ss(val);
+            for (std::string item; std::getline(ss, item, ',');) {
+                counts.push_back(std::stoi(item));
+            }
+        } else {
+            std::fprintf(stderr, "usage: %s [--server PATH] [--seconds S] [--pilots 8,16,32,64]\n", argv[0]);
+            return 2;
+        }
+    }
+    std::printf("server: %s, %.0f s per run, 10 positions/s per pilot\n", server.c_str(), seconds);
+    std::printf("%7s %10s %12s %8s %9s %9s %9s %12s\n", "pilots", "sent", "received", "lost%", "p50 ms", "p99 ms",
+                "max ms", "server CPU");
+    for (const int n : counts) {
+        if (n < 2) {
+            continue;
+        }
+        const Result r = run(server, n, seconds);
+        const double lost =
+            r.expected ? 100.0 * double(r.expected - std::min(r.expected, r.received)) / double(r.expected) : 0;
+        std::printf("%7d %10llu %12llu %8.3f %9.3f %9.3f %9.3f %11.1f%%\n", r.pilots, (unsigned long long)r.sent,
+                    (unsigned long long)r.received, lost, r.p50Ms, r.p99Ms, r.maxMs, 100.0 * r.cpuCores);
+        std::fflush(stdout);
+    }
+    return 0;
+}
