@@ -269,6 +269,9 @@ void MemorySession::leave() {
         if (MemoryWorld::SessionRec* s = m_world.session(m_session)) {
             s->players.removeAll(p);
             m_world.notifyClients(m_session, this, notice(dp::SysMsg::DestroyPlayerOrGroup, kPlayerType, p));
+            if (m_world.onClientPlayerDestroyed) {
+                m_world.onClientPlayerDestroyed(p);
+            }
         }
     }
     m_ownPlayers.clear();
@@ -293,6 +296,9 @@ qint32 MemorySession::CreatePlayer(const QString& friendlyName, const QString& f
     s->players.append(id);
     m_ownPlayers.append(id);
     m_world.notifyClients(m_session, this, notice(dp::SysMsg::CreatePlayerOrGroup, kPlayerType, id));
+    if (m_world.onClientPlayerCreated) {
+        m_world.onClientPlayerCreated(id, friendlyName, formalName);
+    }
     return id;
 }
 
@@ -311,6 +317,9 @@ void MemorySession::DestroyPlayer(qint32 player) {
     // Messages already queued for that player are gone with it.
     std::erase_if(m_queue, [player](const Queued& q) { return q.to == player; });
     m_world.notifyClients(m_session, this, notice(dp::SysMsg::DestroyPlayerOrGroup, kPlayerType, player));
+    if (m_world.onClientPlayerDestroyed) {
+        m_world.onClientPlayerDestroyed(player);
+    }
 }
 
 GroupList MemorySession::GetDPEnumGroups(const QString&, int) {

@@ -79,6 +79,11 @@ public:
     // wait, so a test can move its clock or have the simulator answer there. Without it the
     // wait returns at once.
     std::function<void(int maxMs)> onWait;
+    // Called when a client creates a player in a hosted session (the observer, a remote
+    // player), and when one of the clients' players leaves it (destroyed, or its client closed),
+    // so a scripted simulator sees who is in its session.
+    std::function<void(qint32 id, const QString& friendlyName, const QString& formalName)> onClientPlayerCreated;
+    std::function<void(qint32 id)> onClientPlayerDestroyed;
 
     bool playerExists(qint32 id) const { return m_players.contains(id); }
     QString playerFriendlyName(qint32 id) const;
