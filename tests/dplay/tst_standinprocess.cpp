@@ -1,0 +1,157 @@
+// The client's own simulator link, on the native session, against the real fs-standin program
+// in a separate process: the join and observer handshake, the aircraft query, a remote pilot
+// added, approved and flying, chat both ways, the pilot removed, and the session lost when the
+// simulator goes away.
+#include "simlink/dplay/nativesession.h"
+#include "simlink/simcodec.h"
+#include "simlink/simlink.h"
+
+#include "core/clientservices.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUdpSocket>
+
+using namespace airmesh;
+using namespace airmesh::dplay;
+
+namespace {
+class Boxes final : public MessageBoxService {
+public:
+    void showMessage(const QString& text, const QString&) override { shown << text; }
+    QStringList shown;
+};
+
+class Relay final : public RelayOutput {
+public:
+    bool isConnected() const override { return true; }
+    void sendOwnAircraft(qint32 engine, const QString& title) override {
+        aircraft << QStringLiteral("%1/%2").arg(title).arg(engine);
+    }
+    void sendQueryPlane() override {}
+    void sendPlayerCrashed() override { ++crashes; }
+    void sendPosition(const QByteArray& block) override { positions += block.size() == 52 ? 1 : 0; }
+    void sendChat(const QString& text) override { chats << text; }
+    QStringList aircraft;
+    QStringList chats;
+    int positions = 0;
+    int crashes = 0;
+};
+
+quint16 freeUdpPort() {
+    QUdpSocket s;
+    s.bind(QHostAddress::LocalHost, 0);
+    return s.localPort();
+}
+} // namespace
+
+class TestStandinProcess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void clientAgainstFsStandin();
+};
+
+void TestStandinProcess::clientAgainstFsStandin() {
+    QTemporaryDir dir;
+    QVERIFY(QDir::setCurrent(dir.path())); // the activity log goes here
+    const quint16 port = freeUdpPort();
+    QProcess fs;
+    fs.setProcessChannelMode(QProcess::MergedChannels);
+    fs.start(QStringLiteral(FS_STANDIN_PATH),
+             {QStringLiteral("--enum-port"), QString::number(port), QStringLiteral("--handle"),
+              QStringLiteral("Skywalker"), QStringLiteral("--title"), QStringLiteral("Learjet 45"),
+              QStringLiteral("--engine"), QStringLiteral("1"), QStringLiteral("--rate"), QStringLiteral("20"),
+              QStringLiteral("--report-seconds"), QStringLiteral("1")});
+    QVERIFY(fs.waitForStarted(5000));
+    QString out;
+    const auto seen = [&](const QString& text, int ms = 5000) {
+        QElapsedTimer t;
+        t.start();
+        while (!out.contains(text) && t.elapsed() < ms) {
+            fs.waitForReadyRead(50);
+            out += QString::fromUtf8(fs.readAll());
+        }
+        return out.contains(text);
+    };
+    QVERIFY2(seen(QStringLiteral("hosting")), qPrintable(out));
+
+    SystemClock clock;
+    ActivityLog log{clock};
+    INIFiles ini;
+    SilentSoundOutput soundOut;
+    SoundCues sound{QString(), soundOut};
+    Boxes boxes;
+    ClientServices services{ini, log, clock, sound, boxes, true, true, {}};
+    Players players;
+    NoWindowSystem windows;
+    SimLink sim{services, players, windows};
+    Relay relay;
+    sim.setRelay(&relay);
+    NativeOptions o;
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
+    o.prompt = [address](const QString&) { return std::optional<QString>(address); };
+    NativeSessionFactory factory(o);
+
+    QVERIFY2(sim.Join_Session(factory), qPrintable(boxes.shown.join('|')));
+    QCOMPARE(sim.strHandle, QStringLiteral("Skywalker"));
+    QVERIFY2(seen(QStringLiteral("observer joined: Airmesh")), qPrintable(out));
+    const auto pumpUntil = [&](const std::function<bool()>& done, int ms = 5000) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms) {
+            sim.objDP->waitForMessage(20);
+            sim.pumpMessages();
+        }
+        return done();
+    };
+    // The answer to the join's aircraft query, then the user's positions.
+    QVERIFY(pumpUntil([&] { return relay.aircraft.contains(QStringLiteral("Learjet 45/1")) && relay.positions >= 5; }));
+
+    // A remote pilot in the simulator: added, approved, given an aircraft and flying.
+    sim.Add_Remote_Player(QStringLiteral("Bob"), 77);
+    QVERIFY2(seen(QStringLiteral("remote player added: Bob")), qPrintable(out));
+    const auto bob = players.findBySession(77);
+    QVERIFY(bob);
+    const qint32 bobId = bob->Key.toInt();
+    QVERIFY(bobId != 0);
+    SimMessage details;
+    sim::writeAircraftDetails(details, 0, QStringLiteral("Piper Cub"));
+    sim.sendToAll(bobId, details);
+    QVERIFY2(seen(QStringLiteral("remote aircraft: Bob \"Piper Cub\" engine 0")), qPrintable(out));
+    for (int i = 0; i < 10; ++i) {
+        SimMessage position;
+        position.WriteLong(4121);
+        position.WriteLong(52);
+        position.writeBytes(QByteArray(52, char(i)));
+        sim.sendToAll(bobId, position);
+    }
+    QVERIFY2(seen(QStringLiteral("positions: Bob")), qPrintable(out));
+
+    // Chat both ways.
+    SimMessage chat;
+    sim::writeChat(chat, SimMsg::ChatMessage, QStringLiteral("hello from Bob"));
+    sim.sendToAll(bobId, chat);
+    QVERIFY2(seen(QStringLiteral("hello from Bob")), qPrintable(out));
+    fs.write("chat hi everybody\n");
+    QVERIFY(fs.waitForBytesWritten(3000));
+    QVERIFY(pumpUntil([&] { return relay.chats.join('|').contains(QStringLiteral("hi everybody")); }));
+    fs.write("crash\n");
+    QVERIFY(fs.waitForBytesWritten(3000));
+    QVERIFY(pumpUntil([&] { return relay.crashes > 0; }));
+
+    sim.Remove_Remote_Player(77);
+    QVERIFY2(seen(QStringLiteral("remote player removed: Bob")), qPrintable(out));
+
+    // The simulator quits: the session is lost.
+    fs.kill();
+    QVERIFY(fs.waitForFinished(5000));
+    auto* native = dynamic_cast<NativeSession*>(sim.objDP.get());
+    QVERIFY(native);
+    QVERIFY(pumpUntil([&] { return native->sessionLost(); }));
+}
+
+QTEST_GUILESS_MAIN(TestStandinProcess)
+#include "tst_standinprocess.moc"
