@@ -301,7 +301,8 @@ void SimulatorStandin::remoteChat(qint32 from, SimMessage& m, qint32 payloadLeng
             c = QLatin1Char(' ');
         }
     }
-    emitLine(QStringLiteral("chat from %1: %2").arg(nameOf(from), flat));
+    // Texts relayed from the server come padded with spaces.
+    emitLine(QStringLiteral("chat from %1: %2").arg(nameOf(from), flat.trimmed()));
 }
 
 // ---- Sending ----------------------------------------------------------------------------

@@ -1,0 +1,102 @@
+#pragma once
+
+// A scripted multiplayer server on real loopback sockets, for as many clients as a test
+// connects: it records every record each TCP connection and the UDP socket receive, and sends
+// what the test tells it to.
+
+#include "server/serverrecord.h"
+
+#include <QNetworkDatagram>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <memory>
+#include <vector>
+
+namespace airmesh {
+
+struct UdpIn {
+    ServerRecord record;
+    quint16 port = 0;
+};
+
+class ScriptedServer {
+public:
+    static constexpr int kWaitMs = 5000; // bound on every wait for a loopback event
+
+    struct Conn {
+        QTcpSocket* socket = nullptr;
+        QByteArray in;
+        QList<ServerRecord> records() const {
+            QList<ServerRecord> out;
+            for (qsizetype at = 0; at + kRecordBytes <= in.size(); at += kRecordBytes) {
+                out.append(ServerRecord::fromBytes(in.mid(at, kRecordBytes)));
+            }
+            return out;
+        }
+        bool closed = false;
+    };
+
+    ScriptedServer() {
+        udp.bind(QHostAddress::LocalHost, 0);
+        tcp.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&udp, &QUdpSocket::readyRead, [this] {
+            while (udp.hasPendingDatagrams()) {
+                const QNetworkDatagram d = udp.receiveDatagram();
+                udpIn.append({ServerRecord::fromBytes(d.data()), static_cast<quint16>(d.senderPort())});
+            }
+        });
+        QObject::connect(&tcp, &QTcpServer::newConnection, [this] {
+            while (QTcpSocket* s = tcp.nextPendingConnection()) {
+                auto c = std::make_shared<Conn>();
+                c->socket = s;
+                conns.push_back(c);
+                QObject::connect(s, &QTcpSocket::readyRead, [c] { c->in.append(c->socket->readAll()); });
+                QObject::connect(s, &QTcpSocket::disconnected, [c] { c->closed = true; });
+            }
+        });
+    }
+
+    quint16 udpPort() const { return udp.localPort(); }
+    quint16 tcpPort() const { return tcp.serverPort(); }
+
+    // The connection whose logon names this pilot ID; nullptr when none has come.
+    std::shared_ptr<Conn> logonFrom(qint32 pilotId) const {
+        for (const auto& c : conns) {
+            for (const ServerRecord& r : c->records()) {
+                if (r.type() == RecordType::LogonRequest && r.longAt(recfield::LogonPilotId) == pilotId) {
+                    return c;
+                }
+            }
+        }
+        return nullptr;
+    }
+    bool waitForLogon(qint32 pilotId) {
+        return QTest::qWaitFor([&] { return logonFrom(pilotId) != nullptr; }, kWaitMs);
+    }
+    void toTcp(const std::shared_ptr<Conn>& c, const ServerRecord& r) {
+        c->socket->write(r.toBytes());
+        c->socket->flush();
+    }
+    void toUdp(quint16 port, const ServerRecord& r) { udp.writeDatagram(r.toBytes(), QHostAddress::LocalHost, port); }
+
+    // UDP records of one type from one client port.
+    QList<ServerRecord> udpOf(RecordType t, quint16 port) const {
+        QList<ServerRecord> out;
+        for (const UdpIn& u : udpIn) {
+            if (u.record.type() == t && u.port == port) {
+                out.append(u.record);
+            }
+        }
+        return out;
+    }
+
+    QUdpSocket udp;
+    QTcpServer tcp;
+    std::vector<std::shared_ptr<Conn>> conns;
+    QList<UdpIn> udpIn;
+};
+
+} // namespace airmesh
