@@ -70,6 +70,7 @@ private slots:
     void refusesReliableProtocolSessions();
     void unreachableHostAndSilentHost();
     void sessionLostWhenTheHostGoes();
+    void hostHearsAPlayerWhoseDatagramOvertookItsCreation();
     void hostSurvivesGarbage();
     void joinerSurvivesGarbageFromTheHost();
 };
@@ -355,6 +356,31 @@ void TestNativeSession::sessionLostWhenTheHostGoes() {
     QVERIFY(s->sessionLost());
     QCOMPARE(codeOf([&] { s->Send(observer, 0, 0, header(SimMsg::QueryPlane)); }), dp::DPERR_SESSIONLOST);
     s->Close(); // still closes cleanly
+}
+
+void TestNativeSession::hostHearsAPlayerWhoseDatagramOvertookItsCreation() {
+    HostRig rig; // ids: 1 the host's machine, 2 its player, 3 the joiner's machine, 4 next
+    auto s = rig.joiner();
+    HostRig::join(*s);
+    const quint32 next = ((1u << 16) | 4u) ^ rig.host->key();
+    QUdpSocket u;
+    u.writeDatagram(playerMessageUdp(next, 0, header(SimMsg::AddPlayerRequest).bytes()), QHostAddress::LocalHost,
+                    rig.host->udpPort());
+    QTest::qWait(50); // the datagram is in before the player exists
+    const qint32 bob = s->CreatePlayer(QStringLiteral("Bob"), QStringLiteral("Bob Bob"), 0, 0);
+    QCOMPARE(static_cast<quint32>(bob), next);
+    QVERIFY(rig.waitEvents([bob](const Events& es) {
+        bool created = false;
+        for (const auto& e : es) {
+            if (e.kind == DpHost::Event::PlayerCreated && e.id == static_cast<quint32>(bob)) {
+                created = true;
+            }
+            if (e.kind == DpHost::Event::Message && e.id == static_cast<quint32>(bob)) {
+                return created; // after its creation, never before
+            }
+        }
+        return false;
+    }));
 }
 
 void TestNativeSession::hostSurvivesGarbage() {

@@ -12,6 +12,8 @@ namespace airmesh::dplay {
 namespace {
 constexpr int kMaxEvents = 8192;
 constexpr quint32 kMaxIds = 4096;
+constexpr size_t kMaxEarly = 256;
+constexpr qint64 kEarlyKeepMs = 3000;
 
 Node::Config nodeConfig(const HostOptions& o) {
     Node::Config c;
@@ -264,6 +266,12 @@ void DpHost::connectionClosed(int conn) {
     }
 }
 
+void DpHost::tick(qint64 now) {
+    while (!m_early.empty() && now - m_early.front().at > kEarlyKeepMs) {
+        m_early.pop_front();
+    }
+}
+
 void DpHost::handle(const WireMessage& m, const Origin& origin) {
     if (m.system) {
         handleSystem(m, origin);
@@ -279,7 +287,12 @@ void DpHost::handlePlayerMessage(const QByteArray& body) {
     const quint32 from = qFromLittleEndian<quint32>(body.constData());
     const quint32 to = qFromLittleEndian<quint32>(body.constData() + 4);
     if (!m_players.count(from)) {
-        return; // only the joiners' players speak here
+        // Only the joiners' players speak here; one that is still being created over TCP is
+        // heard once it exists.
+        if (m_early.size() < kMaxEarly && from != m_ownPlayer && from != m_systemPlayer) {
+            m_early.push_back({from, body, nowMs()});
+        }
+        return;
     }
     bool forUs = to == 0 || to == m_ownPlayer;
     if (const auto g = m_groups.find(to); g != m_groups.end()) {
@@ -422,6 +435,15 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
         e.shortName = p.shortName;
         e.longName = p.longName;
         post(e);
+        std::deque<Early> early;
+        early.swap(m_early);
+        for (Early& m : early) {
+            if (m.from == p.id) {
+                handlePlayerMessage(m.body);
+            } else {
+                m_early.push_back(std::move(m));
+            }
+        }
         return;
     }
     case DeletePlayer: {

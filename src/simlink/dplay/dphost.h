@@ -2,6 +2,7 @@
 
 #include "node.h"
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -73,6 +74,7 @@ private:
     void connectionClosed(int conn) override;
     void handleSystem(const WireMessage& m, const Origin& origin);
     void handlePlayerMessage(const QByteArray& body);
+    void tick(qint64 nowMs) override;
     void reply(const Origin& origin, quint16 listenPort, Command c, const QByteArray& body);
     void sendToMachines(Command c, const QByteArray& body, quint32 except);
     quint32 newId();
@@ -95,6 +97,14 @@ private:
     std::vector<quint16> m_counters; // per id index: reuse counter
     std::vector<bool> m_used;
     std::vector<Event> m_events;
+    // Datagrams from players whose CREATEPLAYER (sent over TCP) has not arrived yet: a joiner's
+    // first message may overtake it. Bounded, and forgotten after a while.
+    struct Early {
+        quint32 from = 0;
+        QByteArray body;
+        qint64 at = 0;
+    };
+    std::deque<Early> m_early;
 };
 
 } // namespace airmesh::dplay
