@@ -110,6 +110,9 @@ void Bot::stop() {
         return;
     }
     m_link.Timer2.stop();
+    // Our own quitting takes the observer and the remote players out of the session; that is
+    // not news about the other pilots, so the stand-in no longer listens.
+    detachStandin(m_world);
     m_engine.quit();
     // Nothing of the quit sequence tells the server; a closed connection does, at once.
     m_link.ctlTCPSock.Close();
