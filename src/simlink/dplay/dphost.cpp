@@ -483,15 +483,13 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
         return;
     }
     case Ping: {
-        Reader r(m.body);
-        r.u32();
-        const quint32 tick = r.u32();
-        if (!r.ok()) {
+        const auto tick = readPingTick(m.body);
+        if (!tick) {
             return;
         }
-        const QByteArray answer = systemMessage(Node::tcpPort(), PingReply, pingBody(m_systemPlayer, tick));
+        const QByteArray answer = systemMessage(Node::tcpPort(), PingReply, pingBody(m_systemPlayer, *tick));
         if (origin.tcp) {
-            reply(origin, m.replyTo.port, PingReply, pingBody(m_systemPlayer, tick));
+            reply(origin, m.replyTo.port, PingReply, pingBody(m_systemPlayer, *tick));
         } else {
             sendDatagram(origin.ip, origin.port, answer);
         }

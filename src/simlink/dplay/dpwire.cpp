@@ -760,6 +760,13 @@ std::optional<PlayerIds> readPlayerIds(const QByteArray& body) {
     return ids;
 }
 
+std::optional<quint32> readPingTick(const QByteArray& body) {
+    Reader r(body);
+    r.u32(); // the sender
+    const quint32 tick = r.u32();
+    return r.ok() ? std::optional(tick) : std::nullopt;
+}
+
 namespace {
 std::optional<NameTable> readTable(const QByteArray& body, bool superPacked) {
     Reader r(body);

@@ -234,6 +234,8 @@ struct PlayerIds {
     quint32 group = 0;
 };
 std::optional<PlayerIds> readPlayerIds(const QByteArray& body);
+// PING / PINGREPLY: the tick count to echo.
+std::optional<quint32> readPingTick(const QByteArray& body);
 struct NameTable {
     SessionDesc desc;
     QString name;

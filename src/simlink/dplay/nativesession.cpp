@@ -820,13 +820,11 @@ void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
         return;
     }
     case Ping: {
-        Reader r(m.body);
-        r.u32();
-        const quint32 tick = r.u32();
-        if (!r.ok()) {
+        const auto tick = readPingTick(m.body);
+        if (!tick) {
             return;
         }
-        const QByteArray reply = systemMessage(tcpPort(), PingReply, pingBody(m_sysPlayer, tick), m_version);
+        const QByteArray reply = systemMessage(tcpPort(), PingReply, pingBody(m_sysPlayer, *tick), m_version);
         if (origin.tcp) {
             sendOn(m_hostConn, reply);
         } else {
