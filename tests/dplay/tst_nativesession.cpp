@@ -71,6 +71,7 @@ private slots:
     void unreachableHostAndSilentHost();
     void sessionLostWhenTheHostGoes();
     void hostHearsAPlayerWhoseDatagramOvertookItsCreation();
+    void bothRolesAnswerPings();
     void hostSurvivesGarbage();
     void joinerSurvivesGarbageFromTheHost();
 };
@@ -381,6 +382,24 @@ void TestNativeSession::hostHearsAPlayerWhoseDatagramOvertookItsCreation() {
         }
         return false;
     }));
+}
+
+void TestNativeSession::bothRolesAnswerPings() {
+    HostRig rig;
+    auto s = rig.joiner();
+    HostRig::join(*s);
+    QUdpSocket u;
+    QVERIFY(u.bind(QHostAddress::LocalHost, 0));
+    for (const quint16 port : {s->datagramPort(), rig.host->udpPort()}) {
+        u.writeDatagram(systemMessage(2300, Ping, pingBody(0x1234, 0xCAFE)), QHostAddress::LocalHost, port);
+        QTRY_VERIFY_WITH_TIMEOUT(u.hasPendingDatagrams(), 3000);
+        QByteArray answer(int(u.pendingDatagramSize()), '\0');
+        u.readDatagram(answer.data(), answer.size());
+        const auto m = parseDatagram(answer);
+        QVERIFY(m && m->system);
+        QCOMPARE(m->command, quint16(PingReply));
+        QCOMPARE(readPingTick(m->body), std::optional<quint32>(0xCAFE));
+    }
 }
 
 void TestNativeSession::hostSurvivesGarbage() {
