@@ -60,22 +60,24 @@ public:
     bool waitUdp(qsizetype n) {
         return QTest::qWaitFor([&] { return udpIn.size() >= n; }, kWaitMs);
     }
-    // The next record of `type` on TCP after those already seen, or nothing.
-    std::optional<ServerRecord> waitTcpType(RecordType type) {
+    // The next record of `type` on TCP after those already seen, or nothing. Reads only the
+    // records not yet looked at, so a long stream of them costs no more than once.
+    std::optional<ServerRecord> waitTcpType(RecordType type, int ms = kWaitMs) {
         std::optional<ServerRecord> found;
         [[maybe_unused]] const bool seen = QTest::qWaitFor(
             [&] {
-                const QList<ServerRecord> all = tcpIn();
-                for (qsizetype i = m_tcpSeen; i < all.size(); ++i) {
-                    if (all[i].type() == type) {
-                        m_tcpSeen = i + 1;
-                        found = all[i];
+                for (; (m_tcpSeen + 1) * kRecordBytes <= tcpBytes.size(); ++m_tcpSeen) {
+                    const ServerRecord r =
+                        ServerRecord::fromBytes(tcpBytes.mid(m_tcpSeen * kRecordBytes, kRecordBytes));
+                    if (r.type() == type) {
+                        ++m_tcpSeen;
+                        found = r;
                         return true;
                     }
                 }
                 return false;
             },
-            kWaitMs);
+            ms);
         return found;
     }
 
