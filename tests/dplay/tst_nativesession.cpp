@@ -62,6 +62,7 @@ class TestNativeSession : public QObject {
 private slots:
     void joinsAndExchangesEverything();
     void deliversToOurOtherPlayersAsTheSessionLayerDoes();
+    void twoJoinersReachEachOther();
     void joinsUnderTheSecondIdentifierOnlyWhenAsked();
     void readsTheWideSessionDescription();
     void searchFindsNothingWhereNoHostIs();
@@ -166,6 +167,52 @@ void TestNativeSession::deliversToOurOtherPlayersAsTheSessionLayerDoes() {
         }
     }
     QCOMPARE(receivers, (QSet<qint32>{a, b}));
+}
+
+void TestNativeSession::twoJoinersReachEachOther() {
+    // A machine that comes later learns the earlier one's players from the name table; the
+    // earlier one learns the newcomer from the host's ADDFORWARD and its CREATEPLAYER.
+    HostRig rig;
+    auto first = rig.joiner();
+    HostRig::join(*first);
+    const qint32 a = first->CreatePlayer(QStringLiteral("Alice"), QStringLiteral("Alice A"), 0, 0);
+    auto second = rig.joiner();
+    HostRig::join(*second);
+    QCOMPARE(second->GetPlayerFriendlyName(a), QStringLiteral("Alice"));
+    const qint32 b = second->CreatePlayer(QStringLiteral("Bob"), QStringLiteral("Bob B"), 0, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(codeOf([&] { first->GetPlayerFriendlyName(b); }), 0, 3000);
+    QCOMPARE(first->GetPlayerFriendlyName(b), QStringLiteral("Bob"));
+    QCOMPARE(rig.host->machineCount(), 2);
+
+    second->Send(b, a, 0, header(SimMsg::PlayerQuery)); // a datagram straight to the first machine
+    qint32 from = 0, to = 0;
+    SimMessage got;
+    bool createdNotice = false; // the session layer told the first machine of Bob first
+    do {
+        QVERIFY(receive(*first, from, to, got));
+        if (from == 0 && got.ReadLong() == static_cast<qint32>(dp::SysMsg::CreatePlayerOrGroup)) {
+            createdNotice = createdNotice || (got.ReadLong() == 1 && got.ReadLong() == b);
+        }
+    } while (from == 0);
+    QVERIFY(createdNotice);
+    QCOMPARE(from, b);
+    QCOMPARE(to, a);
+    QCOMPARE(got.ReadLong(), 4103);
+    first->Send(a, b, 1, header(SimMsg::AddPlayerApproved)); // guaranteed: over TCP to its machine
+    do {
+        QVERIFY(receive(*second, from, to, got));
+    } while (from == 0);
+    QCOMPARE(from, a);
+    QCOMPARE(got.ReadLong(), 4099);
+
+    // The second machine leaves: the first hears its player go.
+    second->Close();
+    bool destroyed = false;
+    while (!destroyed && receive(*first, from, to, got)) {
+        destroyed = from == 0 && got.ReadLong() == static_cast<qint32>(dp::SysMsg::DestroyPlayerOrGroup) &&
+                    got.ReadLong() == 1 && got.ReadLong() == b;
+    }
+    QVERIFY(destroyed);
 }
 
 void TestNativeSession::joinsUnderTheSecondIdentifierOnlyWhenAsked() {
