@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <csignal>
+
 using namespace airmesh;
 using namespace airmesh::dplay;
 
@@ -52,6 +54,7 @@ class TestStandinProcess : public QObject {
 
 private slots:
     void clientAgainstFsStandin();
+    void hostThatStopsAnsweringIsLostByItsPings();
 };
 
 void TestStandinProcess::clientAgainstFsStandin() {
@@ -151,6 +154,36 @@ void TestStandinProcess::clientAgainstFsStandin() {
     auto* native = dynamic_cast<NativeSession*>(sim.objDP.get());
     QVERIFY(native);
     QVERIFY(pumpUntil([&] { return native->sessionLost(); }));
+}
+
+void TestStandinProcess::hostThatStopsAnsweringIsLostByItsPings() {
+    // A simulator that hangs keeps its connections open but answers nothing: only the
+    // keep-alive pings can tell. Here with short intervals; the real ones are 35 s and 8 misses.
+    const quint16 port = freeUdpPort();
+    QProcess fs;
+    fs.start(QStringLiteral(FS_STANDIN_PATH),
+             {QStringLiteral("--enum-port"), QString::number(port), QStringLiteral("--rate"), QStringLiteral("0")});
+    QVERIFY(fs.waitForStarted(5000));
+    QVERIFY(fs.waitForReadyRead(5000));
+    NativeOptions o;
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
+    o.prompt = [address](const QString&) { return std::optional<QString>(address); };
+    o.pingIntervalMs = 100;
+    o.pingMisses = 3;
+    NativeSession s(o);
+    s.InitializeConnection(s.GetDPEnumConnections({}, 1).GetAddress(1));
+    SessionData search;
+    search.SetGuidApplication(SimLink::kFirstAppGuid);
+    s.Open(s.GetDPEnumSessions(search, 0, 2).GetItem(1), 1);
+    s.CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+    // Answered pings keep a quiet session alive.
+    QTest::qWait(600);
+    QVERIFY(!s.sessionLost());
+    ::kill(static_cast<pid_t>(fs.processId()), SIGSTOP);
+    QTRY_VERIFY_WITH_TIMEOUT(s.sessionLost(), 5000);
+    ::kill(static_cast<pid_t>(fs.processId()), SIGCONT);
+    fs.kill();
+    QVERIFY(fs.waitForFinished(5000));
 }
 
 QTEST_GUILESS_MAIN(TestStandinProcess)
