@@ -1,7 +1,5 @@
 #include "inifiles.h"
 
-#include "ansi.h"
-
 #include <QDateTime>
 #include <QFile>
 
@@ -47,8 +45,8 @@ std::string_view view(const QByteArray& b) {
 }
 
 // A value is one line: anything from its first line break (or NUL) on cannot be stored.
-QByteArray storedValue(const QString& value) {
-    QByteArray v = toAnsi(value);
+QByteArray storedValue(const QString& value, profile::Encoding e) {
+    QByteArray v = profile::toText(value, e);
     for (qsizetype i = 0; i < v.size(); ++i) {
         if (v[i] == '\r' || v[i] == '\n' || v[i] == '\0') {
             v.truncate(i);
@@ -107,10 +105,11 @@ QString INIFiles::ReadINI(const QString& KeyTitle, const QString& KeyName, const
     const auto index = current();
     if (index) {
         // Trimmed as WriteINI trims it, so that what one writes the other finds.
-        const QByteArray section = toAnsi(KeyTitle.trimmed());
-        const QByteArray key = profile::storedKey(toAnsi(KeyName));
+        const profile::Encoding e = index->encoding();
+        const QByteArray section = profile::toText(KeyTitle.trimmed(), e);
+        const QByteArray key = profile::storedKey(profile::toText(KeyName, e));
         if (const auto value = index->find(view(section), view(key))) {
-            return bufferedValue(fromAnsi(*value));
+            return bufferedValue(profile::fromText(*value, e));
         }
     }
     // The default passes through the same 128-character buffer as a value would.
@@ -118,18 +117,21 @@ QString INIFiles::ReadINI(const QString& KeyTitle, const QString& KeyName, const
 }
 
 bool INIFiles::WriteINI(const QString& KeyTitle, const QString& KeyName, const QString& Value) {
-    const QByteArray section = toAnsi(KeyTitle.trimmed());
-    const QByteArray key = profile::storedKey(toAnsi(KeyName));
-    if (section.isEmpty() || key.isEmpty() || section.contains(']') || section.contains('\n') ||
-        section.contains('\r') || section.contains('\0')) {
-        return false;
-    }
     QByteArray original;
     if (fileStamp(m_fileName).exists && !readWhole(m_fileName, original)) {
         return false;
     }
-    const QByteArray updated = profile::applyWrite(original, view(section), view(key), view(storedValue(Value)));
-    if (!replaceFileAtomically(m_fileName, updated)) {
+    // The file keeps its encoding: a Unicode file stays Unicode, with its byte-order mark.
+    const profile::Text text = profile::decodeFile(std::move(original));
+    const QByteArray section = profile::toText(KeyTitle.trimmed(), text.encoding);
+    const QByteArray key = profile::storedKey(profile::toText(KeyName, text.encoding));
+    if (section.isEmpty() || key.isEmpty() || section.contains(']') || section.contains('\n') ||
+        section.contains('\r') || section.contains('\0')) {
+        return false;
+    }
+    const profile::Text updated =
+        profile::applyWrite(text, view(section), view(key), view(storedValue(Value, text.encoding)));
+    if (!replaceFileAtomically(m_fileName, profile::encodeFile(updated))) {
         return false;
     }
     m_index.reset();

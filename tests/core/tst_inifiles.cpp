@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -90,6 +91,12 @@ private slots:
         row("key before any section", "k=1\n[S]\n", "dflt");
         row("commented key", "[S]\n;k=1\n", "dflt");
         row("LF-only lines", "[A]\na=1\n[S]\nk=2\n", "2");
+        row("CR-only lines", "[A]\ra=1\r[S]\rk=2\r", "2");
+        row("mixed line ends", "[S]\r\nk=1\rj=2\n", "1");
+        row("key after a lone CR", "[S]\r\nj=1\rk=2\n\rx=3", "2");
+        row("UTF-8 mark before the first section", "\xEF\xBB\xBF[S]\r\nk=caf\xC3\xA9\r\n", QStringLiteral(u"café"));
+        row("NUL ends the value", QByteArray("[S]\nk= ab\0cd\nj=2\n", 17), "ab");
+        row("NUL after a quoted value", QByteArray("[S]\nk=\"a b\" \0\"\n", 15), "a b");
         row("no line end at all", "[S]\nk=v", "v");
         row("Windows-1252 value", "[S]\r\nk=caf\xE9 \x80 5\r\n", QStringLiteral(u"café € 5"));
         row("Windows-1252 names fold case", "[\xC9T\xC9]\r\n\xC9t\xE9=1\r\n", "1", QStringLiteral(u"été"),
@@ -144,21 +151,27 @@ private slots:
         row("creates the file", QByteArray(), "General", "PID", "abc", "[General]\r\nPID=abc\r\n");
         const QByteArray settings("; Airmesh settings\n\n[General]\nHostIP = 10.0.0.1 ; old\r\nPID=old\n"
                                   "Unknown=keep me\n\n[Aliasing]\nCessna=None\n");
+        // Every other line keeps its bytes and its own line end; new lines end as the file's first.
         row("replaces a value, keeps every other line", settings, "General", "PID", "new",
-            "; Airmesh settings\r\n\r\n[General]\r\nHostIP = 10.0.0.1 ; old\r\nPID=new\r\n"
-            "Unknown=keep me\r\n\r\n[Aliasing]\r\nCessna=None\r\n");
+            "; Airmesh settings\n\n[General]\nHostIP = 10.0.0.1 ; old\r\nPID=new\n"
+            "Unknown=keep me\n\n[Aliasing]\nCessna=None\n");
         row("new key after its section's last key", settings, "General", "PWD", "secret",
-            "; Airmesh settings\r\n\r\n[General]\r\nHostIP = 10.0.0.1 ; old\r\nPID=old\r\n"
-            "Unknown=keep me\r\nPWD=secret\r\n\r\n[Aliasing]\r\nCessna=None\r\n");
-        row("new key in a section without keys", "[S]\n; note\n[T]\nt=1\n", "S", "k", "v",
+            "; Airmesh settings\n\n[General]\nHostIP = 10.0.0.1 ; old\r\nPID=old\n"
+            "Unknown=keep me\nPWD=secret\n\n[Aliasing]\nCessna=None\n");
+        row("new key in a section without keys", "[S]\r\n; note\r\n[T]\r\nt=1\r\n", "S", "k", "v",
             "[S]\r\nk=v\r\n; note\r\n[T]\r\nt=1\r\n");
-        row("new section at the end", "[T]\nt=1", "S", "k", "v", "[T]\r\nt=1\r\n[S]\r\nk=v\r\n");
+        row("new section at the end", "[T]\nt=1", "S", "k", "v", "[T]\nt=1\n[S]\nk=v\n");
         row("names match without regard to case", "[general]\ndebug=1\nx=2\n", "General", "Debug", "0",
-            "[general]\r\ndebug=0\r\nx=2\r\n");
-        row("first of duplicate keys replaced", "[S]\nk=1\nk=2\n", "S", "k", "v", "[S]\r\nk=v\r\nk=2\r\n");
+            "[general]\ndebug=0\nx=2\n");
+        row("first of duplicate keys replaced", "[S]\nk=1\nk=2\n", "S", "k", "v", "[S]\nk=v\nk=2\n");
+        row("CR-only lines stay CR-only", "[S]\rk=1\rj=2", "S", "k", "v", "[S]\rk=v\rj=2");
+        row("new key in a CR-only file", "[S]\rk=1", "S", "j", "v", "[S]\rk=1\rj=v\r");
+        // A CR alone ends a line even among CR LF lines: the value never takes the next key.
+        row("mixed line ends never merge lines", "[S]\r\nk=1\rj=2\n", "S", "k", "v", "[S]\r\nk=v\rj=2\n");
+        row("LF CR is two line ends", "[S]\nk=1\n\rj=2\n", "S", "j", "v", "[S]\nk=1\n\rj=v\n");
         row("Windows-1252 written", QByteArray(), "S", QStringLiteral(u"clé"), QStringLiteral(u"é€ Ω"),
             "[S]\r\ncl\xE9=\xE9\x80 ?\r\n");
-        row("line break cuts the value", "[S]\nk=1\n", "S", "k", "x\r\n[Evil]\r\ninj=1", "[S]\r\nk=x\r\n");
+        row("line break cuts the value", "[S]\nk=1\n", "S", "k", "x\r\n[Evil]\r\ninj=1", "[S]\nk=x\n");
         row("NUL cuts the value", QByteArray(), "S", "k", QStringLiteral("x") + QChar(0) + "y\n[Evil]",
             "[S]\r\nk=x\r\n");
     }
@@ -302,7 +315,7 @@ private slots:
         INIFiles ini(m_path);
         QVERIFY(ini.WriteINI("General", "PID", "q"));
         QVERIFY(QFileInfo(m_path).isSymLink());
-        QCOMPARE(bytesOf(real), QByteArray("[General]\r\nPID=q\r\n"));
+        QCOMPARE(bytesOf(real), QByteArray("[General]\nPID=q\n"));
     }
 
     void handEditsSeen_data() {
@@ -349,6 +362,69 @@ private slots:
             QVERIFY(QFile::remove(m_path));
         }
         QCOMPARE(ini.ReadINI("S", "k", QStringLiteral("none")), expected);
+    }
+
+    // Files saved by other editors: "Unicode" (UTF-16LE with its mark), big-endian UTF-16 and UTF-8
+    // with a mark. Every value reads, names fold case beyond Windows-1252, and writes keep the
+    // encoding, the mark and every other line; new lines end CR LF as the file's do.
+    void unicodeFiles_data() {
+        QTest::addColumn<int>("encoding");
+        QTest::newRow("UTF-16LE") << int(QStringConverter::Utf16LE);
+        QTest::newRow("UTF-16BE") << int(QStringConverter::Utf16BE);
+        QTest::newRow("UTF-8") << int(QStringConverter::Utf8);
+    }
+
+    void unicodeFiles() {
+        QFETCH(int, encoding);
+        const auto encoded = [encoding](const QString& text) {
+            QStringEncoder e(QStringConverter::Encoding(encoding), QStringConverter::Flag::WriteBom);
+            return QByteArray(e.encode(text));
+        };
+        const QString general = QStringLiteral(u"; saved by Notepad\r\n[General]\r\nHostIP=10.0.0.1\r\nPID=4711\r\n"
+                                               u"PWD=12345678\r\nFSDir=C:\\FS2002\\\r\n\r\n");
+        const QString aliases = QStringLiteral(u"[Aliasing]\r\nTupolev Ту-154 ✈=Boeing 737-400\r\nÉclair 😀=Ил-62\r\n");
+        QVERIFY(putBytes(m_path, encoded(general + aliases)));
+        INIFiles ini(m_path);
+        QCOMPARE(ini.ReadINI("General", "HostIP", QString()), "10.0.0.1");
+        QCOMPARE(ini.ReadINI("general", "pid", QString()), "4711");
+        QCOMPARE(ini.ReadINI("General", "PWD", QString()), "12345678");
+        QCOMPARE(ini.ReadINI("General", "FSDir", QString()), "C:\\FS2002\\");
+        QCOMPARE(ini.ReadINI("Aliasing", QStringLiteral(u"TUPOLEV ТУ-154 ✈"), "None"), "Boeing 737-400");
+        QCOMPARE(ini.ReadINI("Aliasing", QStringLiteral(u"éclair 😀"), "None"), QStringLiteral(u"Ил-62"));
+
+        QVERIFY(ini.WriteINI("General", "PID", "1002"));
+        QVERIFY(ini.WriteINI("Aliasing", QStringLiteral(u"Ил-62"), QStringLiteral(u"Туполев")));
+        QVERIFY(ini.WriteINI("Extra", "k", "v"));
+        QString expected = general + aliases + QStringLiteral(u"Ил-62=Туполев\r\n[Extra]\r\nk=v\r\n");
+        expected.replace(QStringLiteral("PID=4711"), QStringLiteral("PID=1002"));
+        QCOMPARE(bytesOf(m_path), encoded(expected));
+        QCOMPARE(ini.ReadINI("Aliasing", QStringLiteral(u"ил-62"), "None"), QStringLiteral(u"Туполев"));
+
+        // A file holding only the mark is still that encoding.
+        QStringEncoder plain{QStringConverter::Encoding(encoding)};
+        const QByteArray mark = encoded(QStringLiteral("x")).chopped(QByteArray(plain.encode(u"x")).size());
+        QVERIFY(putBytes(m_path, mark));
+        QVERIFY(ini.WriteINI("General", "PID", "7"));
+        QCOMPARE(bytesOf(m_path), mark + plain.encode(u"[General]\r\nPID=7\r\n"));
+    }
+
+    // What a UTF-16 file holds that is no valid text (a lone surrogate, an odd last byte) never
+    // disturbs the rest: the other lines are written back byte for byte.
+    void utf16BytesKept() {
+        const auto units = [](std::initializer_list<char16_t> u) {
+            QByteArray b;
+            for (const char16_t c : u) {
+                b.append(char(c & 0xFF)).append(char(c >> 8));
+            }
+            return b;
+        };
+        const QByteArray head = "\xFF\xFE" + units({';', 0xD800, 'x', 0xDC00, '\r', '\n', '[', 'S', ']', '\r', '\n'});
+        QVERIFY(putBytes(m_path, head + units({'k', '=', 0xD83D, 0xDE00, 0xDBFF, '\r', 'j', '=', '2'}) + "\x41"));
+        INIFiles ini(m_path);
+        QCOMPARE(ini.ReadINI("S", "k", QString()), QStringLiteral(u"😀") + QChar(char16_t(0xDBFF)));
+        QCOMPARE(ini.ReadINI("S", "j", QString()), "2");
+        QVERIFY(ini.WriteINI("S", "k", "1"));
+        QCOMPARE(bytesOf(m_path), head + units({'k', '=', '1', '\r', 'j', '=', '2'}));
     }
 
     void settingToBool_data() {
