@@ -53,6 +53,7 @@ struct Client {
         search.SetGuidApplication(SimLink::kFirstAppGuid);
         s->Open(s->GetDPEnumSessions(search, 0, 2).GetItem(1), 1);
         sim.lngMyPlayerID = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+        s->setIntakeFilter(SimLink::intakeFilter(sim.lngMyPlayerID));
         sim.objEnumGroups = s->GetDPEnumGroups({}, 0);
         sim.intRequestParamsGroup = 1;
         sim.objDP = std::move(s);

@@ -62,6 +62,8 @@ Bot::Bot(BotConfig config, const Clock& clock, LineSink out, QObject* parent)
     m_lastStatus = m_window.statusText;
     connect(&m_window, &MainWindowModel::modelChanged, this, &Bot::onModelChanged);
     connect(&m_timer, &QTimer::timeout, this, &Bot::tick);
+    // A bot whose simulator session has ended has nothing left to fly.
+    m_engine.onEnded = [this] { stop(); };
 }
 
 Bot::~Bot() {

@@ -18,6 +18,7 @@ struct Player {
     QDateTime ChatRcvd;           // when the last chat piece from this pilot arrived
     bool RcvdPlaneType = false;   // the pilot's aircraft details have arrived from the server
     QString ChatText;             // chat gathered from pieces until the end mark
+    bool ChatTooLong = false;     // the chat being gathered outgrew the limit: dropped at its end mark
     QString PlayerHandle;         // the pilot's display name
     qint32 Server_Session_ID = 0; // the pilot's session number on the server
     qint32 Aircraft_Type = 0;     // engine type code of the pilot's aircraft

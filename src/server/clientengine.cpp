@@ -5,6 +5,14 @@ namespace airmesh {
 ClientEngine::ClientEngine(SimLink& sim, ServerLink& server) : m_sim(sim), m_server(server) {
     Timer1.setInterval(kTimer1Ms);
     connect(&Timer1, &QTimer::timeout, this, &ClientEngine::Timer1_Timer);
+    // The loss is found deep inside a handler; it is dealt with once that has returned.
+    m_sim.onSessionLost = [this] {
+        QMetaObject::invokeMethod(this, &ClientEngine::simulatorSessionLost, Qt::QueuedConnection);
+    };
+}
+
+ClientEngine::~ClientEngine() {
+    m_sim.onSessionLost = nullptr;
 }
 
 void ClientEngine::windowLoaded() {
@@ -17,6 +25,19 @@ void ClientEngine::Timer1_Timer() {
     // A tick that tore the link down reads no simulator messages; they wait for the next one.
     if (m_server.linkWatch()) {
         m_sim.pumpMessages();
+    }
+}
+
+void ClientEngine::simulatorSessionLost() {
+    if (m_ended) {
+        return;
+    }
+    m_ended = true;
+    Timer1.stop();
+    m_server.simulatorGone();
+    m_sim.services().messages.showMessage(kSessionEndedText, QStringLiteral("ERROR"));
+    if (onEnded) {
+        onEnded();
     }
 }
 

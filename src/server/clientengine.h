@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
+
 namespace airmesh {
 
 // The client's engine once joined: Timer1 with the chat window upkeep, the link watch and the
@@ -18,6 +20,7 @@ public:
     static constexpr int kTimer1Ms = 500;
 
     ClientEngine(SimLink& sim, ServerLink& server);
+    ~ClientEngine() override;
 
     // The main window has loaded: gates open, Timer1 runs.
     void windowLoaded();
@@ -27,9 +30,19 @@ public:
     // failure. The window hides itself and ends the program.
     void quit();
 
+    // The simulator's session has ended: Timer1 stops, the server link is closed so the server
+    // sees the pilot leave (nothing is said into the dead session), the user is told in an
+    // "ERROR" box, and then `onEnded` runs, which ends the program.
+    void simulatorSessionLost();
+    std::function<void()> onEnded;
+    static inline const QString kSessionEndedText =
+        QStringLiteral("The simulator's multiplayer session has ended. Host a session in FS again, then start the "
+                       "Airmesh client again.");
+
     QTimer Timer1;
 
 private:
+    bool m_ended = false;
     SimLink& m_sim;
     ServerLink& m_server;
 };

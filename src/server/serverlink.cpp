@@ -88,6 +88,21 @@ QString trimSpaces(const QString& s) {
     return s.mid(begin, end - begin);
 }
 
+// A text field as received: it ends at its first U+0000 (a peer's C string, or the end mark a
+// client puts after a title), which must reach neither the simulator nor the log.
+QString textField(const ServerRecord& r, int offset, int chars) {
+    QString text = r.textAt(offset, chars);
+    if (const qsizetype nul = text.indexOf(QChar(u'\0')); nul >= 0) {
+        text.truncate(nul);
+    }
+    return text;
+}
+
+// ... and without its padding.
+QString receivedText(const ServerRecord& r, int offset, int chars) {
+    return trimSpaces(textField(r, offset, chars));
+}
+
 // A chat piece this long or longer after trimming was cut from a longer text: it is kept
 // whole, so a space at the cut survives. Shorter pieces are kept trimmed.
 constexpr int kFullChatPieceChars = 54;
@@ -250,7 +265,7 @@ void ServerLink::logonAccepted(const ServerRecord& r, const char* handler) {
     // A simulator that cannot be told must not keep the window from showing the logon, with
     // every button disabled: the session steps log their failure and the rest goes on.
     try {
-        m_sim.sendTextLine(trimSpaces(r.textAt(recfield::AcceptedGreeting, recfield::GreetingChars)));
+        m_sim.sendTextLine(receivedText(r, recfield::AcceptedGreeting, recfield::GreetingChars));
     } catch (const std::exception&) {
         logCurrentError(QStringLiteral(" - Error %1 ").arg(QLatin1String(handler)));
     }
@@ -298,7 +313,11 @@ void ServerLink::Set_Closed() {
             logCurrentError(QStringLiteral(" - Error Set_Closed "));
         }
     };
-    guarded([this] { m_sim.sendTextLine(QStringLiteral("Server connection lost.")); });
+    // Nothing is said into a simulator session that has ended.
+    const bool simAlive = !m_sim.sessionLost();
+    if (simAlive) {
+        guarded([this] { m_sim.sendTextLine(QStringLiteral("Server connection lost.")); });
+    }
 
     // A logon still awaited is over: the window shows the loss, not a rejection, and Cancel,
     // disabled while connecting, works again.
@@ -311,12 +330,14 @@ void ServerLink::Set_Closed() {
     m_window.aliasEnabled = false;
 
     for (const Players::PlayerPtr& p : m_players.NewEnum()) {
-        guarded([&] {
-            if (!m_sim.objDP) {
-                throw dp::DpError(dp::DPERR_NOCONNECTION, "no simulator session");
-            }
-            m_sim.objDP->DestroyPlayer(p->Key.toInt());
-        });
+        if (simAlive) {
+            guarded([&] {
+                if (!m_sim.objDP) {
+                    throw dp::DpError(dp::DPERR_NOCONNECTION, "no simulator session");
+                }
+                m_sim.objDP->DestroyPlayer(p->Key.toInt());
+            });
+        }
         m_services.debug(QStringLiteral(" - Removed Player ") + p->PlayerHandle);
         // Out of the registry even when the session refused: the pilot is gone with the link.
         guarded([&] { m_players.Remove(p->Key); });
@@ -337,6 +358,12 @@ void ServerLink::Set_Closed() {
     Timer2.setInterval(kTimer2AfterLossMs);
     if (ctlTCPSock.State() != SocketState::Closed) {
         closeTcp();
+    }
+}
+
+void ServerLink::simulatorGone() {
+    if (blnConnected || isConnecting()) {
+        Set_Closed();
     }
 }
 
@@ -428,13 +455,14 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
         logonRejected();
         return;
     }
-    // Everything else is traffic of a logged-on client.
-    if (!blnConnected) {
+    // Everything else is traffic of a logged-on client, and goes into the simulator's session:
+    // once that has ended, the records still arriving until the link is closed have nowhere to go.
+    if (!blnConnected || m_sim.sessionLost()) {
         return;
     }
     switch (type) {
     case RecordType::PlayerJoined:
-        m_sim.Add_Remote_Player(trimSpaces(r.textAt(recfield::JoinedHandle, recfield::HandleChars)),
+        m_sim.Add_Remote_Player(receivedText(r, recfield::JoinedHandle, recfield::HandleChars),
                                 r.longAt(recfield::JoinedSession));
         break;
     case RecordType::PlayerLeft:
@@ -466,7 +494,7 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
 }
 
 void ServerLink::playerCrashed(const ServerRecord& r) {
-    const QString text = r.textAt(recfield::CrashText, recfield::CrashTextChars);
+    const QString text = textField(r, recfield::CrashText, recfield::CrashTextChars);
     QString line;
     if (const Players::PlayerPtr p = m_players.findBySession(r.SenderSession)) {
         line = p->PlayerHandle + QLatin1Char(' ') + text;
@@ -500,7 +528,7 @@ void ServerLink::positionUpdate(const ServerRecord& r) {
 
 void ServerLink::aircraftDetails(const ServerRecord& r) {
     const qint32 engineType = r.longAt(recfield::EngineType);
-    const QString title = trimSpaces(r.textAt(recfield::AircraftTitle, recfield::TitleChars));
+    const QString title = receivedText(r, recfield::AircraftTitle, recfield::TitleChars);
     SimMessage m;
     sim::writeAircraftDetails(m, engineType, GetAlias(m_services.objINI, title));
     for (const Players::PlayerPtr& p : m_players.NewEnum()) {
@@ -515,19 +543,22 @@ void ServerLink::aircraftDetails(const ServerRecord& r) {
 }
 
 void ServerLink::chatChunk(const ServerRecord& r) {
-    const QString piece = r.textAt(recfield::ChatPiece, recfield::ChatPieceChars);
+    const QString piece = textField(r, recfield::ChatPiece, recfield::ChatPieceChars);
     const QString trimmed = trimSpaces(piece);
     const Players::PlayerPtr p = m_players.findBySession(r.SenderSession);
     if (trimmed != kChatEndMark) {
-        if (!p) {
+        if (!p || p->ChatTooLong) {
             return;
         }
         const QString& add = trimmed.size() < kFullChatPieceChars ? trimmed : piece;
-        // A pilot whose end mark never comes must not make us hold his text without limit.
+        // A pilot whose end mark never comes must not make us hold his text without limit. The
+        // whole message goes, not just its tail: a cut chat would say something he did not.
         if (p->ChatText.size() + add.size() > kMaxChatTextChars) {
-            m_services.debug(QStringLiteral(" - Chat from %1 longer than %2 characters, piece dropped")
+            m_services.debug(QStringLiteral(" - Chat from %1 longer than %2 characters, dropped")
                                  .arg(p->PlayerHandle)
                                  .arg(kMaxChatTextChars));
+            p->ChatText.clear();
+            p->ChatTooLong = true;
             return;
         }
         p->ChatText += add;
@@ -539,6 +570,9 @@ void ServerLink::chatChunk(const ServerRecord& r) {
         throw LinkError(kErrNoMatchingPlayer, "Chat end from a pilot who is not in the registry");
     }
     const QString text = std::exchange(p->ChatText, QString());
+    if (std::exchange(p->ChatTooLong, false)) {
+        return; // the end of a chat already dropped; the next one starts clean
+    }
     SimMessage m;
     sim::writeChat(m, m_sim.blnAltGuid ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage, text);
     m_sim.sendToAll(p->Key.toInt(), m);
@@ -555,7 +589,7 @@ void ServerLink::onUdpDataArrival(qint64 bytesTotal) {
         }
         return;
     }
-    m_udpQueue.setAllowedSender(server);
+    m_udpQueue.setAllowedSender(server, static_cast<quint16>(ctlWinsock.remotePort()));
     UdpDataArrival(bytesTotal, m_udpQueue, m_udpGate);
 }
 
@@ -690,6 +724,16 @@ void ServerLink::onSendComplete() {
 }
 
 void ServerLink::logCurrentError(const QString& prefix) const {
+    // A session operation that found the simulator gone is not this record's fault: the loss
+    // is noted once, and handled as such, instead of an error line per record.
+    try {
+        throw;
+    } catch (const std::exception& ex) {
+        if (m_sim.noteIfSessionGone(ex)) {
+            return;
+        }
+    } catch (...) {
+    }
     const ErrorInfo e = currentError();
     m_services.debug(prefix + QString::number(e.number) + QLatin1Char(' ') + e.description);
 }

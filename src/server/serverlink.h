@@ -61,6 +61,9 @@ public:
     // Tears the link down: players out of the session and the registry, sockets as they
     // should be, the window showing the loss.
     void Set_Closed();
+    // The simulator's session has ended: a logon, or one being made, is torn down, so that the
+    // server sees the pilot leave.
+    void simulatorGone();
 
     // ---- Heartbeat and post-connect details ----
     void Send_HeartBeat();

@@ -10,8 +10,9 @@ QByteArray SocketReceiveQueue::GetData() {
     // nothing from the allowed sender is left.
     while (m_socket.BytesReceived() != 0) {
         QHostAddress sender;
-        QByteArray d = m_socket.GetData(&sender);
-        if (sender.isEqual(m_allowed, QHostAddress::TolerantConversion)) {
+        quint16 port = 0;
+        QByteArray d = m_socket.GetData(&sender, &port);
+        if (port == m_allowedPort && sender.isEqual(m_allowed, QHostAddress::TolerantConversion)) {
             return d;
         }
         ++m_refused;

@@ -5,14 +5,17 @@
 
 namespace airmesh {
 
-// A socket seen by the receive framing. For UDP, datagrams whose sender is not `allowed`
-// (when set) are read and thrown away before they reach the framing: only the server may
-// speak on the client's UDP port.
+// A socket seen by the receive framing. For UDP, datagrams from anyone but the allowed sender
+// (an address and port, when set) are read and thrown away before they reach the framing: only
+// the server may speak on the client's UDP port, and only from the port it is addressed at.
 class SocketReceiveQueue final : public ReceiveQueue {
 public:
     explicit SocketReceiveQueue(Socket& socket) : m_socket(socket) {}
 
-    void setAllowedSender(const QHostAddress& address) { m_allowed = address; }
+    void setAllowedSender(const QHostAddress& address, quint16 port) {
+        m_allowed = address;
+        m_allowedPort = port;
+    }
 
     qint64 BytesReceived() const override { return m_socket.BytesReceived(); }
     QByteArray GetData() override;
@@ -22,6 +25,7 @@ public:
 private:
     Socket& m_socket;
     QHostAddress m_allowed;
+    quint16 m_allowedPort = 0;
     int m_refused = 0;
 };
 

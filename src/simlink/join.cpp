@@ -218,6 +218,9 @@ bool Joiner::answerPeriod() {
 void Joiner::handshake() {
     m_link.lngMyPlayerID = orStop(QStringLiteral("Couldn't create the observer player in FS's session"),
                                   [&] { return m_dp.CreatePlayer(kObserverFriendlyName, kObserverFormalName, 0, 0); });
+    // From here on the queue holds only what the client reads; every remote player we add
+    // would otherwise fill it with copies of what the others say.
+    m_dp.setIntakeFilter(SimLink::intakeFilter(m_link.lngMyPlayerID));
     sendJoinRequest(SimMsg::ObserverJoinRequest);
     if (answerPeriod()) {
         return;

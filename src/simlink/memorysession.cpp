@@ -2,6 +2,8 @@
 
 #include "simcodec.h"
 
+#include <QtEndian>
+
 namespace airmesh {
 
 namespace {
@@ -58,7 +60,7 @@ void MemoryWorld::endSession(const QByteArray& instance) {
         if (c->m_session == instance) {
             SimMessage lost;
             lost.WriteLong(static_cast<qint32>(dp::SysMsg::SessionLost));
-            deliver(c, dpflags::SystemSender, 0, lost.bytes());
+            deliver(c, dpflags::SystemSender, 0, 0, lost.bytes());
         }
     }
     if (SessionRec* s = session(instance)) {
@@ -112,18 +114,27 @@ void MemoryWorld::check(Op op) {
     throw dp::DpError(code, "injected failure");
 }
 
-void MemoryWorld::deliver(MemorySession* to, qint32 from, qint32 toId, const QByteArray& bytes) {
-    if (static_cast<int>(to->m_queue.size()) >= kMaxQueuedMessages) {
-        ++m_dropped;
-        return;
+void MemoryWorld::deliver(MemorySession* to, qint32 from, qint32 addressedTo, qint32 recipient,
+                          const QByteArray& bytes) {
+    Intake intake = Intake::QueueFirst; // the session layer's own notices
+    if (from != dpflags::SystemSender) {
+        Arrival a;
+        a.from = from;
+        a.addressedTo = addressedTo;
+        a.recipient = recipient;
+        a.number = bytes.size() >= 4 ? qFromLittleEndian<qint32>(bytes.constData()) : 0;
+        a.fromOurs = to->m_ownPlayers.contains(from);
+        intake = admit(to->m_filter, a);
     }
-    to->m_queue.push_back({from, toId, bytes});
+    if (intake != Intake::Drop && !to->m_queue.push(from, recipient, bytes, intake == Intake::QueueFirst)) {
+        ++m_dropped;
+    }
 }
 
 void MemoryWorld::notifyClients(const QByteArray& instance, MemorySession* except, const SimMessage& n) {
     for (MemorySession* c : std::as_const(m_clients)) {
         if (c != except && c->m_session == instance) {
-            deliver(c, dpflags::SystemSender, 0, n.bytes());
+            deliver(c, dpflags::SystemSender, 0, 0, n.bytes());
         }
     }
 }
@@ -141,7 +152,7 @@ void MemoryWorld::sendFromHost(qint32 from, qint32 to, const SimMessage& message
     for (const qint32 p : s->players) {
         const PlayerRec& rec = m_players[p];
         if (rec.owner && p != from && (to == dpflags::AllPlayers || to == p)) {
-            deliver(rec.owner, from, p, message.bytes());
+            deliver(rec.owner, from, to, p, message.bytes());
         }
     }
 }
@@ -315,7 +326,7 @@ void MemorySession::DestroyPlayer(qint32 player) {
         g.members.removeAll(player);
     }
     // Messages already queued for that player are gone with it.
-    std::erase_if(m_queue, [player](const Queued& q) { return q.to == player; });
+    m_queue.removeIf([player](const SessionQueue::Item& q) { return q.to == player; });
     m_world.notifyClients(m_session, this, notice(dp::SysMsg::DestroyPlayerOrGroup, kPlayerType, player));
     if (m_world.onClientPlayerDestroyed) {
         m_world.onClientPlayerDestroyed(player);
@@ -381,7 +392,7 @@ void MemorySession::Send(qint32 from, qint32 to, int, const SimMessage& message)
         }
         const MemoryWorld::PlayerRec& rec = m_world.m_players[p];
         if (rec.owner) {
-            m_world.deliver(rec.owner, from, p, message.bytes());
+            m_world.deliver(rec.owner, from, to, p, message.bytes());
         } else {
             toHost = true;
         }
@@ -401,11 +412,7 @@ int MemorySession::GetMessageQueue(qint32, qint32, int, int* bytes) {
     // among it; refusing to read the queue would hide that notice from the client.
     requireJoined();
     if (bytes) {
-        qsizetype total = 0;
-        for (const Queued& q : m_queue) {
-            total += q.bytes.size();
-        }
-        *bytes = static_cast<int>(total);
+        *bytes = static_cast<int>(m_queue.bytes());
     }
     return static_cast<int>(m_queue.size());
 }
@@ -416,8 +423,7 @@ SimMessage MemorySession::Receive(qint32& fromId, qint32& toId, int) {
     if (m_queue.empty()) {
         throw dp::DpError(dp::DPERR_NOMESSAGES);
     }
-    Queued q = std::move(m_queue.front());
-    m_queue.pop_front();
+    SessionQueue::Item q = m_queue.pop();
     fromId = q.from;
     toId = q.to;
     return SimMessage(std::move(q.bytes));

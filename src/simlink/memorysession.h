@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session.h"
+#include "sessionqueue.h"
 
 #include <QHash>
 #include <QList>
@@ -8,6 +9,7 @@
 
 #include <deque>
 #include <functional>
+#include <limits>
 #include <map>
 
 namespace airmesh {
@@ -124,7 +126,9 @@ private:
     void check(Op op);
     qint32 newId();
     SessionRec* session(const QByteArray& instance);
-    void deliver(MemorySession* to, qint32 from, qint32 toId, const QByteArray& bytes);
+    // A message for one client player (`recipient`), through that client's intake filter; a
+    // notice of the session layer comes from sender 0.
+    void deliver(MemorySession* to, qint32 from, qint32 addressedTo, qint32 recipient, const QByteArray& bytes);
     void notifyClients(const QByteArray& instance, MemorySession* except, const SimMessage& notice);
     void attach(MemorySession* s) { m_clients.append(s); }
     void detach(MemorySession* s);
@@ -161,17 +165,13 @@ public:
     int GetMessageQueue(qint32 from, qint32 to, int flags, int* bytes = nullptr) override;
     SimMessage Receive(qint32& fromId, qint32& toId, int flags) override;
     void waitForMessage(int maxMs) override;
+    void setIntakeFilter(IntakeFilter filter) override { m_filter = std::move(filter); }
 
     bool isOpen() const { return !m_session.isEmpty(); }
     QByteArray openSession() const { return m_session; }
 
 private:
     friend class MemoryWorld;
-    struct Queued {
-        qint32 from = 0;
-        qint32 to = 0;
-        QByteArray bytes;
-    };
     // The session is open and still hosted.
     void requireOpen() const;
     // The session was opened and not closed, even if the host has ended it since.
@@ -182,7 +182,8 @@ private:
     bool m_initialized = false;
     QByteArray m_session;
     QList<qint32> m_ownPlayers;
-    std::deque<Queued> m_queue;
+    IntakeFilter m_filter;
+    SessionQueue m_queue{MemoryWorld::kMaxQueuedMessages, std::numeric_limits<qint64>::max()};
 };
 
 class MemorySessionFactory final : public SessionFactory {

@@ -42,7 +42,7 @@ void SimLink::pumpMessages() {
     // A tick that arrives while an earlier one is dispatching (a reaction let events run) must
     // neither take messages out of order nor wait for the tick it interrupted: it would wait
     // for ever, since that tick cannot go on before this one returns.
-    if (blnPumpBusy || !objDP) {
+    if (blnPumpBusy || !objDP || m_sessionLost) {
         return;
     }
 
@@ -64,6 +64,9 @@ void SimLink::pumpMessages() {
             try {
                 r.message = objDP->Receive(r.from, r.to, dpflags::ReceiveAll);
             } catch (const dp::DpError& e) {
+                if (noteIfSessionGone(e)) {
+                    return;
+                }
                 // What was received is still dispatched; the rest waits for the next tick.
                 m_services.debug(QStringLiteral(" - Receive from FS failed, error %1; %2 of %3 messages taken")
                                      .arg(e.code())
@@ -74,7 +77,9 @@ void SimLink::pumpMessages() {
             batch.push_back(std::move(r));
         }
     } catch (const dp::DpError& e) {
-        m_services.debug(QStringLiteral(" - FS message queue not readable, error %1").arg(e.code()));
+        if (!noteIfSessionGone(e)) {
+            m_services.debug(QStringLiteral(" - FS message queue not readable, error %1").arg(e.code()));
+        }
         return;
     }
 
@@ -86,8 +91,8 @@ void SimLink::pumpMessages() {
             // Process_MP_Packet traps its own errors; this only guards the pump itself.
             m_services.debug(QStringLiteral(" - FS message dropped: %1").arg(QString::fromLocal8Bit(e.what())));
         }
-        // The session may have been closed by something that ran during the dispatch.
-        if (!objDP) {
+        // The session may have been closed, or found gone, by something that ran during the dispatch.
+        if (!objDP || m_sessionLost) {
             break;
         }
     }
@@ -99,9 +104,13 @@ void SimLink::dispatch(SimMessage& dpMsg, qint32 fromId, qint32 toId) {
             m_services.debug(QStringLiteral(" - Short system message dropped, %1 bytes").arg(dpMsg.size()));
             return;
         }
-        // Session-layer notices are only shown, whatever the log flags say; a lost session
-        // is among them.
-        m_services.log.line(QStringLiteral(" - ****System Message ignored, Type: ") + systemTypeText(dpMsg.ReadLong()));
+        // Session-layer notices are shown, whatever the log flags say. The end of the session is
+        // the one acted on: nothing said to the session from now on can reach the simulator.
+        const qint32 type = dpMsg.ReadLong();
+        m_services.log.line(QStringLiteral(" - ****System Message ignored, Type: ") + systemTypeText(type));
+        if (type == static_cast<qint32>(dp::SysMsg::SessionLost)) {
+            noteSessionLost();
+        }
         return;
     }
     if (dpMsg.size() < kHeaderBytes) {
@@ -134,10 +143,51 @@ void SimLink::Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFr
             m_services.lowLevel(QStringLiteral(" - Missed Packet ") + QString::number(lngMsgNo));
         }
     } catch (const std::exception& e) {
+        if (noteIfSessionGone(e)) {
+            return;
+        }
         m_services.debug(QStringLiteral(" - Error Process_MP_Packet %1 %2")
                              .arg(errorNumber(e))
                              .arg(QString::fromLocal8Bit(e.what())));
     }
+}
+
+IntakeFilter SimLink::intakeFilter(qint32 observer) {
+    return [observer](const Arrival& a) {
+        if (a.fromOurs) {
+            return Intake::Drop; // our own echoes
+        }
+        if (a.recipient == observer) {
+            return Intake::QueueFirst;
+        }
+        if (a.number == simMsgNumber(SimMsg::PlayerQuery)) {
+            return Intake::Queue; // answered from the player it reached
+        }
+        if (a.number == simMsgNumber(SimMsg::AddPlayerRejected) && a.addressedTo == a.recipient) {
+            return Intake::Queue;
+        }
+        return Intake::Drop;
+    };
+}
+
+void SimLink::noteSessionLost() {
+    if (m_sessionLost) {
+        return;
+    }
+    m_sessionLost = true;
+    m_services.log.line(QStringLiteral(" - Simulator session lost"));
+    if (onSessionLost) {
+        onSessionLost();
+    }
+}
+
+bool SimLink::noteIfSessionGone(const std::exception& e) {
+    const auto* de = dynamic_cast<const dp::DpError*>(&e);
+    if (!de || (de->code() != dp::DPERR_SESSIONLOST && de->code() != dp::DPERR_CONNECTIONLOST)) {
+        return false;
+    }
+    noteSessionLost();
+    return true;
 }
 
 qint64 SimLink::errorNumber(const std::exception& e) {
@@ -169,14 +219,24 @@ bool SimLink::react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qi
         return true;
     }
 
-    case SimMsg::AddPlayerRejected:
-        // The rejected player is the one the message is addressed to. It is taken out itself,
-        // not the first player of its server session number, which may be another one.
-        if (const Players::PlayerPtr p = m_players.findByPlayerId(lngToPlayer)) {
+    case SimMsg::AddPlayerRejected: {
+        // The rejected player is named after the header when the simulator says which; else it
+        // is the player the rejection was addressed to (the intake passes no copies of a
+        // rejection sent to all). Only that one player is taken out, whatever else shares its
+        // server session number, and a copy that comes after it is gone finds nobody.
+        Players::PlayerPtr p;
+        if (lngNoBytes >= 4 && dpMsg.remaining() >= 4) {
+            p = m_players.findByPlayerId(dpMsg.ReadLong());
+        }
+        if (!p) {
+            p = m_players.findByPlayerId(lngToPlayer);
+        }
+        if (p) {
             m_services.debug(QStringLiteral(" - Player addition Rejected by your machine: ") + p->PlayerHandle);
             removePlayer(p);
         }
         return true;
+    }
 
     case SimMsg::PlayerQuery:
         sim::writeHeaderOnly(reply, SimMsg::AddPlayerApproved);

@@ -39,6 +39,9 @@ void SimLink::Add_Remote_Player(const QString& handle, qint32 sessionNumber) {
         p->PlayerHandle = handle;
         p->Rcv_Detailed_Info = true;
     } catch (const std::exception& e) {
+        if (noteIfSessionGone(e)) {
+            throw; // the session has ended, and the player with it
+        }
         // A player in the simulator that the registry does not know would never get positions,
         // never be removed, and would stand in the user's sky until the session ends.
         bool removed = true;

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace airmesh {
@@ -95,6 +96,21 @@ inline constexpr qint32 AllPlayers = 0;               // Send to everybody
 inline constexpr qint32 SystemSender = 0;             // sender of session-layer notices
 } // namespace dpflags
 
+// One message arriving for one of our players, as the intake filter sees it.
+struct Arrival {
+    qint32 from = 0;        // the sender
+    qint32 addressedTo = 0; // what the sender addressed: a player, a group, or 0 for all players
+    qint32 recipient = 0;   // which of our players this copy is for
+    qint32 number = 0;      // the message's first 32-bit integer (its number); 0 when shorter
+    bool fromOurs = false;  // the sender is one of our own players
+};
+enum class Intake {
+    Drop,       // never queued
+    Queue,      // queued; dropped when the queue is full
+    QueueFirst, // queued; pushes out a Queue message when the queue is full
+};
+using IntakeFilter = std::function<Intake(const Arrival&)>;
+
 class Session {
 public:
     virtual ~Session() = default;
@@ -122,6 +138,16 @@ public:
     // when none arrives: lets a caller that polls for an answer give up the processor meanwhile.
     // Never fails; a session that is not open simply waits out the time.
     virtual void waitForMessage(int maxMs) = 0;
+    // Which messages for our own players take room in the receive queue. By default every one
+    // does: each of our players gets its own copy of what is sent to all players or to a group,
+    // and of what our other players send, as DirectPlay delivers them. A program that places
+    // many players in the session but reads only some of what they get says here what it
+    // wants, so that copies it would throw away never fill the queue. Session-layer notices are
+    // always queued. When the queue is full, a message the filter puts first (and any notice)
+    // pushes out the oldest waiting message that it did not put first; only when there is none
+    // is it dropped. The filter runs on whatever thread the message arrives on: it must look at
+    // nothing but its argument and what it holds by value. An empty filter restores the default.
+    virtual void setIntakeFilter(IntakeFilter filter) = 0;
 };
 
 // The root object that creates sessions.

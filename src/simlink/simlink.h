@@ -7,6 +7,7 @@
 #include "core/clientservices.h"
 #include "registry/players.h"
 
+#include <functional>
 #include <memory>
 
 namespace airmesh {
@@ -72,6 +73,21 @@ public:
     QString strMyAircraft;
     // The server link; nothing is forwarded while it is unset.
     void setRelay(RelayOutput* relay) { m_relay = relay; }
+    // What of the session's traffic the pump reads, for the session's intake: nothing our own
+    // players send, everything for the observer (first when the queue is full), and of what
+    // reaches our remote players only the simulator's questions to them and its rejections
+    // addressed to one of them.
+    static IntakeFilter intakeFilter(qint32 observer);
+
+    // ---- The end of the simulator's session ----
+    // Its notice came, or a session operation failed with DPERR_SESSIONLOST or
+    // DPERR_CONNECTIONLOST: logged once, then `onSessionLost` runs once. From then on the pump
+    // reads nothing and no error of the dead session is logged.
+    void noteSessionLost();
+    bool sessionLost() const { return m_sessionLost; }
+    std::function<void()> onSessionLost;
+    // True, after noting the loss, when `e` says the session is gone.
+    bool noteIfSessionGone(const std::exception& e);
 
     // ---- Remote players (remoteplayers.cpp) ----
     // Places a pilot announced by the server into the session and the registry. Throws the
@@ -113,6 +129,7 @@ private:
     Players& m_players;
     ChatWindowBridge m_chatWindow;
     RelayOutput* m_relay = nullptr;
+    bool m_sessionLost = false;
 };
 
 } // namespace airmesh

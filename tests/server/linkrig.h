@@ -117,6 +117,7 @@ struct LinkRig {
         search.SetGuidApplication(SimLink::kFirstAppGuid);
         s->Open(s->GetDPEnumSessions(search, 0, dpflags::EnumSessionsAll).GetItem(1), dpflags::OpenJoin);
         sim.lngMyPlayerID = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+        s->setIntakeFilter(SimLink::intakeFilter(sim.lngMyPlayerID));
         sim.objEnumGroups = s->GetDPEnumGroups({}, 0);
         sim.intRequestParamsGroup = 1;
         sim.intRefuseParamsGroup = 2;

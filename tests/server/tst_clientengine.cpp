@@ -24,6 +24,8 @@ private slots:
     void loadStartsTheTick();
     void tickThatTearsDownReadsNothing();
     void quit();
+    void simulatorSessionEnds_data();
+    void simulatorSessionEnds();
 };
 
 void TestClientEngine::loadStartsTheTick() {
@@ -68,6 +70,54 @@ void TestClientEngine::quit() {
     QVERIFY(!engine.Timer1.isActive());
     QCOMPARE(rig.link.ctlWinsock.State(), int(SocketState::Closed));
     QVERIFY(!rig.sim.objDP);
+}
+
+void TestClientEngine::simulatorSessionEnds_data() {
+    QTest::addColumn<qint32>("failure"); // 0: the session layer's notice
+    QTest::newRow("notice") << 0;
+    QTest::newRow("send finds the session lost") << dp::DPERR_SESSIONLOST;
+    QTest::newRow("send finds the connection lost") << dp::DPERR_CONNECTIONLOST;
+}
+
+// The simulator goes away while logged on: one line, the server sees the pilot leave, nothing
+// more is said into the dead session, the user is told and the program ends.
+void TestClientEngine::simulatorSessionEnds() {
+    QFETCH(qint32, failure);
+    LinkRig rig;
+    ClientEngine engine(rig.sim, rig.link);
+    int ended = 0;
+    engine.onEnded = [&] { ++ended; };
+    engine.windowLoaded();
+    QVERIFY(rig.logon());
+    QVERIFY(rig.readyPilot(7, QStringLiteral("Bob")) != 0);
+    rig.takeFs();
+
+    if (failure == 0) {
+        rig.world.endSession(rig.fs);
+        engine.Timer1_Timer();
+    } else {
+        rig.world.failOperation(MemoryWorld::Op::Send, failure, -1);
+        rig.world.failOperation(MemoryWorld::Op::DestroyPlayer, failure, -1);
+        rig.toClientUdp(toClient::positionUpdate(7, QByteArray(kPositionBlockBytes, 'p')));
+    }
+    for (int i = 0; i < 5; ++i) {
+        rig.toClientUdp(toClient::positionUpdate(7, QByteArray(kPositionBlockBytes, 'q')));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(ended, 1, LinkRig::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.peer->state() == QAbstractSocket::UnconnectedState, LinkRig::kWaitMs);
+    QVERIFY(!rig.link.blnConnected);
+    QVERIFY(!engine.Timer1.isActive());
+    QCOMPARE(rig.players.Count(), 0);
+    QCOMPARE(rig.boxes.shown, QStringList{ClientEngine::kSessionEndedText});
+    QVERIFY(rig.takeFs().isEmpty());
+
+    const QStringList lines = rig.logLines();
+    QCOMPARE(lines.count(QStringLiteral(" - Simulator session lost")), 1);
+    for (const QString& l : lines) {
+        QVERIFY2(!l.startsWith(QStringLiteral(" - Error")), qPrintable(l));
+    }
+    engine.simulatorSessionLost(); // a second report changes nothing
+    QCOMPARE(ended, 1);
 }
 
 QTEST_GUILESS_MAIN(TestClientEngine)

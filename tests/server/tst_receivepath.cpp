@@ -28,11 +28,13 @@ void TestReceivePath::udpRecordsFromTheServerOnly() {
 
     QUdpSocket server;   // the server, on 127.0.0.1
     QUdpSocket stranger; // someone else, on another loopback address
+    QUdpSocket forger;   // someone on the server's address, from another port
     QVERIFY(server.bind(QHostAddress::LocalHost, 0));
     QVERIFY(stranger.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    QVERIFY(forger.bind(QHostAddress::LocalHost, 0));
 
     SocketReceiveQueue queue(client);
-    queue.setAllowedSender(QHostAddress::LocalHost);
+    queue.setAllowedSender(QHostAddress::LocalHost, server.localPort());
     QList<ServerRecord> got;
     RecordGate gate([&](const QByteArray& r) { got.append(ServerRecord::fromBytes(r)); });
     connect(&client, &Socket::DataArrival, this, [&](qint64 n) { UdpDataArrival(n, queue, gate); });
@@ -40,7 +42,7 @@ void TestReceivePath::udpRecordsFromTheServerOnly() {
     const QByteArray forged = toClient::logonAccepted(99, QStringLiteral("forged")).toBytes();
     stranger.writeDatagram(forged, QHostAddress::LocalHost, port);
     server.writeDatagram(toClient::playerJoined(7, QStringLiteral("Bob")).toBytes(), QHostAddress::LocalHost, port);
-    stranger.writeDatagram(forged, QHostAddress::LocalHost, port);
+    forger.writeDatagram(forged, QHostAddress::LocalHost, port);
     server.writeDatagram(toClient::positionUpdate(7, QByteArray(52, 'p')).toBytes(), QHostAddress::LocalHost, port);
 
     QTRY_COMPARE_WITH_TIMEOUT(got.size(), 2, 5000);

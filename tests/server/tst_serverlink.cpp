@@ -70,6 +70,8 @@ private slots:
     void chatIn();
     void chatInFromNobodyOrTooLong();
     void remotePlayerLife();
+    void udpOnlyFromTheServersPort();
+    void receivedTextsEndAtNul();
     void positionRoad();
     void recordsIgnored_data();
     void recordsIgnored();
@@ -488,17 +490,73 @@ void TestServerLink::chatInFromNobodyOrTooLong() {
     QVERIFY(rig.logLines().contains(QStringLiteral(" - Error Process_TCPPacket 91 ") +
                                     "Chat end from a pilot who is not in the registry"));
 
-    // A pilot who never sends the end mark: his text stops growing at the bound.
-    for (int i = 0; i < 100; ++i) {
+    // A pilot who floods pieces without an end mark: the whole message is dropped with one
+    // line, and his next chat arrives intact.
+    for (int i = 0; i < 1000; ++i) {
         rig.link.Process_TCPPacket(toClient::chatChunk(7, QString(56, QChar(u'A' + i % 26))).toBytes());
     }
-    const int kept = ServerLink::kMaxChatTextChars / 56 * 56;
-    QCOMPARE(rig.players.Item(1)->ChatText.size(), kept);
-    QVERIFY(rig.logLines().contains(QStringLiteral(" - Chat from Bob longer than 4096 characters, piece dropped")));
     rig.link.Process_TCPPacket(toClient::chatChunk(7, kChatEndMark).toBytes());
+    rig.link.Process_TCPPacket(toClient::chatChunk(7, QStringLiteral("hello again")).toBytes());
+    rig.link.Process_TCPPacket(toClient::chatChunk(7, kChatEndMark).toBytes());
+    QCOMPARE(rig.logLines().count(QStringLiteral(" - Chat from Bob longer than 4096 characters, dropped")), 1);
     const QList<MemoryWorld::Sent> fs = rig.takeFs();
     QCOMPARE(fs.size(), 1);
-    QCOMPARE(simChatText(fs[0]).size(), kept);
+    QCOMPARE(simChatText(fs[0]), QStringLiteral("hello again"));
+}
+
+// Datagrams from the server's address but another port are no more the server's than a
+// stranger's: no player, no position, and no acknowledgement that keeps a dead link "Connected".
+void TestServerLink::udpOnlyFromTheServersPort() {
+    LinkRig rig;
+    QVERIFY(rig.logon());
+    QUdpSocket forger;
+    QVERIFY(forger.bind(QHostAddress::LocalHost, 0));
+    const auto forge = [&](const ServerRecord& r) {
+        forger.writeDatagram(r.toBytes(), QHostAddress::LocalHost, rig.clientPort);
+    };
+    forge(toClient::playerJoined(9, QStringLiteral("Mallory")));
+    forge(toClient::heartBeatAck());
+    QVERIFY(rig.udpHandled()); // the server's own datagram behind the forged ones was handled
+    QCOMPARE(rig.players.Count(), 0);
+
+    // The server goes on sending, but no longer answers heartbeats; the forger does.
+    for (int s = 1; s <= ServerLink::kServerSilenceSeconds / 10; ++s) {
+        rig.clock.advance(10);
+        forge(toClient::heartBeatAck());
+        rig.toClientUdp(toClient::playerJoined(100 + s, QStringLiteral("P%1").arg(s)));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.players.Count(), s, LinkRig::kWaitMs);
+        rig.link.linkWatch();
+    }
+    QVERIFY(!rig.link.blnConnected);
+    QVERIFY(!rig.logLines().join('\n').contains(QStringLiteral("Mallory")));
+}
+
+// A text from the server ends at its first U+0000: in the simulator, in the registry and in
+// the log, which never holds a NUL.
+void TestServerLink::receivedTextsEndAtNul() {
+    LinkRig rig;
+    QVERIFY(rig.connectAndSendLogon());
+    rig.toClientTcp(toClient::logonAccepted(LinkRig::kSession, QStringLiteral("Hi\0there")));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.link.blnConnected, LinkRig::kWaitMs);
+    QCOMPARE(simChatText(rig.takeFs().first()), QStringLiteral("Hi"));
+
+    const qint32 id = rig.readyPilot(7, QStringLiteral("Nul\0Name"));
+    QVERIFY(id != 0);
+    QCOMPARE(rig.world.playerFriendlyName(id), QStringLiteral("Nul"));
+    rig.takeFs();
+    rig.toClientTcp(toClient::aircraftDetails(7, 1, QStringLiteral("Jet\0Hidden")));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.world.sentToHost().size(), 1, LinkRig::kWaitMs);
+    QCOMPARE(rig.players.Item(1)->Aircraft_Name, QStringLiteral("Jet"));
+    rig.toClientTcp(toClient::chatChunk(7, QStringLiteral("one\0two")));
+    rig.toClientTcp(toClient::chatChunk(7, kChatEndMark));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.world.sentToHost().size(), 2, LinkRig::kWaitMs);
+    QCOMPARE(simChatText(rig.world.sentToHost().at(1)), QStringLiteral("one"));
+
+    QFile log(rig.dir.filePath(QStringLiteral("log.txt")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray bytes = log.readAll();
+    QVERIFY(bytes.contains("User Changed Plane Nul Jet"));
+    QVERIFY(!bytes.contains('\0'));
 }
 
 void TestServerLink::remotePlayerLife() {

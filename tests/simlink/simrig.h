@@ -54,6 +54,7 @@ struct SimRig {
         search.SetGuidApplication(SimLink::kFirstAppGuid);
         s->Open(s->GetDPEnumSessions(search, 0, dpflags::EnumSessionsAll).GetItem(1), dpflags::OpenJoin);
         observer = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+        s->setIntakeFilter(SimLink::intakeFilter(observer));
         s->AddPlayerToGroup(refuseGroup, observer);
         sim.objEnumGroups = s->GetDPEnumGroups({}, 0);
         sim.intRefuseParamsGroup = 1;

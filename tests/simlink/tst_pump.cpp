@@ -167,10 +167,10 @@ private slots:
         sim::writeAircraftDetails(aircraft, 1, QStringLiteral("Wrong"));
         r.world.postSystemMessage(r.instance, systemNotice(0x21));
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
-        r.world.sendFromHost(r.host, hawk, aircraft); // to one of our remote players: dropped
+        r.world.sendFromHost(r.host, hawk, aircraft); // to one of our remote players: never queued
         r.world.postSystemMessage(r.instance, systemNotice(0x103));
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::AddPlayerApproved, le32(hawk)));
-        QCOMPARE(r.waiting(), 5);
+        QCOMPARE(r.waiting(), 4);
 
         QList<int> waitingAtDispatch;
         r.relay.onCall = [&] { waitingAtDispatch << r.waiting(); };
@@ -178,7 +178,7 @@ private slots:
 
         QCOMPARE(logged(r), lines);
         QCOMPARE(r.relay.calls, QStringList{"query"});
-        QCOMPARE(waitingAtDispatch, QList<int>{0}); // all five taken before the first dispatch
+        QCOMPARE(waitingAtDispatch, QList<int>{0}); // all four taken before the first dispatch
         QVERIFY(r.players.Item(QString::number(hawk))->Add_Success);
         QCOMPARE(r.sim.strMyAircraft, QString());
         QVERIFY(!r.sim.blnPumpBusy);
@@ -209,8 +209,13 @@ private slots:
             r.world.postSystemMessage(r.instance, systemNotice(type));
         }
         r.sim.pumpMessages();
-        QCOMPARE(logged(r), QStringList{kSystemLine + text});
+        QStringList expected{kSystemLine + text};
+        if (endSession) {
+            expected << QStringLiteral(" - Simulator session lost");
+        }
+        QCOMPARE(logged(r), expected);
         QCOMPARE(r.relay.calls, QStringList());
+        QCOMPARE(r.sim.sessionLost(), endSession);
     }
 
     // Messages too short to read are dropped with a line of their own, and the tick goes on.
@@ -223,7 +228,7 @@ private slots:
         for (int n = 0; n < 4; ++n) {
             QTest::addRow("system, %d bytes", n) << true << QByteArray::fromHex("31000000").left(n) << QString();
         }
-        QTest::newRow("system, 4 bytes") << true << QByteArray::fromHex("31000000") << kSystemLine + "31";
+        QTest::newRow("system, 4 bytes") << true << QByteArray::fromHex("21000000") << kSystemLine + "21";
         for (int n = 0; n < 8; ++n) {
             QTest::addRow("application, %d bytes", n) << false << query.left(n) << QString();
         }
@@ -530,6 +535,56 @@ private slots:
         QCOMPARE(r.players.Count(), 2);
     }
 
+    // Which player a rejection concerns: the one named after the header when it is ours, else
+    // the one it was addressed to; a rejection sent to all that names nobody removes nobody.
+    void rejectionNamedOrSentToAll() {
+        Rig& r = *m_rig;
+        const qint32 hawk = r.addRemote(QStringLiteral("Hawk12"), 17);
+        const qint32 falcon = r.addRemote(QStringLiteral("Falcon"), 18);
+        const qint32 eagle = r.addRemote(QStringLiteral("Eagle"), 19);
+        clearLog();
+        r.flags(true, false);
+
+        r.world.sendFromHost(r.host, dpflags::AllPlayers, message(SimMsg::AddPlayerRejected));
+        r.sim.pumpMessages();
+        QCOMPARE(r.players.Count(), 3);
+
+        r.world.sendFromHost(r.host, r.observer, message(SimMsg::AddPlayerRejected, le32(hawk)));
+        r.world.sendFromHost(r.host, dpflags::AllPlayers, message(SimMsg::AddPlayerRejected, le32(falcon)));
+        r.sim.pumpMessages();
+        QCOMPARE(logged(r),
+                 (QStringList{" - Player addition Rejected by your machine: Hawk12", " - Removed Player Hawk12",
+                              " - Player addition Rejected by your machine: Falcon", " - Removed Player Falcon"}));
+        QCOMPARE(r.players.Count(), 1);
+        QCOMPARE(r.players.Item(1)->Key, QString::number(eagle));
+        QVERIFY(!r.world.playerExists(hawk) && !r.world.playerExists(falcon) && r.world.playerExists(eagle));
+    }
+
+    // Many remote players: what they say to all never fills the queue, and when the queue is
+    // full all the same, the simulator's messages to the observer push out the rest.
+    void queueRoomForTheObserver() {
+        Rig& r = *m_rig;
+        constexpr int kPilots = 120; // their requests' copies alone would be 14,280 messages
+        QList<qint32> ids;
+        for (int i = 0; i < kPilots; ++i) {
+            r.sim.Add_Remote_Player(QStringLiteral("P%1").arg(i), 100 + i);
+            ids << r.players.Item(r.players.Count())->Key.toInt();
+        }
+        QCOMPARE(r.waiting(), 0);
+        const qint32 hawk = ids.first();
+        for (int i = 0; i < MemoryWorld::kMaxQueuedMessages; ++i) {
+            r.world.sendFromHost(r.host, hawk, message(SimMsg::PlayerQuery));
+        }
+        for (const qint32 id : ids) {
+            r.world.sendFromHost(r.host, r.observer, message(SimMsg::AddPlayerApproved, le32(id)));
+        }
+        QCOMPARE(r.waiting(), MemoryWorld::kMaxQueuedMessages);
+        r.sim.pumpMessages();
+        for (int i = 1; i <= r.players.Count(); ++i) {
+            QVERIFY2(r.players.Item(i)->Add_Success, qPrintable(r.players.Item(i)->PlayerHandle));
+        }
+    }
+
     void query() {
         Rig& r = *m_rig;
         const qint32 hawk = r.addRemote(QStringLiteral("Hawk12"), 17);
@@ -551,12 +606,8 @@ private slots:
         QCOMPARE(sent[0].bytes, QByteArray::fromHex("0310000000000000"));
         QCOMPARE(logged(r), QStringList());
         QCOMPARE(r.relay.calls, QStringList());
-        // The reply reached our own players too: the observer's copy is our own echo and goes
-        // without a trace (its missing player id would otherwise be logged as an error).
-        QVERIFY(r.waiting() > 0);
-        r.sim.pumpMessages();
+        // The reply's copies for our own other players are echoes: they never take queue room.
         QCOMPARE(r.waiting(), 0);
-        QCOMPARE(logged(r), QStringList());
         clearLog();
 
         // A reply that cannot be sent is logged, and the next message is still handled.

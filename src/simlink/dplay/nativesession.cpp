@@ -37,7 +37,9 @@ bool splitAddress(const QString& text, QString& host, quint16& port) {
 }
 } // namespace
 
-NativeSession::NativeSession(NativeOptions options) : Node(nodeConfig(options)), m_options(std::move(options)) {}
+NativeSession::NativeSession(NativeOptions options)
+    : Node(nodeConfig(options)), m_options(std::move(options)),
+      m_queue(m_options.maxQueuedMessages, m_options.maxQueuedBytes) {}
 
 NativeSession::~NativeSession() {
     try {
@@ -68,7 +70,7 @@ bool NativeSession::sessionLost() const {
 
 qint64 NativeSession::droppedMessages() const {
     std::lock_guard lock(m_mutex);
-    return m_dropped;
+    return m_queue.dropped();
 }
 
 // ---- Provider ----
@@ -245,11 +247,12 @@ void NativeSession::Open(const SessionData& session, int) {
     if (m_open || m_joining) {
         throw dp::DpError(dp::DPERR_ALREADYINITIALIZED, "already in a session");
     }
-    if (session.instance().size() != 16) {
+    const QByteArray wanted = session.instance();
+    if (wanted.size() != 16) {
         throw dp::DpError(dp::DPERR_INVALIDPARAMS, "not a session that a search found");
     }
     Guid instance{};
-    std::memcpy(instance.data(), session.instance().constData(), 16);
+    std::memcpy(instance.data(), wanted.constData(), 16);
     const auto it = m_found.find(instance);
     if (it == m_found.end()) {
         throw dp::DpError(dp::DPERR_NOSESSIONS, "that session did not answer the search");
@@ -370,7 +373,6 @@ void NativeSession::Close() {
     m_groups.clear();
     m_groupOrder.clear();
     m_queue.clear();
-    m_queuedBytes = 0;
     m_hostConn = -1;
     m_sysPlayer = 0;
     lock.unlock();
@@ -516,7 +518,7 @@ void NativeSession::Send(qint32 from, qint32 to, int flags, const SimMessage& me
             throw dp::DpError(dp::DPERR_INVALIDPLAYER, "send to an unknown player");
         }
         for (const quint32 id : localTo) {
-            queueMessage(src, id, message.bytes());
+            offerMessage(src, dst, id, message.bytes());
         }
         for (const quint32 machine : machines) {
             const auto p = m_players.find(machine);
@@ -546,8 +548,8 @@ int NativeSession::GetMessageQueue(qint32 from, qint32 to, int, int* bytes) {
     std::lock_guard lock(m_mutex);
     int n = 0;
     qint64 total = 0;
-    for (const Queued& q : m_queue) {
-        if ((from == 0 || q.from == static_cast<quint32>(from)) && (to == 0 || q.to == static_cast<quint32>(to))) {
+    for (const SessionQueue::Item& q : m_queue.items()) {
+        if ((from == 0 || q.from == from) && (to == 0 || q.to == to)) {
             ++n;
             total += q.bytes.size();
         }
@@ -563,11 +565,9 @@ SimMessage NativeSession::Receive(qint32& fromId, qint32& toId, int) {
     if (m_queue.empty()) {
         throw dp::DpError(dp::DPERR_NOMESSAGES, "no message waits");
     }
-    Queued q = std::move(m_queue.front());
-    m_queue.pop_front();
-    m_queuedBytes -= q.bytes.size();
-    fromId = static_cast<qint32>(q.from);
-    toId = static_cast<qint32>(q.to);
+    SessionQueue::Item q = m_queue.pop();
+    fromId = q.from;
+    toId = q.to;
     return SimMessage(std::move(q.bytes));
 }
 
@@ -576,16 +576,31 @@ void NativeSession::waitForMessage(int maxMs) {
     waitFor(lock, std::max(0, maxMs), [this] { return !m_queue.empty(); });
 }
 
-void NativeSession::queueMessage(quint32 from, quint32 to, const QByteArray& bytes) {
-    if (static_cast<int>(m_queue.size()) >= m_options.maxQueuedMessages ||
-        m_queuedBytes + bytes.size() > m_options.maxQueuedBytes) {
-        if (m_dropped++ % 1000 == 0) {
-            log(QStringLiteral("receive queue full: message dropped (%1 so far)").arg(m_dropped));
+void NativeSession::setIntakeFilter(IntakeFilter filter) {
+    std::lock_guard lock(m_mutex);
+    m_filter = std::move(filter);
+}
+
+void NativeSession::offerMessage(quint32 from, quint32 addressedTo, quint32 recipient, const QByteArray& bytes) {
+    Arrival a;
+    a.from = static_cast<qint32>(from);
+    a.addressedTo = static_cast<qint32>(addressedTo);
+    a.recipient = static_cast<qint32>(recipient);
+    a.number = bytes.size() >= 4 ? qFromLittleEndian<qint32>(bytes.constData()) : 0;
+    a.fromOurs = m_local.count(from) != 0;
+    const Intake intake = admit(m_filter, a);
+    if (intake != Intake::Drop) {
+        queueMessage(from, recipient, bytes, intake == Intake::QueueFirst);
+    }
+}
+
+void NativeSession::queueMessage(quint32 from, quint32 to, const QByteArray& bytes, bool first) {
+    if (!m_queue.push(static_cast<qint32>(from), static_cast<qint32>(to), bytes, first)) {
+        if (m_queue.dropped() % 1000 == 1) {
+            log(QStringLiteral("receive queue full: message dropped (%1 so far)").arg(m_queue.dropped()));
         }
         return;
     }
-    m_queuedBytes += bytes.size();
-    m_queue.push_back({from, to, bytes});
     m_changed.notify_all();
 }
 
@@ -595,7 +610,7 @@ void NativeSession::queueSystem(dp::SysMsg type, std::initializer_list<quint32> 
     for (const quint32 f : fields) {
         w.u32(f);
     }
-    queueMessage(0, 0, w.bytes());
+    queueMessage(0, 0, w.bytes(), true);
 }
 
 void NativeSession::markLost(const QString& why) {
@@ -671,14 +686,14 @@ void NativeSession::handlePlayerMessage(const WireMessage& m) {
     const QByteArray payload = m.body.mid(8);
     if (to == 0) {
         for (const quint32 id : m_local) {
-            queueMessage(from, id, payload);
+            offerMessage(from, to, id, payload);
         }
     } else if (m_local.count(to)) {
-        queueMessage(from, to, payload);
+        offerMessage(from, to, to, payload);
     } else if (const auto g = m_groups.find(to); g != m_groups.end()) {
         for (const quint32 id : g->second.members) {
             if (m_local.count(id)) {
-                queueMessage(from, id, payload);
+                offerMessage(from, to, id, payload);
             }
         }
     }

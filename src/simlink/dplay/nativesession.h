@@ -3,6 +3,7 @@
 #include "node.h"
 
 #include "simlink/session.h"
+#include "simlink/sessionqueue.h"
 
 #include <deque>
 #include <functional>
@@ -60,6 +61,7 @@ public:
     int GetMessageQueue(qint32 from, qint32 to, int flags, int* bytes = nullptr) override;
     SimMessage Receive(qint32& fromId, qint32& toId, int flags) override;
     void waitForMessage(int maxMs) override;
+    void setIntakeFilter(IntakeFilter filter) override;
 
     // For tests and logs.
     quint16 listenPort() const { return tcpPort(); }
@@ -77,11 +79,6 @@ private:
         quint16 hostPort = 0;
         quint16 hostVersion = kDialect;
     };
-    struct Queued {
-        quint32 from = 0;
-        quint32 to = 0;
-        QByteArray bytes;
-    };
 
     void handle(const WireMessage& m, const Origin& origin) override;
     void connectionClosed(int conn) override;
@@ -91,7 +88,9 @@ private:
     void handlePlayerMessage(const WireMessage& m);
     void addRecord(PlayerRecord p, quint32 sourceIp);
     void removePlayer(quint32 id);
-    void queueMessage(quint32 from, quint32 to, const QByteArray& bytes);
+    // A player message for one of our players, through the intake filter.
+    void offerMessage(quint32 from, quint32 addressedTo, quint32 recipient, const QByteArray& bytes);
+    void queueMessage(quint32 from, quint32 to, const QByteArray& bytes, bool first);
     void queueSystem(dp::SysMsg type, std::initializer_list<quint32> fields);
     void markLost(const QString& why);
     void sendToHost(Command c, const QByteArray& body);
@@ -135,9 +134,8 @@ private:
     std::set<quint32> m_local; // our ordinary players
     std::mutex m_requestMutex; // one REQUESTPLAYERID at a time
 
-    std::deque<Queued> m_queue;
-    qint64 m_queuedBytes = 0;
-    qint64 m_dropped = 0;
+    IntakeFilter m_filter;
+    SessionQueue m_queue;
 
     qint64 m_lastHeardMs = 0;
     qint64 m_lastPingMs = 0;
