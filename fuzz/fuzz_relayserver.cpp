@@ -52,11 +52,15 @@ struct Input {
 };
 
 QHostAddress address(uint8_t b) {
-    switch (b % 3) {
+    switch (b % 5) {
     case 0:
         return QHostAddress(QStringLiteral("127.0.0.1"));
     case 1:
         return QHostAddress(QStringLiteral("::ffff:127.0.0.1"));
+    case 2:
+        return QHostAddress(QStringLiteral("2001:db8::1")); // one /64 with the next
+    case 3:
+        return QHostAddress(QStringLiteral("2001:db8::2"));
     default:
         return QHostAddress(QStringLiteral("127.0.0.2"));
     }

@@ -34,7 +34,7 @@ QString cleanTitle(const ServerRecord& r) {
 
 RelayCore::RelayCore(Accounts accounts, RelayLimits limits, const Clock& clock, RelayTransport& transport, LogSink log)
     : m_accounts(std::move(accounts)), m_limits(std::move(limits)), m_clock(clock), m_transport(transport),
-      m_log(std::move(log)) {
+      m_log(std::move(log)), m_guard(m_limits.logonGuard) {
     m_limits.greeting.truncate(kMaxGreetingChars);
 }
 
@@ -164,6 +164,7 @@ void RelayCore::forget(ConnId conn, const QString& line) {
 
 void RelayCore::checkSilence() {
     const QDateTime now = m_clock.now();
+    releaseLogonBlocks(now.toMSecsSinceEpoch());
     const qint64 limitMs = qint64(m_limits.silenceSeconds) * 1000;
     std::vector<ConnId> silent;
     for (const auto& [id, c] : m_conns) {
@@ -202,11 +203,37 @@ void RelayCore::tcpRecord(Conn& c, const QByteArray& bytes) {
     relay(c, r);
 }
 
+void RelayCore::releaseLogonBlocks(qint64 nowMs) {
+    for (const LogonGuard::Release& r : m_guard.releaseDue(nowMs)) {
+        logLine(QStringLiteral("logons from %1 allowed again; %2 refused while blocked")
+                    .arg(LogonGuard::describe(r.source))
+                    .arg(r.refused));
+    }
+}
+
 void RelayCore::logon(Conn& c, const ServerRecord& r) {
+    const qint64 nowMs = m_clock.now().toMSecsSinceEpoch();
+    releaseLogonBlocks(nowMs);
+    // A blocked address learns nothing: not even a right password is checked, and the answer
+    // is the same LogonRejected as for a wrong one, so the client stops waiting as usual.
+    if (m_guard.refuse(c.address, nowMs)) {
+        ++m_stats.blockedLogons;
+        reject(c, {}, true);
+        return;
+    }
     const qint32 pilotId = r.longAt(recfield::LogonPilotId);
     const std::optional<Account> account = m_accounts.check(pilotId, r.longAt(recfield::LogonPassword));
     if (!account) {
+        const QHostAddress from = c.address; // the rejection may drop the connection
         reject(c, QStringLiteral("pilot %1: wrong pilot ID or password").arg(pilotId));
+        if (const int seconds = m_guard.failed(from, nowMs)) {
+            ++m_stats.logonBlocks;
+            logLine(QStringLiteral("logons from %1 blocked for %2 s: %3 rejected within %4 s")
+                        .arg(LogonGuard::describe(LogonGuard::sourceOf(from)))
+                        .arg(seconds)
+                        .arg(m_limits.logonGuard.maxFailures)
+                        .arg(m_limits.logonGuard.windowSeconds));
+        }
         return;
     }
     // The same pilot logging on again: his old link is stale (a client whose connection broke
@@ -251,20 +278,33 @@ void RelayCore::logon(Conn& c, const ServerRecord& r) {
     m_byPilotId.insert(pilotId, c.id);
 }
 
-void RelayCore::reject(Conn& c, const QString& why) {
-    ++m_stats.rejectedLogons;
+void RelayCore::reject(Conn& c, const QString& why, bool quiet) {
+    if (!quiet) {
+        ++m_stats.rejectedLogons;
+    }
     ++c.rejectedLogons;
     // The client reads the rejection only over UDP. Its port is not known from a logon over TCP:
     // the last one its address sent from, else the client's usual port.
     const UdpEndpoint to{c.address, m_lastPortOf.value(c.address, m_limits.defaultClientUdpPort)};
-    logLine(QStringLiteral("logon rejected: %1 from %2, answered on UDP port %3")
-                .arg(why, c.address.toString())
-                .arg(to.port));
+    if (!quiet) {
+        logLine(QStringLiteral("logon rejected: %1 from %2, answered on UDP port %3")
+                    .arg(why, c.address.toString())
+                    .arg(to.port));
+    }
     sendUdp(to, toClient::logonRejected());
     // The connection stays open, as the client expects, for another try; not for ever.
-    if (c.rejectedLogons >= m_limits.maxLogonAttempts) {
-        dropConnection(c.id, QStringLiteral("%1 rejected logons").arg(c.rejectedLogons));
+    if (c.rejectedLogons < m_limits.maxLogonAttempts) {
+        return;
     }
+    if (!quiet) {
+        dropConnection(c.id, QStringLiteral("%1 rejected logons").arg(c.rejectedLogons));
+        return;
+    }
+    // A blocked address opening connection after connection must not fill the log either.
+    const ConnId id = c.id;
+    ++m_stats.droppedPeers;
+    forget(id, {});
+    m_transport.closeStream(id);
 }
 
 // ---- UDP --------------------------------------------------------------------------------
@@ -405,9 +445,10 @@ void RelayCore::sendUdp(const UdpEndpoint& to, const ServerRecord& r) {
 QString RelayCore::summary() const {
     const RelayStats& s = m_stats;
     return QStringLiteral("summary: %1 pilots online; logons %2, rejected %3, logoffs %4, dropped %5, refused "
-                          "connections %6; relayed in: heartbeats %7, positions %8, queries %9, crashes %10, "
-                          "aircraft %11, chat chunks %12; records out: UDP %13, TCP %14; thrown away: wrong size "
-                          "%15, bad records %16, unknown senders %17, wrong source %18")
+                          "connections %6, blocked logons %19 (%20 blocks, %21 addresses blocked now); relayed in: "
+                          "heartbeats %7, positions %8, queries %9, crashes %10, aircraft %11, chat chunks %12; "
+                          "records out: UDP %13, TCP %14; thrown away: wrong size %15, bad records %16, unknown "
+                          "senders %17, wrong source %18")
         .arg(pilotCount())
         .arg(s.logons)
         .arg(s.rejectedLogons)
@@ -425,7 +466,10 @@ QString RelayCore::summary() const {
         .arg(s.badSizeDatagrams)
         .arg(s.badRecords)
         .arg(s.unknownSenders)
-        .arg(s.wrongSourceDatagrams);
+        .arg(s.wrongSourceDatagrams)
+        .arg(s.blockedLogons)
+        .arg(s.logonBlocks)
+        .arg(m_guard.blockedCount());
 }
 
 } // namespace airmesh

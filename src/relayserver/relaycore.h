@@ -2,6 +2,7 @@
 
 #include "accounts.h"
 #include "core/clock.h"
+#include "logonguard.h"
 #include "server/serverrecord.h"
 
 #include <QByteArrayView>
@@ -46,6 +47,9 @@ struct RelayLimits {
     int maxPendingConnections = 32; // TCP connections not logged on
     int silenceSeconds = 60;        // a connection that sends nothing valid this long is dropped
     int maxLogonAttempts = 5;       // rejected logons on one connection before it is dropped
+    // Rejected logons per source address, over all its connections, before its logons are
+    // refused unchecked for a while.
+    LogonGuardLimits logonGuard;
     // Where a LogonRejected goes when no datagram from the client's address has shown its port.
     quint16 defaultClientUdpPort = 1501;
     QString greeting = QStringLiteral("Welcome to Airmesh");
@@ -54,6 +58,8 @@ struct RelayLimits {
 // What the server has done since it started, for the summary.
 struct RelayStats {
     quint64 logons = 0, rejectedLogons = 0, logoffs = 0, droppedPeers = 0, refusedConnections = 0;
+    // Logons refused unchecked from blocked addresses (not in rejectedLogons), and blocks begun.
+    quint64 blockedLogons = 0, logonBlocks = 0;
     quint64 heartBeats = 0, positions = 0, queries = 0, crashes = 0, aircraft = 0, chatChunks = 0;
     quint64 udpRecordsSent = 0, tcpRecordsSent = 0;
     // Input thrown away: datagrams not 128 bytes long; records of an unknown category, type or
@@ -85,7 +91,8 @@ public:
     void dropConnection(ConnId conn, const QString& reason);
     // One UDP datagram, whole.
     void datagram(QByteArrayView bytes, const QHostAddress& from, quint16 port);
-    // Drops every connection silent for the limit; call it about once a second.
+    // Drops every connection silent for the limit and lifts the logon blocks that have run out;
+    // call it about once a second.
     void checkSilence();
 
     bool hasConnection(ConnId conn) const { return m_conns.contains(conn); }
@@ -113,7 +120,10 @@ private:
 
     void tcpRecord(Conn& c, const QByteArray& bytes);
     void logon(Conn& c, const ServerRecord& r);
-    void reject(Conn& c, const QString& why);
+    // Ends the logon blocks that have run out, one log line each.
+    void releaseLogonBlocks(qint64 nowMs);
+    // Answers a logon with LogonRejected. Quiet: no log line, also not for dropping the connection.
+    void reject(Conn& c, const QString& why, bool quiet = false);
     void relay(Conn& from, const ServerRecord& r);
     void storeAndRelayAircraft(Conn& from, const ServerRecord& r);
     void toOthers(const Conn& from, const ServerRecord& r, Transport t);
@@ -140,6 +150,7 @@ private:
     QHash<QHostAddress, quint16> m_lastPortOf;
     static constexpr int kMaxRememberedPorts = 4096;
     qint32 m_nextSession = 1;
+    LogonGuard m_guard;
 };
 
 } // namespace airmesh

@@ -2,6 +2,8 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
+
 namespace airmesh {
 
 namespace {
@@ -54,7 +56,17 @@ ParsedServerOptions parseServerOptions(const QStringList& arguments) {
                                       QStringLiteral("Unsent TCP data per pilot before he is dropped as not "
                                                      "reading (KiB, default 256)."),
                                       QStringLiteral("kib"), QStringLiteral("256"));
-    p.addOptions({help, listen, udpPort, tcpPort, accounts, open, greeting, maxPilots, silence, clientUdp, maxQueue});
+    const QCommandLineOption logonFailures(QStringLiteral("logon-failures"),
+                                           QStringLiteral("Rejected logons from one address within a minute before "
+                                                          "its logons are refused unchecked for a while (default 5; "
+                                                          "0: no limit)."),
+                                           QStringLiteral("n"), QStringLiteral("5"));
+    const QCommandLineOption logonBlock(QStringLiteral("logon-block"),
+                                        QStringLiteral("Seconds of an address's first logon block; each further "
+                                                       "block lasts twice as long, up to an hour (default 60)."),
+                                        QStringLiteral("seconds"), QStringLiteral("60"));
+    p.addOptions({help, listen, udpPort, tcpPort, accounts, open, greeting, maxPilots, silence, clientUdp, maxQueue,
+                  logonFailures, logonBlock});
 
     const auto fail = [&](const QString& what) {
         return ParsedServerOptions{std::nullopt, what + QStringLiteral("\n\n") + p.helpText(), 2};
@@ -78,11 +90,17 @@ ParsedServerOptions parseServerOptions(const QStringList& arguments) {
     const std::optional<qint64> pilots = number(p.value(maxPilots), 1, 100000);
     const std::optional<qint64> seconds = number(p.value(silence), 1, 86400);
     const std::optional<qint64> kib = number(p.value(maxQueue), 1, 1024 * 1024);
+    const std::optional<qint64> failures = number(p.value(logonFailures), 0, 1000);
+    const std::optional<qint64> block = number(p.value(logonBlock), 1, 86400);
     if (!udp || !tcp || !client) {
         return fail(QStringLiteral("Ports are numbers from 1 to 65535 (0 for a free server port)."));
     }
     if (!pilots || !seconds || !kib) {
         return fail(QStringLiteral("--max-pilots, --silence-timeout and --max-queue-kib take positive numbers."));
+    }
+    if (!failures || !block) {
+        return fail(QStringLiteral("--logon-failures takes a number from 0 to 1000, --logon-block seconds from 1 to "
+                                   "86400."));
     }
     if (p.isSet(open) == p.isSet(accounts)) {
         return fail(QStringLiteral("Give either --accounts <file> or --open."));
@@ -97,6 +115,9 @@ ParsedServerOptions parseServerOptions(const QStringList& arguments) {
     o.config.limits.maxPilots = static_cast<int>(*pilots);
     o.config.limits.silenceSeconds = static_cast<int>(*seconds);
     o.config.limits.greeting = p.value(greeting);
+    o.config.limits.logonGuard.maxFailures = static_cast<int>(*failures);
+    o.config.limits.logonGuard.firstBlockSeconds = static_cast<int>(*block);
+    o.config.limits.logonGuard.maxBlockSeconds = std::max(3600, static_cast<int>(*block));
     o.openMode = p.isSet(open);
     o.accountsPath = p.value(accounts);
     return {o, {}, 0};

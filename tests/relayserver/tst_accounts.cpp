@@ -87,7 +87,9 @@ void TestAccounts::options_data() {
                                                QStringLiteral("--max-pilots"),      QStringLiteral("8"),
                                                QStringLiteral("--silence-timeout"), QStringLiteral("5"),
                                                QStringLiteral("--client-udp-port"), QStringLiteral("1601"),
-                                               QStringLiteral("--max-queue-kib"),   QStringLiteral("16")}
+                                               QStringLiteral("--max-queue-kib"),   QStringLiteral("16"),
+                                               QStringLiteral("--logon-failures"),  QStringLiteral("0"),
+                                               QStringLiteral("--logon-block"),     QStringLiteral("30")}
                                 << -1;
     QTest::newRow("help") << QStringList{QStringLiteral("--help")} << 0;
     QTest::newRow("neither accounts nor open") << QStringList{} << 2;
@@ -107,6 +109,8 @@ void TestAccounts::options_data() {
     QTest::newRow("zero pilots") << QStringList{QStringLiteral("--open"), QStringLiteral("--max-pilots"),
                                                 QStringLiteral("0")}
                                  << 2;
+    QTest::newRow("negative logon failures")
+        << QStringList{QStringLiteral("--open"), QStringLiteral("--logon-failures"), QStringLiteral("-1")} << 2;
     QTest::newRow("stray argument") << QStringList{QStringLiteral("--open"), QStringLiteral("extra")} << 2;
 }
 
@@ -130,6 +134,8 @@ void TestAccounts::options() {
         QCOMPARE(o.config.listenAddress, QHostAddress(QHostAddress::Any));
         QCOMPARE(o.config.limits.defaultClientUdpPort, 1501);
         QCOMPARE(o.config.limits.silenceSeconds, 60);
+        QCOMPARE(o.config.limits.logonGuard.maxFailures, 5);
+        QCOMPARE(o.config.limits.logonGuard.firstBlockSeconds, 60);
         return;
     }
     QVERIFY(!o.openMode);
@@ -142,6 +148,8 @@ void TestAccounts::options() {
     QCOMPARE(o.config.limits.silenceSeconds, 5);
     QCOMPARE(o.config.limits.defaultClientUdpPort, 1601);
     QCOMPARE(o.config.maxQueuedBytes, 16 * 1024);
+    QCOMPARE(o.config.limits.logonGuard.maxFailures, 0);
+    QCOMPARE(o.config.limits.logonGuard.firstBlockSeconds, 30);
 }
 
 QTEST_GUILESS_MAIN(TestAccounts)

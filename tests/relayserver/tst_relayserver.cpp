@@ -46,6 +46,8 @@ private slots:
     void secondLogonOfTheSamePilotReplacesTheFirst();
     void pilotAndConnectionLimits();
     void clientThatDoesNotReadIsDropped();
+    void logonGuessingBlockedPerAddress();
+    void logonGuardBackOffAndBounds();
 };
 
 void TestRelayServer::logonAcceptedRejectedAndRetried() {
@@ -510,6 +512,115 @@ void TestRelayServer::clientThatDoesNotReadIsDropped() {
     QVERIFY2(left, qPrintable(rig.log.join(u'\n')));
     QCOMPARE(reader->tcp.state(), QAbstractSocket::ConnectedState);
     QCOMPARE(rig.server->core().pilotCount(), 2);
+}
+
+// A script trying passwords over connection after connection from one address: after 5 rejections
+// within a minute the address's logons are refused unchecked (even a right password), each still
+// answered with LogonRejected, without a log line each; the block ends on the clock, and the next
+// one lasts longer. Another address and a pilot who mistyped twice are not affected.
+void TestRelayServer::logonGuessingBlockedPerAddress() {
+    ServerRig rig(accountsOf("100 4711 Red Baron\n200 2222\n"));
+    const auto tries = [&](ScriptedPilot& p, int n, qint32 password) {
+        const qsizetype before = p.udpOfType(RecordType::LogonRejected).size();
+        for (int i = 0; i < n; ++i) {
+            p.toServerTcp(toServer::logonRequest(100, password, QStringLiteral("Guess")));
+        }
+        return QTest::qWaitFor([&] { return p.udpOfType(RecordType::LogonRejected).size() == before + n; }, kWaitMs);
+    };
+    const auto guesser = [&] {
+        auto p = rig.pilot();
+        p->connected();                         // waits: a logon written before the connection is up would be lost
+        p->toServerUdp(toServer::heartBeat(0)); // shows the server where rejections go
+        return p;
+    };
+    {
+        auto typo = guesser();
+        QVERIFY(tries(*typo, 2, 4712));
+        QVERIFY(typo->logon(100, 4711));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(rig.server->core().pilotCount(), 0, kWaitMs);
+    rig.clock.advance(61);
+
+    auto first = guesser();
+    QVERIFY(tries(*first, 5, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(first->tcp.state(), QAbstractSocket::UnconnectedState, kWaitMs);
+    QVERIFY(rig.logHas(QStringLiteral("logons from 127.0.0.1 blocked for 60 s: 5 rejected within 60 s")));
+    const qsizetype logLines = rig.log.size();
+    for (int round = 0; round < 3; ++round) {
+        auto p = guesser();
+        QVERIFY(tries(*p, round == 0 ? 1 : 5, 4711));
+        QCOMPARE(p->tcpOfType(RecordType::LogonAccepted).size(), 0);
+    }
+    QCOMPARE(rig.log.size(), logLines);
+    QCOMPARE(rig.server->core().stats().blockedLogons, quint64(11));
+    QCOMPARE(rig.server->core().stats().rejectedLogons, quint64(7));
+    auto other = rig.pilot(QHostAddress(QStringLiteral("127.0.0.2")));
+    QVERIFY(other->logon(200, 2222));
+
+    const qsizetype beforeRelease = rig.log.size();
+    rig.clock.advance(59);
+    rig.server->checkSilence();
+    QCOMPARE(rig.log.size(), beforeRelease);
+    rig.clock.advance(1);
+    rig.server->checkSilence();
+    QVERIFY(rig.logHas(QStringLiteral("logons from 127.0.0.1 allowed again; 11 refused while blocked")));
+    auto again = guesser();
+    QVERIFY(tries(*again, 5, 1));
+    QVERIFY(rig.logHas(QStringLiteral("logons from 127.0.0.1 blocked for 120 s")));
+    QVERIFY2(
+        rig.server->core().summary().contains(QStringLiteral("blocked logons 11 (2 blocks, 1 addresses blocked now)")),
+        qPrintable(rig.server->core().summary()));
+}
+
+void TestRelayServer::logonGuardBackOffAndBounds() {
+    LogonGuardLimits limits;
+    limits.maxSources = 3;
+    LogonGuard guard(limits);
+    const QHostAddress a(QStringLiteral("192.0.2.1"));
+    qint64 now = 0;
+    const auto failures = [&](const QHostAddress& from, int n) {
+        int blocked = 0;
+        for (int i = 0; i < n; ++i) {
+            blocked = guard.failed(from, now);
+        }
+        return blocked;
+    };
+    // Four a minute never block; a fifth within the minute does, for longer each time, up to an hour.
+    QCOMPARE(failures(a, 4), 0);
+    now += 60'000;
+    QCOMPARE(failures(a, 4), 0);
+    QVERIFY(!guard.refuse(a, now));
+    for (const int seconds : {60, 120, 240, 480, 960, 1920, 3600, 3600}) {
+        QCOMPARE(failures(a, 1), seconds);
+        QVERIFY(guard.refuse(a, now + seconds * 1000 - 1));
+        QVERIFY(guard.releaseDue(now + seconds * 1000 - 1).empty());
+        now += seconds * 1000;
+        const auto released = guard.releaseDue(now);
+        QCOMPARE(released.size(), size_t(1));
+        QCOMPARE(released.front().refused, quint64(1));
+        QVERIFY(!guard.refuse(a, now));
+        QCOMPARE(failures(a, 4), 0);
+    }
+    // Quiet for an hour: forgotten, and the next block is short again.
+    now += 3600'000;
+    QVERIFY(guard.releaseDue(now).empty());
+    QCOMPARE(guard.sourceCount(), 0);
+    QCOMPARE(failures(a, 5), 60);
+
+    // An IPv6 /64 is one source; memory stays bounded, forgetting the longest quiet first.
+    const QHostAddress v6(QStringLiteral("2001:db8::1"));
+    QCOMPARE(LogonGuard::describe(LogonGuard::sourceOf(v6)), QStringLiteral("2001:db8::/64"));
+    for (int i = 1; i <= 5; ++i) {
+        guard.failed(QHostAddress(QStringLiteral("2001:db8::%1").arg(i)), now);
+    }
+    QVERIFY(guard.refuse(QHostAddress(QStringLiteral("2001:db8::ffff:1")), now));
+    QVERIFY(!guard.refuse(QHostAddress(QStringLiteral("2001:db8:0:1::1")), now));
+    QVERIFY(guard.refuse(QHostAddress(QStringLiteral("::ffff:192.0.2.1")), now));
+    for (int i = 0; i < 10; ++i) {
+        guard.failed(QHostAddress(QStringLiteral("198.51.100.%1").arg(i)), now);
+    }
+    QCOMPARE(guard.sourceCount(), 3);
+    QVERIFY(!guard.refuse(a, now));
 }
 
 QTEST_GUILESS_MAIN(TestRelayServer)
