@@ -16,7 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)announcedSize(bytes.constData(), static_cast<int>(bytes.size()));
     (void)readEnumSessions(bytes);
     (void)readEnumSessionsReply(bytes);
-    (void)readRequestPlayerReply(bytes);
+    for (const bool wide : {false, true}) {
+        if (const auto r = readRequestPlayerReply(bytes, wide)) {
+            // The reply a host writes in either layout reads back the same.
+            const auto back = readRequestPlayerReply(requestPlayerReplyBody(r->id, r->result, wide), wide);
+            if (!back || back->id != r->id || back->result != r->result) {
+                __builtin_trap();
+            }
+        }
+    }
     for (const bool group : {false, true}) {
         for (const bool password : {false, true}) {
             if (const auto c = readCreateMessage(bytes, group, password)) {

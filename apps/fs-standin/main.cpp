@@ -71,7 +71,8 @@ int main(int argc, char** argv) {
                                         QStringLiteral("n"), QStringLiteral("16"));
     const QCommandLineOption wide(
         QStringLiteral("wide"),
-        QStringLiteral("Describe the session in the 88-byte layout of 64-bit DirectPlay builds."));
+        QStringLiteral("The layout of 64-bit DirectPlay builds: the session description in 88 bytes, the "
+                       "security description in 32 (default: 80 and 24, as the 32-bit simulator)."));
     const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("A session password."),
                                       QStringLiteral("text"));
     const QCommandLineOption enumPort(QStringLiteral("enum-port"), QStringLiteral("UDP port for session searches."),

@@ -14,6 +14,26 @@ constexpr int kMaxEvents = 8192;
 constexpr quint32 kMaxIds = 4096;
 constexpr size_t kMaxEarly = 256;
 constexpr qint64 kEarlyKeepMs = 3000;
+constexpr int kMaxPendingPerConnection = 16; // ids asked for and not yet used
+
+bool isLoopback(quint32 ip) {
+    return (ip >> 24) == 127;
+}
+
+// A machine on the host's own computer is known by a loopback address, which means nothing to
+// a machine elsewhere: to that one its address is given as "where this came from", i.e. the
+// host's computer, which is where it is.
+PlayerRecord addressedTo(PlayerRecord p, quint32 recipientIp) {
+    if (!isLoopback(recipientIp)) {
+        if (isLoopback(p.stream.ip)) {
+            p.stream.ip = 0;
+        }
+        if (isLoopback(p.datagram.ip)) {
+            p.datagram.ip = 0;
+        }
+    }
+    return p;
+}
 
 Node::Config nodeConfig(const HostOptions& o) {
     Node::Config c;
@@ -31,9 +51,10 @@ DpHost::DpHost(HostOptions options) : Node(nodeConfig(options)), m_options(std::
     for (auto& b : m_desc.instance) {
         b = static_cast<quint8>(QRandomGenerator::global()->bounded(256));
     }
+    m_desc.instance = m_options.instance.value_or(m_desc.instance);
     m_desc.application = m_options.application;
     m_desc.maxPlayers = m_options.maxPlayers;
-    m_desc.reserved1 = QRandomGenerator::global()->generate() & 0x7FFFFFFFu;
+    m_desc.reserved1 = m_options.key.value_or(QRandomGenerator::global()->generate() & 0x7FFFFFFFu);
     m_systemPlayer = newId();
     m_ownPlayer = newId();
 }
@@ -83,7 +104,7 @@ quint32 DpHost::addGroup(const QString& name) {
     g.longName = name;
     m_groups[g.id] = g;
     m_groupOrder.push_back(g.id);
-    sendToMachines(CreateGroup, createPlayerBody(g, false), 0);
+    sendToMachines(CreateGroup, createPlayerBody(groupRecord(g), false), 0);
     return g.id;
 }
 
@@ -135,13 +156,74 @@ quint32 DpHost::currentPlayers() const {
 
 PlayerRecord DpHost::hostSystemRecord() const {
     PlayerRecord p;
-    p.flags = playerflag::SysPlayer | playerflag::NameServer | playerflag::InGroup;
+    p.flags = playerflag::SysPlayer | playerflag::NameServer | playerflag::InGroup | playerflag::Local;
     p.id = m_systemPlayer;
     p.systemPlayer = m_systemPlayer;
+    p.hasSpData = true;
+    p.stream = {Node::tcpPort(), 0}; // address 0: the receiver takes the one the message came from
+    p.datagram = {Node::udpPort(), 0};
+    return p;
+}
+
+PlayerRecord DpHost::ownRecord() const {
+    PlayerRecord p = hostSystemRecord(); // reached at the host's addresses
+    p.flags = playerflag::Local | (inAnyGroup(m_ownPlayer) ? playerflag::InGroup : 0);
+    p.id = m_ownPlayer;
+    p.shortName = m_options.ownShortName;
+    p.longName = m_options.ownLongName;
+    return p;
+}
+
+PlayerRecord DpHost::groupRecord(const PlayerRecord& g) const {
+    PlayerRecord p = g; // the host's groups live on the host's machine
     p.hasSpData = true;
     p.stream = {Node::tcpPort(), 0};
     p.datagram = {Node::udpPort(), 0};
     return p;
+}
+
+PlayerRecord DpHost::joinerRecord(const PlayerRecord& player) const {
+    PlayerRecord p = player;
+    p.flags = (p.flags & ~playerflag::InGroup) | (inAnyGroup(p.id) ? playerflag::InGroup : 0);
+    return p;
+}
+
+bool DpHost::inAnyGroup(quint32 player) const {
+    return std::any_of(m_groups.begin(), m_groups.end(),
+                       [player](const auto& g) { return g.second.members.contains(player); });
+}
+
+QByteArray DpHost::nameTable(quint32 newcomer, quint32 recipientIp) const {
+    QList<PlayerRecord> players{hostSystemRecord(), ownRecord()};
+    for (const auto& [id, other] : m_machines) {
+        if (id != newcomer) {
+            players.append(addressedTo(other.system, recipientIp));
+        }
+    }
+    for (const auto& [id, p] : m_players) {
+        players.append(addressedTo(joinerRecord(p), recipientIp));
+    }
+    if (const auto it = m_machines.find(newcomer); it != m_machines.end()) {
+        players.append(it->second.system);
+    }
+    QList<PlayerRecord> groups;
+    for (const quint32 id : m_groupOrder) {
+        groups.append(groupRecord(m_groups.at(id)));
+    }
+    SessionDesc d = m_desc;
+    d.currentPlayers = currentPlayers();
+    return superEnumPlayersReplyBody(d, m_options.sessionName, players, groups);
+}
+
+void DpHost::forgetPending(int conn) {
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (it->second.conn == conn) {
+            releaseId(it->first);
+            it = m_pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 bool DpHost::sendFromOwn(quint32 to, const QByteArray& payload, bool guaranteed) {
@@ -198,12 +280,26 @@ void DpHost::reply(const Origin& origin, quint16 listenPort, Command c, const QB
 }
 
 void DpHost::sendToMachines(Command c, const QByteArray& body, quint32 except) {
-    const QByteArray bytes = systemMessage(Node::tcpPort(), c, body);
+    sendToMachines(
+        c, [&body](const Machine&) { return body; }, except);
+}
+
+void DpHost::sendToMachines(Command c, const std::function<QByteArray(const Machine&)>& body, quint32 except) {
+    // Opening or writing a connection may find a machine gone and drop it, telling the others in
+    // turn, before it returns: go by a list of ids and look each one up again.
+    std::vector<quint32> ids;
     for (const auto& [id, m] : m_machines) {
-        if (id == except) {
+        if (id != except) {
+            ids.push_back(id);
+        }
+    }
+    for (const quint32 id : ids) {
+        const auto m = m_machines.find(id);
+        if (m == m_machines.end()) {
             continue;
         }
-        const int conn = connectionTo(m.system.stream.ip, m.system.stream.port);
+        const QByteArray bytes = systemMessage(Node::tcpPort(), c, body(m->second));
+        const int conn = connectionTo(m->second.system.stream.ip, m->second.system.stream.port);
         if (conn >= 0) {
             sendOn(conn, bytes);
         }
@@ -243,11 +339,23 @@ void DpHost::dropMachine(quint32 system, const QString& why) {
         }
     }
     m_machines.erase(it);
+    for (auto p = m_pending.begin(); p != m_pending.end();) {
+        if (!p->second.system && p->second.machine == system) {
+            releaseId(p->first);
+            p = m_pending.erase(p);
+        } else {
+            ++p;
+        }
+    }
     for (const quint32 id : owned) {
+        const auto p = m_players.find(id);
+        if (p == m_players.end()) {
+            continue;
+        }
         Event e;
         e.kind = Event::PlayerDestroyed;
         e.id = id;
-        e.shortName = m_players[id].shortName;
+        e.shortName = p->second.shortName;
         removePlayer(id);
         post(e);
         sendToMachines(DeletePlayer, playerIdsBody(0, id, 0), 0);
@@ -261,6 +369,7 @@ void DpHost::dropMachine(quint32 system, const QString& why) {
 }
 
 void DpHost::connectionClosed(int conn) {
+    forgetPending(conn);
     if (const auto machine = machineOfConnection(conn)) {
         dropMachine(*machine, QStringLiteral("its connection closed"));
     }
@@ -345,18 +454,29 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
         quint32 result = 0;
         const bool system = flags & playerflag::SysPlayer;
         const bool full = m_desc.maxPlayers != 0 && currentPlayers() >= m_desc.maxPlayers;
+        // An ordinary player belongs to a machine that has joined, on the connection it joined on.
+        const auto machine = system ? std::nullopt : machineOfConnection(origin.conn);
+        const auto waiting = std::count_if(m_pending.begin(), m_pending.end(),
+                                           [&](const auto& p) { return p.second.conn == origin.conn; });
         if (system ? (full || (m_desc.flags & sessionflag::JoinDisabled))
                    : (full || (m_desc.flags & sessionflag::NewPlayersDisabled))) {
             result = static_cast<quint32>(dp::DPERR_NONEWPLAYERS);
+        } else if (!system && !machine) {
+            result = static_cast<quint32>(dp::DPERR_ACCESSDENIED);
+        } else if (waiting >= kMaxPendingPerConnection) {
+            result = static_cast<quint32>(dp::DPERR_CANTCREATEPLAYER);
         }
         quint32 id = 0;
         if (result == 0) {
             id = newId();
             if (id == 0) {
                 result = static_cast<quint32>(dp::DPERR_CANTCREATEPLAYER);
+            } else {
+                m_pending[id] = {origin.conn, system, machine.value_or(0)};
             }
         }
-        reply(origin, m.replyTo.port, RequestPlayerReply, requestPlayerReplyBody(id, result));
+        reply(origin, m.replyTo.port, RequestPlayerReply,
+              requestPlayerReplyBody(id, result, m_options.wideDescription));
         return;
     }
     case AddForwardRequest: {
@@ -368,6 +488,14 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
             log(QStringLiteral("malformed ADDFORWARDREQUEST from %1 dropped").arg(net::ipText(origin.ip)));
             return;
         }
+        // Only with the system player id this connection was given, and only once.
+        const auto pending = m_pending.find(c->player.id);
+        if (pending == m_pending.end() || !pending->second.system || pending->second.conn != origin.conn) {
+            log(QStringLiteral("ADDFORWARDREQUEST from %1 for an id it was not given dropped")
+                    .arg(net::ipText(origin.ip)));
+            return;
+        }
+        m_pending.erase(pending);
         if (!m_options.password.isEmpty() && c->password != m_options.password) {
             reply(origin, m.replyTo.port, AddForwardReply,
                   addForwardReplyBody(static_cast<quint32>(dp::DPERR_INVALIDPASSWORD)));
@@ -378,6 +506,7 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
         machine.system = c->player;
         machine.system.flags = playerflag::SysPlayer | playerflag::InGroup;
         machine.system.systemPlayer = c->player.id;
+        machine.system.members.clear();
         if (machine.system.stream.ip == 0) {
             machine.system.stream.ip = origin.ip;
         }
@@ -386,33 +515,14 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
         }
         machine.inbound = origin.conn;
         machine.ip = origin.ip;
-        // Tell the others first, then the newcomer the whole table.
-        sendToMachines(AddForward, createPlayerBody(machine.system, false), 0);
-        QList<PlayerRecord> players;
-        players.append(hostSystemRecord());
-        PlayerRecord own;
-        own.flags = playerflag::Local;
-        own.id = m_ownPlayer;
-        own.systemPlayer = m_systemPlayer;
-        own.shortName = m_options.ownShortName;
-        own.longName = m_options.ownLongName;
-        players.append(own);
-        for (const auto& [id, other] : m_machines) {
-            players.append(other.system);
-        }
-        for (const auto& [id, p] : m_players) {
-            players.append(p);
-        }
-        players.append(machine.system);
-        QList<PlayerRecord> groups;
-        for (const quint32 id : m_groupOrder) {
-            groups.append(m_groups[id]);
-        }
+        // Tell the others first, each with the newcomer's addresses as it can reach them, then
+        // the newcomer the whole table.
+        sendToMachines(
+            AddForward,
+            [&machine](const Machine& other) { return createPlayerBody(addressedTo(machine.system, other.ip), false); },
+            0);
         m_machines[c->player.id] = machine;
-        SessionDesc d = m_desc;
-        d.currentPlayers = currentPlayers();
-        reply(origin, m.replyTo.port, SuperEnumPlayersReply,
-              superEnumPlayersReplyBody(d, m_options.sessionName, players, groups));
+        reply(origin, m.replyTo.port, SuperEnumPlayersReply, nameTable(c->player.id, origin.ip));
         Event e;
         e.kind = Event::MachineJoined;
         e.id = c->player.id;
@@ -421,13 +531,40 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
     }
     case CreatePlayer:
     case CreatePlayerVerify: {
-        const auto c = readCreateMessage(m.body, false, false);
-        if (!c || (c->player.flags & playerflag::SysPlayer) || !m_machines.count(c->player.systemPlayer) ||
-            m_players.count(c->player.id)) {
+        if (!origin.tcp) {
             return;
         }
+        const auto c = readCreateMessage(m.body, false, false);
+        if (!c || (c->player.flags & playerflag::SysPlayer) || m_players.count(c->player.id)) {
+            return;
+        }
+        // A machine creates its own players, with ids it was given.
+        const auto sender = machineOfConnection(origin.conn);
+        const auto pending = m_pending.find(c->player.id);
+        if (!sender || c->player.systemPlayer != *sender || pending == m_pending.end() || pending->second.system ||
+            pending->second.machine != *sender) {
+            log(QStringLiteral("%1 from %2 for a player that is not its own dropped")
+                    .arg(commandName(m.command), net::ipText(origin.ip)));
+            return;
+        }
+        m_pending.erase(pending);
         PlayerRecord p = c->player;
-        p.hasSpData = false; // reached through its machine
+        p.isGroup = false;
+        p.members.clear();
+        // "Local" meant local to its machine; the host passes the player on to others.
+        p.flags &= ~(playerflag::SysPlayer | playerflag::NameServer | playerflag::Local | playerflag::InGroup);
+        const Machine& owner = m_machines.at(*sender);
+        if (!p.hasSpData) { // reached through its machine
+            p.hasSpData = true;
+            p.stream = owner.system.stream;
+            p.datagram = owner.system.datagram;
+        }
+        if (p.stream.ip == 0) {
+            p.stream.ip = origin.ip;
+        }
+        if (p.datagram.ip == 0) {
+            p.datagram.ip = origin.ip;
+        }
         m_players[p.id] = p;
         Event e;
         e.kind = Event::PlayerCreated;
@@ -448,17 +585,19 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
     }
     case DeletePlayer: {
         const auto ids = readPlayerIds(m.body);
-        if (!ids) {
+        const auto sender = origin.tcp ? machineOfConnection(origin.conn) : std::nullopt;
+        if (!ids || !sender) {
             return;
         }
-        if (m_players.count(ids->player)) {
+        // A machine deletes only its own players, or itself.
+        if (const auto p = m_players.find(ids->player); p != m_players.end() && p->second.systemPlayer == *sender) {
             Event e;
             e.kind = Event::PlayerDestroyed;
             e.id = ids->player;
             e.shortName = m_players[ids->player].shortName;
             removePlayer(ids->player);
             post(e);
-        } else if (m_machines.count(ids->player)) {
+        } else if (ids->player == *sender) {
             dropMachine(ids->player, QStringLiteral("it left the session"));
         }
         return;

@@ -17,11 +17,16 @@ struct HostOptions {
     QString password;
     quint32 maxPlayers = 16; // ordinary players, the host's own included (0 = no limit)
     quint32 flags = sessionflag::KeepAlive;
-    bool wideDescription = false; // the 88-byte description of 64-bit DirectPlay builds
-    QString ownShortName;         // the host's own player (the user's aircraft)
+    // The layout of 64-bit DirectPlay builds: the session description in 88 bytes and the
+    // security description in 32 (a 32-bit build, as the simulator is, uses 80 and 24).
+    bool wideDescription = false;
+    QString ownShortName; // the host's own player (the user's aircraft)
     QString ownLongName;
     quint32 bindIp = 0;
     quint16 enumPort = kEnumPort;
+    // The session's instance and id key; random unless given (a test replays a recorded join).
+    std::optional<Guid> instance;
+    std::optional<quint32> key;
     std::function<void(const QString&)> log;
 };
 
@@ -30,6 +35,10 @@ struct HostOptions {
 // admits joining machines and tells them the name table, keeps players and groups, and has one
 // ordinary player of its own. What the joiners do arrives as events, taken on the owner's
 // thread; `notify` is called from the node's thread whenever new events wait.
+//
+// Every player it tells a machine about carries its machine's addresses (the service
+// provider's data): a real DirectPlay joiner refuses a remote player without them. Only the
+// host's own players and groups are flagged as local to the sender.
 class DpHost final : private Node {
 public:
     struct Event {
@@ -65,9 +74,16 @@ public:
 
 private:
     struct Machine {
-        PlayerRecord system;
-        int inbound = -1; // the connection it sends on
+        PlayerRecord system; // its addresses complete (a joiner sends them without its IP)
+        int inbound = -1;    // the connection it sends on
         quint32 ip = 0;
+    };
+    // An id handed out and not yet used: a machine's system player (the join to come on that
+    // connection) or an ordinary player of a machine that has joined.
+    struct Pending {
+        int conn = -1;
+        bool system = false;
+        quint32 machine = 0;
     };
 
     void handle(const WireMessage& m, const Origin& origin) override;
@@ -77,12 +93,19 @@ private:
     void tick(qint64 nowMs) override;
     void reply(const Origin& origin, quint16 listenPort, Command c, const QByteArray& body);
     void sendToMachines(Command c, const QByteArray& body, quint32 except);
+    void sendToMachines(Command c, const std::function<QByteArray(const Machine&)>& body, quint32 except);
     quint32 newId();
     void releaseId(quint32 id);
     void dropMachine(quint32 system, const QString& why);
     void removePlayer(quint32 id);
     void post(Event e);
     PlayerRecord hostSystemRecord() const;
+    PlayerRecord ownRecord() const;
+    PlayerRecord groupRecord(const PlayerRecord& g) const;
+    PlayerRecord joinerRecord(const PlayerRecord& p) const;
+    bool inAnyGroup(quint32 player) const;
+    QByteArray nameTable(quint32 newcomer, quint32 recipientIp) const;
+    void forgetPending(int conn);
     quint32 currentPlayers() const;
     std::optional<quint32> machineOfConnection(int conn) const;
 
@@ -91,7 +114,8 @@ private:
     quint32 m_systemPlayer = 0;
     quint32 m_ownPlayer = 0;
     std::map<quint32, Machine> m_machines;     // by system player id
-    std::map<quint32, PlayerRecord> m_players; // ordinary players of the joiners
+    std::map<quint32, PlayerRecord> m_players; // ordinary players of the joiners, addresses complete
+    std::map<quint32, Pending> m_pending;      // by id
     std::map<quint32, PlayerRecord> m_groups;
     std::vector<quint32> m_groupOrder;
     std::vector<quint16> m_counters; // per id index: reuse counter

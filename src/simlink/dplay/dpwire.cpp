@@ -10,6 +10,8 @@ constexpr int kDescBody32 = 80;
 constexpr int kDescBody64 = 88;
 constexpr int kPackedFixed = 48;
 constexpr int kSpDataBytes = 32;
+constexpr int kSecDesc32 = 24; // the security description: two pointers among its fields
+constexpr int kSecDesc64 = 32;
 constexpr int kCreateOffset = 28;         // from the play signature: header 8 + five ids
 constexpr quint32 kMaxListEntries = 4096; // players, groups or members in one message
 
@@ -573,12 +575,12 @@ QByteArray requestPlayerIdBody(quint32 flags) {
     return w.bytes();
 }
 
-QByteArray requestPlayerReplyBody(quint32 id, quint32 result) {
+QByteArray requestPlayerReplyBody(quint32 id, quint32 result, bool wide) {
     Writer w;
     w.u32(id);
-    w.zeros(24); // security description
-    w.u32(0);    // no SSPI provider
-    w.u32(0);    // no CAPI provider
+    w.zeros(wide ? kSecDesc64 : kSecDesc32); // security description: none
+    w.u32(0);                                // no SSPI provider
+    w.u32(0);                                // no CAPI provider
     w.u32(result);
     return w.bytes();
 }
@@ -702,11 +704,11 @@ std::optional<EnumSessionsAnswer> readEnumSessionsReply(const QByteArray& body) 
     return a;
 }
 
-std::optional<PlayerIdReply> readRequestPlayerReply(const QByteArray& body) {
+std::optional<PlayerIdReply> readRequestPlayerReply(const QByteArray& body, bool wide) {
     Reader r(body);
     PlayerIdReply a;
     a.id = r.u32();
-    r.bytes(24);
+    r.bytes(wide ? kSecDesc64 : kSecDesc32);
     const quint32 sspi = r.u32();
     const quint32 capi = r.u32();
     a.result = r.u32();

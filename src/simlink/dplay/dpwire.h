@@ -189,7 +189,8 @@ QByteArray playerMessageUdp(quint32 from, quint32 to, const QByteArray& payload)
 QByteArray enumSessionsBody(const Guid& application, const QString& password, quint32 flags);
 QByteArray enumSessionsReplyBody(const SessionDesc& d, const QString& name);
 QByteArray requestPlayerIdBody(quint32 flags);
-QByteArray requestPlayerReplyBody(quint32 id, quint32 result);
+// `wide`: the security description in the 32-byte layout of 64-bit builds instead of 24 bytes.
+QByteArray requestPlayerReplyBody(quint32 id, quint32 result, bool wide = false);
 QByteArray addForwardRequestBody(const PlayerRecord& systemPlayer, const QString& password, quint32 key);
 QByteArray addForwardReplyBody(quint32 error);
 // CREATEPLAYER, CREATEPLAYERVERIFY, ADDFORWARD and CREATEGROUP share one layout.
@@ -217,7 +218,8 @@ struct PlayerIdReply {
     quint32 result = 0;
     bool secure = false;
 };
-std::optional<PlayerIdReply> readRequestPlayerReply(const QByteArray& body);
+// `wide`: the reply of a 64-bit host (the one that described its session in 88 bytes).
+std::optional<PlayerIdReply> readRequestPlayerReply(const QByteArray& body, bool wide = false);
 // CREATEPLAYER / ADDFORWARD / CREATEGROUP / ADDFORWARDREQUEST: the ids and the packed player.
 struct CreateInfo {
     quint32 idTo = 0;
