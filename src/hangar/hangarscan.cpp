@@ -102,7 +102,8 @@ bool takeFolder(const Pending& folder, const QString& fileName, QStringList& lis
 
 } // namespace
 
-void FindFiles(const QString& path, const QString& fileName, QStringList& list, const YieldHook& yield) {
+void FindFiles(const QString& path, const QString& fileName, QStringList& list, const YieldHook& yield,
+               const StopHook& stop) {
     const QString root = QFileInfo(path).canonicalFilePath();
     if (root.isEmpty() || list.size() >= kMaxAircraftFiles) {
         return;
@@ -123,17 +124,24 @@ void FindFiles(const QString& path, const QString& fileName, QStringList& list, 
         if (yield) {
             yield();
         }
+        if (stop && stop()) {
+            return;
+        }
         if (!takeFolder(folder, fileName, list, stack)) {
             return;
         }
     }
 }
 
-QStringList LoadHangar(const QString& strFSDir, Hangar& objHangar, StatusSink& status, const YieldHook& yield) {
+QStringList LoadHangar(const QString& strFSDir, Hangar& objHangar, StatusSink& status, const YieldHook& yield,
+                       const StopHook& stop) {
     status.setStatus(kLoadingHangarStatus);
 
     QStringList strAircraftFiles;
-    FindFiles(aircraftFolder(strFSDir), QStringLiteral("aircraft.cfg"), strAircraftFiles, yield);
+    FindFiles(aircraftFolder(strFSDir), QStringLiteral("aircraft.cfg"), strAircraftFiles, yield, stop);
+    if (stop && stop()) {
+        return {};
+    }
 
     const QString title = QStringLiteral("title");
     const QString none = QStringLiteral("None");

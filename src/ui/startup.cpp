@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QStandardPaths>
+#include <QThread>
 
 namespace airmesh {
 
@@ -26,7 +27,10 @@ Startup::Startup(Options options)
                                                                m_clock,    m_sound,
                                                                m_messages, false,
                                                                false,      [] { QCoreApplication::processEvents(); }},
-      m_sim(m_services, m_colPlayers, m_windows) {}
+      m_sim(m_services, m_colPlayers, m_windows) {
+    // No Alt+letter that a disabled button leaves over may type into any window of the program.
+    QCoreApplication::instance()->installEventFilter(&m_acceleratorGuard);
+}
 
 Startup::~Startup() {
     if (m_frmAlias) {
@@ -62,18 +66,18 @@ bool Startup::Main() {
             splash.setFolderPicker(m_options.picker);
         }
         splash.show();
-        while (splash.isVisible()) {
+        while (splash.isVisible() && !m_ending) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         // 4. Decision.
-        if (splash.blnQuit()) {
+        if (splash.blnQuit() || m_ending) {
             return false;
         }
         m_strFSDir = splash.strFSDir();
     }
 
     // 5. Join the simulator's session; a failure has shown its own message.
-    if (!m_sim.Join_Session(*m_options.sessions)) {
+    if (!m_sim.Join_Session(*m_options.sessions) || m_ending) {
         return false;
     }
 
@@ -86,6 +90,8 @@ bool Startup::Main() {
     // 7. Load the main window and its engine.
     m_server = std::make_unique<ServerLink>(m_services, m_sim, m_colPlayers, m_model);
     m_engine = std::make_unique<ClientEngine>(m_sim, *m_server);
+    // The simulator's session has ended and the user has been told: the program ends.
+    m_engine->onEnded = [this] { endProgram(); };
     m_frmMain = std::make_unique<FrmMain>(m_services, m_model);
     wireMainWindow();
     m_frmMain->load();
@@ -97,11 +103,14 @@ bool Startup::Main() {
     // 9. Show it.
     m_frmMain->show();
 
-    // 10. The hangar, with the hourglass over the window.
+    // 10. The hangar, with the hourglass over the window. The scan lets events run, so the
+    //     user may quit meanwhile: then it stops, and so does start-up.
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    LoadHangar(m_strFSDir, m_hangar, *m_frmMain, [] { QCoreApplication::processEvents(); });
+    LoadHangar(
+        m_strFSDir, m_hangar, *m_frmMain, [] { QCoreApplication::processEvents(); }, [this] { return m_ending; });
     QApplication::restoreOverrideCursor();
-    return true;
+    m_started = !m_ending;
+    return m_started;
 }
 
 void Startup::wireMainWindow() {
@@ -110,24 +119,51 @@ void Startup::wireMainWindow() {
         m_server->Connect(host, pid, pwd);
     };
     w.onAlias = [this] { openAliasDialog(m_services, m_colPlayers, m_hangar, m_frmAlias, m_frmMain.get()); };
-    w.onCancel = [this] { quit(); };
+    w.onCancel = [this] { endProgram(); };
     w.onClosed = [this] {
         // The close box: only the alias dialog goes with the window; the program ends because
-        // no window is left.
+        // no window is left. Until the event loop runs nothing would notice that, so during the
+        // hangar scan the close box ends the program as Cancel does.
         if (m_frmAlias) {
             m_frmAlias->close();
+        }
+        if (!m_started) {
+            endProgram();
         }
     };
 }
 
-void Startup::quit() {
+void Startup::endProgram() {
+    if (m_ending) {
+        return;
+    }
+    m_ending = true;
     // Every step is carried on past any failure; the engine's own steps already are.
-    m_engine->quit();
-    m_frmMain->hide();
+    if (m_engine) {
+        m_engine->quit();
+    } else {
+        try {
+            m_sim.closeSession();
+        } catch (const std::exception&) {
+        }
+    }
     if (m_frmAlias) {
         m_frmAlias->close();
     }
-    QCoreApplication::exit(0);
+    // The splash, the main window and any message box: a nested loop that waits for one of
+    // them to go sees it gone.
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        w->hide();
+    }
+    // A copy on its way out is no longer in the way of the next start.
+    if (m_lock) {
+        m_lock->unlock();
+    }
+    // An exit asked for while no event loop runs would be forgotten by the loop that starts
+    // next; start-up sees m_ending instead and returns before any loop starts.
+    if (QThread::currentThread()->loopLevel() > 0) {
+        QCoreApplication::exit(0);
+    }
 }
 
 } // namespace airmesh

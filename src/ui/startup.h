@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acceleratorguard.h"
 #include "frmalias.h"
 #include "frmmain.h"
 #include "frmsplash.h"
@@ -36,8 +37,19 @@ public:
     ~Startup();
 
     // Runs the start-up sequence. False when the program is to end (second copy, declined,
-    // failed join); true when the main window is up and events drive the program.
+    // failed join, ended meanwhile); true when the main window is up and events drive the
+    // program.
     bool Main();
+
+    // Ends the program now, from whatever state it is in: during start-up (the splash, the
+    // join, the hangar scan, where no event loop runs yet: Main() then returns false at once)
+    // and once events drive it (the event loop ends, with any message box or other nested
+    // loop that is open). Stops Timer1, closes the UDP socket and the simulator's session,
+    // takes every window off the screen and gives up the one-copy lock at once, so that a new
+    // start never finds this copy in its way. Cancel ends the program here; so may any part of
+    // it that must stop it. A second call does nothing.
+    void endProgram();
+    bool ending() const { return m_ending; }
 
     // The settings file's path for a program folder: exactly one separator between them.
     static QString settingsPath(const QString& programFolder);
@@ -51,9 +63,11 @@ public:
 
 private:
     void wireMainWindow();
-    void quit();
 
     Options m_options;
+    AcceleratorGuard m_acceleratorGuard;
+    bool m_ending = false;
+    bool m_started = false; // Main() has returned true: the event loop drives the program
     std::unique_ptr<QLockFile> m_lock;
     SystemClock m_clock;
     INIFiles m_objINI;

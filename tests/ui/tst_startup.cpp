@@ -9,8 +9,10 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLockFile>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -24,8 +26,9 @@ struct FakeFs {
     MemoryWorld world;
     MemorySessionFactory factory{world};
     qint32 host = 0;
+    QByteArray fs;
     FakeFs() {
-        const QByteArray fs = world.hostSession(SimLink::kFirstAppGuid);
+        fs = world.hostSession(SimLink::kFirstAppGuid);
         host = world.addHostPlayer(fs, QStringLiteral("Maverick"), QStringLiteral("Maverick"));
         world.addGroup(fs, QStringLiteral("FS61_REQUEST_PARAMS"));
         world.addGroup(fs, QStringLiteral("FS61_REFUSE_PARAMS"));
@@ -60,6 +63,18 @@ void pressOnSplash(const QString& buttonText) {
             }
         }
         pressOnSplash(buttonText); // not shown yet
+    });
+}
+
+// Runs `act` on the main window once start-up has shown it: the first events that run after
+// that are those the hangar scan lets run.
+void onMainWindow(Startup& startup, std::function<void(FrmMain&)> act) {
+    QTimer::singleShot(0, [&startup, act] {
+        if (FrmMain* w = startup.mainWindow(); w && w->isVisible()) {
+            act(*w);
+        } else {
+            onMainWindow(startup, act);
+        }
     });
 }
 
@@ -159,6 +174,108 @@ private slots:
         Startup startup({m_prog, &fs.factory, lockFolder, {}});
         pressOnSplash(QStringLiteral("I agree - Lets Start!"));
         QVERIFY(startup.Main());
+    }
+
+    // Quitting while the hangar is scanned ends the program at once: the scan stops, start-up
+    // returns without the event loop ever running, and the next start is not refused.
+    void quitDuringTheScanEndsAtOnce_data() {
+        QTest::addColumn<bool>("closeBox");
+        QTest::newRow("Cancel") << false;
+        QTest::newRow("close box") << true;
+    }
+    void quitDuringTheScanEndsAtOnce() {
+        QFETCH(bool, closeBox);
+        for (int i = 0; i < 50; ++i) { // a hangar whose walk yields 50 times and more
+            const QString folder = m_fs + QStringLiteral("/aircraft/addon%1").arg(i);
+            QVERIFY(QDir().mkpath(folder));
+            writeFile(folder + QStringLiteral("/aircraft.cfg"), "[fltsim.0]\r\ntitle=Addon\r\n");
+        }
+        writeFile(m_prog + QStringLiteral("/AirmeshClient.ini"),
+                  "[General]\r\nFSDir=" + QFile::encodeName(m_fs) + "/\r\n");
+        const QString lockFolder = m_dir->filePath(QStringLiteral("lock"));
+        FakeFs fs;
+        Startup startup({m_prog, &fs.factory, lockFolder, {}});
+        pressOnSplash(QStringLiteral("I agree - Lets Start!"));
+        QString statusWhenQuit;
+        onMainWindow(startup, [&](FrmMain& w) {
+            statusWhenQuit = w.lblStatus()->text();
+            closeBox ? void(w.close()) : w.cmdCancel()->click();
+        });
+
+        QVERIFY(!startup.Main());
+        QCOMPARE(statusWhenQuit, QStringLiteral("Loading your aircraft list..pls wait"));
+        QCOMPARE(startup.hangar().Count(), 0); // no file was read after the quit
+        QVERIFY(startup.ending());
+        QVERIFY(!startup.mainWindow()->isVisible());
+        QVERIFY(!startup.sim().objDP); // the session is closed
+        QLockFile next(lockFolder + QStringLiteral("/airmesh-client.lock"));
+        QVERIFY(next.tryLock(0)); // given up already, before this copy is even gone
+    }
+
+    // The simulator's session ending is told in a box titled ERROR; then the program ends as
+    // by Cancel, and the next start is not refused.
+    void simulatorSessionEndingEndsTheProgram() {
+        writeFile(m_prog + QStringLiteral("/AirmeshClient.ini"),
+                  "[General]\r\nFSDir=" + QFile::encodeName(m_fs) + "/\r\n");
+        const QString lockFolder = m_dir->filePath(QStringLiteral("lock"));
+        FakeFs fs;
+        Startup startup({m_prog, &fs.factory, lockFolder, {}});
+        pressOnSplash(QStringLiteral("I agree - Lets Start!"));
+        QVERIFY(startup.Main());
+        QString boxTitle;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                boxTitle = box->windowTitle();
+                QTest::keyClick(box, Qt::Key_Enter);
+            }
+        });
+        answer.start(0);
+
+        fs.world.endSession(fs.fs);
+        startup.sim().pumpMessages(); // a Timer1 tick
+        QTRY_VERIFY(startup.ending());
+        QCOMPARE(boxTitle, QStringLiteral("ERROR"));
+        QVERIFY(!startup.mainWindow()->isVisible());
+        QLockFile next(lockFolder + QStringLiteral("/airmesh-client.lock"));
+        QVERIFY(next.tryLock(0));
+    }
+
+    // Alt and the letter of a button that is disabled does nothing, in the program's windows:
+    // it neither presses the button nor types the letter into the text box that has the focus.
+    // An enabled button's accelerator still works.
+    void acceleratorOfADisabledButtonTypesNothing() {
+        QTcpServer silentServer; // accepts the connection and never answers the logon
+        QVERIFY(silentServer.listen(QHostAddress::LocalHost));
+        writeFile(m_prog + QStringLiteral("/AirmeshClient.ini"),
+                  "[General]\r\nFSDir=" + QFile::encodeName(m_fs) +
+                      "/\r\nHostIP=127.0.0.1\r\nPID=1001\r\n"
+                      "PWD=4711\r\nClientConnectPort=0\r\nClientConnectTCP=" +
+                      QByteArray::number(silentServer.serverPort()) + "\r\n");
+        FakeFs fs;
+        Startup startup({m_prog, &fs.factory, m_dir->filePath(QStringLiteral("lock")), {}});
+        pressOnSplash(QStringLiteral("I agree - Lets Start!"));
+        QVERIFY(startup.Main());
+        FrmMain& w = *startup.mainWindow();
+        QLineEdit* host = w.txtHostIP();
+        host->setFocus();
+        QVERIFY(!w.cmdAlias()->isEnabled());
+        QTest::keyClick(host, Qt::Key_A, Qt::AltModifier); // Aliasing, disabled before logon
+        QTest::keyClick(host, Qt::Key_X, Qt::AltModifier); // no button has it
+        QCOMPARE(host->text(), QStringLiteral("127.0.0.1"));
+
+        // Connect: all three buttons are disabled while the logon is awaited.
+        QTest::keyClick(host, Qt::Key_T, Qt::AltModifier);
+        QTRY_COMPARE(w.lblStatus()->text(), QStringLiteral("Awaiting Server Logon Validation"));
+        QVERIFY(!w.cmdCancel()->isEnabled());
+        host->setFocus();
+        for (const Qt::Key key : {Qt::Key_C, Qt::Key_T, Qt::Key_A}) {
+            QTest::keyClick(host, key, Qt::AltModifier);
+        }
+        QCOMPARE(host->text(), QStringLiteral("127.0.0.1"));
+        QVERIFY(!startup.ending());
+        QCOMPARE(startup.services().objINI.ReadINI(QStringLiteral("General"), QStringLiteral("HostIP"), QString()),
+                 QStringLiteral("127.0.0.1"));
     }
 
 private:
