@@ -9,7 +9,6 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("airmesh-client"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Airmesh Client"));
     QApplication::setApplicationVersion(QStringLiteral(AIRMESH_VERSION));
 
     // The simulator's session over DirectPlay on the wire. The host address the user last

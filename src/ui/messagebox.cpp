@@ -1,12 +1,13 @@
 #include "messagebox.h"
 
-#include <QApplication>
+#include "branding.h"
+
 #include <QMessageBox>
 
 namespace airmesh {
 
 void WidgetMessageBoxService::showMessage(const QString& text, const QString& title) {
-    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? QApplication::applicationDisplayName() : title, text,
+    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? branding::defaultMessageTitle() : title, text,
                     QMessageBox::Ok);
     box.setDefaultButton(QMessageBox::Ok);
     box.exec();

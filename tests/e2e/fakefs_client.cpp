@@ -13,7 +13,6 @@ using namespace airmesh;
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("airmesh-client"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Airmesh Client"));
 
     MemoryWorld world;
     const QByteArray fs = world.hostSession(SimLink::kFirstAppGuid);
