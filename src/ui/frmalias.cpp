@@ -1,6 +1,7 @@
 #include "frmalias.h"
 
 #include "artwork.h"
+#include "placement.h"
 
 #include "hangar/aliases.h"
 
@@ -9,7 +10,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScreen>
 
 #include <algorithm>
 
@@ -119,9 +119,7 @@ FrmAlias::FrmAlias(ClientServices& services, Players& players, const Hangar& han
     connect(m_cmdSet, &QPushButton::clicked, this, &FrmAlias::cmdSet_Click);
     connect(m_cmdClose, &QPushButton::clicked, this, &QWidget::close);
 
-    if (const QScreen* s = screen()) {
-        move(s->availableGeometry().center() - rect().center());
-    }
+    centreOnScreen(this, ScreenArea::WorkArea);
 
     // Load: the hangar's titles, then the players.
     QStringList titles;

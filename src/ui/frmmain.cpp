@@ -1,6 +1,8 @@
 #include "frmmain.h"
 
 #include "artwork.h"
+#include "branding.h"
+#include "placement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -10,7 +12,6 @@
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyleFactory>
 
 namespace airmesh {
@@ -58,17 +59,12 @@ public:
     }
 };
 
-// floor(value / 2), also for a screen smaller than the window.
-int floorHalf(int value) {
-    return value >= 0 ? value / 2 : -((-value + 1) / 2);
-}
-
 } // namespace
 
 FrmMain::FrmMain(ClientServices& services, MainWindowModel& model, QWidget* parent)
     : QWidget(parent), m_services(services), m_model(model) {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QStringLiteral("Norvane Airmesh Client"));
+    setWindowTitle(branding::maker() + QStringLiteral(" Airmesh Client"));
     artwork::fixedWhiteDialog(this, kClientSize);
 
     // The form's own small sans-serif face; the controls inherit it.
@@ -190,28 +186,18 @@ void FrmMain::buildControls() {
 }
 
 QString FrmMain::productLine() {
-    return QStringLiteral("Norvane Airmesh Client (c) Norvane Ver:") + QStringLiteral(AIRMESH_VERSION);
+    return branding::maker() + QStringLiteral(" Airmesh Client (c) ") + branding::maker() + QStringLiteral(" Ver:") +
+           QStringLiteral(AIRMESH_VERSION);
 }
 
 void FrmMain::load() {
     showModel(false);
     m_lblProductDescr->setText(productLine());
-    centreOnScreen();
+    centreOnScreen(this, ScreenArea::Whole);
     const INIFiles& ini = m_services.objINI;
     m_txtHostIP->setText(ini.ReadINI(kGeneral, QStringLiteral("HostIP"), QString()));
     m_txtPID->setText(ini.ReadINI(kGeneral, QStringLiteral("PID"), QString()));
     m_txtPWD->setText(ini.ReadINI(kGeneral, QStringLiteral("PWD"), QString()));
-}
-
-void FrmMain::centreOnScreen() {
-    const QScreen* target = screen() ? screen() : QGuiApplication::primaryScreen();
-    if (!target) {
-        return;
-    }
-    const QRect area = target->geometry();
-    // The outer size, border and title bar included, once the window system has told us.
-    const QSize outer = frameGeometry().size();
-    move(area.x() + floorHalf(area.width() - outer.width()), area.y() + floorHalf(area.height() - outer.height()));
 }
 
 void FrmMain::setStatus(const QString& text) {

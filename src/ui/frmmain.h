@@ -36,8 +36,8 @@ public:
     // The window's close box.
     std::function<void()> onClosed;
 
-    // Shows the model's picture only, sets the product line, centres the window on the screen
-    // and fills the three fields from the settings file.
+    // Shows the model's picture only, sets the product line, centres the window by its frame on
+    // the screen and fills the three fields from the settings file.
     void load();
 
     // The status line, painted at once: the hangar scan reports here without letting
@@ -64,7 +64,6 @@ protected:
 private:
     void buildControls();
     void showModel(bool repaintNow);
-    void centreOnScreen();
 
     ClientServices& m_services;
     MainWindowModel& m_model;

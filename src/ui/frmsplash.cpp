@@ -1,6 +1,8 @@
 #include "frmsplash.h"
 
 #include "artwork.h"
+#include "branding.h"
+#include "placement.h"
 
 #include "core/winepath.h"
 
@@ -10,7 +12,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
 namespace airmesh {
 
@@ -29,11 +30,10 @@ const QString kNotFound =
                    "EG: \"C:\\Program Files\\Microsoft Games\\FS2002\\\"");
 const QString kNoneChosen = QStringLiteral("No Directory chosen");
 
-const QString kMaker = QStringLiteral("Airmesh Team");
 const QString kTerms = QStringLiteral(
     "Free to use and to pass on, unchanged and free of charge. Provided as it is, without warranty of any kind: "
     "you use it at your own risk. Pressing \"I agree\" accepts these terms.");
-const QString kNotice = QStringLiteral("Copyright \u00A9 2026 Airmesh Team");
+const QString kNotice = QStringLiteral("Copyright \u00A9 2026 ") + branding::maker();
 const QString kSupport = QStringLiteral("Support and questions: support@airmesh.example");
 
 QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, const QString& family, qreal points,
@@ -100,7 +100,8 @@ FrmSplash::FrmSplash(ClientServices& services, QWidget* parent) : QDialog(parent
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
     makeLabel(m_frame1, QStringLiteral("lblCompanyProduct"), QStringLiteral("Airmesh Client Module"), arial, 18, true,
               QRect(left, 6, width, 30));
-    makeLabel(m_frame1, QStringLiteral("lblProductName"), kMaker, arial, 32.25, true, QRect(left, 34, width, 52));
+    makeLabel(m_frame1, QStringLiteral("lblProductName"), branding::maker(), arial, 32.25, true,
+              QRect(left, 34, width, 52));
     makeLabel(m_frame1, QStringLiteral("lblPlatform"), QStringLiteral("For Microsoft FS2000/FS2002"), arial, 15.75,
               true, QRect(left, 86, width, 26), right);
     m_lblVersion = makeLabel(m_frame1, QStringLiteral("lblVersion"), QStringLiteral("Version ") + AIRMESH_VERSION,
@@ -108,7 +109,7 @@ FrmSplash::FrmSplash(ClientServices& services, QWidget* parent) : QDialog(parent
     QLabel* lblWarning =
         makeLabel(m_frame1, QStringLiteral("lblWarning"), kTerms, arial, 8.25, false, QRect(left, 136, width, 48));
     lblWarning->setWordWrap(true);
-    makeLabel(m_frame1, QStringLiteral("lblCompany"), kMaker, arial, 8.25, false, QRect(left, 186, 150, 16));
+    makeLabel(m_frame1, QStringLiteral("lblCompany"), branding::maker(), arial, 8.25, false, QRect(left, 186, 150, 16));
     makeLabel(m_frame1, QStringLiteral("lblCopyright"), kNotice, arial, 8.25, false, QRect(left + 150, 186, 222, 16),
               right);
     makeLabel(m_frame1, QStringLiteral("Label1"), kSupport, QStringLiteral("MS Sans Serif"), 9.75, false,
@@ -127,10 +128,9 @@ FrmSplash::FrmSplash(ClientServices& services, QWidget* parent) : QDialog(parent
     connect(m_cmdIAgree, &QPushButton::clicked, this, &FrmSplash::cmdIAgree_Click);
     connect(m_cmdCancel, &QPushButton::clicked, this, &FrmSplash::reject);
 
-    // Centred on the screen; having moved it, Qt leaves the place alone when it is shown.
-    if (const QScreen* s = screen()) {
-        move(s->availableGeometry().center() - rect().center());
-    }
+    // Centred on the screen as the system centres a dialog; having moved it, Qt leaves the
+    // place alone when it is shown.
+    centreOnScreen(this, ScreenArea::WorkArea);
 }
 
 void FrmSplash::setFolderPicker(FolderPicker picker) {

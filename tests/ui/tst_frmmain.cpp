@@ -1,5 +1,7 @@
 #include "ui/artwork.h"
+#include "ui/frmalias.h"
 #include "ui/frmmain.h"
+#include "ui/frmsplash.h"
 
 #include <QApplication>
 #include <QFile>
@@ -125,6 +127,7 @@ private slots:
     void trafficLightShowsModelLamp_data();
     void trafficLightShowsModelLamp();
     void productLineAndFixedSize();
+    void everyWindowIsCentredByItsFrame();
 };
 
 void TestFrmMain::tabOrder() {
@@ -434,6 +437,31 @@ void TestFrmMain::productLineAndFixedSize() {
     // White where no control is.
     const QImage shot = rig.w.grab().toImage();
     QCOMPARE(QColor::fromRgb(shot.pixel(QPoint(5, 150) * (shot.width() / qreal(rig.w.width())))), QColor(Qt::white));
+}
+
+// Each window is centred by its frame, border and title bar included: the main window on the
+// whole screen, the splash and the alias dialog on the work area, as the system centres dialogs.
+void TestFrmMain::everyWindowIsCentredByItsFrame() {
+    Rig rig;
+    rig.w.load();
+    FrmSplash splash(rig.services);
+    Players players;
+    players.Add(QStringLiteral("100"))->PlayerHandle = QStringLiteral("Bob");
+    const Hangar hangar;
+    FrmAlias alias(rig.services, players, hangar);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const auto centredIn = [](const QRect& area, const QWidget* w) {
+        const QRect frame = w->frameGeometry();
+        return QPoint(area.x() + (area.width() - frame.width()) / 2, area.y() + (area.height() - frame.height()) / 2);
+    };
+    for (const auto& [window, area] : {std::pair<QWidget*, QRect>{&rig.w, screen->geometry()},
+                                       {&splash, screen->availableGeometry()},
+                                       {&alias, screen->availableGeometry()}}) {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QVERIFY(window->frameGeometry().size() != window->size()); // the window system draws a frame
+        QTRY_COMPARE(window->frameGeometry().topLeft(), centredIn(area, window));
+    }
 }
 
 QTEST_MAIN(TestFrmMain)

@@ -1,7 +1,9 @@
+#include "ui/frmmain.h"
 #include "ui/frmsplash.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -101,6 +103,7 @@ private slots:
     void keyboard();
     void defaultFolderThroughWine_data();
     void defaultFolderThroughWine();
+    void namesTheMakerAsTheMainWindowDoes();
 };
 
 void TestFrmSplash::validStoredFolder_data() {
@@ -255,6 +258,15 @@ void TestFrmSplash::defaultFolderThroughWine() {
     QCOMPARE(rig.boxes.texts, QStringList());
     QCOMPARE(rig.splash.strFSDir(), drive + "/Program Files/Microsoft Games/FS2002/");
     QCOMPARE(readFile(rig.ini.FileName()), settings);
+}
+
+void TestFrmSplash::namesTheMakerAsTheMainWindowDoes() {
+    Rig rig;
+    QVERIFY(FrmMain::productLine().startsWith("Norvane Airmesh Client (c) Norvane Ver:"));
+    for (const char* label : {"lblProductName", "lblCompany"}) {
+        QCOMPARE(rig.splash.findChild<QLabel*>(label)->text(), QString("Norvane"));
+    }
+    QVERIFY(rig.splash.findChild<QLabel*>("lblCopyright")->text().endsWith(" Norvane"));
 }
 
 QTEST_MAIN(TestFrmSplash)
