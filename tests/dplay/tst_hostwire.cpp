@@ -8,6 +8,12 @@
 // address blobs) carrying a recorded TCP port is rewritten to the port in use, in the joiners'
 // messages and in the expected answers alike. The joiners' UDP ports stay as recorded (nothing is
 // sent to them here). Nothing else is masked.
+//
+// The recording is of the 64-bit layout (the joiner was a 64-bit build). The same join is also
+// replayed to a host in the simulator's 32-bit layout and its answers compared with the recorded
+// ones narrowed the way that layout differs, and only that way: the two string pointers in the
+// session description of 4 bytes each instead of 8, the security description of 24 bytes instead
+// of 32, and the sizes and offsets behind them.
 #include "dprig.h"
 #include "hostcapture.h"
 
@@ -39,6 +45,37 @@ QByteArray rewritePorts(QByteArray b, const Ports& ports) {
         }
     }
     return b;
+}
+
+// The recorded answer of a 64-bit host as a 32-bit one writes it.
+QByteArray narrowed(QByteArray m) {
+    constexpr int body = kSpHeaderBytes + kPlayHeaderBytes;
+    const auto less = [&m](int at, quint32 n) {
+        qToLittleEndian(qFromLittleEndian<quint32>(m.constData() + at) - n, m.data() + at);
+    };
+    const auto cut = [&](int at, int n) {
+        m.remove(at, n);
+        less(0, quint32(n)); // the message size
+    };
+    switch (qFromLittleEndian<quint16>(m.constData() + kSpHeaderBytes + 4)) {
+    case EnumSessionsReply: // description at the body, its name offset after it
+        m[body] = 80;
+        cut(body + 56, 8);
+        less(body + 80, 8);
+        break;
+    case SuperEnumPlayersReply: // seven fields, then the description; the offsets past it
+        m[body + 28] = 80;
+        cut(body + 28 + 56, 8);
+        less(body + 8, 8);
+        less(body + 20, 8);
+        break;
+    case RequestPlayerReply: // the id, then the security description
+        cut(body + 4 + 24, 8);
+        break;
+    default:
+        break;
+    }
+    return m;
 }
 
 // Empty when equal, else where they part.
@@ -174,17 +211,25 @@ class TestHostWire : public QObject {
     Q_OBJECT
 
 private slots:
+    void answersRealJoinersAsRecorded_data();
     void answersRealJoinersAsRecorded();
     void refusesWhatAMachineWasNotGiven();
     void aMachineElsewhereReachesLocalMachinesAtTheHost();
     void survivesMachinesLeavingAllAtOnce();
 };
 
+void TestHostWire::answersRealJoinersAsRecorded_data() {
+    QTest::addColumn<bool>("wide");
+    QTest::newRow("64-bit layout, as recorded") << true;
+    QTest::newRow("32-bit layout") << false;
+}
+
 void TestHostWire::answersRealJoinersAsRecorded() {
     using namespace hostgolden;
+    QFETCH(bool, wide);
     const QByteArray recorded = QByteArray::fromHex(kEnumReplyA);
     HostOptions o;
-    o.wideDescription = true;
+    o.wideDescription = wide;
     o.sessionName = QStringLiteral("FS Session");
     Guid instance;
     std::memcpy(instance.data(), recorded.constData() + 36, 16);
@@ -197,17 +242,18 @@ void TestHostWire::answersRealJoinersAsRecorded() {
     Machine a(rig.host->tcpPort()), b(rig.host->tcpPort());
     const Ports ports{{2300, rig.host->tcpPort()}, {2350, rig.host->udpPort()}, {2301, a.port()}, {2302, b.port()}};
     const auto recordedMessage = [&](const char* hex) { return rewritePorts(QByteArray::fromHex(hex), ports); };
+    const auto answer = [&](const char* hex) { return wide ? recordedMessage(hex) : narrowed(recordedMessage(hex)); };
     QUdpSocket search;
 #define EXPECT(machine, hex)                                                                                           \
     do {                                                                                                               \
-        const QString d = difference((machine).next(), recordedMessage(hex));                                          \
+        const QString d = difference((machine).next(), answer(hex));                                                   \
         QVERIFY2(d.isEmpty(), qPrintable(QStringLiteral(#hex " ") + d));                                               \
     } while (0)
 
     search.writeDatagram(recordedMessage(kEnumA), QHostAddress::LocalHost, rig.host->enumPort());
     EXPECT(a, kEnumReplyA);
     a.send(recordedMessage(kRequestSystemA));
-    EXPECT(a, kReplySystemA); // the 32-byte security description a 64-bit joiner reads
+    EXPECT(a, kReplySystemA); // the security description in the joiner's width
     a.send(recordedMessage(kAddForwardRequestA));
     EXPECT(a, kNameTableA); // the host's players and groups with its addresses
     a.send(recordedMessage(kRequestPlayerA));
