@@ -1,5 +1,6 @@
 // airmesh-client: joins the simulator's multiplayer session and relays it to a server.
 #include "core/inifiles.h"
+#include "core/userfolders.h"
 #include "simlink/dplay/nativesession.h"
 #include "ui/addressprompt.h"
 #include "ui/startup.h"
@@ -14,7 +15,13 @@ int main(int argc, char** argv) {
     // The simulator's session over DirectPlay on the wire. The host address the user last
     // typed is kept in the settings file and offered again.
     const QString programFolder = QCoreApplication::applicationDirPath();
-    airmesh::INIFiles settings(airmesh::Startup::settingsPath(programFolder));
+    // An installed copy keeps its settings and log per user; a copy in a folder of its own
+    // keeps them beside the program.
+    const airmesh::UserFolders folders = airmesh::UserFolders::forProgram(programFolder);
+    if (!folders.prepare()) {
+        qWarning("cannot make the folders %s and %s", qPrintable(folders.settingsFolder), qPrintable(folders.logFile));
+    }
+    airmesh::INIFiles settings(folders.settingsFile());
     const QString section = QStringLiteral("General"), key = QStringLiteral("SessionHost");
     airmesh::dplay::NativeOptions native;
     native.suggestedAddress = settings.ReadINI(section, key, QStringLiteral("localhost"));
@@ -25,7 +32,7 @@ int main(int argc, char** argv) {
     native.log = [](const QString& line) { qInfo("session: %s", qPrintable(line)); };
     airmesh::dplay::NativeSessionFactory sessions(native);
 
-    airmesh::Startup startup({programFolder, &sessions, {}, {}});
+    airmesh::Startup startup({programFolder, &sessions, {}, {}}, folders);
     if (!startup.Main()) {
         return 0;
     }

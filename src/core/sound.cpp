@@ -16,15 +16,17 @@ QString SoundCues::cuePath(const QString& folder, const QString& fileName) {
 }
 
 void SoundCues::Play_Sound(const QString& fileName) {
-    const QString path = cuePath(m_folder, fileName);
-    const QFileInfo info(path);
-    if (!info.isFile() || !info.isReadable()) {
+    for (const QString& folder : m_folders) {
+        const QString path = cuePath(folder, fileName);
+        const QFileInfo info(path);
+        if (!info.isFile() || !info.isReadable()) {
+            continue;
+        }
+        if (!m_output.isPlaying()) {
+            m_output.start(path);
+        }
         return;
     }
-    if (m_output.isPlaying()) {
-        return;
-    }
-    m_output.start(path);
 }
 
 struct QtSoundOutput::Impl {

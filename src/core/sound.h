@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -21,7 +22,9 @@ public:
 // cutting the earlier one short. Nothing is ever reported.
 class SoundCues {
 public:
-    SoundCues(QString programFolder, SoundOutput& output) : m_folder(std::move(programFolder)), m_output(output) {}
+    SoundCues(QString programFolder, SoundOutput& output) : m_folders{std::move(programFolder)}, m_output(output) {}
+    // Each cue from the first of `folders` that holds it (a user's own files before the shipped ones).
+    SoundCues(QStringList folders, SoundOutput& output) : m_folders(std::move(folders)), m_output(output) {}
 
     void Play_Sound(const QString& fileName);
 
@@ -29,7 +32,7 @@ public:
     static QString cuePath(const QString& folder, const QString& fileName);
 
 private:
-    QString m_folder;
+    QStringList m_folders;
     SoundOutput& m_output;
 };
 

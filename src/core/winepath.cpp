@@ -39,6 +39,55 @@ QString matchEntry(const QString& folder, const QString& name) {
     return name;
 }
 
+const QString kSimulatorFile = QStringLiteral("fs2000.exe");
+constexpr int kSearchDepth = 3;      // as deep as C:\Program Files\Microsoft Games\FS2002
+constexpr int kSearchFolders = 4000; // folders looked into per prefix at most
+
+void addPrefix(QStringList& prefixes, const QString& folder) {
+    // Listed by its real path, so that a prefix reached through a link is searched once.
+    const QString real = QFileInfo(folder).canonicalFilePath();
+    if (!real.isEmpty() && QFileInfo(real + QStringLiteral("/drive_c")).isDir() && !prefixes.contains(real)) {
+        prefixes.append(real);
+    }
+}
+
+void addPrefixesIn(QStringList& prefixes, const QString& parent) {
+    const QStringList names = QDir(parent).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& name : names) {
+        addPrefix(prefixes, parent + QLatin1Char('/') + name);
+    }
+}
+
+// The folders below `drive`, level by level and in name order, for the first holding the
+// simulator. Linked folders are not followed (a prefix links the user's own folders in) and
+// the system folder is left out, which keeps the search to a few hundred folders.
+QString searchDrive(const QString& drive) {
+    QStringList level{drive};
+    int looked = 0;
+    for (int depth = 1; depth <= kSearchDepth && !level.isEmpty(); ++depth) {
+        QStringList next;
+        for (const QString& folder : level) {
+            const QStringList names =
+                QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name);
+            for (const QString& name : names) {
+                if (depth == 1 && name.compare(QLatin1String("windows"), Qt::CaseInsensitive) == 0) {
+                    continue;
+                }
+                if (++looked > kSearchFolders) {
+                    return {};
+                }
+                const QString child = folder + QLatin1Char('/') + name;
+                if (folderHoldsFile(child, kSimulatorFile)) {
+                    return child + QLatin1Char('/');
+                }
+                next.append(child);
+            }
+        }
+        level = next;
+    }
+    return {};
+}
+
 } // namespace
 
 QString winePrefix() {
@@ -90,6 +139,49 @@ bool folderHoldsFile(const QString& folder, const QString& fileName) {
         }
     }
     return false;
+}
+
+QStringList winePrefixes(const QString& home) {
+    QStringList prefixes;
+    const QString chosen = qEnvironmentVariable("WINEPREFIX");
+    if (!chosen.isEmpty()) {
+        addPrefix(prefixes, chosen);
+    }
+    addPrefix(prefixes, home + QStringLiteral("/.wine"));
+    QString data = qEnvironmentVariable("XDG_DATA_HOME");
+    if (data.isEmpty() || !QDir::isAbsolutePath(data)) {
+        data = home + QStringLiteral("/.local/share");
+    }
+    addPrefixesIn(prefixes, data + QStringLiteral("/wineprefixes"));
+    addPrefixesIn(prefixes, data + QStringLiteral("/bottles/bottles"));
+    addPrefixesIn(prefixes, home + QStringLiteral("/.var/app/com.usebottles.bottles/data/bottles/bottles"));
+    addPrefixesIn(prefixes, home + QStringLiteral("/.PlayOnLinux/wineprefix"));
+    addPrefixesIn(prefixes, home + QStringLiteral("/Games"));
+    return prefixes;
+}
+
+QString findSimulatorFolder(const QStringList& prefixes) {
+    for (const QString& prefix : prefixes) {
+        const QString drive = prefix + QStringLiteral("/drive_c");
+        // 32-bit programs go to Program Files (x86) in a 64-bit prefix.
+        for (const char* programs : {"Program Files", "Program Files (x86)"}) {
+            for (const char* simulator : {"FS2002", "FS2000"}) {
+                QString folder = drive;
+                for (const QString& name : {QString::fromLatin1(programs), QStringLiteral("Microsoft Games"),
+                                            QString::fromLatin1(simulator)}) {
+                    folder += QLatin1Char('/') + matchEntry(folder, name);
+                }
+                if (folderHoldsFile(folder, kSimulatorFile)) {
+                    return folder + QLatin1Char('/');
+                }
+            }
+        }
+        const QString found = searchDrive(drive);
+        if (!found.isEmpty()) {
+            return found;
+        }
+    }
+    return {};
 }
 
 } // namespace airmesh

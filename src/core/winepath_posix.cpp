@@ -1,10 +1,16 @@
 #include "winepath.h"
 
+#include <QDir>
+
 namespace airmesh {
 
 // The simulator runs under Wine here, so its folders live inside the prefix.
 QString resolveWindowsPath(const QString& path) {
     return resolveWindowsPath(path, winePrefix());
+}
+
+QString findSimulatorFolder() {
+    return findSimulatorFolder(winePrefixes(QDir::homePath()));
 }
 
 } // namespace airmesh

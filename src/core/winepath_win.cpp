@@ -7,4 +7,9 @@ QString resolveWindowsPath(const QString& path) {
     return path;
 }
 
+// The simulator installs into the default folder itself; there is nothing else to search.
+QString findSimulatorFolder() {
+    return {};
+}
+
 } // namespace airmesh

@@ -150,7 +150,13 @@ QString FrmSplash::BrowseForFolder(QWidget* parent) {
 
 void FrmSplash::cmdIAgree_Click() {
     QString folder = m_services.objINI.ReadINI(kGeneral, kFSDirKey, kDefaultFSDir);
-    if (!holdsSimulator(folder)) {
+    // Under Wine the simulator is seldom in the default prefix: with no folder of the user's
+    // own, one found in the user's other prefixes is taken instead of the default, and kept.
+    const QString found = folder == kDefaultFSDir && !holdsSimulator(folder) ? findSimulatorFolder() : QString();
+    if (!found.isEmpty()) {
+        folder = found;
+        m_services.objINI.WriteINI(kGeneral, kFSDirKey, folder);
+    } else if (!holdsSimulator(folder)) {
         for (;;) {
             m_services.messages.showMessage(kNotFound, kTitle);
             folder = m_picker ? m_picker(this) : BrowseForFolder(this);

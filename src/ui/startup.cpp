@@ -21,12 +21,14 @@ QString Startup::settingsPath(const QString& programFolder) {
     return programFolder + QLatin1Char('/') + QStringLiteral("AirmeshClient.ini");
 }
 
-Startup::Startup(Options options)
-    : m_options(std::move(options)),
-      m_sound(m_options.programFolder, m_soundOut), m_services{m_objINI,   m_log,
-                                                               m_clock,    m_sound,
-                                                               m_messages, false,
-                                                               false,      [] { QCoreApplication::processEvents(); }},
+Startup::Startup(Options options) : Startup(options, UserFolders::portable(options.programFolder)) {}
+
+Startup::Startup(Options options, UserFolders folders)
+    : m_options(std::move(options)), m_folders(std::move(folders)),
+      m_sound(m_folders.soundFolders, m_soundOut), m_services{m_objINI,   m_log,
+                                                              m_clock,    m_sound,
+                                                              m_messages, false,
+                                                              false,      [] { QCoreApplication::processEvents(); }},
       m_sim(m_services, m_colPlayers, m_windows) {
     // No Alt+letter that a disabled button leaves over may type into any window of the program.
     QCoreApplication::instance()->installEventFilter(&m_acceleratorGuard);
@@ -56,8 +58,8 @@ bool Startup::Main() {
         return false;
     }
 
-    // 2. The settings file in the program folder.
-    m_objINI.setFileName(settingsPath(m_options.programFolder));
+    // 2. The settings file: in the program folder, or the user's own folder for an installed copy.
+    m_objINI.setFileName(settingsPath(m_folders.settingsFolder));
 
     // 3. The splash, until the user has decided.
     {

@@ -7,6 +7,7 @@
 #include "messagebox.h"
 
 #include "core/clientservices.h"
+#include "core/userfolders.h"
 #include "core/windowmodel.h"
 #include "hangar/hangar.h"
 #include "registry/players.h"
@@ -33,7 +34,10 @@ public:
         FrmSplash::FolderPicker picker; // empty: the system's folder picker
     };
 
+    // Settings, sound files and log where a copy keeps them beside its program.
     explicit Startup(Options options);
+    // Settings, sound files and log in the given folders (an installed copy's are per user).
+    Startup(Options options, UserFolders folders);
     ~Startup();
 
     // Runs the start-up sequence. False when the program is to end (second copy, declined,
@@ -65,13 +69,14 @@ private:
     void wireMainWindow();
 
     Options m_options;
+    UserFolders m_folders;
     AcceleratorGuard m_acceleratorGuard;
     bool m_ending = false;
     bool m_started = false; // Main() has returned true: the event loop drives the program
     std::unique_ptr<QLockFile> m_lock;
     SystemClock m_clock;
     INIFiles m_objINI;
-    ActivityLog m_log{m_clock};
+    ActivityLog m_log{m_clock, m_folders.logFile};
     QtSoundOutput m_soundOut;
     SoundCues m_sound;
     WidgetMessageBoxService m_messages;

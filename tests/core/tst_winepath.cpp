@@ -29,6 +29,9 @@ private slots:
     void prefixFromEnvironment();
     void holdsFile_data();
     void holdsFile();
+    void prefixesInOrder();
+    void findsSimulator_data();
+    void findsSimulator();
 
 private:
     std::unique_ptr<QTemporaryDir> m_tmp;
@@ -145,6 +148,83 @@ void TestWinePath::holdsFile() {
     const bool emptyHolds = folderHoldsFile(QString(), "fs2000.exe");
     QVERIFY(QDir::setCurrent(saved));
     QVERIFY(!emptyHolds);
+}
+
+// The prefixes a user has from Wine itself, winetricks, Bottles, PlayOnLinux and Lutris, in
+// that order; folders without drive_c are no prefixes.
+void TestWinePath::prefixesInOrder() {
+    const QString home = m_tmp->filePath("home");
+    const QStringList made{"chosen",
+                           "home/.wine",
+                           "home/.local/share/wineprefixes/a-fs2000",
+                           "home/.local/share/wineprefixes/b-fs2002",
+                           "home/.local/share/bottles/bottles/FS",
+                           "home/.var/app/com.usebottles.bottles/data/bottles/bottles/FS",
+                           "home/.PlayOnLinux/wineprefix/FS2002",
+                           "home/Games/flight-simulator-2002"};
+    for (const QString& prefix : made) {
+        QVERIFY(QDir().mkpath(m_tmp->filePath(prefix + "/drive_c")));
+    }
+    QVERIFY(QDir().mkpath(home + "/.local/share/wineprefixes/c-empty"));
+    QVERIFY(QFile::link(home + "/.wine", home + "/Games/wine-again"));
+
+    const QByteArray saved = qgetenv("WINEPREFIX");
+    const bool hadPrefix = qEnvironmentVariableIsSet("WINEPREFIX");
+    qputenv("WINEPREFIX", m_tmp->filePath("chosen").toUtf8());
+    const QStringList prefixes = winePrefixes(home);
+    qunsetenv("WINEPREFIX");
+    const QStringList unset = winePrefixes(home);
+    if (hadPrefix) {
+        qputenv("WINEPREFIX", saved);
+    }
+
+    QStringList expected;
+    for (const QString& prefix : made) {
+        expected.append(QFileInfo(m_tmp->filePath(prefix)).canonicalFilePath());
+    }
+    QCOMPARE(prefixes, expected);
+    QCOMPARE(unset, expected.mid(1));
+    QCOMPARE(winePrefixes(m_tmp->filePath("nobody")), QStringList());
+}
+
+void TestWinePath::findsSimulator_data() {
+    QTest::addColumn<QStringList>("files"); // below the prefixes folder: <prefix>/drive_c/...
+    QTest::addColumn<QString>("expected");  // empty: none found
+    QTest::newRow("default folder") << QStringList{"p1/drive_c/Program Files/Microsoft Games/FS2002/FS2000.EXE"}
+                                    << "p1/drive_c/Program Files/Microsoft Games/FS2002/";
+    QTest::newRow("64-bit prefix, FS2000, other capitals")
+        << QStringList{"p1/drive_c/program files (x86)/microsoft games/fs2000/fs2000.exe"}
+        << "p1/drive_c/program files (x86)/microsoft games/fs2000/";
+    QTest::newRow("own folder, the later prefix")
+        << QStringList{"p1/drive_c/Games/readme.txt", "p2/drive_c/Games/FS2002/fs2000.exe"}
+        << "p2/drive_c/Games/FS2002/";
+    QTest::newRow("default folder before a shallower one")
+        << QStringList{"p1/drive_c/FS/fs2000.exe", "p1/drive_c/Program Files/Microsoft Games/FS2002/fs2000.exe"}
+        << "p1/drive_c/Program Files/Microsoft Games/FS2002/";
+    QTest::newRow("earlier prefix first")
+        << QStringList{"p1/drive_c/a/b/fs2000.exe", "p2/drive_c/Program Files/Microsoft Games/FS2002/fs2000.exe"}
+        << "p1/drive_c/a/b/";
+    QTest::newRow("too deep") << QStringList{"p1/drive_c/a/b/c/d/fs2000.exe"} << "";
+    QTest::newRow("system folder left out") << QStringList{"p1/drive_c/windows/FS2002/fs2000.exe"} << "";
+    QTest::newRow("a folder of that name") << QStringList{"p1/drive_c/FS2002/fs2000.exe/x"} << "";
+}
+
+void TestWinePath::findsSimulator() {
+    QFETCH(QStringList, files);
+    QFETCH(QString, expected);
+    const QString root = m_tmp->filePath("prefixes");
+    for (const QString& file : files) {
+        makeFile(root + "/" + file);
+    }
+    QVERIFY(QDir().mkpath(root + "/p2/drive_c"));
+    // The user's folders linked into a prefix are not searched.
+    QVERIFY(QDir().mkpath(m_tmp->filePath("elsewhere/FS2002")));
+    makeFile(m_tmp->filePath("elsewhere/FS2002/fs2000.exe"));
+    QVERIFY(QFile::link(m_tmp->filePath("elsewhere"), root + "/p1/drive_c/linked"));
+
+    const QString found = findSimulatorFolder({root + "/p1", root + "/p2"});
+    QCOMPARE(found, expected.isEmpty() ? QString() : root + "/" + expected);
+    QCOMPARE(findSimulatorFolder(QStringList()), QString());
 }
 
 QTEST_GUILESS_MAIN(TestWinePath)

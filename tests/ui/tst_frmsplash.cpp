@@ -67,6 +67,7 @@ struct Rig {
 
     Rig() {
         qputenv("WINEPREFIX", dir.filePath("wine").toUtf8());
+        qputenv("HOME", dir.filePath("home").toUtf8()); // nor the user's other prefixes
         splash.setFolderPicker([this](QWidget* parent) {
             ++pickerOpenings;
             if (parent != &splash || answers.empty()) {
@@ -103,6 +104,7 @@ private slots:
     void keyboard();
     void defaultFolderThroughWine_data();
     void defaultFolderThroughWine();
+    void foundInAnotherPrefix();
     void namesTheMakerAsTheMainWindowDoes();
 };
 
@@ -258,6 +260,28 @@ void TestFrmSplash::defaultFolderThroughWine() {
     QCOMPARE(rig.boxes.texts, QStringList());
     QCOMPARE(rig.splash.strFSDir(), drive + "/Program Files/Microsoft Games/FS2002/");
     QCOMPARE(readFile(rig.ini.FileName()), settings);
+}
+
+// With no folder of the user's own and none in the default place, the simulator in another of
+// the user's prefixes is taken and kept; a folder the user chose is never replaced by it.
+void TestFrmSplash::foundInAnotherPrefix() {
+    Rig rig;
+    const QString folder = rig.dir.filePath("home/.local/share/wineprefixes/fs2002/drive_c/Program Files (x86)/"
+                                            "Microsoft Games/FS2002/");
+    makeFile(folder + "FS2000.EXE");
+
+    rig.splash.cmdIAgree()->click();
+    QVERIFY(!rig.splash.isVisible());
+    QCOMPARE(rig.boxes.texts, QStringList());
+    QCOMPARE(rig.splash.strFSDir(), folder);
+    QCOMPARE(rig.storedFSDir(), folder);
+
+    Rig chosen;
+    qputenv("HOME", rig.dir.filePath("home").toUtf8());
+    makeFile(chosen.ini.FileName(), "[General]\r\nFSDir=" + chosen.dir.filePath("gone").toUtf8() + "/\r\n");
+    chosen.splash.cmdIAgree()->click();
+    QCOMPARE(chosen.boxes.texts, QStringList({kNotFound, kNoneChosen}));
+    QVERIFY(chosen.splash.isVisible());
 }
 
 void TestFrmSplash::namesTheMakerAsTheMainWindowDoes() {
