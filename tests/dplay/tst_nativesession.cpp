@@ -3,6 +3,7 @@
 #include "dprig.h"
 
 #include "simlink/simcodec.h"
+#include "simlink/simlink.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -167,6 +168,20 @@ void TestNativeSession::deliversToOurOtherPlayersAsTheSessionLayerDoes() {
         }
     }
     QCOMPARE(receivers, (QSet<qint32>{a, b}));
+
+    // Reading through the observer only: our own echoes take no room, a message to all is
+    // queued once, and of what reaches Bob only what the filter asks for.
+    s->setIntakeFilter(SimLink::intakeFilter(a));
+    s->Send(b, 0, 0, header(SimMsg::AddPlayerRequest));
+    rig.host->sendFromOwn(0, header(SimMsg::PlayerCrashed).bytes());
+    rig.host->sendFromOwn(static_cast<quint32>(b), header(SimMsg::PositionUpdate).bytes());
+    rig.host->sendFromOwn(static_cast<quint32>(b), header(SimMsg::AddPlayerRejected).bytes());
+    QList<std::pair<qint32, qint32>> got2; // (to, number)
+    while (got2.size() < 2 && receive(*s, from, to, got)) {
+        got2.append({to, got.ReadLong()});
+    }
+    QCOMPARE(got2, (QList<std::pair<qint32, qint32>>{{a, 4113}, {b, 4101}}));
+    QCOMPARE(s->GetMessageQueue(0, 0, 2), 0);
 }
 
 void TestNativeSession::twoJoinersReachEachOther() {
@@ -243,6 +258,16 @@ void TestNativeSession::readsTheWideSessionDescription() {
     HostRig::join(*s);
     QVERIFY(s->isOpen());
     QCOMPARE(s->GetPlayerFriendlyName(static_cast<qint32>(rig.host->ownPlayer())), QStringLiteral("Pilot"));
+
+    // Its player-id replies are wide too: a refusal is read as one.
+    HostOptions full = o;
+    full.maxPlayers = 2;
+    HostRig fullRig(full);
+    auto j = fullRig.joiner();
+    HostRig::join(*j);
+    j->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+    QCOMPARE(codeOf([&] { j->CreatePlayer(QStringLiteral("Bob"), QStringLiteral("Bob Bob"), 0, 0); }),
+             dp::DPERR_NONEWPLAYERS);
 }
 
 void TestNativeSession::searchFindsNothingWhereNoHostIs() {

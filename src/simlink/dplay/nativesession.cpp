@@ -728,7 +728,10 @@ void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
     }
     case RequestPlayerReply:
         if (m_idWaiting) {
-            if (const auto r = readRequestPlayerReply(m.body)) {
+            // A 64-bit host (one that describes its session in 88 bytes) writes its security
+            // description in 32 bytes; read in the 24 of a 32-bit host, the result would be
+            // taken from the wrong field and a refusal read as success.
+            if (const auto r = readRequestPlayerReply(m.body, m_session.desc.size == 88)) {
                 m_idReply = r;
             }
         }
