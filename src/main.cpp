@@ -11,6 +11,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("airmesh-client"));
     QApplication::setApplicationVersion(QStringLiteral(AIRMESH_VERSION));
+    // Lets a Wayland desktop match the windows to the installed menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.airmesh.Client"));
 
     // The simulator's session over DirectPlay on the wire. The host address the user last
     // typed is kept in the settings file and offered again.
