@@ -3,8 +3,10 @@
 // logged-on client with remote pilots. Nothing may crash, read out of bounds or grow without end.
 #include "core/clientservices.h"
 #include "core/windowmodel.h"
+#include "fakes/fakemessageboxes.h"
+#include "fakes/joinedclient.h"
 #include "server/serverlink.h"
-#include "simlink/memorysession.h"
+#include "standin/memorysession.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -17,26 +19,19 @@ using namespace airmesh;
 
 namespace {
 
-class Silent final : public SoundOutput {
-public:
-    bool isPlaying() const override { return false; }
-    void start(const QString&) override {}
-};
-class NoBoxes final : public MessageBoxService {
-public:
-    void showMessage(const QString&, const QString&) override {}
-};
+constexpr qint32 kSession = 42;
 
 struct Client {
     QTemporaryDir dir;
     ManualClock clock;
     ActivityLog log{clock, dir.filePath(QStringLiteral("log.txt"))};
     INIFiles ini{dir.filePath(QStringLiteral("AirmeshClient.ini"))};
-    Silent soundOut;
+    SilentSoundOutput soundOut;
     SoundCues sound{dir.path(), soundOut};
-    NoBoxes boxes;
+    FakeMessageBoxes boxes;
     ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
     MemoryWorld world;
+    MemorySessionFactory sessions{world};
     QByteArray fs = world.hostSession(SimLink::kFirstAppGuid);
     qint32 host = world.addHostPlayer(fs, QStringLiteral("Ace"));
     Players players;
@@ -47,19 +42,8 @@ struct Client {
 
     Client() {
         world.addGroup(fs, QStringLiteral("FS61_REQUEST_PARAMS"));
-        auto s = std::make_unique<MemorySession>(world);
-        s->InitializeConnection(s->GetDPEnumConnections({}, 1).GetAddress(2));
-        SessionData search;
-        search.SetGuidApplication(SimLink::kFirstAppGuid);
-        s->Open(s->GetDPEnumSessions(search, 0, 2).GetItem(1), 1);
-        sim.lngMyPlayerID = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
-        s->setIntakeFilter(SimLink::intakeFilter(sim.lngMyPlayerID));
-        sim.objEnumGroups = s->GetDPEnumGroups({}, 0);
-        sim.intRequestParamsGroup = 1;
-        sim.objDP = std::move(s);
-        sim.lngHostPlayerID = host;
-        link.blnConnected = true;
-        link.lngSessionID = 42;
+        joinAsTheJoinWould(sim, sessions, host);
+        pretendLoggedOn(link, kSession, clock.now());
     }
 };
 
@@ -102,10 +86,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // Keep the bench from growing: pilots come and go, sends to the simulator are forgotten.
     (void)c.world.takeSentToHost();
+    c.boxes.shown.clear();
     if (c.players.Count() > 64) {
         c.link.Set_Closed();
-        c.link.blnConnected = true;
-        c.link.lngSessionID = 42;
+        pretendLoggedOn(c.link, kSession, c.clock.now());
     }
     return 0;
 }

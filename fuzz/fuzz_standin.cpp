@@ -1,7 +1,7 @@
 // The stand-in simulator fed arbitrary messages from arbitrary players: every read is checked
 // against the message's length, nothing may crash or read outside the input.
 #include "core/clock.h"
-#include "simlink/standin.h"
+#include "standin/standin.h"
 
 #include <QCoreApplication>
 

@@ -4,7 +4,7 @@
 // circuit, approves remote players, and prints one line per event it sees. Commands on
 // standard input: "chat TEXT", "crash", "aircraft TITLE ENGINE", "quit".
 #include "simlink/dplay/dphost.h"
-#include "simlink/standin.h"
+#include "standin/standin.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -7,9 +7,9 @@
 #include "registry/players.h"
 #include "server/clientengine.h"
 #include "server/serverlink.h"
-#include "simlink/memorysession.h"
 #include "simlink/simlink.h"
-#include "simlink/standin.h"
+#include "standin/memorysession.h"
+#include "standin/standin.h"
 
 #include <QObject>
 #include <QTimer>

@@ -6,7 +6,7 @@
 
 #include "bot/bot.h"
 #include "bot/botfleet.h"
-#include "simlink/circuit.h"
+#include "standin/circuit.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,4 +1,5 @@
 #include "core/sound.h"
+#include "fakes/fakesoundoutput.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,26 +13,6 @@
 #include <memory>
 
 using namespace airmesh;
-
-// Records every start and plays "until told": the test decides when a cue has finished.
-class FakeSoundOutput final : public SoundOutput {
-public:
-    bool isPlaying() const override { return m_playing; }
-    void start(const QString& path) override {
-        if (m_playing) {
-            ++startsWhilePlaying;
-        }
-        started.append(path);
-        m_playing = true;
-    }
-    void finish() { m_playing = false; }
-
-    QStringList started;
-    int startsWhilePlaying = 0;
-
-private:
-    bool m_playing = false;
-};
 
 namespace {
 
@@ -84,6 +65,7 @@ private slots:
             QVERIFY(putBytes(m_dir->filePath(QLatin1String(name)), tinyWave()));
         }
         FakeSoundOutput out;
+        out.playUntilFinished = true; // the test decides when a cue has finished
         SoundCues cues(m_dir->path(), out);
         cues.Play_Sound(QStringLiteral("connected.wav"));
         cues.Play_Sound(QStringLiteral("incoming.wav"));
@@ -107,6 +89,7 @@ private slots:
         QFETCH(QString, name);
         QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("folder.wav")));
         FakeSoundOutput out;
+        out.playUntilFinished = true;
         SoundCues cues(m_dir->path(), out);
         cues.Play_Sound(name);
         QVERIFY(out.started.isEmpty());

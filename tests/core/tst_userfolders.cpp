@@ -1,5 +1,6 @@
 #include "core/sound.h"
 #include "core/userfolders.h"
+#include "fakes/fakesoundoutput.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,14 +16,6 @@ void makeFile(const QString& path) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
 }
-
-// Records the cue it was asked to start.
-class RecordingOutput final : public SoundOutput {
-public:
-    bool isPlaying() const override { return false; }
-    void start(const QString& path) override { started.append(path); }
-    QStringList started;
-};
 
 // Sets an environment variable for one scope and puts the old value back.
 class EnvGuard {
@@ -155,7 +148,7 @@ private slots:
         makeFile(own + "/crash.wav");
         makeFile(shipped + "/crash.wav");
         makeFile(shipped + "/incoming.wav");
-        RecordingOutput out;
+        FakeSoundOutput out;
         SoundCues cues(QStringList{own, m_tmp->filePath("bin"), shipped}, out);
         cues.Play_Sound("crash.wav");
         cues.Play_Sound("incoming.wav");

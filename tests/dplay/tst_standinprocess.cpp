@@ -2,6 +2,8 @@
 // in a separate process: the join and observer handshake, the aircraft query, a remote pilot
 // added, approved and flying, chat both ways, the pilot removed, and the session lost when the
 // simulator goes away.
+#include "fakes/fakemessageboxes.h"
+#include "fakes/fakerelayoutput.h"
 #include "simlink/dplay/nativesession.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
@@ -14,34 +16,13 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <csignal>
 
 using namespace airmesh;
 using namespace airmesh::dplay;
 
 namespace {
-class Boxes final : public MessageBoxService {
-public:
-    void showMessage(const QString& text, const QString&) override { shown << text; }
-    QStringList shown;
-};
-
-class Relay final : public RelayOutput {
-public:
-    bool isConnected() const override { return true; }
-    void sendOwnAircraft(qint32 engine, const QString& title) override {
-        aircraft << QStringLiteral("%1/%2").arg(title).arg(engine);
-    }
-    void sendQueryPlane() override {}
-    void sendPlayerCrashed() override { ++crashes; }
-    void sendPosition(const QByteArray& block) override { positions += block.size() == 52 ? 1 : 0; }
-    void sendChat(const QString& text) override { chats << text; }
-    QStringList aircraft;
-    QStringList chats;
-    int positions = 0;
-    int crashes = 0;
-};
-
 quint16 freeUdpPort() {
     QUdpSocket s;
     s.bind(QHostAddress::LocalHost, 0);
@@ -86,19 +67,19 @@ void TestStandinProcess::clientAgainstFsStandin() {
     INIFiles ini;
     SilentSoundOutput soundOut;
     SoundCues sound{QString(), soundOut};
-    Boxes boxes;
+    FakeMessageBoxes boxes;
     ClientServices services{ini, log, clock, sound, boxes, true, true, {}};
     Players players;
     NoWindowSystem windows;
     SimLink sim{services, players, windows};
-    Relay relay;
+    FakeRelayOutput relay;
     sim.setRelay(&relay);
     NativeOptions o;
     const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
     o.prompt = [address](const QString&) { return std::optional<QString>(address); };
     NativeSessionFactory factory(o);
 
-    QVERIFY2(sim.Join_Session(factory), qPrintable(boxes.shown.join('|')));
+    QVERIFY2(sim.Join_Session(factory), qPrintable(boxes.texts().join('|')));
     QCOMPARE(sim.strHandle, QStringLiteral("Skywalker"));
     QVERIFY2(seen(QStringLiteral("observer joined: Airmesh")), qPrintable(out));
     const auto pumpUntil = [&](const std::function<bool()>& done, int ms = 5000) {
@@ -111,7 +92,12 @@ void TestStandinProcess::clientAgainstFsStandin() {
         return done();
     };
     // The answer to the join's aircraft query, then the user's positions.
-    QVERIFY(pumpUntil([&] { return relay.aircraft.contains(QStringLiteral("Learjet 45/1")) && relay.positions >= 5; }));
+    const auto blocks = [&] {
+        return std::count_if(relay.positions.cbegin(), relay.positions.cend(),
+                             [](const QByteArray& b) { return b.size() == kPositionBlockBytes; });
+    };
+    QVERIFY(pumpUntil(
+        [&] { return relay.aircraft.contains(qMakePair(1, QStringLiteral("Learjet 45"))) && blocks() >= 5; }));
 
     // A remote pilot in the simulator: added, approved, given an aircraft and flying.
     sim.Add_Remote_Player(QStringLiteral("Bob"), 77);

@@ -1,3 +1,4 @@
+#include "fakes/fakestatussink.h"
 #include "hangar/hangar.h"
 #include "hangar/hangarscan.h"
 
@@ -35,17 +36,6 @@ QStringList titlesOf(const Hangar& h) {
     }
     return out;
 }
-
-// Records each status text with the number of aircraft found when it was shown.
-class FakeStatus : public StatusSink {
-public:
-    explicit FakeStatus(const Hangar& h) : m_hangar(h) {}
-    void setStatus(const QString& text) override { shown.append({text, m_hangar.Count()}); }
-    QList<QPair<QString, int>> shown;
-
-private:
-    const Hangar& m_hangar;
-};
 
 } // namespace
 
@@ -329,7 +319,7 @@ void TestHangar::titlesOfOneFile() {
     writeFile(tmp.path() + "/aircraft/c172/aircraft.cfg", cfg);
 
     Hangar h;
-    FakeStatus status(h);
+    FakeStatusSink status(h);
     LoadHangar(tmp.path() + "/", h, status);
     QCOMPARE(titlesOf(h), titles);
 }
@@ -349,7 +339,7 @@ void TestHangar::loadReadsEveryFileInWalkOrder() {
 
     Hangar h;
     h.Add("Kept from before");
-    FakeStatus status(h);
+    FakeStatusSink status(h);
     int yields = 0;
     const QStringList files = LoadHangar(fs, h, status, [&] { ++yields; });
 
@@ -379,7 +369,7 @@ void TestHangar::loadWithoutAircraftFolder() {
     writeFile(tmp.path() + "/other/aircraft.cfg", cfgWithTitles({"not in the aircraft folder"}));
 
     Hangar h;
-    FakeStatus status(h);
+    FakeStatusSink status(h);
     int yields = 0;
     QVERIFY(LoadHangar(tmp.path() + "/", h, status, [&] { ++yields; }).isEmpty());
     QCOMPARE(h.Count(), 0);
@@ -396,7 +386,7 @@ void TestHangar::loadFindsAircraftFolderInAnyCase() {
     writeFile(tmp.path() + "/AIRCRAFT/b737/aircraft.cfg", cfgWithTitles({"Boeing"}));
     {
         Hangar h;
-        FakeStatus status(h);
+        FakeStatusSink status(h);
         // The folder name is given without its final separator as well.
         LoadHangar(tmp.path(), h, status);
         QCOMPARE(titlesOf(h), QStringList({"Boeing"})); // the first in name order
@@ -404,7 +394,7 @@ void TestHangar::loadFindsAircraftFolderInAnyCase() {
     // The exact name wins over one that differs only in case.
     writeFile(tmp.path() + "/aircraft/aircraft.cfg", cfgWithTitles({"Exact"}));
     Hangar h;
-    FakeStatus status(h);
+    FakeStatusSink status(h);
     LoadHangar(tmp.path() + "/", h, status);
     QCOMPARE(titlesOf(h), QStringList({"Exact"}));
 }

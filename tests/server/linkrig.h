@@ -6,9 +6,13 @@
 
 #include "core/clientservices.h"
 #include "core/windowmodel.h"
+#include "fakes/fakefaultysession.h"
+#include "fakes/fakemessageboxes.h"
+#include "fakes/fakesoundoutput.h"
+#include "fakes/joinedclient.h"
 #include "server/serverlink.h"
-#include "simlink/memorysession.h"
 #include "simlink/simcodec.h"
+#include "standin/memorysession.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -21,19 +25,6 @@
 #include <memory>
 
 namespace airmesh {
-
-class FakeSoundOutput final : public SoundOutput {
-public:
-    bool isPlaying() const override { return false; }
-    void start(const QString& path) override { cues.append(QFileInfo(path).fileName()); }
-    QStringList cues;
-};
-
-class FakeMessageBoxes final : public MessageBoxService {
-public:
-    void showMessage(const QString& text, const QString&) override { shown.append(text); }
-    QStringList shown;
-};
 
 // A UDP port nobody holds at the moment.
 inline quint16 freeUdpPort() {
@@ -57,6 +48,8 @@ struct LinkRig {
 
     // The simulator: its session with the user's aircraft and the two parameter groups.
     MemoryWorld world;
+    FakeSessionFaults faults;
+    FakeFaultySessionFactory sessions{world, faults};
     QByteArray fs = world.hostSession(SimLink::kFirstAppGuid);
     qint32 hostId = world.addHostPlayer(fs, QStringLiteral("Ace"), QStringLiteral("Ace Pilot"));
     qint32 requestGroup = world.addGroup(fs, QStringLiteral("FS61_REQUEST_PARAMS"));
@@ -82,7 +75,7 @@ struct LinkRig {
             f.open(QIODevice::WriteOnly);
             f.write("RIFF");
         }
-        joinAsAJoinWould();
+        joinAsTheJoinWould(sim, sessions, hostId);
 
         serverUdp.bind(QHostAddress::LocalHost, 0);
         serverTcp.listen(QHostAddress::LocalHost, 0);
@@ -106,24 +99,6 @@ struct LinkRig {
                 }
             });
         });
-    }
-
-    // The state the join leaves: the observer in the session and its groups listed.
-    void joinAsAJoinWould() {
-        auto s = std::make_unique<MemorySession>(world);
-        const ConnectionList providers = s->GetDPEnumConnections({}, dpflags::ConnectionsServiceProviders);
-        s->InitializeConnection(providers.GetAddress(2));
-        SessionData search;
-        search.SetGuidApplication(SimLink::kFirstAppGuid);
-        s->Open(s->GetDPEnumSessions(search, 0, dpflags::EnumSessionsAll).GetItem(1), dpflags::OpenJoin);
-        sim.lngMyPlayerID = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
-        s->setIntakeFilter(SimLink::intakeFilter(sim.lngMyPlayerID));
-        sim.objEnumGroups = s->GetDPEnumGroups({}, 0);
-        sim.intRequestParamsGroup = 1;
-        sim.intRefuseParamsGroup = 2;
-        sim.objDP = std::move(s);
-        sim.lngHostPlayerID = hostId;
-        sim.strHandle = QStringLiteral("Ace");
     }
 
     QList<ServerRecord> tcpRecords() const {

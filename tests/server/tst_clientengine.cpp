@@ -64,7 +64,7 @@ void TestClientEngine::quit() {
     ClientEngine engine(rig.sim, rig.link);
     engine.windowLoaded();
     QVERIFY(rig.logon());
-    rig.world.failOperation(MemoryWorld::Op::Close, dp::DPERR_GENERIC);
+    rig.faults.failOperation(FakeSessionFaults::Op::Close, dp::DPERR_GENERIC);
 
     engine.quit();
     QVERIFY(!engine.Timer1.isActive());
@@ -96,8 +96,8 @@ void TestClientEngine::simulatorSessionEnds() {
         rig.world.endSession(rig.fs);
         engine.Timer1_Timer();
     } else {
-        rig.world.failOperation(MemoryWorld::Op::Send, failure, -1);
-        rig.world.failOperation(MemoryWorld::Op::DestroyPlayer, failure, -1);
+        rig.faults.failOperation(FakeSessionFaults::Op::Send, failure, -1);
+        rig.faults.failOperation(FakeSessionFaults::Op::DestroyPlayer, failure, -1);
         rig.toClientUdp(toClient::positionUpdate(7, QByteArray(kPositionBlockBytes, 'p')));
     }
     for (int i = 0; i < 5; ++i) {
@@ -108,7 +108,7 @@ void TestClientEngine::simulatorSessionEnds() {
     QVERIFY(!rig.link.blnConnected);
     QVERIFY(!engine.Timer1.isActive());
     QCOMPARE(rig.players.Count(), 0);
-    QCOMPARE(rig.boxes.shown, QStringList{ClientEngine::kSessionEndedText});
+    QCOMPARE(rig.boxes.texts(), QStringList{ClientEngine::kSessionEndedText});
     QVERIFY(rig.takeFs().isEmpty());
 
     const QStringList lines = rig.logLines();

@@ -6,7 +6,7 @@
 #include <QtTest>
 
 using namespace airmesh;
-using Op = MemoryWorld::Op;
+using Op = FakeSessionFaults::Op;
 
 Q_DECLARE_METATYPE(airmesh::Transport)
 Q_DECLARE_METATYPE(airmesh::ServerRecord)
@@ -33,9 +33,7 @@ SimMessage fromFs(const std::function<void(SimMessage&)>& write) {
 
 // Logged on as far as the record handlers can tell, without sockets.
 void pretendLoggedOn(LinkRig& rig) {
-    rig.link.blnConnected = true;
-    rig.link.lngSessionID = LinkRig::kSession;
-    rig.link.dtLastServerAck = rig.clock.now();
+    airmesh::pretendLoggedOn(rig.link, LinkRig::kSession, rig.clock.now());
 }
 
 void checkWindow(const MainWindowModel& w, int picture, const QString& status, bool connect, bool alias, bool cancel) {
@@ -107,7 +105,7 @@ void TestServerLink::logonAccepted() {
     checkWindow(rig.window, 2, QStringLiteral("Connected"), false, true, true);
     QVERIFY(rig.link.Timer2.isActive());
     QCOMPARE(rig.link.Timer2.interval(), ServerLink::kTimer2FirstMs);
-    QCOMPARE(rig.soundOut.cues, QStringList{QStringLiteral("connected.wav")});
+    QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("connected.wav")});
 
     // The greeting as a text line, then the simulator asked for the user's aircraft.
     const QList<MemoryWorld::Sent> fs = rig.takeFs();
@@ -134,7 +132,7 @@ void TestServerLink::logonRejectedThenRetried() {
     checkWindow(rig.window, 0, QStringLiteral("Logon rejected...Check details and try again"), true, false, true);
     QVERIFY(!rig.link.blnConnected);
     QVERIFY(!rig.link.Timer2.isActive());
-    QCOMPARE(rig.soundOut.cues, QStringList{QStringLiteral("incoming.wav")});
+    QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("incoming.wav")});
     const QList<MemoryWorld::Sent> fs = rig.takeFs();
     QCOMPARE(fs.size(), 1);
     QCOMPARE(simChatText(fs[0]), QStringLiteral("Server rejected your logon."));
@@ -263,7 +261,7 @@ void TestServerLink::tearDown() {
     const qint32 bob = rig.readyPilot(7, QStringLiteral("Bob"));
     QVERIFY(bob != 0);
     rig.takeFs();
-    rig.soundOut.cues.clear();
+    rig.soundOut.started.clear();
 
     if (byClose) {
         rig.peer->close();
@@ -293,7 +291,7 @@ void TestServerLink::tearDown() {
     QVERIFY(!rig.link.Timer2.isActive());
     QCOMPARE(rig.link.Timer2.interval(), ServerLink::kTimer2AfterLossMs);
     QCOMPARE(rig.link.lngSessionID, 0);
-    QCOMPARE(rig.soundOut.cues, QStringList{QStringLiteral("incoming.wav")});
+    QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("incoming.wav")});
     QCOMPARE(rig.link.ctlTCPSock.State(), int(SocketState::Closed));
     QCOMPARE(rig.link.ctlWinsock.State(), int(SocketState::Open));
 
@@ -472,7 +470,7 @@ void TestServerLink::chatIn() {
     QCOMPARE(simNumber(fs[0]), simMsgNumber(altGuid ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage));
     QCOMPARE(simChatText(fs[0]), delivered);
     QVERIFY(rig.players.Item(1)->ChatText.isEmpty());
-    QCOMPARE(rig.soundOut.cues, QStringList{QStringLiteral("incoming.wav")});
+    QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("incoming.wav")});
     QVERIFY(rig.logLines().contains(QStringLiteral(" - Chat rcvd from Bob")));
 }
 
@@ -606,7 +604,7 @@ void TestServerLink::remotePlayerLife() {
     const QList<MemoryWorld::Sent> crashFs = rig.takeFs();
     QCOMPARE(crashFs.size(), 1);
     QCOMPARE(simChatText(crashFs[0]), QStringLiteral("Bob ") + crash.leftJustified(recfield::CrashTextChars));
-    QVERIFY(rig.soundOut.cues.contains(QStringLiteral("crash.wav")));
+    QVERIFY(rig.soundOut.cues().contains(QStringLiteral("crash.wav")));
     QVERIFY(rig.logLines().contains(QStringLiteral(" - Query Plane rcvd from Bob")));
 
     rig.toClientTcp(toClient::playerLeft(7));
@@ -697,7 +695,7 @@ void TestServerLink::recordsIgnored() {
     QCOMPARE(bob->ChatText, QStringLiteral("pending"));
     QCOMPARE(rig.link.dtLastServerAck, rig.clock.now().addSecs(-5));
     QVERIFY(rig.link.blnConnected);
-    QVERIFY(rig.soundOut.cues.isEmpty());
+    QVERIFY(rig.soundOut.cues().isEmpty());
     QCOMPARE(rig.logLines(), logBefore); // not even an error: the UDP socket is closed here
 }
 
@@ -720,7 +718,7 @@ void TestServerLink::strangerDatagramsIgnored() {
 void TestServerLink::handlerFailureLogged() {
     LinkRig rig;
     pretendLoggedOn(rig);
-    rig.world.failOperation(Op::CreatePlayer, dp::DPERR_CANTCREATEPLAYER);
+    rig.faults.failOperation(Op::CreatePlayer, dp::DPERR_CANTCREATEPLAYER);
     rig.link.Process_Packet(toClient::playerJoined(7, QStringLiteral("Bob")).toBytes());
     QVERIFY(rig.logLines().contains(
         QStringLiteral(" - Error Process_Packet %1 injected failure").arg(dp::DPERR_CANTCREATEPLAYER)));
@@ -730,7 +728,7 @@ void TestServerLink::handlerFailureLogged() {
     rig.link.Process_TCPPacket(toClient::playerJoined(8, QStringLiteral("Cid")).toBytes());
     QCOMPARE(rig.players.Count(), 1);
 
-    rig.world.failOperation(Op::Send, dp::DPERR_GENERIC);
+    rig.faults.failOperation(Op::Send, dp::DPERR_GENERIC);
     rig.link.Process_TCPPacket(toClient::aircraftDetails(8, 1, QStringLiteral("Jet")).toBytes());
     QVERIFY(rig.logLines().contains(
         QStringLiteral(" - Error Process_TCPPacket %1 injected failure").arg(dp::DPERR_GENERIC)));

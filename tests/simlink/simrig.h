@@ -7,21 +7,16 @@
 
 #include "core/ansi.h"
 #include "core/clientservices.h"
-#include "simlink/memorysession.h"
+#include "fakes/fakefaultysession.h"
+#include "fakes/fakemessageboxes.h"
+#include "fakes/joinedclient.h"
 #include "simlink/simlink.h"
+#include "standin/memorysession.h"
 
 #include <QFile>
 #include <QStringList>
 
-#include <memory>
-
 namespace airmesh {
-
-class RecordingMessageBoxes final : public MessageBoxService {
-public:
-    void showMessage(const QString& text, const QString&) override { shown << text; }
-    QStringList shown;
-};
 
 struct SimRig {
     ManualClock clock;
@@ -29,41 +24,20 @@ struct SimRig {
     INIFiles ini;
     SilentSoundOutput soundOut;
     SoundCues sound{QString(), soundOut};
-    RecordingMessageBoxes boxes;
+    FakeMessageBoxes boxes;
     ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
     Players players;
     NoWindowSystem windows;
     MemoryWorld world;
+    FakeSessionFaults faults;
+    FakeFaultySessionFactory sessions{world, faults};
     QByteArray instance = world.hostSession(SimLink::kFirstAppGuid);
     qint32 host = world.addHostPlayer(instance, QStringLiteral("Skywalker"), QStringLiteral("Luke Skywalker"));
     qint32 other = world.addHostPlayer(instance, QStringLiteral("Copilot"));
     qint32 refuseGroup = world.addGroup(instance, QStringLiteral("FS61_REFUSE_PARAMS"));
     qint32 requestGroup = world.addGroup(instance, QStringLiteral("FS61_REQUEST_PARAMS"));
     SimLink sim{services, players, windows};
-    qint32 observer = 0;
-
-    SimRig() {
-        auto s = std::make_unique<MemorySession>(world);
-        const ConnectionList providers = s->GetDPEnumConnections({}, dpflags::ConnectionsServiceProviders);
-        for (int i = 1; i <= providers.GetCount(); ++i) {
-            if (providers.GetName(i).contains(QStringLiteral("TCP"))) {
-                s->InitializeConnection(providers.GetAddress(i));
-            }
-        }
-        SessionData search = s->CreateSessionData();
-        search.SetGuidApplication(SimLink::kFirstAppGuid);
-        s->Open(s->GetDPEnumSessions(search, 0, dpflags::EnumSessionsAll).GetItem(1), dpflags::OpenJoin);
-        observer = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
-        s->setIntakeFilter(SimLink::intakeFilter(observer));
-        s->AddPlayerToGroup(refuseGroup, observer);
-        sim.objEnumGroups = s->GetDPEnumGroups({}, 0);
-        sim.intRefuseParamsGroup = 1;
-        sim.intRequestParamsGroup = 2;
-        sim.lngMyPlayerID = observer;
-        sim.lngHostPlayerID = host;
-        sim.strHandle = QStringLiteral("Skywalker");
-        sim.objDP = std::move(s);
-    }
+    qint32 observer = joinAsTheJoinWould(sim, sessions, host);
 
     void flags(bool debug, bool lowLevel) {
         services.blnDebug = debug;

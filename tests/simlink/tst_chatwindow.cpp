@@ -1,3 +1,4 @@
+#include "fakes/fakewindowsystem.h"
 #include "simlink/chatwindow.h"
 
 #include <QHash>
@@ -8,97 +9,6 @@ using namespace airmesh;
 using Handle = WindowSystem::Handle;
 
 namespace {
-
-// A desktop of fake windows: a tree whose sibling order is the z-order.
-class FakeWindowSystem final : public WindowSystem {
-public:
-    struct Sent {
-        Handle window = 0;
-        unsigned message = 0;
-        quintptr wParam = 0;
-        qintptr lParam = 0;
-        bool operator==(const Sent&) const = default;
-    };
-
-    static constexpr Handle kDesktop = 0x10010;
-
-    Handle add(Handle parent, const QString& cls, const QString& title = {}) {
-        const Handle h = m_next;
-        m_next += 0x10;
-        m_windows.insert(h, {cls, title, parent, {}});
-        children(parent).append(h);
-        return h;
-    }
-    // Every window closes.
-    void closeAll() {
-        m_windows.clear();
-        m_desktopChildren.clear();
-    }
-    // The window after `h` in z-order becomes `next`, whatever the tree says.
-    void setNext(Handle h, Handle next) { m_nextOverride.insert(h, next); }
-
-    Handle GetDesktopWindow() override {
-        ++calls;
-        return kDesktop;
-    }
-    Handle GetWindow(Handle window, int relation) override {
-        ++calls;
-        if (relation == GW_CHILD) {
-            const QList<Handle>& c = children(window);
-            return c.isEmpty() ? 0 : c.first();
-        }
-        if (relation == GW_HWNDNEXT) {
-            if (m_nextOverride.contains(window)) {
-                return m_nextOverride.value(window);
-            }
-            if (!m_windows.contains(window)) {
-                return 0;
-            }
-            const QList<Handle>& siblings = children(m_windows[window].parent);
-            const qsizetype i = siblings.indexOf(window);
-            return i + 1 < siblings.size() ? siblings[i + 1] : 0;
-        }
-        return 0;
-    }
-    QString Get_Window_Class(Handle window) override {
-        ++calls;
-        ++classQueries[window];
-        return m_windows.value(window).cls;
-    }
-    QString Get_Window_Title(Handle window) override {
-        ++calls;
-        return m_windows.value(window).title;
-    }
-    void SendMessage(Handle window, unsigned message, quintptr wParam, qintptr lParam) override {
-        ++calls;
-        sent.append({window, message, wParam, lParam});
-    }
-
-    int calls = 0;
-    QHash<Handle, int> classQueries;
-    QList<Sent> sent;
-
-private:
-    struct Window {
-        QString cls;
-        QString title;
-        Handle parent = 0;
-        QList<Handle> children;
-    };
-    QList<Handle>& children(Handle parent) {
-        if (parent == kDesktop) {
-            return m_desktopChildren;
-        }
-        static QList<Handle> none;
-        none.clear();
-        return m_windows.contains(parent) ? m_windows[parent].children : none;
-    }
-
-    QHash<Handle, Window> m_windows;
-    QList<Handle> m_desktopChildren;
-    QHash<Handle, Handle> m_nextOverride;
-    Handle m_next = 0x20020;
-};
 
 const FakeWindowSystem::Sent scrollToBottom(Handle h) {
     return {h, 0x115, 7, 0};

@@ -1,6 +1,8 @@
-#include "simlink/memorysession.h"
+#include "fakes/fakefaultysession.h"
+#include "fakes/fakemessageboxes.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
+#include "standin/memorysession.h"
 
 #include "core/clientservices.h"
 
@@ -8,7 +10,7 @@
 #include <QTest>
 
 using namespace airmesh;
-using Op = MemoryWorld::Op;
+using Op = FakeSessionFaults::Op;
 
 namespace {
 
@@ -35,17 +37,7 @@ constexpr qint32 kUnlisted = dp::hr(0x887A0010);
 // What a Close made to fail reports, so a test can tell whether the join closed the session.
 constexpr qint32 kCloseMarker = dp::hr(0x80004321);
 
-struct Box {
-    QString text;
-    QString title;
-    bool operator==(const Box&) const = default;
-};
-
-class RecordingMessageBoxes final : public MessageBoxService {
-public:
-    void showMessage(const QString& text, const QString& title) override { boxes.append({text, title}); }
-    QList<Box> boxes;
-};
+using Box = FakeMessageBoxes::Box;
 
 SimMessage numbered(qint32 n) {
     SimMessage m;
@@ -87,9 +79,10 @@ struct Machine {
     QTemporaryDir dir;
     ManualClock clock;
     MemoryWorld world;
+    FakeSessionFaults faults;
     QList<HostedFs> hosted;
 
-    RecordingMessageBoxes messages;
+    FakeMessageBoxes messages;
     INIFiles ini;
     ActivityLog log{clock, dir.filePath(QStringLiteral("log.txt"))};
     SilentSoundOutput silence;
@@ -98,7 +91,7 @@ struct Machine {
     Players players;
     NoWindowSystem windows;
     SimLink link{services, players, windows};
-    MemorySessionFactory factory{world};
+    FakeFaultySessionFactory factory{world, faults};
 
     // The script: FS answers the request with this number (0: none) after `answerDelayMs`.
     qint32 answerTo = kRequest;
@@ -170,11 +163,11 @@ struct Machine {
     }
 
     // Whether the join closed its session: a Close made to fail beforehand has been used up.
-    void markClose() { world.failOperation(Op::Close, kCloseMarker, 1); }
+    void markClose() { faults.failOperation(Op::Close, kCloseMarker, 1); }
     bool closeWasCalled() {
-        MemorySession probe(world);
+        const std::unique_ptr<Session> probe = factory.DirectPlayCreate(QString());
         try {
-            probe.Close();
+            probe->Close();
         } catch (const dp::DpError& e) {
             return e.code() != kCloseMarker;
         }
@@ -211,16 +204,10 @@ private:
     QList<Pending> pending;
 };
 
-// A root object whose session layer is not installed.
-class BrokenFactory final : public SessionFactory {
-public:
-    std::unique_ptr<Session> DirectPlayCreate(const QString&) override { throw dp::DpError(dp::DPERR_CANTLOADSSPI); }
-};
-
 } // namespace
 
 Q_DECLARE_METATYPE(Batch)
-Q_DECLARE_METATYPE(airmesh::MemoryWorld::Op)
+Q_DECLARE_METATYPE(airmesh::FakeSessionFaults::Op)
 
 class TestJoin : public QObject {
     Q_OBJECT
@@ -261,12 +248,13 @@ void TestJoin::joins() {
 
     Machine m(guids);
     QVERIFY(m.join());
-    QCOMPARE(m.messages.boxes, QList<Box>{});
+    QCOMPARE(m.messages.shown, QList<Box>{});
     QCOMPARE(m.yields, 0);
 
     const HostedFs& fs = m.hosted.at(joinedFs);
     QVERIFY(m.link.objDP);
-    QCOMPARE(static_cast<MemorySession&>(*m.link.objDP).openSession(), fs.instance);
+    QCOMPARE(static_cast<MemorySession&>(static_cast<FakeFaultySession&>(*m.link.objDP).inner()).openSession(),
+             fs.instance);
     QCOMPARE(m.link.blnAltGuid, altGuid);
     QCOMPARE(m.link.strAppGuid, guids.at(joinedFs));
 
@@ -350,10 +338,10 @@ void TestJoin::answerPeriods() {
     }
     QCOMPARE(m.yields, 0);
     if (joined) {
-        QVERIFY(m.messages.boxes.isEmpty());
+        QVERIFY(m.messages.shown.isEmpty());
         QCOMPARE(m.link.lngHostPlayerID, m.hosted[0].host);
     } else {
-        QCOMPARE(m.messages.boxes, (QList<Box>{{kNoAnswer, kError}}));
+        QCOMPARE(m.messages.shown, (QList<Box>{{kNoAnswer, kError}}));
         QVERIFY(!m.link.objDP);
         QVERIFY(m.closeWasCalled());
     }
@@ -398,12 +386,12 @@ void TestJoin::answerBatches() {
     m.markClose();
     QCOMPARE(m.join(), joined);
     if (!joined) {
-        QCOMPARE(m.messages.boxes, (QList<Box>{{message, kError}}));
+        QCOMPARE(m.messages.shown, (QList<Box>{{message, kError}}));
         QVERIFY(!m.link.objDP);
         QVERIFY(m.closeWasCalled());
         return;
     }
-    QVERIFY(m.messages.boxes.isEmpty());
+    QVERIFY(m.messages.shown.isEmpty());
     const HostedFs& fs = m.hosted[0];
     const qint32 accepter = otherAccepted ? fs.other : fs.host;
     QCOMPARE(m.link.lngHostPlayerID, accepter);
@@ -466,10 +454,10 @@ void TestJoin::sessionSearch() {
     QFETCH(bool, closed);
 
     Machine m(guids);
-    m.world.failOperation(op, code, times);
+    m.faults.failOperation(op, code, times);
     m.markClose();
     QCOMPARE(m.join(), joined);
-    QCOMPARE(m.messages.boxes, boxes);
+    QCOMPARE(m.messages.shown, boxes);
     QCOMPARE(m.closeWasCalled(), closed);
     QCOMPARE(m.link.blnAltGuid, altGuid);
     if (joined) {
@@ -505,9 +493,9 @@ void TestJoin::providers() {
     m.markClose();
     QCOMPARE(m.join(), joined);
     if (!joined) {
-        QCOMPARE(m.messages.boxes.size(), 1);
-        QCOMPARE(m.messages.boxes[0].title, kError);
-        QVERIFY(m.messages.boxes[0].text.contains(QStringLiteral("TCP/IP")));
+        QCOMPARE(m.messages.shown.size(), 1);
+        QCOMPARE(m.messages.shown[0].title, kError);
+        QVERIFY(m.messages.shown[0].text.contains(QStringLiteral("TCP/IP")));
         QVERIFY(!m.link.objDP);
         QVERIFY(m.closeWasCalled());
     }
@@ -540,16 +528,16 @@ void TestJoin::orderlyStops() {
         const auto answerFs = m.world.onSendToHost;
         m.world.onSendToHost = [&m, answerFs, op, code](const MemoryWorld::Sent& sent) {
             answerFs(sent);
-            m.world.failOperation(op, code, 1);
+            m.faults.failOperation(op, code, 1);
         };
     } else {
-        m.world.failOperation(op, code, 1);
+        m.faults.failOperation(op, code, 1);
     }
     m.markClose();
     QVERIFY(!m.join());
-    QCOMPARE(m.messages.boxes.size(), 1);
-    QCOMPARE(m.messages.boxes[0].title, kError);
-    QVERIFY2(m.messages.boxes[0].text.contains(QString::number(code)), qPrintable(m.messages.boxes[0].text));
+    QCOMPARE(m.messages.shown.size(), 1);
+    QCOMPARE(m.messages.shown[0].title, kError);
+    QVERIFY2(m.messages.shown[0].text.contains(QString::number(code)), qPrintable(m.messages.shown[0].text));
     QVERIFY(!m.link.objDP);
     QVERIFY(m.closeWasCalled());
 }
@@ -557,11 +545,12 @@ void TestJoin::orderlyStops() {
 void TestJoin::sessionLayerMissing() {
     Machine m;
     m.link.strHandle = QStringLiteral("stale");
-    BrokenFactory broken;
-    QVERIFY(!m.link.Join_Session(broken));
-    QCOMPARE(m.messages.boxes.size(), 1);
-    QCOMPARE(m.messages.boxes[0].title, kError);
-    QVERIFY(m.messages.boxes[0].text.contains(QString::number(dp::DPERR_CANTLOADSSPI)));
+    // The session layer is not installed.
+    m.faults.failOperation(Op::Create, dp::DPERR_CANTLOADSSPI);
+    QVERIFY(!m.link.Join_Session(m.factory));
+    QCOMPARE(m.messages.shown.size(), 1);
+    QCOMPARE(m.messages.shown[0].title, kError);
+    QVERIFY(m.messages.shown[0].text.contains(QString::number(dp::DPERR_CANTLOADSSPI)));
     QVERIFY(!m.link.objDP);
     QVERIFY(m.link.strHandle.isEmpty());
 }
@@ -587,7 +576,7 @@ void TestJoin::parameterGroups() {
 
     Machine m({kFirst}, groups);
     QVERIFY(m.join());
-    QVERIFY(m.messages.boxes.isEmpty());
+    QVERIFY(m.messages.shown.isEmpty());
     QCOMPARE(m.link.objEnumGroups.GetCount(), groups.size());
     QCOMPARE(m.link.intRequestParamsGroup, request);
     QCOMPARE(m.link.intRefuseParamsGroup, refuse);

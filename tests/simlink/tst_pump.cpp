@@ -1,4 +1,4 @@
-#include "simlink/memorysession.h"
+#include "fakes/fakerelayoutput.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
 #include "simrig.h"
@@ -12,41 +12,13 @@
 #include <memory>
 
 using namespace airmesh;
-using Op = MemoryWorld::Op;
+using Op = FakeSessionFaults::Op;
 
 namespace {
 
-// The server link as the simulator side sees it: every call written down.
-class FakeRelay final : public RelayOutput {
-public:
-    bool connected = true;
-    QStringList calls;
-    // Runs after each call is written down, inside the dispatch that made it.
-    std::function<void()> onCall;
-
-    bool isConnected() const override { return connected; }
-    void sendOwnAircraft(qint32 engineType, const QString& title) override {
-        record(QStringLiteral("aircraft %1 %2").arg(engineType).arg(title));
-    }
-    void sendQueryPlane() override { record(QStringLiteral("query")); }
-    void sendPlayerCrashed() override { record(QStringLiteral("crashed")); }
-    void sendPosition(const QByteArray& block) override {
-        record(QStringLiteral("position ") + QString::fromLatin1(block.toHex()));
-    }
-    void sendChat(const QString& text) override { record(QStringLiteral("chat ") + text); }
-
-private:
-    void record(const QString& call) {
-        calls << call;
-        if (onCall) {
-            onCall();
-        }
-    }
-};
-
 // The bench with a recording server link.
 struct Rig : SimRig {
-    FakeRelay relay;
+    FakeRelayOutput relay;
 
     Rig() { sim.setRelay(&relay); }
     ~Rig() { sim.setRelay(nullptr); }
@@ -278,7 +250,7 @@ private slots:
         r.flags(true, false);
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::PlayerCrashed));
-        r.world.failOperation(op, dp::DPERR_GENERIC);
+        r.faults.failOperation(op, dp::DPERR_GENERIC);
 
         r.sim.pumpMessages();
         const QStringList lines = logged(r);
@@ -527,7 +499,7 @@ private slots:
         QVERIFY(r.world.playerExists(stray));
 
         // A removal that fails in the session is logged; the entry stays.
-        r.world.failOperation(Op::DestroyPlayer, dp::DPERR_INVALIDPLAYER);
+        r.faults.failOperation(Op::DestroyPlayer, dp::DPERR_INVALIDPLAYER);
         r.world.sendFromHost(r.host, falcon, message(SimMsg::AddPlayerRejected));
         r.sim.pumpMessages();
         QCOMPARE(logged(r), (QStringList{" - Player addition Rejected by your machine: Falcon",
@@ -611,7 +583,7 @@ private slots:
         clearLog();
 
         // A reply that cannot be sent is logged, and the next message is still handled.
-        r.world.failOperation(Op::Send, dp::DPERR_INVALIDPLAYER);
+        r.faults.failOperation(Op::Send, dp::DPERR_INVALIDPLAYER);
         r.world.sendFromHost(r.host, hawk, message(SimMsg::PlayerQuery));
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::PlayerCrashed));
         r.sim.pumpMessages();

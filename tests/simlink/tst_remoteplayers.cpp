@@ -1,7 +1,7 @@
-#include "simlink/memorysession.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
 #include "simrig.h"
+#include "standin/memorysession.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,9 +11,9 @@
 #include <memory>
 
 using namespace airmesh;
-using Op = MemoryWorld::Op;
+using Op = FakeSessionFaults::Op;
 
-Q_DECLARE_METATYPE(airmesh::MemoryWorld::Op)
+Q_DECLARE_METATYPE(airmesh::FakeSessionFaults::Op)
 
 namespace {
 
@@ -179,7 +179,7 @@ private slots:
         Rig& r = *m_rig;
         r.sim.intRequestParamsGroup = groupPosition;
         for (const Op op : failing) {
-            r.world.failOperation(op, op == Op::DestroyPlayer ? dp::DPERR_GENERIC : code);
+            r.faults.failOperation(op, op == Op::DestroyPlayer ? dp::DPERR_GENERIC : code);
         }
 
         r.flags(true, true);
@@ -249,7 +249,7 @@ private slots:
     void withoutSession() {
         Rig& r = *m_rig;
         r.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17);
-        r.world.failOperation(Op::Close, dp::DPERR_GENERIC);
+        r.faults.failOperation(Op::Close, dp::DPERR_GENERIC);
         r.sim.closeSession(); // a failing close is ignored
         QVERIFY(!r.sim.objDP);
         QVERIFY(!r.world.playerExists(r.observer));

@@ -1,3 +1,4 @@
+#include "fakes/fakemessageboxes.h"
 #include "ui/frmalias.h"
 
 #include <QApplication>
@@ -12,30 +13,20 @@ using namespace airmesh;
 
 namespace {
 
+using Box = FakeMessageBoxes::Box;
+
 const QString kAliasSet = "Aliasing set, players aircraft may take up to 60 secs to change";
 const QString kNoTitle = "Error occured identifying the players original aircraft name. Try again";
 const QString kChoose = "You have to choose an aircraft from the drop down list to alias this aircraft with";
 const QString kNoPlayers = "Aliasing is not possible as there are no other Airmesh players online to alias. Try "
                            "again when another player has connected";
 
-class FakeMessageBoxes final : public MessageBoxService {
-public:
-    void showMessage(const QString& text, const QString& title) override { shown.append(title + " | " + text); }
-    QStringList shown;
-};
-
-class SilentOutput final : public SoundOutput {
-public:
-    bool isPlaying() const override { return false; }
-    void start(const QString&) override {}
-};
-
 struct Rig {
     QTemporaryDir dir;
     ManualClock clock;
     ActivityLog log{clock, dir.filePath("log.txt")};
     INIFiles ini{dir.filePath("AirmeshClient.ini")};
-    SilentOutput out;
+    SilentSoundOutput out;
     SoundCues sound{dir.path(), out};
     FakeMessageBoxes boxes;
     ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
@@ -234,7 +225,7 @@ void TestFrmAlias::setAlias() {
 
     chooseAndSet(dlg, handle, "Learjet 45");
 
-    QCOMPARE(rig.boxes.shown, QStringList("Airmesh | " + kAliasSet));
+    QCOMPARE(rig.boxes.shown, (QList<Box>{{kAliasSet, "Airmesh"}}));
     QFile f(rig.ini.FileName());
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray bytes = f.readAll();
@@ -259,7 +250,7 @@ void TestFrmAlias::setWithoutHangarChoice() {
 
     chooseAndSet(dlg, "Bob", QString());
 
-    QCOMPARE(rig.boxes.shown, QStringList("ERROR | " + kChoose));
+    QCOMPARE(rig.boxes.shown, (QList<Box>{{kChoose, "ERROR"}}));
     QVERIFY(!QFile::exists(rig.ini.FileName()));
     QVERIFY(dlg.isVisible());
     QCOMPARE(lines(dlg.List1()), QStringList("Bob: Cessna -> Cessna"));
@@ -273,7 +264,7 @@ void TestFrmAlias::shortTitleClosesDialog() {
 
     chooseAndSet(*rig.dialog, "Bob", "Learjet 45");
 
-    QCOMPARE(rig.boxes.shown, QStringList("ERROR | " + kNoTitle));
+    QCOMPARE(rig.boxes.shown, (QList<Box>{{kNoTitle, "ERROR"}}));
     QVERIFY(!QFile::exists(rig.ini.FileName()));
     QVERIFY(!rig.dialog->isVisible());
     Rig::unloadPending();
@@ -289,7 +280,7 @@ void TestFrmAlias::settingsNotWritable() {
     chooseAndSet(dlg, "Bob", "Learjet 45");
 
     QCOMPARE(rig.boxes.shown.size(), 1);
-    QVERIFY(rig.boxes.shown.front().startsWith("ERROR | "));
+    QCOMPARE(rig.boxes.shown.front().title, QStringLiteral("ERROR"));
     QVERIFY(dlg.isVisible());
     QCOMPARE(lines(dlg.List1()), QStringList("Bob: Cessna -> Cessna"));
 }
@@ -299,7 +290,7 @@ void TestFrmAlias::opening() {
 
     // No player: a message and no dialog.
     openAliasDialog(rig.services, rig.players, rig.hangar, rig.dialog, nullptr);
-    QCOMPARE(rig.boxes.shown, QStringList("Airmesh | " + kNoPlayers));
+    QCOMPARE(rig.boxes.shown, (QList<Box>{{kNoPlayers, "Airmesh"}}));
     QVERIFY(rig.dialog.isNull());
 
     // A player without details is enough to open it, with an empty list.

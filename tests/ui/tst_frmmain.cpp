@@ -1,3 +1,4 @@
+#include "fakes/fakemessageboxes.h"
 #include "ui/artwork.h"
 #include "ui/frmalias.h"
 #include "ui/frmmain.h"
@@ -15,11 +16,6 @@
 using namespace airmesh;
 
 namespace {
-
-class NoMessageBoxes final : public MessageBoxService {
-public:
-    void showMessage(const QString&, const QString&) override {}
-};
 
 class PaintCounter final : public QObject {
 public:
@@ -40,7 +36,7 @@ struct Rig {
     INIFiles ini{dir.filePath(QStringLiteral("AirmeshClient.ini"))};
     SilentSoundOutput soundOut;
     SoundCues sound{dir.path(), soundOut};
-    NoMessageBoxes boxes;
+    FakeMessageBoxes boxes;
     ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
     MainWindowModel model;
     FrmMain w{services, model};

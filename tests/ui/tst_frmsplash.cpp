@@ -1,3 +1,4 @@
+#include "fakes/fakemessageboxes.h"
 #include "ui/frmmain.h"
 #include "ui/frmsplash.h"
 
@@ -20,22 +21,6 @@ const QString kNotFound =
     "EG: \"C:\\Program Files\\Microsoft Games\\FS2002\\\"";
 const QString kNoneChosen = "No Directory chosen";
 
-class FakeMessageBoxes final : public MessageBoxService {
-public:
-    void showMessage(const QString& text, const QString& title) override {
-        texts.append(text);
-        titles.append(title);
-    }
-    QStringList texts;
-    QStringList titles;
-};
-
-class SilentOutput final : public SoundOutput {
-public:
-    bool isPlaying() const override { return false; }
-    void start(const QString&) override {}
-};
-
 void makeFile(const QString& path, const QByteArray& bytes = {}) {
     QVERIFY(QDir().mkpath(QFileInfo(path).path()));
     QFile f(path);
@@ -55,7 +40,7 @@ struct Rig {
     ManualClock clock;
     ActivityLog log{clock, dir.filePath("log.txt")};
     INIFiles ini{dir.filePath("AirmeshClient.ini")};
-    SilentOutput out;
+    SilentSoundOutput out;
     SoundCues sound{dir.path(), out};
     FakeMessageBoxes boxes;
     ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
@@ -130,7 +115,7 @@ void TestFrmSplash::validStoredFolder() {
     QVERIFY(!rig.splash.isVisible());
     QVERIFY(!rig.splash.blnQuit());
     QCOMPARE(rig.splash.strFSDir(), folder + "/");
-    QCOMPARE(rig.boxes.texts, QStringList());
+    QCOMPARE(rig.boxes.texts(), QStringList());
     QCOMPARE(rig.pickerOpenings, 0);
     QCOMPARE(readFile(rig.ini.FileName()), settings);
 }
@@ -147,8 +132,8 @@ void TestFrmSplash::browsesUntilValid() {
     rig.splash.cmdIAgree()->click();
 
     QCOMPARE(rig.pickerOpenings, 2);
-    QCOMPARE(rig.boxes.texts, QStringList({kNotFound, kNotFound}));
-    QCOMPARE(rig.boxes.titles, QStringList({"Airmesh", "Airmesh"}));
+    QCOMPARE(rig.boxes.texts(), QStringList({kNotFound, kNotFound}));
+    QCOMPARE(rig.boxes.titles(), QStringList({"Airmesh", "Airmesh"}));
     QCOMPARE(rig.storedFSDir(), folder + "/");
     QCOMPARE(rig.splash.strFSDir(), folder + "/");
     QVERIFY(!rig.splash.isVisible());
@@ -163,8 +148,8 @@ void TestFrmSplash::pickerCancelled() {
 
     rig.splash.cmdIAgree()->click();
 
-    QCOMPARE(rig.boxes.texts, QStringList({kNotFound, kNotFound, kNoneChosen}));
-    QCOMPARE(rig.boxes.titles, QStringList({"Airmesh", "Airmesh", "Airmesh"}));
+    QCOMPARE(rig.boxes.texts(), QStringList({kNotFound, kNotFound, kNoneChosen}));
+    QCOMPARE(rig.boxes.titles(), QStringList({"Airmesh", "Airmesh", "Airmesh"}));
     QVERIFY(!QFile::exists(rig.ini.FileName()));
     QVERIFY(rig.splash.isVisible());
     QVERIFY(!rig.splash.blnQuit());
@@ -206,7 +191,7 @@ void TestFrmSplash::declines() {
     QVERIFY(!rig.splash.isVisible());
     QVERIFY(rig.splash.blnQuit());
     QCOMPARE(rig.pickerOpenings, 0);
-    QCOMPARE(rig.boxes.texts, QStringList());
+    QCOMPARE(rig.boxes.texts(), QStringList());
     QVERIFY(!QFile::exists(rig.ini.FileName()));
 }
 
@@ -257,7 +242,7 @@ void TestFrmSplash::defaultFolderThroughWine() {
 
     QVERIFY(!rig.splash.isVisible());
     QCOMPARE(rig.pickerOpenings, 0);
-    QCOMPARE(rig.boxes.texts, QStringList());
+    QCOMPARE(rig.boxes.texts(), QStringList());
     QCOMPARE(rig.splash.strFSDir(), drive + "/Program Files/Microsoft Games/FS2002/");
     QCOMPARE(readFile(rig.ini.FileName()), settings);
 }
@@ -272,7 +257,7 @@ void TestFrmSplash::foundInAnotherPrefix() {
 
     rig.splash.cmdIAgree()->click();
     QVERIFY(!rig.splash.isVisible());
-    QCOMPARE(rig.boxes.texts, QStringList());
+    QCOMPARE(rig.boxes.texts(), QStringList());
     QCOMPARE(rig.splash.strFSDir(), folder);
     QCOMPARE(rig.storedFSDir(), folder);
 
@@ -280,7 +265,7 @@ void TestFrmSplash::foundInAnotherPrefix() {
     qputenv("HOME", rig.dir.filePath("home").toUtf8());
     makeFile(chosen.ini.FileName(), "[General]\r\nFSDir=" + chosen.dir.filePath("gone").toUtf8() + "/\r\n");
     chosen.splash.cmdIAgree()->click();
-    QCOMPARE(chosen.boxes.texts, QStringList({kNotFound, kNoneChosen}));
+    QCOMPARE(chosen.boxes.texts(), QStringList({kNotFound, kNoneChosen}));
     QVERIFY(chosen.splash.isVisible());
 }
 

@@ -1,8 +1,7 @@
 // The start-up sequence with real windows on the offscreen platform and the simulator played
 // in memory: one copy per user, the splash's decision, the join, the log flags, the main
 // window and the hangar.
-#include "simlink/memorysession.h"
-#include "simlink/simcodec.h"
+#include "fakes/fakefs.h"
 #include "ui/startup.h"
 
 #include <QApplication>
@@ -20,28 +19,6 @@
 using namespace airmesh;
 
 namespace {
-
-// The simulator on this machine: a session whose own player accepts the observer.
-struct FakeFs {
-    MemoryWorld world;
-    MemorySessionFactory factory{world};
-    qint32 host = 0;
-    QByteArray fs;
-    FakeFs() {
-        fs = world.hostSession(SimLink::kFirstAppGuid);
-        host = world.addHostPlayer(fs, QStringLiteral("Maverick"), QStringLiteral("Maverick"));
-        world.addGroup(fs, QStringLiteral("FS61_REQUEST_PARAMS"));
-        world.addGroup(fs, QStringLiteral("FS61_REFUSE_PARAMS"));
-        world.onSendToHost = [this](const MemoryWorld::Sent& sent) {
-            SimMessage m(sent.bytes);
-            if (m.size() >= 4 && m.ReadLong() == simMsgNumber(SimMsg::ObserverJoinRequest)) {
-                SimMessage accepted;
-                sim::writeHeaderOnly(accepted, SimMsg::ObserverJoinAccepted);
-                world.sendFromHost(host, sent.from, accepted);
-            }
-        };
-    }
-};
 
 void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
@@ -121,7 +98,7 @@ private slots:
         QFETCH(bool, handleLine);
         writeFile(m_prog + QStringLiteral("/AirmeshClient.ini"),
                   "[General]\r\nFSDir=" + QFile::encodeName(m_fs) + "/\r\n" + flags);
-        FakeFs fs;
+        FakeFs fs{QStringLiteral("Maverick")};
         Startup startup({m_prog, &fs.factory, m_dir->filePath(QStringLiteral("lock")), {}});
         pressOnSplash(QStringLiteral("I agree - Lets Start!"));
         QVERIFY(startup.Main());
@@ -137,7 +114,7 @@ private slots:
     }
 
     void declinedEndsWithoutJoining() {
-        FakeFs fs;
+        FakeFs fs{QStringLiteral("Maverick")};
         Startup startup({m_prog, &fs.factory, m_dir->filePath(QStringLiteral("lock")), {}});
         pressOnSplash(QStringLiteral("Don't agree - Quit"));
         QVERIFY(!startup.Main());
@@ -150,7 +127,7 @@ private slots:
         QDir().mkpath(lockFolder);
         QLockFile first(lockFolder + QStringLiteral("/airmesh-client.lock"));
         QVERIFY(first.tryLock(0)); // a running copy, as far as the second one can tell
-        FakeFs fs;
+        FakeFs fs{QStringLiteral("Maverick")};
         Startup second({m_prog, &fs.factory, lockFolder, {}});
         // The refusal is a real message box here; answer it.
         QTimer::singleShot(0, [] {
@@ -170,7 +147,7 @@ private slots:
                   "999999999\nairmesh-client\n" + QSysInfo::machineHostName().toUtf8() + "\n");
         writeFile(m_prog + QStringLiteral("/AirmeshClient.ini"),
                   "[General]\r\nFSDir=" + QFile::encodeName(m_fs) + "/\r\n");
-        FakeFs fs;
+        FakeFs fs{QStringLiteral("Maverick")};
         Startup startup({m_prog, &fs.factory, lockFolder, {}});
         pressOnSplash(QStringLiteral("I agree - Lets Start!"));
         QVERIFY(startup.Main());
@@ -193,7 +170,7 @@ private slots:
         writeFile(m_prog + QStringLiteral("/AirmeshClient.ini"),
                   "[General]\r\nFSDir=" + QFile::encodeName(m_fs) + "/\r\n");
         const QString lockFolder = m_dir->filePath(QStringLiteral("lock"));
-        FakeFs fs;
+        FakeFs fs{QStringLiteral("Maverick")};
         Startup startup({m_prog, &fs.factory, lockFolder, {}});
         pressOnSplash(QStringLiteral("I agree - Lets Start!"));
         QString statusWhenQuit;
@@ -218,7 +195,7 @@ private slots:
         writeFile(m_prog + QStringLiteral("/AirmeshClient.ini"),
                   "[General]\r\nFSDir=" + QFile::encodeName(m_fs) + "/\r\n");
         const QString lockFolder = m_dir->filePath(QStringLiteral("lock"));
-        FakeFs fs;
+        FakeFs fs{QStringLiteral("Maverick")};
         Startup startup({m_prog, &fs.factory, lockFolder, {}});
         pressOnSplash(QStringLiteral("I agree - Lets Start!"));
         QVERIFY(startup.Main());
@@ -252,7 +229,7 @@ private slots:
                       "/\r\nHostIP=127.0.0.1\r\nPID=1001\r\n"
                       "PWD=4711\r\nClientConnectPort=0\r\nClientConnectTCP=" +
                       QByteArray::number(silentServer.serverPort()) + "\r\n");
-        FakeFs fs;
+        FakeFs fs{QStringLiteral("Maverick")};
         Startup startup({m_prog, &fs.factory, m_dir->filePath(QStringLiteral("lock")), {}});
         pressOnSplash(QStringLiteral("I agree - Lets Start!"));
         QVERIFY(startup.Main());

@@ -1,11 +1,13 @@
 // The stand-in simulator against the client's own simulator link: the join, the aircraft query,
 // positions, remote players, chat and crash all go through the real SimLink code on an in-memory
 // session, and what the stand-in prints is checked line by line.
-#include "simlink/circuit.h"
-#include "simlink/memorysession.h"
+#include "fakes/fakemessageboxes.h"
+#include "fakes/fakerelayoutput.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
-#include "simlink/standin.h"
+#include "standin/circuit.h"
+#include "standin/memorysession.h"
+#include "standin/standin.h"
 
 #include "core/clientservices.h"
 
@@ -19,29 +21,6 @@ using namespace airmesh;
 
 namespace {
 
-class Boxes final : public MessageBoxService {
-public:
-    void showMessage(const QString& text, const QString&) override { shown << text; }
-    QStringList shown;
-};
-
-// The server link as the simulator side sees it, always logged on, recording what goes out.
-class FakeRelay final : public RelayOutput {
-public:
-    bool isConnected() const override { return true; }
-    void sendOwnAircraft(qint32 engineType, const QString& title) override { aircraft << qMakePair(engineType, title); }
-    void sendQueryPlane() override { ++queries; }
-    void sendPlayerCrashed() override { ++crashes; }
-    void sendPosition(const QByteArray& block) override { positions << block; }
-    void sendChat(const QString& text) override { chats << text; }
-
-    QList<QPair<qint32, QString>> aircraft;
-    QList<QByteArray> positions;
-    QStringList chats;
-    int queries = 0;
-    int crashes = 0;
-};
-
 struct Rig {
     QTemporaryDir dir;
     ManualClock clock;
@@ -49,14 +28,14 @@ struct Rig {
     INIFiles ini{dir.filePath(QStringLiteral("AirmeshClient.ini"))};
     SilentSoundOutput soundOut;
     SoundCues sound{dir.path(), soundOut};
-    Boxes boxes;
+    FakeMessageBoxes boxes;
     ClientServices services{ini, log, clock, sound, boxes, true, true, {}};
     // The world outlives the client's session object, which the simulator link holds.
     MemoryWorld world;
     Players players;
     NoWindowSystem windows;
     SimLink sim{services, players, windows};
-    FakeRelay relay;
+    FakeRelayOutput relay;
 
     MemorySessionFactory factory{world};
     QByteArray fs = world.hostSession(SimLink::kFirstAppGuid);
@@ -139,7 +118,7 @@ private slots:
         Rig r1(refuse);
         QVERIFY(!r1.join());
         QCOMPARE(r1.boxes.shown.size(), 1);
-        QVERIFY(r1.boxes.shown.first().startsWith(QStringLiteral("FS refused a connection as an observer")));
+        QVERIFY(r1.boxes.texts().first().startsWith(QStringLiteral("FS refused a connection as an observer")));
         QCOMPARE(r1.standin->observer(), 0);
         QCOMPARE(r1.lines.size(), 1);
         QVERIFY(r1.lines.first().startsWith(QStringLiteral("observer refused: Airmesh (id 0x")));
@@ -148,7 +127,7 @@ private slots:
         silent.observerAnswer = StandinOptions::ObserverAnswer::Silent;
         Rig r2(silent);
         QVERIFY(!r2.join());
-        QCOMPARE(r2.boxes.shown, QStringList{QStringLiteral("FS Didn't respond to our attempts to join")});
+        QCOMPARE(r2.boxes.texts(), QStringList{QStringLiteral("FS Didn't respond to our attempts to join")});
         // The request and its retry were both seen; the observer's player left with the session.
         QCOMPARE(r2.lines.size(), 2);
         QVERIFY(r2.lines[0].startsWith(QStringLiteral("observer ignored: Airmesh")));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "circuit.h"
-#include "simcodec.h"
+#include "simlink/simcodec.h"
 
 #include "core/clock.h"
 

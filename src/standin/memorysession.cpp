@@ -1,6 +1,6 @@
 #include "memorysession.h"
 
-#include "simcodec.h"
+#include "simlink/simcodec.h"
 
 #include <QtEndian>
 
@@ -91,27 +91,6 @@ qint32 MemoryWorld::addGroup(const QByteArray& instance, const QString& name) {
     m_groups.insert(id, GroupRec{name, instance, {}});
     s->groups.append(id);
     return id;
-}
-
-void MemoryWorld::failOperation(Op op, qint32 code, int times) {
-    // Zero calls means no failure; kept as an entry it would never count down and fail forever.
-    if (times == 0) {
-        m_failures.remove(op);
-        return;
-    }
-    m_failures.insert(op, Failure{code, times});
-}
-
-void MemoryWorld::check(Op op) {
-    const auto it = m_failures.find(op);
-    if (it == m_failures.end()) {
-        return;
-    }
-    const qint32 code = it->code;
-    if (it->times > 0 && --it->times == 0) {
-        m_failures.erase(it);
-    }
-    throw dp::DpError(code, "injected failure");
 }
 
 void MemoryWorld::deliver(MemorySession* to, qint32 from, qint32 addressedTo, qint32 recipient,
@@ -211,7 +190,6 @@ void MemorySession::requireJoined() const {
 }
 
 ConnectionList MemorySession::GetDPEnumConnections(const QString&, int) {
-    m_world.check(MemoryWorld::Op::EnumConnections);
     QList<Connection> list;
     for (const QString& name : m_world.m_providers) {
         list.append({name, name.toUtf8()});
@@ -220,7 +198,6 @@ ConnectionList MemorySession::GetDPEnumConnections(const QString&, int) {
 }
 
 void MemorySession::InitializeConnection(const QByteArray& address) {
-    m_world.check(MemoryWorld::Op::InitializeConnection);
     if (m_initialized) {
         throw dp::DpError(dp::DPERR_ALREADYINITIALIZED);
     }
@@ -231,7 +208,6 @@ void MemorySession::InitializeConnection(const QByteArray& address) {
 }
 
 SessionList MemorySession::GetDPEnumSessions(const SessionData& search, int, int) {
-    m_world.check(MemoryWorld::Op::EnumSessions);
     if (!m_initialized) {
         throw dp::DpError(dp::DPERR_UNINITIALIZED);
     }
@@ -249,7 +225,6 @@ SessionList MemorySession::GetDPEnumSessions(const SessionData& search, int, int
 }
 
 void MemorySession::Open(const SessionData& session, int) {
-    m_world.check(MemoryWorld::Op::Open);
     if (!m_initialized) {
         throw dp::DpError(dp::DPERR_UNINITIALIZED);
     }
@@ -291,12 +266,10 @@ void MemorySession::leave() {
 }
 
 void MemorySession::Close() {
-    m_world.check(MemoryWorld::Op::Close);
     leave();
 }
 
 qint32 MemorySession::CreatePlayer(const QString& friendlyName, const QString& formalName, qint64, int) {
-    m_world.check(MemoryWorld::Op::CreatePlayer);
     requireOpen();
     MemoryWorld::SessionRec* s = m_world.session(m_session);
     if (s->maxPlayers > 0 && s->players.size() >= s->maxPlayers) {
@@ -314,7 +287,6 @@ qint32 MemorySession::CreatePlayer(const QString& friendlyName, const QString& f
 }
 
 void MemorySession::DestroyPlayer(qint32 player) {
-    m_world.check(MemoryWorld::Op::DestroyPlayer);
     requireOpen();
     if (!m_ownPlayers.contains(player)) {
         throw dp::DpError(m_world.m_players.contains(player) ? dp::DPERR_ACCESSDENIED : dp::DPERR_INVALIDPLAYER);
@@ -334,7 +306,6 @@ void MemorySession::DestroyPlayer(qint32 player) {
 }
 
 GroupList MemorySession::GetDPEnumGroups(const QString&, int) {
-    m_world.check(MemoryWorld::Op::EnumGroups);
     requireOpen();
     QList<GroupInfo> list;
     for (const qint32 g : std::as_const(m_world.session(m_session)->groups)) {
@@ -344,7 +315,6 @@ GroupList MemorySession::GetDPEnumGroups(const QString&, int) {
 }
 
 void MemorySession::AddPlayerToGroup(qint32 group, qint32 player) {
-    m_world.check(MemoryWorld::Op::AddPlayerToGroup);
     requireOpen();
     const auto g = m_world.m_groups.find(group);
     if (g == m_world.m_groups.end() || g->session != m_session) {
@@ -361,7 +331,6 @@ void MemorySession::AddPlayerToGroup(qint32 group, qint32 player) {
 }
 
 QString MemorySession::GetPlayerFriendlyName(qint32 player) {
-    m_world.check(MemoryWorld::Op::GetPlayerFriendlyName);
     requireOpen();
     const auto it = m_world.m_players.constFind(player);
     if (it == m_world.m_players.constEnd() || it->session != m_session) {
@@ -371,7 +340,6 @@ QString MemorySession::GetPlayerFriendlyName(qint32 player) {
 }
 
 void MemorySession::Send(qint32 from, qint32 to, int, const SimMessage& message) {
-    m_world.check(MemoryWorld::Op::Send);
     requireOpen();
     if (!m_ownPlayers.contains(from)) {
         throw dp::DpError(dp::DPERR_INVALIDPLAYER, "send from a player that is not ours");
@@ -407,7 +375,6 @@ void MemorySession::Send(qint32 from, qint32 to, int, const SimMessage& message)
 }
 
 int MemorySession::GetMessageQueue(qint32, qint32, int, int* bytes) {
-    m_world.check(MemoryWorld::Op::GetMessageQueue);
     // What waits is still there after the host ended the session, the session-lost notice
     // among it; refusing to read the queue would hide that notice from the client.
     requireJoined();
@@ -418,7 +385,6 @@ int MemorySession::GetMessageQueue(qint32, qint32, int, int* bytes) {
 }
 
 SimMessage MemorySession::Receive(qint32& fromId, qint32& toId, int) {
-    m_world.check(MemoryWorld::Op::Receive);
     requireJoined();
     if (m_queue.empty()) {
         throw dp::DpError(dp::DPERR_NOMESSAGES);

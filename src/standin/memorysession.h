@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session.h"
-#include "sessionqueue.h"
+#include "simlink/session.h"
+#include "simlink/sessionqueue.h"
 
 #include <QHash>
 #include <QList>
@@ -17,27 +17,10 @@ namespace airmesh {
 class MemorySession;
 
 // An in-memory stand-in for the machine the simulator runs on: it hosts sessions under
-// application identifiers, holds the simulator's players and groups, delivers messages
-// between them and the client's players, and can make any operation fail with any code.
-// A test plays the simulator through it.
+// application identifiers, holds the simulator's players and groups, and delivers messages
+// between them and the client's players. A test or a bot plays the simulator through it.
 class MemoryWorld {
 public:
-    enum class Op {
-        EnumConnections,
-        InitializeConnection,
-        EnumSessions,
-        Open,
-        Close,
-        CreatePlayer,
-        DestroyPlayer,
-        EnumGroups,
-        AddPlayerToGroup,
-        GetPlayerFriendlyName,
-        Send,
-        GetMessageQueue,
-        Receive,
-    };
-
     // Messages waiting for one client beyond this are dropped (and counted).
     static constexpr int kMaxQueuedMessages = 4096;
 
@@ -61,10 +44,6 @@ public:
     qint32 addHostPlayer(const QByteArray& instance, const QString& friendlyName, const QString& formalName = {});
     qint32 addGroup(const QByteArray& instance, const QString& name);
 
-    // Makes the next `times` calls of `op` (every call when times < 0) fail with `code`.
-    void failOperation(Op op, qint32 code, int times = 1);
-    void clearFailures() { m_failures.clear(); }
-
     // A message from one of the simulator's players: to 0 reaches every client player in the
     // session, otherwise the one addressed.
     void sendFromHost(qint32 from, qint32 to, const SimMessage& message);
@@ -78,8 +57,8 @@ public:
     // simulator can answer at once.
     std::function<void(const Sent&)> onSendToHost;
     // Called when a client waits for a message and none is queued, with the longest it would
-    // wait, so a test can move its clock or have the simulator answer there. Without it the
-    // wait returns at once.
+    // wait: a bot really sleeps there, a test moves its clock or has the simulator answer.
+    // Without it the wait returns at once.
     std::function<void(int maxMs)> onWait;
     // Called when a client creates a player in a hosted session (the observer, a remote
     // player), and when one of the clients' players leaves it (destroyed, or its client closed),
@@ -118,12 +97,6 @@ private:
         QList<qint32> players; // creation order
         QList<qint32> groups;
     };
-    struct Failure {
-        qint32 code = 0;
-        int times = 0;
-    };
-
-    void check(Op op);
     qint32 newId();
     SessionRec* session(const QByteArray& instance);
     // A message for one client player (`recipient`), through that client's intake filter; a
@@ -137,7 +110,6 @@ private:
     std::map<QByteArray, SessionRec> m_sessions;
     QHash<qint32, PlayerRec> m_players;
     QHash<qint32, GroupRec> m_groups;
-    QHash<Op, Failure> m_failures;
     QList<MemorySession*> m_clients;
     QList<Sent> m_sentToHost;
     quint32 m_nextId = 0x2F41A7C3;

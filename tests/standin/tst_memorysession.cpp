@@ -1,13 +1,14 @@
-#include "simlink/memorysession.h"
+#include "fakes/fakefaultysession.h"
 #include "simlink/simcodec.h"
+#include "standin/memorysession.h"
 
 #include <QSet>
 #include <QTest>
 
 using namespace airmesh;
-using Op = MemoryWorld::Op;
+using Op = FakeSessionFaults::Op;
 
-Q_DECLARE_METATYPE(airmesh::MemoryWorld::Op)
+Q_DECLARE_METATYPE(airmesh::FakeSessionFaults::Op)
 
 namespace {
 
@@ -424,6 +425,7 @@ void TestMemorySession::failureInjection_data() {
     QTest::addColumn<qint32>("code");
     QTest::addColumn<int>("times");
 
+    QTest::newRow("Create once") << Op::Create << dp::DPERR_CANTLOADSSPI << 1;
     QTest::newRow("EnumConnections once") << Op::EnumConnections << dp::DPERR_USERCANCEL << 1;
     QTest::newRow("InitializeConnection twice") << Op::InitializeConnection << dp::DPERR_ALREADYINITIALIZED << 2;
     QTest::newRow("EnumSessions once") << Op::EnumSessions << dp::DPERR_TIMEOUT << 1;
@@ -445,70 +447,79 @@ void TestMemorySession::failureInjection() {
     QFETCH(qint32, code);
     QFETCH(int, times);
     Machine m;
+    // A second client on the same machine, made through the failures.
+    FakeSessionFaults faults;
+    FakeFaultySessionFactory sessions(m.world, faults);
+    const std::unique_ptr<Session> client = sessions.DirectPlayCreate(QString());
+    join(*client, kFirstGuid);
+    const qint32 observer = client->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
     SessionData search;
     search.SetGuidApplication(kFirstGuid);
-    const SessionData item = m.client.GetDPEnumSessions(search, 0, dpflags::EnumSessionsAll).GetItem(1);
-    const QByteArray tcp = m.client.GetDPEnumConnections({}, 1).GetAddress(2);
+    const SessionData item = client->GetDPEnumSessions(search, 0, dpflags::EnumSessionsAll).GetItem(1);
+    const QByteArray tcp = client->GetDPEnumConnections({}, 1).GetAddress(2);
 
     // One call of the operation, made so that it succeeds when nothing is injected.
     const auto call = [&] {
         switch (op) {
+        case Op::Create:
+            (void)sessions.DirectPlayCreate(QString());
+            break;
         case Op::EnumConnections:
-            (void)m.client.GetDPEnumConnections({}, 1);
+            (void)client->GetDPEnumConnections({}, 1);
             break;
         case Op::InitializeConnection:
-            MemorySession(m.world).InitializeConnection(tcp);
+            FakeFaultySession(faults, std::make_unique<MemorySession>(m.world)).InitializeConnection(tcp);
             break;
         case Op::EnumSessions:
-            (void)m.client.GetDPEnumSessions(search, 0, dpflags::EnumSessionsAll);
+            (void)client->GetDPEnumSessions(search, 0, dpflags::EnumSessionsAll);
             break;
         case Op::Open: {
-            MemorySession s(m.world);
+            FakeFaultySession s(faults, std::make_unique<MemorySession>(m.world));
             s.InitializeConnection(tcp);
             s.Open(item, dpflags::OpenJoin);
             break;
         }
         case Op::Close:
-            MemorySession(m.world).Close();
+            FakeFaultySession(faults, std::make_unique<MemorySession>(m.world)).Close();
             break;
         case Op::CreatePlayer:
-            (void)m.client.CreatePlayer("Extra", {}, 0, 0);
+            (void)client->CreatePlayer("Extra", {}, 0, 0);
             break;
         case Op::DestroyPlayer:
-            m.client.DestroyPlayer(m.client.CreatePlayer("Short-lived", {}, 0, 0));
+            client->DestroyPlayer(client->CreatePlayer("Short-lived", {}, 0, 0));
             break;
         case Op::EnumGroups:
-            (void)m.client.GetDPEnumGroups(kFirstGuid, 0);
+            (void)client->GetDPEnumGroups(kFirstGuid, 0);
             break;
         case Op::AddPlayerToGroup:
-            m.client.AddPlayerToGroup(m.refuseGroup, m.observer);
+            client->AddPlayerToGroup(m.refuseGroup, observer);
             break;
         case Op::GetPlayerFriendlyName:
-            (void)m.client.GetPlayerFriendlyName(m.host);
+            (void)client->GetPlayerFriendlyName(m.host);
             break;
         case Op::Send:
-            m.client.Send(m.observer, m.host, 0, numbered(1));
+            client->Send(observer, m.host, 0, numbered(1));
             break;
         case Op::GetMessageQueue:
-            (void)m.client.GetMessageQueue(0, 0, dpflags::QueueReceive);
+            (void)client->GetMessageQueue(0, 0, dpflags::QueueReceive);
             break;
         case Op::Receive: {
-            m.world.sendFromHost(m.host, m.observer, numbered(2));
+            m.world.sendFromHost(m.host, observer, numbered(2));
             qint32 from = 0;
             qint32 to = 0;
-            (void)m.client.Receive(from, to, dpflags::ReceiveAll);
+            (void)client->Receive(from, to, dpflags::ReceiveAll);
             break;
         }
         }
     };
 
-    m.world.failOperation(op, code, times);
+    faults.failOperation(op, code, times);
     const int failing = times < 0 ? 5 : times;
     for (int i = 0; i < failing; ++i) {
         QCOMPARE(failureCode(call), code);
     }
     if (times < 0) {
-        m.world.clearFailures();
+        faults.clearFailures();
     }
     QCOMPARE(failureCode(call), dp::DP_OK);
     QCOMPARE(failureCode(call), dp::DP_OK);
