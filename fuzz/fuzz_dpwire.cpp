@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     (void)readEnumPlayersReply(bytes);
-    Reader r(bytes);
+    airmesh::ByteReader r(bytes);
     (void)readSuperPacked(r, size % 2 == 0);
     (void)d;
     return 0;

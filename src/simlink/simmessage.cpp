@@ -1,46 +1,44 @@
 #include "simmessage.h"
 
-#include <QtEndian>
+#include "core/bytes.h"
 
 namespace airmesh {
 
 void SimMessage::WriteLong(qint32 v) {
-    char b[4];
-    qToLittleEndian(v, b);
-    m_data.append(b, 4);
+    ByteWriter(m_data).i32(v);
 }
 
 void SimMessage::WriteByte(quint8 v) {
-    m_data.append(static_cast<char>(v));
+    ByteWriter(m_data).u8(v);
 }
 
 void SimMessage::writeBytes(const QByteArray& bytes) {
-    m_data.append(bytes);
+    ByteWriter(m_data).bytes(bytes);
 }
 
-void SimMessage::need(qsizetype n) const {
-    if (n < 0 || remaining() < n) {
+template <typename Read> auto SimMessage::read(Read readField) {
+    ByteReader in(m_data);
+    in.seek(m_read);
+    auto value = readField(in);
+    // The session's callers take a short message for a failed session call: the record
+    // handlers log it with the session's result code and drop the message.
+    if (!in.ok()) {
         throw dp::DpError(dp::DPERR_GENERIC, "read past the end of a session message");
     }
+    m_read = in.pos();
+    return value;
 }
 
 qint32 SimMessage::ReadLong() {
-    need(4);
-    const qint32 v = qFromLittleEndian<qint32>(m_data.constData() + m_read);
-    m_read += 4;
-    return v;
+    return read([](ByteReader& in) { return in.i32(); });
 }
 
 quint8 SimMessage::ReadByte() {
-    need(1);
-    return static_cast<quint8>(m_data[m_read++]);
+    return read([](ByteReader& in) { return in.u8(); });
 }
 
 QByteArray SimMessage::readBytes(qsizetype n) {
-    need(n);
-    QByteArray out = m_data.mid(m_read, n);
-    m_read += n;
-    return out;
+    return read([n](ByteReader& in) { return in.bytes(n); });
 }
 
 void SimMessage::Clear() {

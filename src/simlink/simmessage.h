@@ -7,7 +7,8 @@
 namespace airmesh {
 
 // One message of the simulator's session: written by appending, read strictly from its start
-// forward. A read past the end throws dp::DpError and never touches bytes outside the buffer.
+// forward (through a ByteReader). A read past the end throws dp::DpError and never touches
+// bytes outside the buffer.
 class SimMessage {
 public:
     SimMessage() = default;
@@ -31,7 +32,9 @@ public:
     bool operator==(const SimMessage& o) const { return m_data == o.m_data; }
 
 private:
-    void need(qsizetype n) const;
+    // Runs `readField` on a reader at the read position; advances past what it read, or throws
+    // dp::DpError when it ran past the end.
+    template <typename Read> auto read(Read readField);
 
     QByteArray m_data;
     qsizetype m_read = 0;

@@ -3,8 +3,11 @@
 #include "simlink/dplay/dpwire.h"
 
 #include <QTest>
+#include <QtEndian>
 
 using namespace airmesh::dplay;
+using airmesh::ByteReader;
+using airmesh::ByteWriter;
 
 class TestDpWire : public QObject {
     Q_OBJECT
@@ -15,6 +18,7 @@ private slots:
     void nameTableRoundTrip();
     void aPlayersStrayMemberListNeverReachesTheWire();
     void framingRejectsWhatItCannotTrust();
+    void textsReadAsSentFromWhereTheySay();
 };
 
 void TestDpWire::guidsInTheWindowsLayout() {
@@ -49,11 +53,11 @@ void TestDpWire::sessionDescriptionInBothLayouts() {
     }
     SessionDesc odd;
     odd.size = 84; // neither layout
-    Writer w;
+    QByteArray bytes;
+    ByteWriter w(bytes);
     writeSessionDesc(w, odd);
-    QByteArray bytes = w.bytes();
     bytes[0] = 84;
-    Reader r(bytes);
+    ByteReader r(bytes);
     readSessionDesc(r);
     QVERIFY(!r.ok());
 }
@@ -130,11 +134,49 @@ void TestDpWire::framingRejectsWhatItCannotTrust() {
     QVERIFY(player && !player->system && player->body.size() == 11);
     QVERIFY(!parseDatagram(QByteArray(7, 'x')));
     // A player message whose payload starts like a system message travels wrapped.
-    Writer w;
+    QByteArray ids;
+    ByteWriter w(ids);
     w.u32(5);
     w.u32(6);
-    const auto wrapped = parseDatagram(systemMessage(2300, PlayerWrapper, w.bytes()));
+    const auto wrapped = parseDatagram(systemMessage(2300, PlayerWrapper, ids));
     QVERIFY(wrapped && !wrapped->system);
+}
+
+void TestDpWire::textsReadAsSentFromWhereTheySay() {
+    // A name is the code units sent: a leading U+FEFF or U+FFFE is part of it, not a byte-order
+    // mark that would be dropped or turn the rest of the name around.
+    PlayerRecord p;
+    p.id = 0x31;
+    p.systemPlayer = 0x30;
+    p.shortName = QChar(0xFEFF) + QStringLiteral("Mark");
+    p.longName = QChar(0xFFFE) + QStringLiteral("Swapped");
+    const auto created = readCreateMessage(createPlayerBody(p, false), false, false);
+    QVERIFY(created);
+    QCOMPARE(created->player.shortName, p.shortName);
+    QCOMPARE(created->player.longName, p.longName);
+    const auto table = readSuperEnumPlayersReply(superEnumPlayersReplyBody({}, {}, {p}, {}));
+    QVERIFY(table);
+    QCOMPARE(table->players[0].shortName, p.shortName);
+    QCOMPARE(table->players[0].longName, p.longName);
+
+    // A password whose offset points outside the message (also one that overflows a signed
+    // offset) is no password, not whatever text happens to follow the player.
+    PlayerRecord machine;
+    machine.flags = playerflag::SysPlayer;
+    machine.id = 0x40;
+    machine.systemPlayer = 0x40;
+    QByteArray body = addForwardRequestBody(machine, QStringLiteral("secret"), 7);
+    const auto good = readCreateMessage(body, false, true);
+    QVERIFY(good);
+    QCOMPARE(good->password, QStringLiteral("secret"));
+    QCOMPARE(good->key, 7u);
+    for (const quint32 outside : {static_cast<quint32>(body.size()) + 100, 0x80000003u}) {
+        qToLittleEndian(outside, body.data() + 16); // the password's offset
+        const auto bad = readCreateMessage(body, false, true);
+        QVERIFY(bad);
+        QCOMPARE(bad->password, QString());
+        QCOMPARE(bad->key, 0u);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDpWire)

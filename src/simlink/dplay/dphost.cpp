@@ -3,7 +3,6 @@
 #include "simlink/dperr.h"
 
 #include <QRandomGenerator>
-#include <QtEndian>
 
 #include <algorithm>
 
@@ -390,11 +389,12 @@ void DpHost::handle(const WireMessage& m, const Origin& origin) {
 }
 
 void DpHost::handlePlayerMessage(const QByteArray& body) {
-    if (body.size() < 8) {
+    ByteReader r(body);
+    const quint32 from = r.u32();
+    const quint32 to = r.u32();
+    if (!r.ok()) {
         return;
     }
-    const quint32 from = qFromLittleEndian<quint32>(body.constData());
-    const quint32 to = qFromLittleEndian<quint32>(body.constData() + 4);
     if (!m_players.count(from)) {
         // Only the joiners' players speak here; one that is still being created over TCP is
         // heard once it exists.
@@ -446,7 +446,7 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
         if (!origin.tcp) {
             return;
         }
-        Reader r(m.body);
+        ByteReader r(m.body);
         const quint32 flags = r.u32();
         if (!r.ok()) {
             return;

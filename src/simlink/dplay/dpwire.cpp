@@ -3,6 +3,8 @@
 #include <QRegularExpression>
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace airmesh::dplay {
 
 namespace {
@@ -19,7 +21,7 @@ quint32 lengthCode(quint32 v) {
     return v == 0 ? 0 : v <= 0xFF ? 1 : v <= 0xFFFF ? 2 : 3;
 }
 
-quint32 readCoded(Reader& r, quint32 code) {
+quint32 readCoded(ByteReader& r, quint32 code) {
     switch (code) {
     case 1:
         return r.u8();
@@ -32,9 +34,9 @@ quint32 readCoded(Reader& r, quint32 code) {
     }
 }
 
-void writeCoded(Writer& w, quint32 code, quint32 v) {
+void writeCoded(ByteWriter& w, quint32 code, quint32 v) {
     if (code == 1) {
-        w.raw(QByteArray(1, static_cast<char>(v)));
+        w.u8(static_cast<quint8>(v));
     } else if (code == 2) {
         w.u16(static_cast<quint16>(v));
     } else if (code == 3) {
@@ -42,28 +44,56 @@ void writeCoded(Writer& w, quint32 code, quint32 v) {
     }
 }
 
-void writeSpData(Writer& w, const PlayerRecord& p) {
-    w.sockAddr(p.stream);
-    w.sockAddr(p.datagram);
+Guid readGuid(ByteReader& r) {
+    Guid g{};
+    const QByteArrayView v = r.view(static_cast<qsizetype>(g.size()));
+    std::copy(v.begin(), v.end(), g.begin());
+    return g;
 }
 
-bool readSpData(Reader& r, PlayerRecord& p, quint32 size) {
+void writeGuid(ByteWriter& w, const Guid& g) {
+    w.bytes(QByteArrayView(g.data(), static_cast<qsizetype>(g.size())));
+}
+
+// A sockaddr_in in 16 bytes: the family little-endian, the port and address in network order.
+SockAddr readSockAddr(ByteReader& r) {
+    ByteReader in(r.view(16));
+    in.skip(2);
+    SockAddr a;
+    a.port = in.u16be();
+    a.ip = in.u32be();
+    return a;
+}
+
+void writeSockAddr(ByteWriter& w, const SockAddr& a) {
+    w.u16(2); // AF_INET
+    w.u16be(a.port);
+    w.u32be(a.ip);
+    w.zeros(8);
+}
+
+void writeSpData(ByteWriter& w, const PlayerRecord& p) {
+    writeSockAddr(w, p.stream);
+    writeSockAddr(w, p.datagram);
+}
+
+bool readSpData(ByteReader& r, PlayerRecord& p, quint32 size) {
     if (size == 0) {
         return true;
     }
-    if (size < static_cast<quint32>(kSpDataBytes) || static_cast<int>(size) > r.remaining()) {
+    if (size < static_cast<quint32>(kSpDataBytes) || static_cast<qint64>(size) > r.remaining()) {
         return false; // not the Winsock provider's blob
     }
-    const int end = r.pos() + static_cast<int>(size);
-    p.stream = r.sockAddr();
-    p.datagram = r.sockAddr();
+    const qsizetype end = r.pos() + static_cast<qsizetype>(size);
+    p.stream = readSockAddr(r);
+    p.datagram = readSockAddr(r);
     p.hasSpData = true;
     r.seek(end);
     return r.ok();
 }
 
 // Reads a UTF-16 string of `bytes` bytes (terminator included) at the reader.
-bool readSizedString(Reader& r, quint32 bytes, QString& out) {
+bool readSizedString(ByteReader& r, quint32 bytes, QString& out) {
     if (bytes == 0) {
         out.clear();
         return true;
@@ -71,20 +101,14 @@ bool readSizedString(Reader& r, quint32 bytes, QString& out) {
     if (bytes % 2 != 0 || static_cast<qint64>(bytes) > r.remaining()) {
         return false;
     }
-    const QByteArray raw = r.bytes(static_cast<int>(bytes));
-    const int units = static_cast<int>(bytes / 2);
-    out = QString::fromUtf16(reinterpret_cast<const char16_t*>(raw.constData()), units);
-    const int nul = static_cast<int>(out.indexOf(QChar(u'\0')));
+    out = r.utf16(static_cast<qsizetype>(bytes / 2));
+    const qsizetype nul = out.indexOf(QChar(u'\0'));
     if (nul >= 0) {
         out.truncate(nul);
     }
     return r.ok();
 }
 
-SockAddr spHeaderAddr(const QByteArray& b) {
-    Reader r(b, 4);
-    return r.sockAddr();
-}
 } // namespace
 
 std::optional<Guid> parseGuid(const QString& text) {
@@ -124,127 +148,6 @@ QString guidText(const Guid& g) {
     return s + QLatin1Char('}');
 }
 
-// ---- Reader / Writer ----
-
-bool Reader::need(int n) {
-    if (!m_ok || n < 0 || n > m_b.size() - m_pos) {
-        m_ok = false;
-        return false;
-    }
-    return true;
-}
-
-quint32 Reader::u32() {
-    if (!need(4)) {
-        return 0;
-    }
-    const quint32 v = qFromLittleEndian<quint32>(m_b.constData() + m_pos);
-    m_pos += 4;
-    return v;
-}
-
-quint16 Reader::u16() {
-    if (!need(2)) {
-        return 0;
-    }
-    const quint16 v = qFromLittleEndian<quint16>(m_b.constData() + m_pos);
-    m_pos += 2;
-    return v;
-}
-
-quint8 Reader::u8() {
-    if (!need(1)) {
-        return 0;
-    }
-    return static_cast<quint8>(m_b.at(m_pos++));
-}
-
-Guid Reader::guid() {
-    Guid g{};
-    if (need(16)) {
-        std::memcpy(g.data(), m_b.constData() + m_pos, 16);
-        m_pos += 16;
-    }
-    return g;
-}
-
-QByteArray Reader::bytes(int n) {
-    if (!need(n)) {
-        return {};
-    }
-    QByteArray out = m_b.mid(m_pos, n);
-    m_pos += n;
-    return out;
-}
-
-SockAddr Reader::sockAddr() {
-    SockAddr a;
-    if (!need(16)) {
-        return a;
-    }
-    const char* p = m_b.constData() + m_pos;
-    a.port = qFromBigEndian<quint16>(p + 2);
-    a.ip = qFromBigEndian<quint32>(p + 4);
-    m_pos += 16;
-    return a;
-}
-
-QString Reader::wstring() {
-    for (int i = m_pos; i + 1 < m_b.size(); i += 2) {
-        if (m_b.at(i) == 0 && m_b.at(i + 1) == 0) {
-            const int units = (i - m_pos) / 2;
-            QString s = QString::fromUtf16(reinterpret_cast<const char16_t*>(m_b.constData() + m_pos), units);
-            m_pos = i + 2;
-            return s;
-        }
-    }
-    m_ok = false;
-    return {};
-}
-
-void Reader::seek(int pos) {
-    if (pos < 0 || pos > m_b.size()) {
-        m_ok = false;
-        return;
-    }
-    m_pos = pos;
-}
-
-void Writer::u32(quint32 v) {
-    char b[4];
-    qToLittleEndian(v, b);
-    m_b.append(b, 4);
-}
-
-void Writer::u16(quint16 v) {
-    char b[2];
-    qToLittleEndian(v, b);
-    m_b.append(b, 2);
-}
-
-void Writer::guid(const Guid& g) {
-    m_b.append(reinterpret_cast<const char*>(g.data()), 16);
-}
-
-void Writer::sockAddr(const SockAddr& a) {
-    char b[16] = {};
-    b[0] = 2; // AF_INET, little-endian
-    qToBigEndian(a.port, b + 2);
-    qToBigEndian(a.ip, b + 4);
-    m_b.append(b, 16);
-}
-
-void Writer::wstring(const QString& s) {
-    m_b.append(reinterpret_cast<const char*>(s.utf16()), s.size() * 2);
-    m_b.append(2, '\0');
-}
-
-void Writer::patchU32(int pos, quint32 v) {
-    if (pos >= 0 && pos + 4 <= m_b.size()) {
-        qToLittleEndian(v, m_b.data() + pos);
-    }
-}
-
 quint32 wstringBytes(const QString& s) {
     return s.isNull() ? 0 : static_cast<quint32>(s.size() * 2 + 2);
 }
@@ -252,18 +155,26 @@ quint32 wstringBytes(const QString& s) {
 // ---- Framing ----
 
 quint32 announcedSize(const char* data, int available) {
-    if (available < 4) {
-        return 0;
-    }
-    return qFromLittleEndian<quint32>(data) & 0x000FFFFFu;
+    ByteReader r(QByteArrayView(data, std::max(available, 0)));
+    return r.u32() & 0x000FFFFFu; // 0 when fewer than four bytes are there
 }
 
 namespace {
+// The service provider header: the token and size, then the sender's reply address.
+void readSpHeader(ByteReader& r, WireMessage& m) {
+    m.token = r.u32() & 0xFFF00000u;
+    m.replyTo = readSockAddr(r);
+}
+
 std::optional<WireMessage> parseBody(WireMessage m, const QByteArray& body) {
-    if (body.size() >= kPlayHeaderBytes && qFromLittleEndian<quint32>(body.constData()) == kPlaySignature) {
+    ByteReader r(body);
+    const quint32 signature = r.u32();
+    const quint16 command = r.u16();
+    const quint16 version = r.u16();
+    if (r.ok() && signature == kPlaySignature) {
         m.system = true;
-        m.command = qFromLittleEndian<quint16>(body.constData() + 4);
-        m.version = qFromLittleEndian<quint16>(body.constData() + 6);
+        m.command = command;
+        m.version = version;
         m.body = body.mid(kPlayHeaderBytes);
         if (m.command == PlayerWrapper) { // a player message that would have looked like a system one
             m.system = false;
@@ -282,8 +193,8 @@ std::optional<WireMessage> parseTcpMessage(const QByteArray& bytes) {
         return std::nullopt;
     }
     WireMessage m;
-    m.token = qFromLittleEndian<quint32>(bytes.constData()) & 0xFFF00000u;
-    m.replyTo = spHeaderAddr(bytes);
+    ByteReader r(bytes);
+    readSpHeader(r, m);
     return parseBody(m, bytes.mid(kSpHeaderBytes));
 }
 
@@ -291,54 +202,53 @@ std::optional<WireMessage> parseDatagram(const QByteArray& bytes) {
     if (bytes.size() > kMaxDatagramBytes + kSpHeaderBytes) {
         return std::nullopt;
     }
-    if (bytes.size() >= kSpHeaderBytes + 4 &&
-        qFromLittleEndian<quint32>(bytes.constData() + kSpHeaderBytes) == kPlaySignature) {
-        WireMessage m;
-        m.token = qFromLittleEndian<quint32>(bytes.constData()) & 0xFFF00000u;
-        m.replyTo = spHeaderAddr(bytes);
+    WireMessage m;
+    ByteReader r(bytes);
+    readSpHeader(r, m);
+    if (r.u32() == kPlaySignature && r.ok()) {
         return parseBody(m, bytes.mid(kSpHeaderBytes));
     }
     if (bytes.size() < 8) {
         return std::nullopt; // a player message carries at least its two ids
     }
-    WireMessage m;
-    m.body = bytes;
-    return m;
+    WireMessage player;
+    player.body = bytes;
+    return player;
 }
 
 // ---- Structures ----
 
-SessionDesc readSessionDesc(Reader& r) {
+SessionDesc readSessionDesc(ByteReader& r) {
     SessionDesc d;
-    const int start = r.pos();
+    const qsizetype start = r.pos();
     d.size = r.u32();
     if (d.size != kDescBody32 && d.size != kDescBody64) {
-        r.seek(-1); // fails the reader
+        r.fail();
         return d;
     }
     d.flags = r.u32();
-    d.instance = r.guid();
-    d.application = r.guid();
+    d.instance = readGuid(r);
+    d.application = readGuid(r);
     d.maxPlayers = r.u32();
     d.currentPlayers = r.u32();
-    r.bytes(d.size == kDescBody64 ? 16 : 8); // the two name pointers
+    r.skip(d.size == kDescBody64 ? 16 : 8); // the two name pointers
     d.reserved1 = r.u32();
     d.reserved2 = r.u32();
     for (auto& u : d.user) {
         u = r.u32();
     }
     if (r.ok()) {
-        r.seek(start + static_cast<int>(d.size));
+        r.seek(start + static_cast<qsizetype>(d.size));
     }
     return d;
 }
 
-void writeSessionDesc(Writer& w, const SessionDesc& d) {
+void writeSessionDesc(ByteWriter& w, const SessionDesc& d) {
     const bool wide = d.size == kDescBody64;
     w.u32(wide ? kDescBody64 : kDescBody32);
     w.u32(d.flags);
-    w.guid(d.instance);
-    w.guid(d.application);
+    writeGuid(w, d.instance);
+    writeGuid(w, d.application);
     w.u32(d.maxPlayers);
     w.u32(d.currentPlayers);
     w.zeros(wide ? 16 : 8);
@@ -349,7 +259,7 @@ void writeSessionDesc(Writer& w, const SessionDesc& d) {
     }
 }
 
-void writePackedPlayer(Writer& w, const PlayerRecord& p) {
+void writePackedPlayer(ByteWriter& w, const PlayerRecord& p) {
     const quint32 shortBytes = wstringBytes(p.shortName);
     const quint32 longBytes = wstringBytes(p.longName);
     const quint32 spBytes = p.hasSpData ? kSpDataBytes : 0;
@@ -367,22 +277,22 @@ void writePackedPlayer(Writer& w, const PlayerRecord& p) {
     w.u32(p.version);
     w.u32(p.parent);
     if (shortBytes) {
-        w.wstring(p.shortName);
+        w.utf16z(p.shortName);
     }
     if (longBytes) {
-        w.wstring(p.longName);
+        w.utf16z(p.longName);
     }
     if (p.hasSpData) {
         writeSpData(w, p);
     }
-    w.raw(p.playerData);
+    w.bytes(p.playerData);
     for (const quint32 m : p.members) {
         w.u32(m);
     }
 }
 
-std::optional<PlayerRecord> readPackedPlayer(Reader& r) {
-    const int start = r.pos();
+std::optional<PlayerRecord> readPackedPlayer(ByteReader& r) {
+    const qsizetype start = r.pos();
     PlayerRecord p;
     const quint32 size = r.u32();
     p.flags = r.u32();
@@ -401,12 +311,12 @@ std::optional<PlayerRecord> readPackedPlayer(Reader& r) {
             static_cast<quint64>(r.remaining()) + kPackedFixed) {
         return std::nullopt;
     }
-    r.seek(start + static_cast<int>(fixed));
+    r.seek(start + static_cast<qsizetype>(fixed));
     if (!readSizedString(r, shortBytes, p.shortName) || !readSizedString(r, longBytes, p.longName) ||
         !readSpData(r, p, spBytes)) {
         return std::nullopt;
     }
-    p.playerData = r.bytes(static_cast<int>(dataBytes));
+    p.playerData = r.bytes(static_cast<qsizetype>(dataBytes));
     for (quint32 i = 0; i < count; ++i) {
         p.members.append(r.u32());
     }
@@ -417,7 +327,7 @@ std::optional<PlayerRecord> readPackedPlayer(Reader& r) {
     return p;
 }
 
-void writeSuperPacked(Writer& w, const PlayerRecord& p) {
+void writeSuperPacked(ByteWriter& w, const PlayerRecord& p) {
     const auto dataBytes = static_cast<quint32>(p.playerData.size());
     const quint32 spBytes = p.hasSpData ? kSpDataBytes : 0;
     const auto count = static_cast<quint32>(p.members.size());
@@ -442,13 +352,13 @@ void writeSuperPacked(Writer& w, const PlayerRecord& p) {
     w.u32(mask);
     w.u32((p.flags & playerflag::SysPlayer) ? p.version : p.systemPlayer);
     if (mask & 0x1) {
-        w.wstring(p.shortName);
+        w.utf16z(p.shortName);
     }
     if (mask & 0x2) {
-        w.wstring(p.longName);
+        w.utf16z(p.longName);
     }
     writeCoded(w, (mask >> 4) & 3, dataBytes);
-    w.raw(p.playerData);
+    w.bytes(p.playerData);
     writeCoded(w, (mask >> 2) & 3, spBytes);
     if (p.hasSpData) {
         writeSpData(w, p);
@@ -466,7 +376,7 @@ void writeSuperPacked(Writer& w, const PlayerRecord& p) {
     }
 }
 
-std::optional<PlayerRecord> readSuperPacked(Reader& r, bool isGroup) {
+std::optional<PlayerRecord> readSuperPacked(ByteReader& r, bool isGroup) {
     PlayerRecord p;
     p.isGroup = isGroup;
     r.u32(); // 16, and not the size to skip by
@@ -481,16 +391,16 @@ std::optional<PlayerRecord> readSuperPacked(Reader& r, bool isGroup) {
         p.systemPlayer = versionOrSystem;
     }
     if (mask & 0x1) {
-        p.shortName = r.wstring();
+        p.shortName = r.utf16z();
     }
     if (mask & 0x2) {
-        p.longName = r.wstring();
+        p.longName = r.utf16z();
     }
     const quint32 dataBytes = readCoded(r, (mask >> 4) & 3);
     if (dataBytes > static_cast<quint32>(kMaxMessageBytes)) {
         return std::nullopt;
     }
-    p.playerData = r.bytes(static_cast<int>(dataBytes));
+    p.playerData = r.bytes(static_cast<qsizetype>(dataBytes));
     const quint32 spBytes = readCoded(r, (mask >> 2) & 3);
     if (!r.ok() || !readSpData(r, p, spBytes)) {
         return std::nullopt;
@@ -521,72 +431,81 @@ std::optional<PlayerRecord> readSuperPacked(Reader& r, bool isGroup) {
 // ---- Messages ----
 
 QByteArray systemMessage(quint16 listenPort, Command c, const QByteArray& body, quint16 version) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     const auto total = static_cast<quint32>(kSpHeaderBytes + kPlayHeaderBytes + body.size());
     w.u32(total | kTokenRemote);
-    w.sockAddr({listenPort, 0});
+    writeSockAddr(w, {listenPort, 0});
     w.u32(kPlaySignature);
     w.u16(c);
     w.u16(version);
-    w.raw(body);
-    return w.bytes();
+    w.bytes(body);
+    return out;
 }
 
 QByteArray playerMessageTcp(quint16 listenPort, quint32 from, quint32 to, const QByteArray& payload) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     w.u32(static_cast<quint32>(kSpHeaderBytes + 8 + payload.size()) | kTokenRemote);
-    w.sockAddr({listenPort, 0});
+    writeSockAddr(w, {listenPort, 0});
     w.u32(from);
     w.u32(to);
-    w.raw(payload);
-    return w.bytes();
+    w.bytes(payload);
+    return out;
 }
 
 QByteArray playerMessageUdp(quint32 from, quint32 to, const QByteArray& payload) {
-    QByteArray b(8 + payload.size(), Qt::Uninitialized);
-    qToLittleEndian(from, b.data());
-    qToLittleEndian(to, b.data() + 4);
-    std::memcpy(b.data() + 8, payload.constData(), static_cast<size_t>(payload.size()));
-    return b;
+    QByteArray out;
+    out.reserve(8 + payload.size());
+    ByteWriter w(out);
+    w.u32(from);
+    w.u32(to);
+    w.bytes(payload);
+    return out;
 }
 
 QByteArray enumSessionsBody(const Guid& application, const QString& password, quint32 flags) {
-    Writer w;
-    w.guid(application);
+    QByteArray out;
+    ByteWriter w(out);
+    writeGuid(w, application);
     w.u32(password.isEmpty() ? 0 : 32);
     w.u32(flags);
     if (!password.isEmpty()) {
-        w.wstring(password);
+        w.utf16z(password);
     }
-    return w.bytes();
+    return out;
 }
 
 QByteArray enumSessionsReplyBody(const SessionDesc& d, const QString& name) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     writeSessionDesc(w, d);
     w.u32(static_cast<quint32>(kPlayHeaderBytes + w.size() + 4));
-    w.wstring(name);
-    return w.bytes();
+    w.utf16z(name);
+    return out;
 }
 
 QByteArray requestPlayerIdBody(quint32 flags) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     w.u32(flags);
-    return w.bytes();
+    return out;
 }
 
 QByteArray requestPlayerReplyBody(quint32 id, quint32 result, bool wide) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     w.u32(id);
     w.zeros(wide ? kSecDesc64 : kSecDesc32); // security description: none
     w.u32(0);                                // no SSPI provider
     w.u32(0);                                // no CAPI provider
     w.u32(result);
-    return w.bytes();
+    return out;
 }
 
 QByteArray addForwardRequestBody(const PlayerRecord& systemPlayer, const QString& password, quint32 key) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     w.u32(0);
     w.u32(systemPlayer.id);
     w.u32(0);
@@ -594,19 +513,21 @@ QByteArray addForwardRequestBody(const PlayerRecord& systemPlayer, const QString
     w.u32(0); // password offset, patched below
     writePackedPlayer(w, systemPlayer);
     w.patchU32(16, static_cast<quint32>(kPlayHeaderBytes + w.size()));
-    w.wstring(password);
+    w.utf16z(password);
     w.u32(key);
-    return w.bytes();
+    return out;
 }
 
 QByteArray addForwardReplyBody(quint32 error) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     w.u32(error);
-    return w.bytes();
+    return out;
 }
 
 QByteArray createPlayerBody(const PlayerRecord& p, bool trailer) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     w.u32(0);
     w.u32(p.id);
     w.u32(0);
@@ -616,35 +537,39 @@ QByteArray createPlayerBody(const PlayerRecord& p, bool trailer) {
     if (trailer) {
         w.zeros(6);
     }
-    return w.bytes();
+    return out;
 }
 
 QByteArray playerIdsBody(quint32 idTo, quint32 player, quint32 group) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     w.u32(idTo);
     w.u32(player);
     w.u32(group);
     w.u32(0);
     w.u32(0);
-    return w.bytes();
+    return out;
 }
 
 QByteArray pingBody(quint32 from, quint32 tick) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     w.u32(from);
     w.u32(tick);
-    return w.bytes();
+    return out;
 }
 
 QByteArray addForwardAckBody(quint32 id) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     w.u32(id);
-    return w.bytes();
+    return out;
 }
 
 QByteArray superEnumPlayersReplyBody(const SessionDesc& d, const QString& name, const QList<PlayerRecord>& players,
                                      const QList<PlayerRecord>& groups) {
-    Writer w;
+    QByteArray out;
+    ByteWriter w(out);
     w.u32(static_cast<quint32>(players.size()));
     w.u32(static_cast<quint32>(groups.size()));
     w.u32(0); // packed offset, patched
@@ -654,7 +579,7 @@ QByteArray superEnumPlayersReplyBody(const SessionDesc& d, const QString& name, 
     w.u32(0); // no password
     writeSessionDesc(w, d);
     w.patchU32(20, static_cast<quint32>(kPlayHeaderBytes + w.size()));
-    w.wstring(name);
+    w.utf16z(name);
     w.patchU32(8, static_cast<quint32>(kPlayHeaderBytes + w.size()));
     for (const PlayerRecord& p : players) {
         writeSuperPacked(w, p);
@@ -662,23 +587,23 @@ QByteArray superEnumPlayersReplyBody(const SessionDesc& d, const QString& name, 
     for (const PlayerRecord& g : groups) {
         writeSuperPacked(w, g);
     }
-    return w.bytes();
+    return out;
 }
 
 // ---- Parsed bodies ----
 
 std::optional<EnumSessionsRequest> readEnumSessions(const QByteArray& body) {
-    Reader r(body);
+    ByteReader r(body);
     EnumSessionsRequest q;
-    q.application = r.guid();
+    q.application = readGuid(r);
     const quint32 passwordOffset = r.u32();
     q.flags = r.u32();
     if (!r.ok()) {
         return std::nullopt;
     }
     if (passwordOffset != 0) {
-        r.seek(static_cast<int>(passwordOffset) - kPlayHeaderBytes);
-        q.password = r.wstring();
+        r.seek(static_cast<qsizetype>(passwordOffset) - kPlayHeaderBytes);
+        q.password = r.utf16z();
         if (!r.ok()) {
             return std::nullopt;
         }
@@ -687,7 +612,7 @@ std::optional<EnumSessionsRequest> readEnumSessions(const QByteArray& body) {
 }
 
 std::optional<EnumSessionsAnswer> readEnumSessionsReply(const QByteArray& body) {
-    Reader r(body);
+    ByteReader r(body);
     EnumSessionsAnswer a;
     a.desc = readSessionDesc(r);
     const quint32 nameOffset = r.u32();
@@ -695,8 +620,8 @@ std::optional<EnumSessionsAnswer> readEnumSessionsReply(const QByteArray& body) 
         return std::nullopt;
     }
     if (nameOffset != 0) {
-        r.seek(static_cast<int>(nameOffset) - kPlayHeaderBytes);
-        a.name = r.wstring();
+        r.seek(static_cast<qsizetype>(nameOffset) - kPlayHeaderBytes);
+        a.name = r.utf16z();
         if (!r.ok()) {
             return std::nullopt;
         }
@@ -705,10 +630,10 @@ std::optional<EnumSessionsAnswer> readEnumSessionsReply(const QByteArray& body) 
 }
 
 std::optional<PlayerIdReply> readRequestPlayerReply(const QByteArray& body, bool wide) {
-    Reader r(body);
+    ByteReader r(body);
     PlayerIdReply a;
     a.id = r.u32();
-    r.bytes(wide ? kSecDesc64 : kSecDesc32);
+    r.skip(wide ? kSecDesc64 : kSecDesc32);
     const quint32 sspi = r.u32();
     const quint32 capi = r.u32();
     a.result = r.u32();
@@ -720,7 +645,7 @@ std::optional<PlayerIdReply> readRequestPlayerReply(const QByteArray& body, bool
 }
 
 std::optional<CreateInfo> readCreateMessage(const QByteArray& body, bool isGroup, bool withPassword) {
-    Reader r(body);
+    ByteReader r(body);
     CreateInfo c;
     c.idTo = r.u32();
     c.playerId = r.u32();
@@ -730,7 +655,7 @@ std::optional<CreateInfo> readCreateMessage(const QByteArray& body, bool isGroup
     if (!r.ok() || createOffset < static_cast<quint32>(kPlayHeaderBytes)) {
         return std::nullopt;
     }
-    r.seek(static_cast<int>(createOffset) - kPlayHeaderBytes);
+    r.seek(static_cast<qsizetype>(createOffset) - kPlayHeaderBytes);
     auto p = readPackedPlayer(r);
     if (!p) {
         return std::nullopt;
@@ -739,8 +664,8 @@ std::optional<CreateInfo> readCreateMessage(const QByteArray& body, bool isGroup
     c.player.isGroup = isGroup;
     if (withPassword) {
         if (passwordOffset >= static_cast<quint32>(kPlayHeaderBytes)) {
-            r.seek(static_cast<int>(passwordOffset) - kPlayHeaderBytes);
-            c.password = r.wstring();
+            r.seek(static_cast<qsizetype>(passwordOffset) - kPlayHeaderBytes);
+            c.password = r.utf16z();
             c.key = r.u32(); // absent in some senders: a failed read here is not fatal
             if (!r.ok()) {
                 c.key = 0;
@@ -751,7 +676,7 @@ std::optional<CreateInfo> readCreateMessage(const QByteArray& body, bool isGroup
 }
 
 std::optional<PlayerIds> readPlayerIds(const QByteArray& body) {
-    Reader r(body);
+    ByteReader r(body);
     PlayerIds ids;
     ids.idTo = r.u32();
     ids.player = r.u32();
@@ -763,7 +688,7 @@ std::optional<PlayerIds> readPlayerIds(const QByteArray& body) {
 }
 
 std::optional<quint32> readPingTick(const QByteArray& body) {
-    Reader r(body);
+    ByteReader r(body);
     r.u32(); // the sender
     const quint32 tick = r.u32();
     return r.ok() ? std::optional(tick) : std::nullopt;
@@ -771,7 +696,7 @@ std::optional<quint32> readPingTick(const QByteArray& body) {
 
 namespace {
 std::optional<NameTable> readTable(const QByteArray& body, bool superPacked) {
-    Reader r(body);
+    ByteReader r(body);
     NameTable t;
     const quint32 players = r.u32();
     const quint32 groups = r.u32();
@@ -784,16 +709,16 @@ std::optional<NameTable> readTable(const QByteArray& body, bool superPacked) {
         descOffset < static_cast<quint32>(kPlayHeaderBytes) || packedOffset < static_cast<quint32>(kPlayHeaderBytes)) {
         return std::nullopt;
     }
-    r.seek(static_cast<int>(descOffset) - kPlayHeaderBytes);
+    r.seek(static_cast<qsizetype>(descOffset) - kPlayHeaderBytes);
     t.desc = readSessionDesc(r);
     if (nameOffset >= static_cast<quint32>(kPlayHeaderBytes)) {
-        r.seek(static_cast<int>(nameOffset) - kPlayHeaderBytes);
-        t.name = r.wstring();
+        r.seek(static_cast<qsizetype>(nameOffset) - kPlayHeaderBytes);
+        t.name = r.utf16z();
     }
     if (!r.ok()) {
         return std::nullopt;
     }
-    r.seek(static_cast<int>(packedOffset) - kPlayHeaderBytes);
+    r.seek(static_cast<qsizetype>(packedOffset) - kPlayHeaderBytes);
     for (quint32 i = 0; i < players + groups; ++i) {
         const bool group = i >= players;
         auto p = superPacked ? readSuperPacked(r, group) : readPackedPlayer(r);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/bytes.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -125,58 +127,20 @@ std::optional<WireMessage> parseDatagram(const QByteArray& bytes);
 // The size a TCP message announces in its first four bytes; 0 when fewer than four are there.
 quint32 announcedSize(const char* data, int available);
 
-// Bounds-checked little-endian reader; every read past the end sets `ok` to false and gives 0.
-class Reader {
-public:
-    explicit Reader(const QByteArray& b, int pos = 0) : m_b(b), m_pos(pos) {}
-    quint32 u32();
-    quint16 u16();
-    quint8 u8();
-    Guid guid();
-    QByteArray bytes(int n);
-    SockAddr sockAddr();
-    // A NUL-terminated UTF-16LE string; fails when no terminator is found.
-    QString wstring();
-    void seek(int pos);
-    int pos() const { return m_pos; }
-    int remaining() const { return m_b.size() - m_pos; }
-    bool ok() const { return m_ok; }
-
-private:
-    bool need(int n);
-    const QByteArray& m_b;
-    int m_pos = 0;
-    bool m_ok = true;
-};
-
-class Writer {
-public:
-    void u32(quint32 v);
-    void u16(quint16 v);
-    void guid(const Guid& g);
-    void sockAddr(const SockAddr& a);
-    void wstring(const QString& s); // with its terminator
-    void raw(const QByteArray& b) { m_b.append(b); }
-    void zeros(int n) { m_b.append(n, '\0'); }
-    void patchU32(int pos, quint32 v);
-    int size() const { return static_cast<int>(m_b.size()); }
-    const QByteArray& bytes() const { return m_b; }
-
-private:
-    QByteArray m_b;
-};
+// The structures below are read through core's ByteReader, which a malformed one fails, and
+// written through its ByteWriter.
 
 // Byte length of a UTF-16 string with its terminator, 0 for none.
 quint32 wstringBytes(const QString& s);
 
-SessionDesc readSessionDesc(Reader& r);
-void writeSessionDesc(Writer& w, const SessionDesc& d);
+SessionDesc readSessionDesc(ByteReader& r);
+void writeSessionDesc(ByteWriter& w, const SessionDesc& d);
 
 // Packed player (48-byte fixed part) and superpacked player; read ones advance the reader.
-void writePackedPlayer(Writer& w, const PlayerRecord& p);
-std::optional<PlayerRecord> readPackedPlayer(Reader& r);
-void writeSuperPacked(Writer& w, const PlayerRecord& p);
-std::optional<PlayerRecord> readSuperPacked(Reader& r, bool isGroup);
+void writePackedPlayer(ByteWriter& w, const PlayerRecord& p);
+std::optional<PlayerRecord> readPackedPlayer(ByteReader& r);
+void writeSuperPacked(ByteWriter& w, const PlayerRecord& p);
+std::optional<PlayerRecord> readSuperPacked(ByteReader& r, bool isGroup);
 
 // ---- Whole messages. `from` is our TCP listening port for the header. ----
 // A system message: the header, the play envelope, then `body`.

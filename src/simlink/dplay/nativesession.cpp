@@ -1,7 +1,5 @@
 #include "nativesession.h"
 
-#include <QtEndian>
-
 #include <algorithm>
 
 namespace airmesh::dplay {
@@ -586,7 +584,7 @@ void NativeSession::offerMessage(quint32 from, quint32 addressedTo, quint32 reci
     a.from = static_cast<qint32>(from);
     a.addressedTo = static_cast<qint32>(addressedTo);
     a.recipient = static_cast<qint32>(recipient);
-    a.number = bytes.size() >= 4 ? qFromLittleEndian<qint32>(bytes.constData()) : 0;
+    a.number = ByteReader(bytes).i32(); // 0 for a message too short to carry one
     a.fromOurs = m_local.count(from) != 0;
     const Intake intake = admit(m_filter, a);
     if (intake != Intake::Drop) {
@@ -605,12 +603,13 @@ void NativeSession::queueMessage(quint32 from, quint32 to, const QByteArray& byt
 }
 
 void NativeSession::queueSystem(dp::SysMsg type, std::initializer_list<quint32> fields) {
-    Writer w;
+    QByteArray message;
+    ByteWriter w(message);
     w.u32(static_cast<quint32>(type));
     for (const quint32 f : fields) {
         w.u32(f);
     }
-    queueMessage(0, 0, w.bytes(), true);
+    queueMessage(0, 0, message, true);
 }
 
 void NativeSession::markLost(const QString& why) {
@@ -675,11 +674,12 @@ void NativeSession::handle(const WireMessage& m, const Origin& origin) {
 }
 
 void NativeSession::handlePlayerMessage(const WireMessage& m) {
-    if (m.body.size() < 8) {
+    ByteReader r(m.body);
+    const quint32 from = r.u32();
+    const quint32 to = r.u32();
+    if (!r.ok()) {
         return;
     }
-    const quint32 from = qFromLittleEndian<quint32>(m.body.constData());
-    const quint32 to = qFromLittleEndian<quint32>(m.body.constData() + 4);
     if (m_local.count(from)) {
         return; // nobody else speaks for our players
     }
@@ -749,7 +749,7 @@ void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
         return;
     case AddForwardReply:
         if (m_joining) {
-            Reader r(m.body);
+            ByteReader r(m.body);
             const quint32 error = r.u32();
             m_joinError = r.ok() && error != 0 ? error : static_cast<quint32>(dp::DPERR_GENERIC);
         }
