@@ -3,6 +3,6 @@
 if(UNIX AND NOT APPLE)
     find_package(Threads REQUIRED)
     add_executable(bench_logonguess ${CMAKE_CURRENT_LIST_DIR}/bench_logonguess.cpp)
-    target_link_libraries(bench_logonguess PRIVATE airmesh_server Threads::Threads)
+    target_link_libraries(bench_logonguess PRIVATE airmesh_wire Threads::Threads)
     add_dependencies(bench_logonguess airmesh-server)
 endif()

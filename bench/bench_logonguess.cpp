@@ -9,7 +9,7 @@
 //   bench_logonguess [--server PATH] [--seconds S]
 // The server is found by --server, else $AIRMESH_SERVER, else ../apps/airmesh-server/ next to
 // this program in the build tree.
-#include "server/serverrecord.h"
+#include "wire/records.h"
 
 #include <QByteArray>
 
@@ -31,6 +31,7 @@
 #include <unistd.h>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 using Clock = std::chrono::steady_clock;
 
 namespace {

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 
 namespace {
 

@@ -3,6 +3,6 @@
 if(UNIX AND NOT APPLE)
     find_package(Threads REQUIRED)
     add_executable(bench_serverload ${CMAKE_CURRENT_LIST_DIR}/bench_serverload.cpp)
-    target_link_libraries(bench_serverload PRIVATE airmesh_server Threads::Threads)
+    target_link_libraries(bench_serverload PRIVATE airmesh_wire Threads::Threads)
     add_dependencies(bench_serverload airmesh-server)
 endif()

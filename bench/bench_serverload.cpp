@@ -7,7 +7,7 @@
 //   bench_serverload [--server PATH] [--seconds S] [--pilots 8,16,32,64]
 // The server is found by --server, else $AIRMESH_SERVER, else ../apps/airmesh-server/ next to
 // this program in the build tree.
-#include "server/serverrecord.h"
+#include "wire/records.h"
 
 #include <QByteArray>
 
@@ -36,6 +36,7 @@
 #include <vector>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -157,7 +158,7 @@ Pilot logOn(const ServerProcess& s, int index) {
         readRecord(p.tcp, buf);
         const ServerRecord r = ServerRecord::fromBytes(QByteArray(buf, kRecordBytes));
         if (r.type() == RecordType::LogonAccepted) {
-            p.session = r.longAt(recfield::AcceptedSession);
+            p.session = decode<LogonAccepted>(r).session;
             break;
         }
     }
@@ -231,14 +232,14 @@ Result run(const std::string& binary, int n, double seconds) {
                         continue; // TCP chunks: only drained
                     }
                     const qint64 at = nowNs();
-                    qint32 category, type;
-                    std::memcpy(&category, buf, 4);
-                    std::memcpy(&type, buf + 4, 4);
-                    if (category != 1 || type != static_cast<qint32>(RecordType::PositionUpdate)) {
+                    const ServerRecord r = ServerRecord::fromBytes(QByteArray::fromRawData(buf, kRecordBytes));
+                    if (r.Category != static_cast<qint32>(PositionUpdate::kCategory) ||
+                        r.type() != PositionUpdate::kType) {
                         continue;
                     }
+                    // The sender wrote its clock into the first bytes of the position block.
                     qint64 sentAt;
-                    std::memcpy(&sentAt, buf + recfield::PositionBlock, 8);
+                    std::memcpy(&sentAt, decode<PositionUpdate>(r).block.constData(), sizeof sentAt);
                     if (sentAt >= measureFrom.load(std::memory_order_relaxed) &&
                         sentAt < measureTo.load(std::memory_order_relaxed)) {
                         latencies.push_back(at - sentAt);
@@ -257,7 +258,7 @@ Result run(const std::string& binary, int n, double seconds) {
     const qint64 endNs = start + static_cast<qint64>((warmup + seconds) * 1e9);
     long long cpuStart = 0;
     bool measuring = false;
-    QByteArray block(recfield::PositionBlockBytes, '\0');
+    QByteArray block(PositionUpdate::kBlockBytes, '\0');
     for (qint64 tick = 0;; ++tick) {
         const qint64 slot = start + tick * periodNs / n;
         if (slot >= endNs) {

@@ -7,6 +7,7 @@
 #include <deque>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 
 namespace {
 class Stream final : public ReceiveQueue {

@@ -16,6 +16,7 @@
 #include <cstdlib>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <set>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 
 namespace {
 

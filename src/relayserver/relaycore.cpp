@@ -7,6 +7,8 @@
 
 namespace airmesh {
 
+using namespace wire;
+
 size_t qHash(const UdpEndpoint& e, size_t seed) noexcept {
     return qHashMulti(seed, e.address, e.port);
 }
@@ -21,8 +23,7 @@ namespace {
 
 // A title as the receiving clients need it: the sender puts one U+0000 after the title in most
 // of its sends, and a client keeps everything but spaces, so the relayed title is cut there.
-QString cleanTitle(const ServerRecord& r) {
-    QString title = r.textAt(recfield::AircraftTitle, recfield::TitleChars);
+QString cleanTitle(QString title) {
     const qsizetype nul = title.indexOf(QChar(u'\0'));
     if (nul >= 0) {
         title.truncate(nul);
@@ -192,7 +193,7 @@ void RelayCore::tcpRecord(Conn& c, const QByteArray& bytes) {
             return;
         }
         c.lastHeard = m_clock.now();
-        logon(c, r);
+        logon(c, decode<LogonRequest>(r));
         return;
     }
     if (!loggedOn) {
@@ -211,7 +212,7 @@ void RelayCore::releaseLogonBlocks(qint64 nowMs) {
     }
 }
 
-void RelayCore::logon(Conn& c, const ServerRecord& r) {
+void RelayCore::logon(Conn& c, const LogonRequest& request) {
     const qint64 nowMs = m_clock.now().toMSecsSinceEpoch();
     releaseLogonBlocks(nowMs);
     // A blocked address learns nothing: not even a right password is checked, and the answer
@@ -221,8 +222,8 @@ void RelayCore::logon(Conn& c, const ServerRecord& r) {
         reject(c, {}, true);
         return;
     }
-    const qint32 pilotId = r.longAt(recfield::LogonPilotId);
-    const std::optional<Account> account = m_accounts.check(pilotId, r.longAt(recfield::LogonPassword));
+    const qint32 pilotId = request.pilotId;
+    const std::optional<Account> account = m_accounts.check(pilotId, request.password);
     if (!account) {
         const QHostAddress from = c.address; // the rejection may drop the connection
         reject(c, QStringLiteral("pilot %1: wrong pilot ID or password").arg(pilotId));
@@ -247,7 +248,7 @@ void RelayCore::logon(Conn& c, const ServerRecord& r) {
     }
     QString handle = account->handle;
     if (handle.isEmpty()) {
-        handle = r.textAt(recfield::LogonHandle, recfield::HandleChars).trimmed();
+        handle = request.handle.trimmed();
     }
     if (handle.isEmpty()) {
         handle = QString::number(pilotId);
@@ -369,10 +370,7 @@ void RelayCore::relay(Conn& from, const ServerRecord& r) {
         break;
     case RecordType::PositionUpdate:
         ++m_stats.positions;
-        toOthers(
-            from,
-            toClient::positionUpdate(from.session, r.bytesAt(recfield::PositionBlock, recfield::PositionBlockBytes)),
-            Transport::Udp);
+        toOthers(from, toClient::positionUpdate(from.session, decode<PositionUpdate>(r).block), Transport::Udp);
         break;
     case RecordType::QueryPlane:
         ++m_stats.queries;
@@ -384,12 +382,11 @@ void RelayCore::relay(Conn& from, const ServerRecord& r) {
         break;
     case RecordType::AircraftDetails:
         ++m_stats.aircraft;
-        storeAndRelayAircraft(from, r);
+        storeAndRelayAircraft(from, decode<AircraftDetails>(r));
         break;
     case RecordType::ChatChunk:
         ++m_stats.chatChunks;
-        toOthers(from, toClient::chatChunk(from.session, r.textAt(recfield::ChatPiece, recfield::ChatPieceChars)),
-                 Transport::Tcp);
+        toOthers(from, toClient::chatChunk(from.session, decode<ChatChunk>(r).piece), Transport::Tcp);
         break;
     case RecordType::LogonRequest: // handled before the relay
     case RecordType::LogonAccepted:
@@ -401,8 +398,8 @@ void RelayCore::relay(Conn& from, const ServerRecord& r) {
     }
 }
 
-void RelayCore::storeAndRelayAircraft(Conn& from, const ServerRecord& r) {
-    from.aircraft = toClient::aircraftDetails(from.session, r.longAt(recfield::EngineType), cleanTitle(r));
+void RelayCore::storeAndRelayAircraft(Conn& from, const AircraftDetails& details) {
+    from.aircraft = toClient::aircraftDetails(from.session, details.engineType, cleanTitle(details.title));
     toOthers(from, *from.aircraft, Transport::Tcp);
 }
 

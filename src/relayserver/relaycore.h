@@ -3,7 +3,7 @@
 #include "accounts.h"
 #include "core/clock.h"
 #include "logonguard.h"
-#include "server/serverrecord.h"
+#include "wire/records.h"
 
 #include <QByteArrayView>
 #include <QDateTime>
@@ -74,7 +74,7 @@ struct RelayStats {
 class RelayCore {
 public:
     using LogSink = std::function<void(const QString& line)>;
-    static constexpr int kMaxGreetingChars = recfield::GreetingChars;
+    static constexpr int kMaxGreetingChars = wire::LogonAccepted::kGreetingChars;
     // The text of a relayed crash; receiving clients show it after the pilot's handle.
     static inline const QString kCrashText = QStringLiteral("has crashed.");
 
@@ -114,21 +114,21 @@ private:
         qint32 session = 0;
         qint32 pilotId = 0;
         QString handle;
-        std::optional<UdpEndpoint> udp;       // learned from its datagrams
-        std::optional<ServerRecord> aircraft; // its last AircraftDetails, as relayed
+        std::optional<UdpEndpoint> udp;             // learned from its datagrams
+        std::optional<wire::ServerRecord> aircraft; // its last AircraftDetails, as relayed
     };
 
     void tcpRecord(Conn& c, const QByteArray& bytes);
-    void logon(Conn& c, const ServerRecord& r);
+    void logon(Conn& c, const wire::LogonRequest& request);
     // Ends the logon blocks that have run out, one log line each.
     void releaseLogonBlocks(qint64 nowMs);
     // Answers a logon with LogonRejected. Quiet: no log line, also not for dropping the connection.
     void reject(Conn& c, const QString& why, bool quiet = false);
-    void relay(Conn& from, const ServerRecord& r);
-    void storeAndRelayAircraft(Conn& from, const ServerRecord& r);
-    void toOthers(const Conn& from, const ServerRecord& r, Transport t);
-    void sendTcp(const Conn& to, const ServerRecord& r);
-    void sendUdp(const UdpEndpoint& to, const ServerRecord& r);
+    void relay(Conn& from, const wire::ServerRecord& r);
+    void storeAndRelayAircraft(Conn& from, const wire::AircraftDetails& details);
+    void toOthers(const Conn& from, const wire::ServerRecord& r, wire::Transport t);
+    void sendTcp(const Conn& to, const wire::ServerRecord& r);
+    void sendUdp(const UdpEndpoint& to, const wire::ServerRecord& r);
     void forget(ConnId conn, const QString& logLine);
     void logLine(const QString& text) const;
     Conn* find(ConnId conn);

@@ -95,7 +95,7 @@ void RelayServer::onStreamClosed(ConnId id) {
 
 void RelayServer::onDatagrams() {
     // One byte more than a record: a longer datagram shows itself by filling the buffer.
-    char buffer[kRecordBytes + 1];
+    char buffer[wire::kRecordBytes + 1];
     QHostAddress from;
     quint16 port = 0;
     for (int i = 0; i < kDatagramsPerWakeup && m_udp.hasPendingDatagrams(); ++i) {

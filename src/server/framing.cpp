@@ -40,7 +40,7 @@ void RecordGate::reset() {
 }
 
 void UdpDataArrival(qint64 bytesTotal, ReceiveQueue& socket, RecordGate& gate) {
-    if (bytesTotal % kRecordBytes != 0) {
+    if (bytesTotal % wire::kRecordBytes != 0) {
         return;
     }
     QList<QByteArray> batch;
@@ -49,7 +49,7 @@ void UdpDataArrival(qint64 bytesTotal, ReceiveQueue& socket, RecordGate& gate) {
         if (datagram.isEmpty()) {
             break; // nothing more can be read now
         }
-        if (datagram.size() >= kRecordBytes) {
+        if (datagram.size() >= wire::kRecordBytes) {
             batch.append(std::move(datagram));
         }
     }
@@ -59,7 +59,7 @@ void UdpDataArrival(qint64 bytesTotal, ReceiveQueue& socket, RecordGate& gate) {
 }
 
 void TcpFramer::DataArrival(qint64 bytesTotal, ReceiveQueue& socket, RecordGate& gate) {
-    if ((m_carry.size() + bytesTotal) % kRecordBytes != 0) {
+    if ((m_carry.size() + bytesTotal) % wire::kRecordBytes != 0) {
         return; // the bytes stay queued; a later notification reports the grown total
     }
     QList<QByteArray> batch;
@@ -70,8 +70,8 @@ void TcpFramer::DataArrival(qint64 bytesTotal, ReceiveQueue& socket, RecordGate&
         }
         m_carry.append(chunk);
         qsizetype offset = 0;
-        for (; offset + kRecordBytes <= m_carry.size(); offset += kRecordBytes) {
-            batch.append(m_carry.mid(offset, kRecordBytes));
+        for (; offset + wire::kRecordBytes <= m_carry.size(); offset += wire::kRecordBytes) {
+            batch.append(m_carry.mid(offset, wire::kRecordBytes));
         }
         m_carry.remove(0, offset);
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serverrecord.h"
+#include "wire/serverrecord.h"
 
 #include <QByteArray>
 #include <QList>

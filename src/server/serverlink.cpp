@@ -10,6 +10,8 @@
 
 namespace airmesh {
 
+using namespace wire;
+
 namespace {
 
 const QString kGeneral = QStringLiteral("General");
@@ -90,8 +92,7 @@ QString trimSpaces(const QString& s) {
 
 // A text field as received: it ends at its first U+0000 (a peer's C string, or the end mark a
 // client puts after a title), which must reach neither the simulator nor the log.
-QString textField(const ServerRecord& r, int offset, int chars) {
-    QString text = r.textAt(offset, chars);
+QString textField(QString text) {
     if (const qsizetype nul = text.indexOf(QChar(u'\0')); nul >= 0) {
         text.truncate(nul);
     }
@@ -99,8 +100,8 @@ QString textField(const ServerRecord& r, int offset, int chars) {
 }
 
 // ... and without its padding.
-QString receivedText(const ServerRecord& r, int offset, int chars) {
-    return trimSpaces(textField(r, offset, chars));
+QString receivedText(const QString& field) {
+    return trimSpaces(textField(field));
 }
 
 // A chat piece this long or longer after trimming was cut from a longer text: it is kept
@@ -253,19 +254,19 @@ void ServerLink::Send_Logon(qint32 pilotId, qint32 password, const QString& hand
     sendTcp(toServer::logonRequest(pilotId, password, handle));
 }
 
-void ServerLink::logonAccepted(const ServerRecord& r, const char* handler) {
+void ServerLink::logonAccepted(const LogonAccepted& accepted, const char* handler) {
     if (!isConnecting()) {
         return;
     }
     m_connectState = ConnectState::Idle;
-    lngSessionID = r.longAt(recfield::AcceptedSession);
+    lngSessionID = accepted.session;
     blnConnected = true;
     dtLastServerAck = m_services.clock.now();
     m_services.debug(QStringLiteral(" - Server accepted Logon Credentials"));
     // A simulator that cannot be told must not keep the window from showing the logon, with
     // every button disabled: the session steps log their failure and the rest goes on.
     try {
-        m_sim.sendTextLine(receivedText(r, recfield::AcceptedGreeting, recfield::GreetingChars));
+        m_sim.sendTextLine(receivedText(accepted.greeting));
     } catch (const std::exception&) {
         logCurrentError(QStringLiteral(" - Error %1 ").arg(QLatin1String(handler)));
     }
@@ -448,7 +449,7 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
     // acceptedFromServer has checked category and transport; each type has one category.
     const RecordType type = r.type();
     if (type == RecordType::LogonAccepted) {
-        logonAccepted(r, handler);
+        logonAccepted(decode<LogonAccepted>(r), handler);
         return;
     }
     if (type == RecordType::LogonRejected) {
@@ -461,30 +462,31 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
         return;
     }
     switch (type) {
-    case RecordType::PlayerJoined:
-        m_sim.Add_Remote_Player(receivedText(r, recfield::JoinedHandle, recfield::HandleChars),
-                                r.longAt(recfield::JoinedSession));
+    case RecordType::PlayerJoined: {
+        const PlayerJoined joined = decode<PlayerJoined>(r);
+        m_sim.Add_Remote_Player(receivedText(joined.handle), joined.session);
         break;
+    }
     case RecordType::PlayerLeft:
-        m_sim.Remove_Remote_Player(r.longAt(recfield::LeftSession));
+        m_sim.Remove_Remote_Player(decode<PlayerLeft>(r).session);
         break;
     case RecordType::HeartBeat:
         heartBeatAck();
         break;
-    case RecordType::PlayerCrashed:
-        playerCrashed(r);
+    case RecordType::PlayerCrashed: // from the server, the notice of a crash
+        playerCrashed(decode<CrashNotice>(r));
         break;
     case RecordType::QueryPlane:
-        queryPlane(r);
+        queryPlane(decode<QueryPlane>(r));
         break;
     case RecordType::PositionUpdate:
-        positionUpdate(r);
+        positionUpdate(decode<PositionUpdate>(r));
         break;
     case RecordType::AircraftDetails:
-        aircraftDetails(r);
+        aircraftDetails(decode<AircraftDetails>(r));
         break;
     case RecordType::ChatChunk:
-        chatChunk(r);
+        chatChunk(decode<ChatChunk>(r));
         break;
     case RecordType::LogonRequest: // the client's own; never accepted from the server
     case RecordType::LogonAccepted:
@@ -493,10 +495,10 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
     }
 }
 
-void ServerLink::playerCrashed(const ServerRecord& r) {
-    const QString text = textField(r, recfield::CrashText, recfield::CrashTextChars);
+void ServerLink::playerCrashed(const CrashNotice& crash) {
+    const QString text = textField(crash.text);
     QString line;
-    if (const Players::PlayerPtr p = m_players.findBySession(r.SenderSession)) {
+    if (const Players::PlayerPtr p = m_players.findBySession(crash.session)) {
         line = p->PlayerHandle + QLatin1Char(' ') + text;
     }
     m_sim.sendTextLine(line);
@@ -504,10 +506,10 @@ void ServerLink::playerCrashed(const ServerRecord& r) {
     m_services.debug(QStringLiteral(" - Player crashed "));
 }
 
-void ServerLink::queryPlane(const ServerRecord& r) {
+void ServerLink::queryPlane(const QueryPlane& query) {
     if (m_services.blnDebug) {
         for (const Players::PlayerPtr& p : m_players.NewEnum()) {
-            if (p->Server_Session_ID == r.SenderSession) {
+            if (p->Server_Session_ID == query.session) {
                 m_services.debug(QStringLiteral(" - Query Plane rcvd from ") + p->PlayerHandle);
             }
         }
@@ -516,23 +518,22 @@ void ServerLink::queryPlane(const ServerRecord& r) {
     m_services.debug(QStringLiteral(" - Send Aircraft Details to Host"));
 }
 
-void ServerLink::positionUpdate(const ServerRecord& r) {
+void ServerLink::positionUpdate(const PositionUpdate& position) {
     SimMessage m;
-    sim::writePositionUpdate(m, r.bytesAt(recfield::PositionBlock, recfield::PositionBlockBytes));
+    sim::writePositionUpdate(m, position.block);
     for (const Players::PlayerPtr& p : m_players.NewEnum()) {
-        if (p->Server_Session_ID == r.SenderSession && p->RcvdPlaneType && p->Add_Success) {
+        if (p->Server_Session_ID == position.session && p->RcvdPlaneType && p->Add_Success) {
             m_sim.sendToAll(p->Key.toInt(), m);
         }
     }
 }
 
-void ServerLink::aircraftDetails(const ServerRecord& r) {
-    const qint32 engineType = r.longAt(recfield::EngineType);
-    const QString title = receivedText(r, recfield::AircraftTitle, recfield::TitleChars);
+void ServerLink::aircraftDetails(const AircraftDetails& details) {
+    const QString title = receivedText(details.title);
     SimMessage m;
-    sim::writeAircraftDetails(m, engineType, GetAlias(m_services.objINI, title));
+    sim::writeAircraftDetails(m, details.engineType, GetAlias(m_services.objINI, title));
     for (const Players::PlayerPtr& p : m_players.NewEnum()) {
-        if (p->Server_Session_ID != r.SenderSession) {
+        if (p->Server_Session_ID != details.session) {
             continue;
         }
         p->RcvdPlaneType = true;
@@ -542,10 +543,10 @@ void ServerLink::aircraftDetails(const ServerRecord& r) {
     }
 }
 
-void ServerLink::chatChunk(const ServerRecord& r) {
-    const QString piece = textField(r, recfield::ChatPiece, recfield::ChatPieceChars);
+void ServerLink::chatChunk(const ChatChunk& chunk) {
+    const QString piece = textField(chunk.piece);
     const QString trimmed = trimSpaces(piece);
-    const Players::PlayerPtr p = m_players.findBySession(r.SenderSession);
+    const Players::PlayerPtr p = m_players.findBySession(chunk.session);
     if (trimmed != kChatEndMark) {
         if (!p || p->ChatTooLong) {
             return;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "framing.h"
-#include "serverrecord.h"
 #include "socket.h"
 #include "socketqueue.h"
 
@@ -9,6 +8,7 @@
 #include "core/windowmodel.h"
 #include "registry/players.h"
 #include "simlink/simlink.h"
+#include "wire/records.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -105,7 +105,7 @@ private:
     // What one TCP send was, so its completion is matched to it.
     enum class TcpSend { Other, ChatPiece, ChatEnd };
     struct ChatRecord {
-        ServerRecord record;
+        wire::ServerRecord record;
         bool endMark = false;
     };
 
@@ -115,17 +115,17 @@ private:
     void onUdpDataArrival(qint64 bytesTotal);
     void connectFailed(const QString& description);
     void endLogonWait(const QString& status);
-    void handleRecord(const ServerRecord& r, const char* handler);
-    void logonAccepted(const ServerRecord& r, const char* handler);
+    void handleRecord(const wire::ServerRecord& r, const char* handler);
+    void logonAccepted(const wire::LogonAccepted& accepted, const char* handler);
     void logonRejected();
     void heartBeatAck();
-    void playerCrashed(const ServerRecord& r);
-    void queryPlane(const ServerRecord& r);
-    void positionUpdate(const ServerRecord& r);
-    void aircraftDetails(const ServerRecord& r);
-    void chatChunk(const ServerRecord& r);
-    void sendUdp(const ServerRecord& r);
-    void sendTcp(const ServerRecord& r, TcpSend kind = TcpSend::Other);
+    void playerCrashed(const wire::CrashNotice& crash);
+    void queryPlane(const wire::QueryPlane& query);
+    void positionUpdate(const wire::PositionUpdate& position);
+    void aircraftDetails(const wire::AircraftDetails& details);
+    void chatChunk(const wire::ChatChunk& chunk);
+    void sendUdp(const wire::ServerRecord& r);
+    void sendTcp(const wire::ServerRecord& r, TcpSend kind = TcpSend::Other);
     void closeTcp();
     void sendNextChatPiece(bool throwOnFailure);
     void dropRestOfChat();

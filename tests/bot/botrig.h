@@ -4,7 +4,7 @@
 // connects: it records every record each TCP connection and the UDP socket receive, and sends
 // what the test tells it to.
 
-#include "server/serverrecord.h"
+#include "wire/records.h"
 
 #include <QNetworkDatagram>
 #include <QTcpServer>
@@ -18,7 +18,7 @@
 namespace airmesh {
 
 struct UdpIn {
-    ServerRecord record;
+    wire::ServerRecord record;
     quint16 port = 0;
 };
 
@@ -29,10 +29,10 @@ public:
     struct Conn {
         QTcpSocket* socket = nullptr;
         QByteArray in;
-        QList<ServerRecord> records() const {
-            QList<ServerRecord> out;
-            for (qsizetype at = 0; at + kRecordBytes <= in.size(); at += kRecordBytes) {
-                out.append(ServerRecord::fromBytes(in.mid(at, kRecordBytes)));
+        QList<wire::ServerRecord> records() const {
+            QList<wire::ServerRecord> out;
+            for (qsizetype at = 0; at + wire::kRecordBytes <= in.size(); at += wire::kRecordBytes) {
+                out.append(wire::ServerRecord::fromBytes(in.mid(at, wire::kRecordBytes)));
             }
             return out;
         }
@@ -45,7 +45,7 @@ public:
         QObject::connect(&udp, &QUdpSocket::readyRead, [this] {
             while (udp.hasPendingDatagrams()) {
                 const QNetworkDatagram d = udp.receiveDatagram();
-                udpIn.append({ServerRecord::fromBytes(d.data()), static_cast<quint16>(d.senderPort())});
+                udpIn.append({wire::ServerRecord::fromBytes(d.data()), static_cast<quint16>(d.senderPort())});
             }
         });
         QObject::connect(&tcp, &QTcpServer::newConnection, [this] {
@@ -65,8 +65,9 @@ public:
     // The connection whose logon names this pilot ID; nullptr when none has come.
     std::shared_ptr<Conn> logonFrom(qint32 pilotId) const {
         for (const auto& c : conns) {
-            for (const ServerRecord& r : c->records()) {
-                if (r.type() == RecordType::LogonRequest && r.longAt(recfield::LogonPilotId) == pilotId) {
+            for (const wire::ServerRecord& r : c->records()) {
+                if (r.type() == wire::RecordType::LogonRequest &&
+                    wire::decode<wire::LogonRequest>(r).pilotId == pilotId) {
                     return c;
                 }
             }
@@ -76,15 +77,17 @@ public:
     bool waitForLogon(qint32 pilotId) {
         return QTest::qWaitFor([&] { return logonFrom(pilotId) != nullptr; }, kWaitMs);
     }
-    void toTcp(const std::shared_ptr<Conn>& c, const ServerRecord& r) {
+    void toTcp(const std::shared_ptr<Conn>& c, const wire::ServerRecord& r) {
         c->socket->write(r.toBytes());
         c->socket->flush();
     }
-    void toUdp(quint16 port, const ServerRecord& r) { udp.writeDatagram(r.toBytes(), QHostAddress::LocalHost, port); }
+    void toUdp(quint16 port, const wire::ServerRecord& r) {
+        udp.writeDatagram(r.toBytes(), QHostAddress::LocalHost, port);
+    }
 
     // UDP records of one type from one client port.
-    QList<ServerRecord> udpOf(RecordType t, quint16 port) const {
-        QList<ServerRecord> out;
+    QList<wire::ServerRecord> udpOf(wire::RecordType t, quint16 port) const {
+        QList<wire::ServerRecord> out;
         for (const UdpIn& u : udpIn) {
             if (u.record.type() == t && u.port == port) {
                 out.append(u.record);

@@ -13,6 +13,7 @@
 #include <QTest>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 
 namespace {
 
@@ -86,8 +87,8 @@ private slots:
         // The logon carries the ID, the password and the handle of the stand-in's own player.
         QVERIFY(rig.server.waitForLogon(2001));
         const ServerRecord logon = rig.server.logonFrom(2001)->records().first();
-        QCOMPARE(logon.longAt(recfield::LogonPassword), 77);
-        QCOMPARE(logon.textAt(recfield::LogonHandle, recfield::HandleChars).trimmed(), QStringLiteral("Ace"));
+        QCOMPARE(decode<LogonRequest>(logon).password, 77);
+        QCOMPARE(decode<LogonRequest>(logon).handle.trimmed(), QStringLiteral("Ace"));
         QVERIFY(rig.logon(bot, 5));
         QVERIFY(rig.printed(QStringLiteral("Ace: logon accepted: session 5")));
         const quint16 port = portOf(bot);
@@ -99,8 +100,8 @@ private slots:
             QTest::qWaitFor([&] { return !rig.server.udpOf(RecordType::AircraftDetails, port).isEmpty(); }, kWaitMs));
         const ServerRecord ac = rig.server.udpOf(RecordType::AircraftDetails, port).first();
         QCOMPARE(ac.SenderSession, 5);
-        QCOMPARE(ac.longAt(recfield::EngineType), 1);
-        QVERIFY(ac.textAt(recfield::AircraftTitle, recfield::TitleChars).startsWith(QStringLiteral("Jetliner 400-B")));
+        QCOMPARE(decode<AircraftDetails>(ac).engineType, 1);
+        QVERIFY(decode<AircraftDetails>(ac).title.startsWith(QStringLiteral("Jetliner 400-B")));
         QVERIFY(!rig.server.udpOf(RecordType::HeartBeat, port).isEmpty());
 
         // One second at 5 per second: five positions, in order along the circuit.
@@ -114,8 +115,7 @@ private slots:
         quint32 previous = 0;
         for (qsizetype i = 0; i < pos.size(); ++i) {
             bool ok = false;
-            const PositionBlock b =
-                PositionBlock::fromBytes(pos[i].bytesAt(recfield::PositionBlock, recfield::PositionBlockBytes), &ok);
+            const PositionBlock b = PositionBlock::fromBytes(decode<PositionUpdate>(pos[i]).block, &ok);
             QVERIFY(ok);
             QCOMPARE(pos[i].SenderSession, 5);
             if (i > 0) {
@@ -137,7 +137,7 @@ private slots:
             QStringList out;
             for (const ServerRecord& r : conn->records()) {
                 if (r.type() == RecordType::ChatChunk) {
-                    out << r.textAt(recfield::ChatPiece, recfield::ChatPieceChars).trimmed();
+                    out << decode<ChatChunk>(r).piece.trimmed();
                 }
             }
             return out;

@@ -27,7 +27,7 @@ public:
         QObject::connect(&udp, &QUdpSocket::readyRead, [this] {
             while (udp.hasPendingDatagrams()) {
                 const QNetworkDatagram d = udp.receiveDatagram();
-                udpIn.append(ServerRecord::fromBytes(d.data()));
+                udpIn.append(wire::ServerRecord::fromBytes(d.data()));
             }
         });
         QObject::connect(&tcp, &QTcpSocket::readyRead, [this] { tcpBytes.append(tcp.readAll()); });
@@ -38,19 +38,19 @@ public:
     bool connected() { return tcp.state() == QAbstractSocket::ConnectedState || tcp.waitForConnected(kWaitMs); }
     quint16 udpPort() const { return udp.localPort(); }
 
-    QList<ServerRecord> tcpIn() const {
-        QList<ServerRecord> out;
-        for (qsizetype at = 0; at + kRecordBytes <= tcpBytes.size(); at += kRecordBytes) {
-            out.append(ServerRecord::fromBytes(tcpBytes.mid(at, kRecordBytes)));
+    QList<wire::ServerRecord> tcpIn() const {
+        QList<wire::ServerRecord> out;
+        for (qsizetype at = 0; at + wire::kRecordBytes <= tcpBytes.size(); at += wire::kRecordBytes) {
+            out.append(wire::ServerRecord::fromBytes(tcpBytes.mid(at, wire::kRecordBytes)));
         }
         return out;
     }
-    void toServerTcp(const ServerRecord& r) { toServerTcpRaw(r.toBytes()); }
+    void toServerTcp(const wire::ServerRecord& r) { toServerTcpRaw(r.toBytes()); }
     void toServerTcpRaw(const QByteArray& bytes) {
         tcp.write(bytes);
         tcp.flush();
     }
-    void toServerUdp(const ServerRecord& r) { toServerUdpRaw(r.toBytes()); }
+    void toServerUdp(const wire::ServerRecord& r) { toServerUdpRaw(r.toBytes()); }
     void toServerUdpRaw(const QByteArray& bytes) { udp.writeDatagram(bytes, QHostAddress::LocalHost, m_serverUdpPort); }
 
     // Waits for the n-th record (1-based) on a transport.
@@ -62,13 +62,13 @@ public:
     }
     // The next record of `type` on TCP after those already seen, or nothing. Reads only the
     // records not yet looked at, so a long stream of them costs no more than once.
-    std::optional<ServerRecord> waitTcpType(RecordType type, int ms = kWaitMs) {
-        std::optional<ServerRecord> found;
+    std::optional<wire::ServerRecord> waitTcpType(wire::RecordType type, int ms = kWaitMs) {
+        std::optional<wire::ServerRecord> found;
         [[maybe_unused]] const bool seen = QTest::qWaitFor(
             [&] {
-                for (; (m_tcpSeen + 1) * kRecordBytes <= tcpBytes.size(); ++m_tcpSeen) {
-                    const ServerRecord r =
-                        ServerRecord::fromBytes(tcpBytes.mid(m_tcpSeen * kRecordBytes, kRecordBytes));
+                for (; (m_tcpSeen + 1) * wire::kRecordBytes <= tcpBytes.size(); ++m_tcpSeen) {
+                    const wire::ServerRecord r =
+                        wire::ServerRecord::fromBytes(tcpBytes.mid(m_tcpSeen * wire::kRecordBytes, wire::kRecordBytes));
                     if (r.type() == type) {
                         ++m_tcpSeen;
                         found = r;
@@ -87,22 +87,23 @@ public:
         if (!connected()) {
             return false;
         }
-        toServerTcp(toServer::logonRequest(pilotId, password, handle));
-        const std::optional<ServerRecord> accepted = waitTcpType(RecordType::LogonAccepted);
+        toServerTcp(wire::toServer::logonRequest(pilotId, password, handle));
+        const std::optional<wire::ServerRecord> accepted = waitTcpType(wire::RecordType::LogonAccepted);
         if (!accepted) {
             return false;
         }
-        session = accepted->longAt(recfield::AcceptedSession);
-        greeting = accepted->textAt(recfield::AcceptedGreeting, recfield::GreetingChars);
+        const auto fields = wire::decode<wire::LogonAccepted>(*accepted);
+        session = fields.session;
+        greeting = fields.greeting;
         return heartBeat();
     }
     bool heartBeat() {
         const qsizetype before = udpIn.size();
-        toServerUdp(toServer::heartBeat(session));
+        toServerUdp(wire::toServer::heartBeat(session));
         return QTest::qWaitFor(
             [&] {
                 for (qsizetype i = before; i < udpIn.size(); ++i) {
-                    if (udpIn[i].type() == RecordType::HeartBeat) {
+                    if (udpIn[i].type() == wire::RecordType::HeartBeat) {
                         return true;
                     }
                 }
@@ -110,18 +111,18 @@ public:
             },
             kWaitMs);
     }
-    QList<ServerRecord> udpOfType(RecordType type) const {
-        QList<ServerRecord> out;
-        for (const ServerRecord& r : udpIn) {
+    QList<wire::ServerRecord> udpOfType(wire::RecordType type) const {
+        QList<wire::ServerRecord> out;
+        for (const wire::ServerRecord& r : udpIn) {
             if (r.type() == type) {
                 out.append(r);
             }
         }
         return out;
     }
-    QList<ServerRecord> tcpOfType(RecordType type) const {
-        QList<ServerRecord> out;
-        for (const ServerRecord& r : tcpIn()) {
+    QList<wire::ServerRecord> tcpOfType(wire::RecordType type) const {
+        QList<wire::ServerRecord> out;
+        for (const wire::ServerRecord& r : tcpIn()) {
             if (r.type() == type) {
                 out.append(r);
             }
@@ -132,7 +133,7 @@ public:
     QTcpSocket tcp;
     QUdpSocket udp;
     QByteArray tcpBytes;
-    QList<ServerRecord> udpIn;
+    QList<wire::ServerRecord> udpIn;
     qint32 session = 0;
     QString greeting;
 

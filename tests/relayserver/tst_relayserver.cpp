@@ -7,11 +7,12 @@
 #include <unistd.h>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 
 namespace {
 
 QByteArray positionBlock(char fill) {
-    QByteArray b(recfield::PositionBlockBytes, fill);
+    QByteArray b(PositionUpdate::kBlockBytes, fill);
     b[0] = 'P';
     b[51] = 'Q';
     return b;
@@ -68,18 +69,18 @@ void TestRelayServer::logonAcceptedRejectedAndRetried() {
     // and the account's handle, not the client's, for the others.
     QVERIFY(p->logon(100, 111, QStringLiteral("Baron")));
     QVERIFY(p->session > 0);
-    QCOMPARE(p->greeting, QStringLiteral("Hello from the test server").leftJustified(recfield::GreetingChars));
+    QCOMPARE(p->greeting, QStringLiteral("Hello from the test server").leftJustified(LogonAccepted::kGreetingChars));
     QCOMPARE(p->tcpIn().first().Category, 0);
     // Once the heartbeat showed our UDP port, the acceptance came over UDP as well.
     QCOMPARE(p->udpOfType(RecordType::LogonAccepted).size(), 1);
-    QCOMPARE(p->udpOfType(RecordType::LogonAccepted).first().longAt(recfield::AcceptedSession), p->session);
+    QCOMPARE(decode<LogonAccepted>(p->udpOfType(RecordType::LogonAccepted).first()).session, p->session);
     QVERIFY(rig.logHas(QStringLiteral("logon: pilot 100 \"Red Baron\" session %1").arg(p->session)));
 
     auto q = rig.pilot();
     QVERIFY(q->logon(200, 222, QStringLiteral("From client")));
     const auto joined = p->waitTcpType(RecordType::PlayerJoined);
     QVERIFY(joined);
-    QCOMPARE(joined->textAt(recfield::JoinedHandle, recfield::HandleChars).trimmed(), QStringLiteral("From client"));
+    QCOMPARE(decode<PlayerJoined>(*joined).handle.trimmed(), QStringLiteral("From client"));
     QVERIFY(q->session != p->session);
 }
 
@@ -119,21 +120,21 @@ void TestRelayServer::pilotsLearnEachOtherAndTheEarlierAircraft() {
     const QList<ServerRecord> in = b->tcpIn();
     QCOMPARE(in[0].type(), RecordType::LogonAccepted);
     QCOMPARE(in[1].type(), RecordType::PlayerJoined);
-    QCOMPARE(in[1].longAt(recfield::JoinedSession), a->session);
-    QCOMPARE(in[1].textAt(recfield::JoinedHandle, recfield::HandleChars), QStringLiteral("Alpha").leftJustified(20));
+    QCOMPARE(decode<PlayerJoined>(in[1]).session, a->session);
+    QCOMPARE(decode<PlayerJoined>(in[1]).handle, QStringLiteral("Alpha").leftJustified(20));
     QCOMPARE(in[2].type(), RecordType::AircraftDetails);
     QCOMPARE(in[2].Category, 1);
     QCOMPARE(in[2].SenderSession, a->session);
-    QCOMPARE(in[2].longAt(recfield::EngineType), 1);
+    QCOMPARE(decode<AircraftDetails>(in[2]).engineType, 1);
     // The title as the receiving client needs it: cut at the U+0000, padded with spaces.
-    QCOMPARE(in[2].textAt(recfield::AircraftTitle, recfield::TitleChars),
-             QStringLiteral("Learjet 45").leftJustified(recfield::TitleChars));
+    QCOMPARE(decode<AircraftDetails>(in[2]).title,
+             QStringLiteral("Learjet 45").leftJustified(AircraftDetails::kTitleChars));
 
     // Alpha learns Bravo, without aircraft (he has reported none).
     const auto joined = a->waitTcpType(RecordType::PlayerJoined);
     QVERIFY(joined);
-    QCOMPARE(joined->longAt(recfield::JoinedSession), b->session);
-    QCOMPARE(joined->textAt(recfield::JoinedHandle, recfield::HandleChars).trimmed(), QStringLiteral("Bravo"));
+    QCOMPARE(decode<PlayerJoined>(*joined).session, b->session);
+    QCOMPARE(decode<PlayerJoined>(*joined).handle.trimmed(), QStringLiteral("Bravo"));
     QCOMPARE(a->tcpOfType(RecordType::AircraftDetails).size(), 0);
     QCOMPARE(rig.server->core().pilotCount(), 2);
 }
@@ -145,7 +146,7 @@ void TestRelayServer::udpEndpointLearnedOnlyFromTheConnectionsAddress() {
     a->toServerTcp(toServer::logonRequest(1, 1, QStringLiteral("Alpha")));
     const auto accepted = a->waitTcpType(RecordType::LogonAccepted);
     QVERIFY(accepted);
-    a->session = accepted->longAt(recfield::AcceptedSession);
+    a->session = decode<LogonAccepted>(*accepted).session;
     auto watcher = rig.loggedOn(2, QStringLiteral("Watcher"));
 
     // Someone at another address quotes Alpha's session number: not taken for Alpha.
@@ -169,7 +170,7 @@ void TestRelayServer::udpEndpointLearnedOnlyFromTheConnectionsAddress() {
     QVERIFY(watcher->waitUdp(3)); // acceptance, heartbeat answer, then the one position
     const QList<ServerRecord> positions = watcher->udpOfType(RecordType::PositionUpdate);
     QCOMPARE(positions.size(), 1);
-    QCOMPARE(positions[0].bytesAt(recfield::PositionBlock, recfield::PositionBlockBytes), positionBlock('z'));
+    QCOMPARE(decode<PositionUpdate>(positions[0]).block, positionBlock('z'));
     QVERIFY(!elsewhere.hasPendingDatagrams());
 }
 
@@ -190,7 +191,7 @@ void TestRelayServer::positionsQueriesAndCrashesGoToTheOthersOverUdp() {
         QCOMPARE(in[0].type(), RecordType::PositionUpdate);
         QCOMPARE(in[0].Category, 1);
         QCOMPARE(in[0].SenderSession, a->session);
-        QCOMPARE(in[0].bytesAt(recfield::PositionBlock, recfield::PositionBlockBytes), positionBlock('1'));
+        QCOMPARE(decode<PositionUpdate>(in[0]).block, positionBlock('1'));
         // A query carries the asker, whom the client answers with its aircraft.
         QCOMPARE(in[1].type(), RecordType::QueryPlane);
         QCOMPARE(in[1].Category, 1);
@@ -199,8 +200,7 @@ void TestRelayServer::positionsQueriesAndCrashesGoToTheOthersOverUdp() {
         QCOMPARE(in[2].type(), RecordType::PlayerCrashed);
         QCOMPARE(in[2].Category, 0);
         QCOMPARE(in[2].SenderSession, a->session);
-        QCOMPARE(in[2].textAt(recfield::CrashText, recfield::CrashTextChars),
-                 RelayCore::kCrashText.leftJustified(recfield::CrashTextChars));
+        QCOMPARE(decode<CrashNotice>(in[2]).text, RelayCore::kCrashText.leftJustified(CrashNotice::kTextChars));
     }
     // Nothing back to the sender, nothing of it on TCP.
     QCOMPARE(a->udpIn.size(), aBefore);
@@ -220,14 +220,14 @@ void TestRelayServer::aircraftDetailsOverUdpAndTcpRelayedOverTcp() {
     a->toServerUdp(toServer::aircraftDetails(a->session, 0, QStringLiteral("Cessna Skyhawk"), false));
     auto first = b->waitTcpType(RecordType::AircraftDetails);
     QVERIFY(first);
-    QCOMPARE(first->textAt(recfield::AircraftTitle, recfield::TitleChars).trimmed(), QStringLiteral("Cessna Skyhawk"));
+    QCOMPARE(decode<AircraftDetails>(*first).title.trimmed(), QStringLiteral("Cessna Skyhawk"));
     a->toServerTcp(toServer::aircraftDetails(a->session, 3, QStringLiteral("Bell 206B JetRanger"), true));
     auto second = b->waitTcpType(RecordType::AircraftDetails);
     QVERIFY(second);
     QCOMPARE(second->SenderSession, a->session);
-    QCOMPARE(second->longAt(recfield::EngineType), 3);
-    QCOMPARE(second->textAt(recfield::AircraftTitle, recfield::TitleChars),
-             QStringLiteral("Bell 206B JetRanger").leftJustified(recfield::TitleChars));
+    QCOMPARE(decode<AircraftDetails>(*second).engineType, 3);
+    QCOMPARE(decode<AircraftDetails>(*second).title,
+             QStringLiteral("Bell 206B JetRanger").leftJustified(AircraftDetails::kTitleChars));
     QCOMPARE(b->udpIn.size(), udpBefore);
     QCOMPARE(a->tcpOfType(RecordType::AircraftDetails).size(), 0);
 
@@ -235,7 +235,7 @@ void TestRelayServer::aircraftDetailsOverUdpAndTcpRelayedOverTcp() {
     auto c = rig.loggedOn(3, QStringLiteral("Charlie"));
     const QList<ServerRecord> aircraft = c->tcpOfType(RecordType::AircraftDetails);
     QCOMPARE(aircraft.size(), 1);
-    QCOMPARE(aircraft[0].longAt(recfield::EngineType), 3);
+    QCOMPARE(decode<AircraftDetails>(aircraft[0]).engineType, 3);
 }
 
 void TestRelayServer::chatChunksRelayedInOrder() {
@@ -260,8 +260,7 @@ void TestRelayServer::chatChunksRelayedInOrder() {
     for (int i = 0; i < 4; ++i) {
         QCOMPARE(in[i].type(), RecordType::ChatChunk);
         QCOMPARE(in[i].SenderSession, a->session);
-        QCOMPARE(in[i].textAt(recfield::ChatPiece, recfield::ChatPieceChars),
-                 pieces[i].leftJustified(recfield::ChatPieceChars));
+        QCOMPARE(decode<ChatChunk>(in[i]).piece, pieces[i].leftJustified(ChatChunk::kPieceChars));
     }
     QCOMPARE(a->tcpOfType(RecordType::ChatChunk).size(), 0);
 }
@@ -357,13 +356,13 @@ void TestRelayServer::recordsSplitAcrossTcpSegments() {
     const auto accepted = b->waitTcpType(RecordType::LogonAccepted);
     QVERIFY(accepted);
     const QByteArray chat =
-        toServer::chatChunk(accepted->longAt(recfield::AcceptedSession), QStringLiteral("split")).toBytes();
+        toServer::chatChunk(decode<LogonAccepted>(*accepted).session, QStringLiteral("split")).toBytes();
     b->toServerTcpRaw(chat.left(70));
     QTest::qWait(20);
     b->toServerTcpRaw(chat.mid(70));
     const auto relayed = a->waitTcpType(RecordType::ChatChunk);
     QVERIFY(relayed);
-    QCOMPARE(relayed->textAt(recfield::ChatPiece, recfield::ChatPieceChars).trimmed(), QStringLiteral("split"));
+    QCOMPARE(decode<ChatChunk>(*relayed).piece.trimmed(), QStringLiteral("split"));
 }
 
 void TestRelayServer::closingTheConnectionTellsTheOthers() {
@@ -374,7 +373,7 @@ void TestRelayServer::closingTheConnectionTellsTheOthers() {
     a->tcp.disconnectFromHost();
     const auto left = b->waitTcpType(RecordType::PlayerLeft);
     QVERIFY(left);
-    QCOMPARE(left->longAt(recfield::LeftSession), aSession);
+    QCOMPARE(decode<PlayerLeft>(*left).session, aSession);
     QCOMPARE(rig.server->core().pilotCount(), 1);
     QVERIFY(rig.logHas(QStringLiteral("logoff: pilot 1 \"Alpha\"")));
     // His old UDP endpoint no longer speaks for anyone.
@@ -402,7 +401,7 @@ void TestRelayServer::silentPilotDroppedAfterSixtySeconds() {
     QCOMPARE(rig.server->core().connectionCount(), 1);
     const auto left = b->waitTcpType(RecordType::PlayerLeft);
     QVERIFY(left);
-    QCOMPARE(left->longAt(recfield::LeftSession), a->session);
+    QCOMPARE(decode<PlayerLeft>(*left).session, a->session);
     QTRY_COMPARE_WITH_TIMEOUT(a->tcp.state(), QAbstractSocket::UnconnectedState, kWaitMs);
     QTRY_COMPARE_WITH_TIMEOUT(idle->tcp.state(), QAbstractSocket::UnconnectedState, kWaitMs);
     QVERIFY(rig.logHas(QStringLiteral("dropped pilot 1 \"Alpha\"")));
@@ -424,10 +423,10 @@ void TestRelayServer::secondLogonOfTheSamePilotReplacesTheFirst() {
     auto second = rig.loggedOn(1, QStringLiteral("Alpha"));
     const auto left = watcher->waitTcpType(RecordType::PlayerLeft);
     QVERIFY(left);
-    QCOMPARE(left->longAt(recfield::LeftSession), first->session);
+    QCOMPARE(decode<PlayerLeft>(*left).session, first->session);
     const auto joined = watcher->waitTcpType(RecordType::PlayerJoined);
     QVERIFY(joined);
-    QCOMPARE(joined->longAt(recfield::JoinedSession), second->session);
+    QCOMPARE(decode<PlayerJoined>(*joined).session, second->session);
     QTRY_COMPARE_WITH_TIMEOUT(first->tcp.state(), QAbstractSocket::UnconnectedState, kWaitMs);
     QCOMPARE(rig.server->core().pilotCount(), 2);
 }

@@ -66,7 +66,7 @@ struct LinkRig {
     QTcpServer serverTcp;
     QTcpSocket* peer = nullptr; // the client's current TCP connection
     QByteArray tcpIn;           // what came over it
-    QList<ServerRecord> udpIn;
+    QList<wire::ServerRecord> udpIn;
     quint16 clientPort = 0;
 
     LinkRig() {
@@ -87,7 +87,7 @@ struct LinkRig {
 
         QObject::connect(&serverUdp, &QUdpSocket::readyRead, [this] {
             while (serverUdp.hasPendingDatagrams()) {
-                udpIn.append(ServerRecord::fromBytes(serverUdp.receiveDatagram().data()));
+                udpIn.append(wire::ServerRecord::fromBytes(serverUdp.receiveDatagram().data()));
             }
         });
         QObject::connect(&serverTcp, &QTcpServer::newConnection, [this] {
@@ -101,17 +101,17 @@ struct LinkRig {
         });
     }
 
-    QList<ServerRecord> tcpRecords() const {
-        QList<ServerRecord> out;
-        for (qsizetype at = 0; at + kRecordBytes <= tcpIn.size(); at += kRecordBytes) {
-            out.append(ServerRecord::fromBytes(tcpIn.mid(at, kRecordBytes)));
+    QList<wire::ServerRecord> tcpRecords() const {
+        QList<wire::ServerRecord> out;
+        for (qsizetype at = 0; at + wire::kRecordBytes <= tcpIn.size(); at += wire::kRecordBytes) {
+            out.append(wire::ServerRecord::fromBytes(tcpIn.mid(at, wire::kRecordBytes)));
         }
         return out;
     }
-    void toClientUdp(const ServerRecord& r) {
+    void toClientUdp(const wire::ServerRecord& r) {
         serverUdp.writeDatagram(r.toBytes(), QHostAddress::LocalHost, clientPort);
     }
-    void toClientTcp(const ServerRecord& r) {
+    void toClientTcp(const wire::ServerRecord& r) {
         peer->write(r.toBytes());
         peer->flush();
     }
@@ -123,32 +123,33 @@ struct LinkRig {
         return QTest::qWaitFor([&] { return peer && peer != old && tcpRecords().size() == 1; }, kWaitMs);
     }
     // A whole logon, answered over `t`.
-    bool logon(Transport t = Transport::Udp) {
+    bool logon(wire::Transport t = wire::Transport::Udp) {
         if (!connectAndSendLogon()) {
             return false;
         }
-        const ServerRecord accepted = toClient::logonAccepted(kSession, QStringLiteral("  Welcome aboard  "));
-        t == Transport::Udp ? toClientUdp(accepted) : toClientTcp(accepted);
+        const wire::ServerRecord accepted =
+            wire::toClient::logonAccepted(kSession, QStringLiteral("  Welcome aboard  "));
+        t == wire::Transport::Udp ? toClientUdp(accepted) : toClientTcp(accepted);
         return QTest::qWaitFor([&] { return link.blnConnected; }, kWaitMs);
     }
     // Waits until the client has handled every datagram sent to it so far: an acknowledgement
     // sent behind them is seen (loopback keeps datagrams in order). Logged on only.
     bool udpHandled() {
         clock.advanceMs(1);
-        toClientUdp(toClient::heartBeatAck());
+        toClientUdp(wire::toClient::heartBeatAck());
         return QTest::qWaitFor([&] { return link.dtLastServerAck == clock.now(); }, kWaitMs);
     }
     // A pilot announced by the server, approved by the simulator and with his aircraft known:
     // ready to fly. Returns his player id in the session, 0 on failure.
     qint32 readyPilot(qint32 session, const QString& handle) {
         const int before = players.Count();
-        toClientUdp(toClient::playerJoined(session, handle));
+        toClientUdp(wire::toClient::playerJoined(session, handle));
         if (!QTest::qWaitFor([&] { return players.Count() == before + 1; }, kWaitMs)) {
             return 0;
         }
         const qint32 id = players.Item(before + 1)->Key.toInt();
         approve(id);
-        toClientTcp(toClient::aircraftDetails(session, 0, QStringLiteral("Cessna")));
+        toClientTcp(wire::toClient::aircraftDetails(session, 0, QStringLiteral("Cessna")));
         const Players::PlayerPtr p = players.Item(before + 1);
         return QTest::qWaitFor([&] { return p->RcvdPlaneType; }, kWaitMs) ? id : 0;
     }

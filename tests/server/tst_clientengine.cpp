@@ -5,6 +5,7 @@
 #include <QtTest>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "server/framing.h"
-#include "server/serverrecord.h"
+#include "wire/records.h"
 
 #include <QTest>
 
@@ -14,6 +14,7 @@
 #include <vector>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 
 namespace {
 

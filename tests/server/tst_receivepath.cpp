@@ -1,9 +1,9 @@
 // The receive path end to end on real loopback sockets: datagrams and a TCP stream become
 // records in order, and datagrams from anyone but the server never reach the handler.
 #include "server/framing.h"
-#include "server/serverrecord.h"
 #include "server/socket.h"
 #include "server/socketqueue.h"
+#include "wire/records.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -11,6 +11,7 @@
 #include <QtTest>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 
 class TestReceivePath : public QObject {
     Q_OBJECT
@@ -66,9 +67,8 @@ void TestReceivePath::tcpStreamCutIntoRecords() {
     SocketReceiveQueue queue(client);
     TcpFramer framer;
     QStringList pieces;
-    RecordGate gate([&](const QByteArray& r) {
-        pieces.append(ServerRecord::fromBytes(r).textAt(recfield::ChatPiece, recfield::ChatPieceChars).trimmed());
-    });
+    RecordGate gate(
+        [&](const QByteArray& r) { pieces.append(decode<ChatChunk>(ServerRecord::fromBytes(r)).piece.trimmed()); });
     connect(&client, &Socket::DataArrival, this, [&](qint64 n) { framer.DataArrival(n, queue, gate); });
 
     QByteArray stream;

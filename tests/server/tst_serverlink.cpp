@@ -6,10 +6,11 @@
 #include <QtTest>
 
 using namespace airmesh;
+using namespace airmesh::wire;
 using Op = FakeSessionFaults::Op;
 
-Q_DECLARE_METATYPE(airmesh::Transport)
-Q_DECLARE_METATYPE(airmesh::ServerRecord)
+Q_DECLARE_METATYPE(airmesh::wire::Transport)
+Q_DECLARE_METATYPE(airmesh::wire::ServerRecord)
 
 namespace {
 
@@ -603,7 +604,7 @@ void TestServerLink::remotePlayerLife() {
     QCOMPARE(rig.udpIn[0], toServer::aircraftDetails(LinkRig::kSession, 0, QStringLiteral("Trainer"), false));
     const QList<MemoryWorld::Sent> crashFs = rig.takeFs();
     QCOMPARE(crashFs.size(), 1);
-    QCOMPARE(simChatText(crashFs[0]), QStringLiteral("Bob ") + crash.leftJustified(recfield::CrashTextChars));
+    QCOMPARE(simChatText(crashFs[0]), QStringLiteral("Bob ") + crash.leftJustified(CrashNotice::kTextChars));
     QVERIFY(rig.soundOut.cues().contains(QStringLiteral("crash.wav")));
     QVERIFY(rig.logLines().contains(QStringLiteral(" - Query Plane rcvd from Bob")));
 

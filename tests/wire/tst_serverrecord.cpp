@@ -1,22 +1,23 @@
-#include "server/serverrecord.h"
+#include "wire/records.h"
 
 #include <QTest>
 
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <set>
 #include <tuple>
 
-using namespace airmesh;
+using namespace airmesh::wire;
 
 namespace {
 
 // Golden fixtures are written as hex, field by field, from the record layout: header fields
 // little-endian, text as UTF-16LE code units. Parts are joined; whatever the fixture leaves
 // out up to byte 128 is zero, as on the wire.
-QByteArray wire(const QList<QByteArray>& hexParts) {
+QByteArray fixture(const QList<QByteArray>& hexParts) {
     QByteArray hex = hexParts.join();
     hex.replace(' ', QByteArray());
     for (const char c : hex) {
@@ -90,7 +91,19 @@ const std::set<Accepted> kFromClient = {
     {1, 4131, T},               // ChatChunk
 };
 
+// Whether a record decodes to the expected typed value.
+using Decodes = std::function<bool(const ServerRecord&)>;
+template <typename T> Decodes as(T expected) {
+    return [expected](const ServerRecord& r) { return decode<T>(r) == expected; };
+}
+
+QString padded(const QString& text, int width) {
+    return text.leftJustified(width, u' ', true);
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Decodes)
 
 class TestServerRecord : public QObject {
     Q_OBJECT
@@ -111,93 +124,127 @@ private slots:
 void TestServerRecord::buildsWireBytes_data() {
     QTest::addColumn<QByteArray>("built");
     QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<Decodes>("decodes");
+
+    const QString cessna = QStringLiteral("Cessna 172");
+    const QString aToZ = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    const QString chat56 = aToZ + aToZ.toLower() + QStringLiteral("0123");
 
     // Client to server.
     QTest::newRow("LogonRequest, 3-letter handle")
         << toServer::logonRequest(123456, 4321, QStringLiteral("ABC")).toBytes()
-        << wire({"00000000 e9030000 00000000 00000000", "40e20100 e1100000", "410042004300", spaces(17)});
+        << fixture({"00000000 e9030000 00000000 00000000", "40e20100 e1100000", "410042004300", spaces(17)})
+        << as(LogonRequest{123456, 4321, padded(QStringLiteral("ABC"), 20)});
     QTest::newRow("LogonRequest, negative ids, 25-char handle cut to 20")
         << toServer::logonRequest(-1, -123456, QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXY")).toBytes()
-        << wire({"00000000 e9030000 00000000 00000000", "ffffffff c01dfeff", kAtoTHex});
+        << fixture({"00000000 e9030000 00000000 00000000", "ffffffff c01dfeff", kAtoTHex})
+        << as(LogonRequest{-1, -123456, aToZ.left(20)});
     QTest::newRow("LogonRequest, non-ASCII handle")
         << toServer::logonRequest(7, 0, QStringLiteral("Zo\u00e9\u4e2d")).toBytes()
-        << wire({"00000000 e9030000 00000000 00000000", "07000000 00000000", "5a006f00e9002d4e", spaces(16)});
+        << fixture({"00000000 e9030000 00000000 00000000", "07000000 00000000", "5a006f00e9002d4e", spaces(16)})
+        << as(LogonRequest{7, 0, padded(QStringLiteral("Zo\u00e9\u4e2d"), 20)});
     QTest::newRow("HeartBeat") << toServer::heartBeat(0x01020304).toBytes()
-                               << wire({"00000000 ee030000 04030201 00000000"});
+                               << fixture({"00000000 ee030000 04030201 00000000"}) << as(HeartBeat{0x01020304});
     QTest::newRow("AircraftDetails, NUL after title")
-        << toServer::aircraftDetails(5, 1, QStringLiteral("Cessna 172"), true).toBytes()
-        << wire({"01000000 0e100000 05000000 00000000", "01000000", "43006500730073006e00610020003100370032000000",
-                 spaces(19)});
-    QTest::newRow("AircraftDetails, no NUL")
-        << toServer::aircraftDetails(5, 1, QStringLiteral("Cessna 172"), false).toBytes()
-        << wire({"01000000 0e100000 05000000 00000000", "01000000", "43006500730073006e0061002000310037003200",
-                 spaces(20)});
+        << toServer::aircraftDetails(5, 1, cessna, true).toBytes()
+        << fixture({"01000000 0e100000 05000000 00000000", "01000000", "43006500730073006e00610020003100370032000000",
+                    spaces(19)})
+        << as(AircraftDetails{5, 1, padded(cessna + QChar(u'\0'), 30)});
+    QTest::newRow("AircraftDetails, no NUL") << toServer::aircraftDetails(5, 1, cessna, false).toBytes()
+                                             << fixture({"01000000 0e100000 05000000 00000000", "01000000",
+                                                         "43006500730073006e0061002000310037003200", spaces(20)})
+                                             << as(AircraftDetails{5, 1, padded(cessna, 30)});
     QTest::newRow("AircraftDetails, 29-char title keeps its NUL")
-        << toServer::aircraftDetails(-3, 0, QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ012"), true).toBytes()
-        << wire({"01000000 0e100000 fdffffff 00000000", "00000000",
-                 "4100420043004400450046004700480049004a004b004c004d004e004f00"
-                 "50005100520053005400550056005700580059005a00300031003200",
-                 "0000"});
+        << toServer::aircraftDetails(-3, 0, aToZ + QStringLiteral("012"), true).toBytes()
+        << fixture({"01000000 0e100000 fdffffff 00000000", "00000000",
+                    "4100420043004400450046004700480049004a004b004c004d004e004f00"
+                    "50005100520053005400550056005700580059005a00300031003200",
+                    "0000"})
+        << as(AircraftDetails{-3, 0, aToZ + QStringLiteral("012") + QChar(u'\0')});
     QTest::newRow("AircraftDetails, 30-char title has no room for the NUL")
-        << toServer::aircraftDetails(5, 3, QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"), true).toBytes()
-        << wire({"01000000 0e100000 05000000 00000000", "03000000",
-                 "4100420043004400450046004700480049004a004b004c004d004e004f00"
-                 "50005100520053005400550056005700580059005a003000310032003300"});
-    QTest::newRow("QueryPlane") << toServer::queryPlane(9).toBytes() << wire({"01000000 0f100000 09000000 00000000"});
+        << toServer::aircraftDetails(5, 3, aToZ + QStringLiteral("0123"), true).toBytes()
+        << fixture({"01000000 0e100000 05000000 00000000", "03000000",
+                    "4100420043004400450046004700480049004a004b004c004d004e004f00"
+                    "50005100520053005400550056005700580059005a003000310032003300"})
+        << as(AircraftDetails{5, 3, aToZ + QStringLiteral("0123")});
+    QTest::newRow("QueryPlane") << toServer::queryPlane(9).toBytes() << fixture({"01000000 0f100000 09000000 00000000"})
+                                << as(QueryPlane{9});
     QTest::newRow("PlayerCrashed") << toServer::playerCrashed(9).toBytes()
-                                   << wire({"01000000 11100000 09000000 00000000"});
+                                   << fixture({"01000000 11100000 09000000 00000000"}) << as(PlayerCrashed{9});
     QTest::newRow("PositionUpdate") << toServer::positionUpdate(9, countingBlock(52)).toBytes()
-                                    << wire({"01000000 19100000 09000000 00000000", kBlockHex});
+                                    << fixture({"01000000 19100000 09000000 00000000", kBlockHex})
+                                    << as(PositionUpdate{9, countingBlock(52)});
     QTest::newRow("PositionUpdate, longer block cut to 52 bytes")
         << toServer::positionUpdate(9, countingBlock(60)).toBytes()
-        << wire({"01000000 19100000 09000000 00000000", kBlockHex});
+        << fixture({"01000000 19100000 09000000 00000000", kBlockHex}) << as(PositionUpdate{9, countingBlock(52)});
+    QTest::newRow("PositionUpdate, shorter block padded with zeros")
+        << toServer::positionUpdate(9, countingBlock(50)).toBytes()
+        << fixture({"01000000 19100000 09000000 00000000", kBlockHex.left(100), "0000"})
+        << as(PositionUpdate{9, countingBlock(50) + QByteArray(2, '\0')});
     QTest::newRow("ChatChunk, 56 chars to the end of the record")
-        << toServer::chatChunk(9, QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123")).toBytes()
-        << wire({"01000000 23100000 09000000 00000000",
-                 "4100420043004400450046004700480049004a004b004c004d004e004f00"
-                 "50005100520053005400550056005700580059005a00",
-                 "6100620063006400650066006700680069006a006b006c006d006e006f00"
-                 "70007100720073007400750076007700780079007a00",
-                 "30003100 32003300"});
+        << toServer::chatChunk(9, chat56).toBytes()
+        << fixture({"01000000 23100000 09000000 00000000",
+                    "4100420043004400450046004700480049004a004b004c004d004e004f00"
+                    "50005100520053005400550056005700580059005a00",
+                    "6100620063006400650066006700680069006a006b006c006d006e006f00"
+                    "70007100720073007400750076007700780079007a00",
+                    "30003100 32003300"})
+        << as(ChatChunk{9, chat56});
     QTest::newRow("ChatChunk, end mark") << toServer::chatChunk(9, kChatEndMark).toBytes()
-                                         << wire({"01000000 23100000 09000000 00000000",
-                                                  "5a005a005a0045004e0044005a005a005a00", spaces(47)});
+                                         << fixture({"01000000 23100000 09000000 00000000",
+                                                     "5a005a005a0045004e0044005a005a005a00", spaces(47)})
+                                         << as(ChatChunk{9, padded(kChatEndMark, 56)});
 
     // Server to client.
     QTest::newRow("LogonAccepted") << toClient::logonAccepted(77, QStringLiteral("Welcome")).toBytes()
-                                   << wire({"00000000 ea030000 00000000 00000000", "4d000000",
-                                            "570065006c0063006f006d006500", spaces(33)});
+                                   << fixture({"00000000 ea030000 00000000 00000000", "4d000000",
+                                               "570065006c0063006f006d006500", spaces(33)})
+                                   << as(LogonAccepted{77, padded(QStringLiteral("Welcome"), 40)});
     QTest::newRow("LogonRejected") << toClient::logonRejected().toBytes()
-                                   << wire({"00000000 eb030000 00000000 00000000"});
+                                   << fixture({"00000000 eb030000 00000000 00000000"}) << as(LogonRejected{});
     QTest::newRow("PlayerJoined") << toClient::playerJoined(300, QStringLiteral("Bob")).toBytes()
-                                  << wire({"00000000 ec030000 00000000 00000000", "2c010000", "42006f006200",
-                                           spaces(17)});
+                                  << fixture({"00000000 ec030000 00000000 00000000", "2c010000", "42006f006200",
+                                              spaces(17)})
+                                  << as(PlayerJoined{300, padded(QStringLiteral("Bob"), 20)});
     QTest::newRow("PlayerLeft") << toClient::playerLeft(300, QStringLiteral("Bob")).toBytes()
-                                << wire(
-                                       {"00000000 ed030000 00000000 00000000", "2c010000", "42006f006200", spaces(17)});
+                                << fixture(
+                                       {"00000000 ed030000 00000000 00000000", "2c010000", "42006f006200", spaces(17)})
+                                << as(PlayerLeft{300, padded(QStringLiteral("Bob"), 20)});
+    QTest::newRow("PlayerLeft, no handle") << toClient::playerLeft(300).toBytes()
+                                           << fixture({"00000000 ed030000 00000000 00000000", "2c010000", spaces(20)})
+                                           << as(PlayerLeft{300, QString(20, u' ')});
     QTest::newRow("HeartBeat acknowledgement")
-        << toClient::heartBeatAck().toBytes() << wire({"00000000 ee030000 00000000 00000000"});
+        << toClient::heartBeatAck().toBytes() << fixture({"00000000 ee030000 00000000 00000000"}) << as(HeartBeat{0});
     QTest::newRow("PlayerCrashed, 50-char text")
         << toClient::playerCrashed(42, QStringLiteral("01234567890123456789012345678901234567890123456789")).toBytes()
-        << wire({"00000000 11100000 2a000000 00000000",
-                 QByteArray("3000310032003300340035003600370038003900").repeated(5)});
+        << fixture({"00000000 11100000 2a000000 00000000",
+                    QByteArray("3000310032003300340035003600370038003900").repeated(5)})
+        << as(CrashNotice{42, QStringLiteral("0123456789").repeated(5)});
     QTest::newRow("AircraftDetails") << toClient::aircraftDetails(12, 1, QStringLiteral("Learjet 45")).toBytes()
-                                     << wire({"01000000 0e100000 0c000000 00000000", "01000000",
-                                              "4c006500610072006a0065007400200034003500", spaces(20)});
-    QTest::newRow("QueryPlane") << toClient::queryPlane(12).toBytes() << wire({"01000000 0f100000 0c000000 00000000"});
+                                     << fixture({"01000000 0e100000 0c000000 00000000", "01000000",
+                                                 "4c006500610072006a0065007400200034003500", spaces(20)})
+                                     << as(AircraftDetails{12, 1, padded(QStringLiteral("Learjet 45"), 30)});
+    QTest::newRow("QueryPlane") << toClient::queryPlane(12).toBytes()
+                                << fixture({"01000000 0f100000 0c000000 00000000"}) << as(QueryPlane{12});
     QTest::newRow("PositionUpdate") << toClient::positionUpdate(12, countingBlock(52)).toBytes()
-                                    << wire({"01000000 19100000 0c000000 00000000", kBlockHex});
+                                    << fixture({"01000000 19100000 0c000000 00000000", kBlockHex})
+                                    << as(PositionUpdate{12, countingBlock(52)});
     QTest::newRow("ChatChunk, short piece padded")
         << toClient::chatChunk(12, QStringLiteral("hi")).toBytes()
-        << wire({"01000000 23100000 0c000000 00000000", "68006900", spaces(54)});
+        << fixture({"01000000 23100000 0c000000 00000000", "68006900", spaces(54)})
+        << as(ChatChunk{12, padded(QStringLiteral("hi"), 56)});
 }
 
 void TestServerRecord::buildsWireBytes() {
     QFETCH(QByteArray, built);
     QFETCH(QByteArray, expected);
+    QFETCH(Decodes, decodes);
     QCOMPARE(built.toHex(' '), expected.toHex(' '));
-    // A receiver decoding the fixture gets back a record that encodes the same bytes.
-    QCOMPARE(ServerRecord::fromBytes(expected).toBytes().toHex(' '), expected.toHex(' '));
+    // A receiver decoding the fixture gets back a record that encodes the same bytes, and the
+    // typed value with every field as stored.
+    const ServerRecord r = ServerRecord::fromBytes(expected);
+    QCOMPARE(r.toBytes().toHex(' '), expected.toHex(' '));
+    QVERIFY2(decodes(r), "the fixture decodes to another value");
 }
 
 void TestServerRecord::readsReceivedFields_data() {
@@ -205,26 +252,26 @@ void TestServerRecord::readsReceivedFields_data() {
     QTest::addColumn<qint32>("category");
     QTest::addColumn<qint32>("msgType");
     QTest::addColumn<qint32>("sender");
-    QTest::addColumn<qint32>("numberAt16");
-    QTest::addColumn<int>("textOffset");
-    QTest::addColumn<int>("textChars");
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<Decodes>("decodes");
 
     QTest::newRow("LogonAccepted, negative session, non-ASCII greeting")
-        << wire({"00000000 ea030000 00000000 00000000", "fbffffff", "53006100e9002d4e", spaces(36)}) << 0 << 1002 << 0
-        << -5 << 20 << 40 << QStringLiteral("Sa\u00e9\u4e2d") + QString(36, u' ');
-    QTest::newRow("PlayerJoined") << wire({"00000000 ec030000 00000000 00000000", "2c010000", "42006f006200",
-                                           spaces(17)})
-                                  << 0 << 1004 << 0 << 300 << 20 << 20 << QStringLiteral("Bob") + QString(17, u' ');
-    QTest::newRow("PlayerCrashed, negative sender, reserved not zero")
-        << wire({"00000000 11100000 c01dfeff ffffff7f", "4f00750063006800"}) << 0 << 4113 << -123456 << 0x0075004f << 16
-        << 4 << QStringLiteral("Ouch");
+        << fixture({"00000000 ea030000 00000000 00000000", "fbffffff", "53006100e9002d4e", spaces(36)}) << 0 << 1002
+        << 0 << as(LogonAccepted{-5, QStringLiteral("Sa\u00e9\u4e2d") + QString(36, u' ')});
+    QTest::newRow("PlayerJoined") << fixture({"00000000 ec030000 00000000 00000000", "2c010000", "42006f006200",
+                                              spaces(17)})
+                                  << 0 << 1004 << 0 << as(PlayerJoined{300, QStringLiteral("Bob") + QString(17, u' ')});
+    QTest::newRow("PlayerCrashed, negative sender, reserved not zero, text not padded")
+        << fixture({"00000000 11100000 c01dfeff ffffff7f", "4f00750063006800"}) << 0 << 4113 << -123456
+        << as(CrashNotice{-123456, QStringLiteral("Ouch") + QString(46, QChar(u'\0'))});
     QTest::newRow("AircraftDetails, title with NUL")
-        << wire({"01000000 0e100000 0c000000 00000000", "03000000", "420065006c006c000000", spaces(25)}) << 1 << 4110
-        << 12 << 3 << 20 << 30 << QStringLiteral("Bell") + QChar(u'\0') + QString(25, u' ');
+        << fixture({"01000000 0e100000 0c000000 00000000", "03000000", "420065006c006c000000", spaces(25)}) << 1 << 4110
+        << 12 << as(AircraftDetails{12, 3, QStringLiteral("Bell") + QChar(u'\0') + QString(25, u' ')});
     QTest::newRow("ChatChunk, last unit at byte 127")
-        << wire({"01000000 23100000 0c000000 00000000", spaces(55), "2100"}) << 1 << 4131 << 12 << 0x00200020 << 16
-        << 56 << QString(55, u' ') + u'!';
+        << fixture({"01000000 23100000 0c000000 00000000", spaces(55), "2100"}) << 1 << 4131 << 12
+        << as(ChatChunk{12, QString(55, u' ') + u'!'});
+    QTest::newRow("ChatChunk, a byte-order mark and a lone surrogate kept as stored")
+        << fixture({"01000000 23100000 0c000000 00000000", "fffe 00d8 4100", spaces(53)}) << 1 << 4131 << 12
+        << as(ChatChunk{12, QString(QChar(0xFEFF)) + QChar(0xD800) + u'A' + QString(53, u' ')});
 }
 
 void TestServerRecord::readsReceivedFields() {
@@ -232,17 +279,13 @@ void TestServerRecord::readsReceivedFields() {
     QFETCH(qint32, category);
     QFETCH(qint32, msgType);
     QFETCH(qint32, sender);
-    QFETCH(qint32, numberAt16);
-    QFETCH(int, textOffset);
-    QFETCH(int, textChars);
-    QFETCH(QString, text);
+    QFETCH(Decodes, decodes);
 
     const ServerRecord r = ServerRecord::fromBytes(bytes);
     QCOMPARE(r.Category, category);
     QCOMPARE(r.MsgType, msgType);
     QCOMPARE(r.SenderSession, sender);
-    QCOMPARE(r.longAt(16), numberAt16);
-    QCOMPARE(r.textAt(textOffset, textChars), text);
+    QVERIFY2(decodes(r), "the record decodes to another value");
 }
 
 void TestServerRecord::truncatedInputReadsAsZero() {
@@ -263,12 +306,12 @@ void TestServerRecord::truncatedInputReadsAsZero() {
 }
 
 void TestServerRecord::longInputDecodesFirstRecordOnly() {
-    const QByteArray first = wire({"00000000 ec030000 00000000 00000000", "2c010000", "42006f006200", spaces(17)});
+    const QByteArray first = fixture({"00000000 ec030000 00000000 00000000", "2c010000", "42006f006200", spaces(17)});
     const QByteArray input = first + QByteArray(kRecordBytes, '\xff');
     const ServerRecord r = ServerRecord::fromBytes(input);
     QCOMPARE(r.toBytes().toHex(' '), first.toHex(' '));
     QCOMPARE(r.MsgType, 1004);
-    QCOMPARE(r.textAt(recfield::JoinedHandle, recfield::HandleChars), QStringLiteral("Bob") + QString(17, u' '));
+    QVERIFY(decode<PlayerJoined>(r) == (PlayerJoined{300, QStringLiteral("Bob") + QString(17, u' ')}));
 }
 
 void TestServerRecord::acceptance_data() {
@@ -324,7 +367,7 @@ void TestServerRecord::chatPieces() {
         text.append(QChar(u'!' + i % 90)); // no two neighbouring pieces look alike
     }
 
-    const QStringList pieces = airmesh::chatPieces(text);
+    const QStringList pieces = airmesh::wire::chatPieces(text);
     QCOMPARE(pieces.size(), pieceLengths.size() + 1);
     QCOMPARE(pieces.last(), QStringLiteral("ZZZENDZZZ"));
     qsizetype at = 0;
