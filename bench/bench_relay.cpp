@@ -88,16 +88,16 @@ int main(int argc, char** argv) {
     });
 
     // Warm-up of both paths, then alternate runs; medians.
-    run(rig.serverUdp, plain.localPort(), records, 5000, [&] { return plainCount; });
+    run(rig.server.udp, plain.localPort(), records, 5000, [&] { return plainCount; });
     plainCount = 0;
     injected = 0;
-    run(rig.serverUdp, rig.clientPort, records, 5000, [&] { return injected; });
+    run(rig.server.udp, rig.clientPort, records, 5000, [&] { return injected; });
     QList<double> ours, bare;
     for (int round = 0; round < 5; ++round) {
         plainCount = 0;
-        bare.append(run(rig.serverUdp, plain.localPort(), records, total / 5, [&] { return plainCount; }));
+        bare.append(run(rig.server.udp, plain.localPort(), records, total / 5, [&] { return plainCount; }));
         injected = 0;
-        ours.append(run(rig.serverUdp, rig.clientPort, records, total / 5, [&] { return injected; }));
+        ours.append(run(rig.server.udp, rig.clientPort, records, total / 5, [&] { return injected; }));
     }
     std::sort(ours.begin(), ours.end());
     std::sort(bare.begin(), bare.end());

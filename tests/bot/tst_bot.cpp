@@ -2,7 +2,7 @@
 // rate, the answer to a plane query, chat and crash, remote pilots seen by the stand-in,
 // several bots in one process. The clock is a manual one; waits are bounded waits for
 // loopback events.
-#include "botrig.h"
+#include "fakes/fakeserver.h"
 
 #include "bot/bot.h"
 #include "bot/botfleet.h"
@@ -17,12 +17,12 @@ using namespace airmesh::wire;
 
 namespace {
 
-constexpr int kWaitMs = ScriptedServer::kWaitMs;
+constexpr int kWaitMs = FakeServer::kWaitMs;
 
 struct Rig {
     QTemporaryDir dir;
     ManualClock clock;
-    ScriptedServer server;
+    FakeServer server;
     QStringList lines;
     Bot::LineSink sink = [this](const QString& l) { lines << l; };
 

@@ -184,7 +184,7 @@ void TestRelayServer::positionsQueriesAndCrashesGoToTheOthersOverUdp() {
     a->toServerUdp(toServer::positionUpdate(a->session, positionBlock('1')));
     a->toServerUdp(toServer::queryPlane(a->session));
     a->toServerUdp(toServer::playerCrashed(a->session));
-    for (ScriptedPilot* other : {b.get(), c.get()}) {
+    for (FakePilot* other : {b.get(), c.get()}) {
         QVERIFY(other->waitUdp((other == b.get() ? bBefore : cBefore) + 3));
         const QList<ServerRecord> in = other->udpIn.mid(other == b.get() ? bBefore : cBefore);
         QCOMPARE(in.size(), 3);
@@ -519,7 +519,7 @@ void TestRelayServer::clientThatDoesNotReadIsDropped() {
 // one lasts longer. Another address and a pilot who mistyped twice are not affected.
 void TestRelayServer::logonGuessingBlockedPerAddress() {
     ServerRig rig(accountsOf("100 4711 Red Baron\n200 2222\n"));
-    const auto tries = [&](ScriptedPilot& p, int n, qint32 password) {
+    const auto tries = [&](FakePilot& p, int n, qint32 password) {
         const qsizetype before = p.udpOfType(RecordType::LogonRejected).size();
         for (int i = 0; i < n; ++i) {
             p.toServerTcp(toServer::logonRequest(100, password, QStringLiteral("Guess")));

@@ -59,7 +59,7 @@ void TestServerProcess::logonSummaryAndStop() {
                 .hasMatch());
 
     {
-        ScriptedPilot pilot(m.captured(2).toUShort(), m.captured(1).toUShort());
+        FakePilot pilot(m.captured(2).toUShort(), m.captured(1).toUShort());
         QVERIFY(pilot.logon(7, 77, QStringLiteral("Client name")));
         QCOMPARE(pilot.greeting.trimmed(), QStringLiteral("Process test"));
         QVERIFY(waitForOutput(server, out, QStringLiteral("logon: pilot 7 \"Seven\"")));

@@ -8,6 +8,7 @@
 #include "core/windowmodel.h"
 #include "fakes/fakefaultysession.h"
 #include "fakes/fakemessageboxes.h"
+#include "fakes/fakeserver.h"
 #include "fakes/fakesoundoutput.h"
 #include "fakes/joinedclient.h"
 #include "server/serverlink.h"
@@ -61,12 +62,7 @@ struct LinkRig {
     MainWindowModel window;
     ServerLink link{services, sim, players, window};
 
-    // The server.
-    QUdpSocket serverUdp;
-    QTcpServer serverTcp;
-    QTcpSocket* peer = nullptr; // the client's current TCP connection
-    QByteArray tcpIn;           // what came over it
-    QList<wire::ServerRecord> udpIn;
+    FakeServer server;
     quint16 clientPort = 0;
 
     LinkRig() {
@@ -77,50 +73,35 @@ struct LinkRig {
         }
         joinAsTheJoinWould(sim, sessions, hostId);
 
-        serverUdp.bind(QHostAddress::LocalHost, 0);
-        serverTcp.listen(QHostAddress::LocalHost, 0);
         clientPort = freeUdpPort();
         const QString general = QStringLiteral("General");
-        ini.WriteINI(general, QStringLiteral("HostConnectPort"), serverUdp.localPort());
+        ini.WriteINI(general, QStringLiteral("HostConnectPort"), server.udpPort());
         ini.WriteINI(general, QStringLiteral("ClientConnectPort"), clientPort);
-        ini.WriteINI(general, QStringLiteral("ClientConnectTCP"), serverTcp.serverPort());
-
-        QObject::connect(&serverUdp, &QUdpSocket::readyRead, [this] {
-            while (serverUdp.hasPendingDatagrams()) {
-                udpIn.append(wire::ServerRecord::fromBytes(serverUdp.receiveDatagram().data()));
-            }
-        });
-        QObject::connect(&serverTcp, &QTcpServer::newConnection, [this] {
-            peer = serverTcp.nextPendingConnection();
-            tcpIn.clear();
-            QObject::connect(peer, &QTcpSocket::readyRead, [this, p = peer] {
-                if (p == peer) {
-                    tcpIn.append(p->readAll());
-                }
-            });
-        });
+        ini.WriteINI(general, QStringLiteral("ClientConnectTCP"), server.tcpPort());
     }
 
+    // The client's current TCP connection to the server, and what came over it.
+    QTcpSocket* peer() const { return server.latest() ? server.latest()->socket : nullptr; }
+    QByteArray tcpIn() const { return server.latest() ? server.latest()->in : QByteArray(); }
     QList<wire::ServerRecord> tcpRecords() const {
+        return server.latest() ? server.latest()->records() : QList<wire::ServerRecord>();
+    }
+    // Every datagram the server received, in order.
+    QList<wire::ServerRecord> udpIn() const {
         QList<wire::ServerRecord> out;
-        for (qsizetype at = 0; at + wire::kRecordBytes <= tcpIn.size(); at += wire::kRecordBytes) {
-            out.append(wire::ServerRecord::fromBytes(tcpIn.mid(at, wire::kRecordBytes)));
+        for (const FakeServer::UdpIn& u : server.udpIn) {
+            out.append(u.record);
         }
         return out;
     }
-    void toClientUdp(const wire::ServerRecord& r) {
-        serverUdp.writeDatagram(r.toBytes(), QHostAddress::LocalHost, clientPort);
-    }
-    void toClientTcp(const wire::ServerRecord& r) {
-        peer->write(r.toBytes());
-        peer->flush();
-    }
+    void toClientUdp(const wire::ServerRecord& r) { server.toUdp(clientPort, r); }
+    void toClientTcp(const wire::ServerRecord& r) { server.toTcp(server.latest(), r); }
 
     // Connect pressed and the logon request received by the server.
     bool connectAndSendLogon() {
-        QTcpSocket* old = peer;
+        QTcpSocket* old = peer();
         link.Connect(QStringLiteral("127.0.0.1"), QStringLiteral("1234"), QStringLiteral("5678"));
-        return QTest::qWaitFor([&] { return peer && peer != old && tcpRecords().size() == 1; }, kWaitMs);
+        return QTest::qWaitFor([&] { return peer() && peer() != old && tcpRecords().size() == 1; }, kWaitMs);
     }
     // A whole logon, answered over `t`.
     bool logon(wire::Transport t = wire::Transport::Udp) {

@@ -105,7 +105,7 @@ void TestClientEngine::simulatorSessionEnds() {
         rig.toClientUdp(toClient::positionUpdate(7, QByteArray(kPositionBlockBytes, 'q')));
     }
     QTRY_COMPARE_WITH_TIMEOUT(ended, 1, LinkRig::kWaitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.peer->state() == QAbstractSocket::UnconnectedState, LinkRig::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.peer()->state() == QAbstractSocket::UnconnectedState, LinkRig::kWaitMs);
     QVERIFY(!rig.link.blnConnected);
     QVERIFY(!engine.Timer1.isActive());
     QCOMPARE(rig.players.Count(), 0);

@@ -172,7 +172,7 @@ void TestServerLink::logonTimesOut() {
 void TestServerLink::serverClosesDuringLogon() {
     LinkRig rig;
     QVERIFY(rig.connectAndSendLogon());
-    rig.peer->close();
+    rig.peer()->close();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.isConnecting(), kWait);
     checkWindow(rig.window, 0, QStringLiteral("Server connection lost...Please reconnect"), true, false, true);
 
@@ -214,7 +214,7 @@ void TestServerLink::connectFails() {
     LinkRig rig;
     QUdpSocket squatter;
     if (setup == QLatin1String("no listener")) {
-        rig.serverTcp.close();
+        rig.server.tcp.close();
     } else if (setup == QLatin1String("port taken")) {
         QVERIFY(squatter.bind(QHostAddress::AnyIPv4, rig.clientPort));
     }
@@ -224,7 +224,7 @@ void TestServerLink::connectFails() {
 
     checkWindow(rig.window, 0, QStringLiteral("Error Encountered...See Debugging"), true, false, true);
     QVERIFY(!rig.link.blnConnected);
-    QVERIFY(rig.tcpIn.isEmpty());
+    QVERIFY(rig.tcpIn().isEmpty());
     const QStringList log = rig.logLines();
     QVERIFY2(std::any_of(log.begin(), log.end(), [&](const QString& l) { return l.startsWith(logged); }),
              qPrintable(log.join(QLatin1Char('\n'))));
@@ -245,8 +245,8 @@ void TestServerLink::reconnectTakesTheNewAddress() {
     QVERIFY(rig.logon(Transport::Udp));
     QCOMPARE(rig.link.ctlWinsock.localPort(), int(rig.clientPort));
     QVERIFY(rig.link.linkWatch());
-    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn.size(), 1, kWait);
-    QCOMPARE(rig.udpIn[0], toServer::heartBeat(LinkRig::kSession));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 1, kWait);
+    QCOMPARE(rig.udpIn()[0], toServer::heartBeat(LinkRig::kSession));
 }
 
 void TestServerLink::tearDown_data() {
@@ -265,7 +265,7 @@ void TestServerLink::tearDown() {
     rig.soundOut.started.clear();
 
     if (byClose) {
-        rig.peer->close();
+        rig.peer()->close();
         QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected, kWait);
     } else {
         // Positions and membership records are no sign of life; only acknowledgements are.
@@ -314,9 +314,9 @@ void TestServerLink::heartBeat() {
 
     // The first tick after the logon sends one.
     QVERIFY(rig.link.linkWatch());
-    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn.size(), 1, kWait);
-    QCOMPARE(rig.udpIn[0], toServer::heartBeat(LinkRig::kSession));
-    QCOMPARE(rig.udpIn[0].toBytes().mid(kRecordHeaderBytes), QByteArray(kRecordBodyBytes, '\0'));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 1, kWait);
+    QCOMPARE(rig.udpIn()[0], toServer::heartBeat(LinkRig::kSession));
+    QCOMPARE(rig.udpIn()[0].toBytes().mid(kRecordHeaderBytes), QByteArray(kRecordBodyBytes, '\0'));
 
     // 14.1 s later 14 boundaries are crossed: not yet; at 15.0 s it is 15.
     rig.clock.set(QDateTime(day, QTime(12, 0, 14, 999)));
@@ -334,7 +334,7 @@ void TestServerLink::heartBeat() {
         QVERIFY(acknowledge());
     }
     QVERIFY(rig.link.blnConnected);
-    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn.size(), 14, kWait);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 14, kWait);
     QVERIFY(rig.logLines().contains(QStringLiteral(" - Ack to Heartbeat, Server still there")));
 }
 
@@ -362,7 +362,7 @@ void TestServerLink::postConnectSends() {
     }
 
     // After a loss: 30, 60, 90 s, then every 60 s again.
-    rig.peer->close();
+    rig.peer()->close();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected, kWait);
     QVERIFY(rig.logon());
     QVERIFY(rig.link.Timer2.isActive());
@@ -372,7 +372,7 @@ void TestServerLink::postConnectSends() {
     QCOMPARE(rig.tcpRecords()[4], details);
 
     // A tick that finds the link down stops the timer.
-    rig.peer->close();
+    rig.peer()->close();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected, kWait);
     rig.link.Timer2.start();
     rig.link.intPostConnectCount = 5;
@@ -416,7 +416,7 @@ void TestServerLink::chatOutDroppedWithTheLink() {
     LinkRig rig;
     QVERIFY(rig.logon());
     rig.link.sendChat(QString(56 * 20, QLatin1Char('x')));
-    rig.peer->abort();
+    rig.peer()->abort();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected, kWait);
     QVERIFY(!rig.link.blnTCPSending);
 
@@ -600,8 +600,8 @@ void TestServerLink::remotePlayerLife() {
     const QString crash = QStringLiteral("went down near the lake");
     rig.toClientUdp(toClient::playerCrashed(7, crash));
     rig.toClientUdp(toClient::queryPlane(7));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn.size(), 1, kWait);
-    QCOMPARE(rig.udpIn[0], toServer::aircraftDetails(LinkRig::kSession, 0, QStringLiteral("Trainer"), false));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 1, kWait);
+    QCOMPARE(rig.udpIn()[0], toServer::aircraftDetails(LinkRig::kSession, 0, QStringLiteral("Trainer"), false));
     const QList<MemoryWorld::Sent> crashFs = rig.takeFs();
     QCOMPARE(crashFs.size(), 1);
     QCOMPARE(simChatText(crashFs[0]), QStringLiteral("Bob ") + crash.leftJustified(CrashNotice::kTextChars));
@@ -625,8 +625,8 @@ void TestServerLink::positionRoad() {
     rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID,
                            fromFs([](SimMessage& m) { sim::writePositionUpdate(m, block(5)); }));
     rig.sim.pumpMessages();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn.size(), 1, kWait);
-    QCOMPARE(rig.udpIn[0], toServer::positionUpdate(LinkRig::kSession, block(5)));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 1, kWait);
+    QCOMPARE(rig.udpIn()[0], toServer::positionUpdate(LinkRig::kSession, block(5)));
 
     // Bob's moves: one datagram from the server, the same block into FS from his player.
     rig.toClientUdp(toClient::positionUpdate(7, block(9)));

@@ -1,9 +1,5 @@
 #pragma once
 
-// A scripted multiplayer server on real loopback sockets, for as many clients as a test
-// connects: it records every record each TCP connection and the UDP socket receive, and sends
-// what the test tells it to.
-
 #include "wire/records.h"
 
 #include <QNetworkDatagram>
@@ -17,13 +13,15 @@
 
 namespace airmesh {
 
-struct UdpIn {
-    wire::ServerRecord record;
-    quint16 port = 0;
-};
-
-class ScriptedServer {
+// A scripted multiplayer server on real loopback sockets, for as many clients as a test
+// connects: it records every record each TCP connection and the UDP socket receive, and sends
+// what the test tells it to.
+class FakeServer {
 public:
+    struct UdpIn {
+        wire::ServerRecord record;
+        quint16 port = 0;
+    };
     static constexpr int kWaitMs = 5000; // bound on every wait for a loopback event
 
     struct Conn {
@@ -39,7 +37,7 @@ public:
         bool closed = false;
     };
 
-    ScriptedServer() {
+    FakeServer() {
         udp.bind(QHostAddress::LocalHost, 0);
         tcp.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&udp, &QUdpSocket::readyRead, [this] {
@@ -60,6 +58,8 @@ public:
     }
 
     quint16 udpPort() const { return udp.localPort(); }
+    // The connection that came last; nullptr before the first.
+    std::shared_ptr<Conn> latest() const { return conns.empty() ? nullptr : conns.back(); }
     quint16 tcpPort() const { return tcp.serverPort(); }
 
     // The connection whose logon names this pilot ID; nullptr when none has come.
