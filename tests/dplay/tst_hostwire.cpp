@@ -15,6 +15,7 @@
 // session description of 4 bytes each instead of 8, the security description of 24 bytes instead
 // of 32, and the sizes and offsets behind them.
 #include "dprig.h"
+#include "fakes/fakejoiningmachine.h"
 #include "hostcapture.h"
 
 #include "simlink/dperr.h"
@@ -94,114 +95,6 @@ QString difference(const QByteArray& got, const QByteArray& want) {
         .arg(QString::fromLatin1(got.toHex(' ')), QString::fromLatin1(want.toHex(' ')));
 }
 
-// A joining machine played by the test: it sends on one connection of its own to the host and
-// reads whole messages from whatever connections the host opens to its listener.
-class Machine {
-public:
-    explicit Machine(quint16 hostTcp, const QHostAddress& address = QHostAddress::LocalHost)
-        : m_hostTcp(hostTcp), m_address(address) {
-        m_listener.listen(address, 0);
-    }
-    quint16 port() const { return m_listener.serverPort(); }
-
-    void send(const QByteArray& message) {
-        if (m_out.state() != QAbstractSocket::ConnectedState) {
-            m_out.bind(m_address, 0);
-            m_out.connectToHost(m_address, m_hostTcp);
-            m_out.waitForConnected(3000);
-        }
-        m_out.write(message);
-        m_out.waitForBytesWritten(3000);
-    }
-    void system(Command c, const QByteArray& body) { send(systemMessage(port(), c, body)); }
-
-    QByteArray next(int ms = 3000) {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) {
-            for (size_t i = 0; i < m_in.size(); ++i) {
-                m_rx[i] += m_in[i]->readAll();
-                const quint32 size = announcedSize(m_rx[i].constData(), int(m_rx[i].size()));
-                if (size >= quint32(kSpHeaderBytes) && m_rx[i].size() >= qsizetype(size)) {
-                    const QByteArray m = m_rx[i].left(size);
-                    m_rx[i].remove(0, size);
-                    return m;
-                }
-            }
-            if (m_listener.waitForNewConnection(5)) {
-                while (m_listener.hasPendingConnections()) {
-                    m_in.emplace_back(m_listener.nextPendingConnection());
-                    m_rx.emplace_back();
-                }
-            }
-            for (auto& s : m_in) {
-                s->waitForReadyRead(5);
-            }
-        }
-        return {};
-    }
-    // The body of the next system message of that command; others before it are passed over.
-    std::optional<QByteArray> next(Command c) {
-        for (QByteArray bytes; !(bytes = next()).isEmpty();) {
-            if (const auto m = parseTcpMessage(bytes); m && m->system && m->command == c) {
-                return m->body;
-            }
-        }
-        return std::nullopt;
-    }
-    // Every message sent before this one has been handled once the answer comes.
-    bool handled() {
-        system(Ping, pingBody(1, 77));
-        return next(PingReply).has_value();
-    }
-    void close() {
-        m_out.close();
-        m_in.clear();
-    }
-
-    // Asks for a player id (flags 9: this machine's system player).
-    std::optional<PlayerIdReply> askId(quint32 flags) {
-        system(RequestPlayerId, requestPlayerIdBody(flags));
-        const auto body = next(RequestPlayerReply);
-        return body ? readRequestPlayerReply(*body) : std::nullopt;
-    }
-    PlayerRecord systemRecord(quint32 id) const {
-        PlayerRecord p;
-        p.flags = playerflag::SysPlayer | playerflag::Local;
-        p.id = p.systemPlayer = id;
-        p.hasSpData = true;
-        p.stream = {port(), 0};
-        p.datagram = {2390, 0};
-        return p;
-    }
-    void createPlayer(quint32 id, quint32 machine, const QString& name) {
-        PlayerRecord p = systemRecord(machine);
-        p.flags = playerflag::Local;
-        p.id = id;
-        p.shortName = name;
-        system(CreatePlayer, createPlayerBody(p, true));
-    }
-    // Joins with a system player id of its own; the name table it was given.
-    std::optional<NameTable> join(quint32& id) {
-        const auto reply = askId(9);
-        if (!reply || reply->result != 0) {
-            return std::nullopt;
-        }
-        id = reply->id;
-        system(AddForwardRequest, addForwardRequestBody(systemRecord(id), {}, 0));
-        const auto body = next(SuperEnumPlayersReply);
-        return body ? readSuperEnumPlayersReply(*body) : std::nullopt;
-    }
-
-private:
-    quint16 m_hostTcp;
-    QHostAddress m_address;
-    QTcpServer m_listener;
-    QTcpSocket m_out;
-    std::vector<std::unique_ptr<QTcpSocket>> m_in;
-    std::vector<QByteArray> m_rx;
-};
-
 int count(const std::vector<DpHost::Event>& events, DpHost::Event::Kind kind) {
     return int(std::count_if(events.begin(), events.end(), [kind](const auto& e) { return e.kind == kind; }));
 }
@@ -239,7 +132,7 @@ void TestHostWire::answersRealJoinersAsRecorded() {
     QVERIFY(rig.started);
     rig.host->addGroup(QStringLiteral("FS61_REQUEST_PARAMS"));
     rig.host->addGroup(QStringLiteral("FS61_REFUSE_PARAMS"));
-    Machine a(rig.host->tcpPort()), b(rig.host->tcpPort());
+    FakeJoiningMachine a(rig.host->tcpPort()), b(rig.host->tcpPort());
     const Ports ports{{2300, rig.host->tcpPort()}, {2350, rig.host->udpPort()}, {2301, a.port()}, {2302, b.port()}};
     const auto recordedMessage = [&](const char* hex) { return rewritePorts(QByteArray::fromHex(hex), ports); };
     const auto answer = [&](const char* hex) { return wide ? recordedMessage(hex) : narrowed(recordedMessage(hex)); };
@@ -281,7 +174,7 @@ void TestHostWire::answersRealJoinersAsRecorded() {
 void TestHostWire::refusesWhatAMachineWasNotGiven() {
     HostRig rig;
     QVERIFY(rig.started);
-    Machine f(rig.host->tcpPort()), g(rig.host->tcpPort());
+    FakeJoiningMachine f(rig.host->tcpPort()), g(rig.host->tcpPort());
     // No ordinary player before the machine has joined.
     auto refused = g.askId(8);
     QVERIFY(refused);
@@ -339,7 +232,7 @@ void TestHostWire::aMachineElsewhereReachesLocalMachinesAtTheHost() {
     }
     HostRig rig;
     QVERIFY(rig.started);
-    Machine local(rig.host->tcpPort()), remote(rig.host->tcpPort(), elsewhere);
+    FakeJoiningMachine local(rig.host->tcpPort()), remote(rig.host->tcpPort(), elsewhere);
     quint32 lid = 0, rid = 0;
     QVERIFY(local.join(lid));
     const auto pid = local.askId(8);
@@ -376,16 +269,16 @@ void TestHostWire::survivesMachinesLeavingAllAtOnce() {
     HostRig rig;
     QVERIFY(rig.started);
     for (int round = 0; round < 10; ++round) {
-        std::vector<std::unique_ptr<Machine>> machines;
+        std::vector<std::unique_ptr<FakeJoiningMachine>> machines;
         for (int i = 0; i < 3; ++i) {
-            machines.push_back(std::make_unique<Machine>(rig.host->tcpPort()));
+            machines.push_back(std::make_unique<FakeJoiningMachine>(rig.host->tcpPort()));
             quint32 id = 0;
             QVERIFY(machines.back()->join(id));
         }
         machines.clear();
         QTRY_COMPARE(rig.host->machineCount(), 0);
     }
-    Machine last(rig.host->tcpPort());
+    FakeJoiningMachine last(rig.host->tcpPort());
     quint32 id = 0;
     QVERIFY(last.join(id));
 }
