@@ -1,6 +1,6 @@
 // The receive path: a stream cut into arbitrary pieces and notifications. Every record handed
 // on is whole, and over TCP the records are exactly the stream's 128-byte pieces in order.
-#include "server/framing.h"
+#include "serverlink/framing.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -5,7 +5,7 @@
 #include "core/windowmodel.h"
 #include "fakes/fakemessageboxes.h"
 #include "fakes/joinedclient.h"
-#include "server/serverlink.h"
+#include "serverlink/serverlink.h"
 #include "standin/memorysession.h"
 
 #include <QCoreApplication>

@@ -11,8 +11,8 @@
 #include "core/windowmodel.h"
 #include "hangar/hangar.h"
 #include "registry/players.h"
-#include "server/clientengine.h"
-#include "server/serverlink.h"
+#include "serverlink/clientengine.h"
+#include "serverlink/serverlink.h"
 #include "simlink/simlink.h"
 
 #include <QLockFile>

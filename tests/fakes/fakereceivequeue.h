@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/framing.h"
+#include "serverlink/framing.h"
 
 #include <QByteArray>
 

@@ -4,7 +4,7 @@
 // server, without going through the join's or the logon's conversation: test benches and fuzz
 // targets start from here.
 
-#include "server/serverlink.h"
+#include "serverlink/serverlink.h"
 #include "simlink/session.h"
 #include "simlink/simlink.h"
 

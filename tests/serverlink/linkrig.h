@@ -11,7 +11,7 @@
 #include "fakes/fakeserver.h"
 #include "fakes/fakesoundoutput.h"
 #include "fakes/joinedclient.h"
-#include "server/serverlink.h"
+#include "serverlink/serverlink.h"
 #include "simlink/simcodec.h"
 #include "standin/memorysession.h"
 

@@ -1,6 +1,6 @@
 // The Timer1 tick and the quit sequence over a real server link and the in-memory simulator.
 #include "linkrig.h"
-#include "server/clientengine.h"
+#include "serverlink/clientengine.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
 #include "fakes/fakereceivequeue.h"
-#include "server/framing.h"
+#include "serverlink/framing.h"
 #include "wire/records.h"
 
 #include <QTest>

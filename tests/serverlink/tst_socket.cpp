@@ -1,4 +1,4 @@
-#include "server/socket.h"
+#include "serverlink/socket.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

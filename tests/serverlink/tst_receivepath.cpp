@@ -1,8 +1,8 @@
 // The receive path end to end on real loopback sockets: datagrams and a TCP stream become
 // records in order, and datagrams from anyone but the server never reach the handler.
-#include "server/framing.h"
-#include "server/socket.h"
-#include "server/socketqueue.h"
+#include "serverlink/framing.h"
+#include "serverlink/socket.h"
+#include "serverlink/socketqueue.h"
 #include "wire/records.h"
 
 #include <QTcpServer>
