@@ -14,7 +14,7 @@ const char* textOf(CollectionError::Code code) {
 }
 } // namespace
 
-CollectionError::CollectionError(Code code) : std::runtime_error(textOf(code)), m_code(code) {}
+CollectionError::CollectionError(Code code) : NumberedError(code, textOf(code)) {}
 
 void Players::Enumerator::iterator::skip() {
     while (m_i < m_e->m_snapshot.size() && !m_e->m_owner.contains(m_e->m_snapshot[m_i].get())) {

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "core/errors.h"
+
 #include <QDateTime>
 #include <QString>
 
 #include <memory>
-#include <stdexcept>
 #include <unordered_map>
 #include <variant>
 #include <vector>
@@ -28,15 +29,11 @@ struct Player {
 
 // The registry's errors carry the numbers and texts of a keyed collection's errors, since
 // callers log them as such.
-class CollectionError : public std::runtime_error {
+class CollectionError : public NumberedError {
 public:
     enum Code { InvalidArgument = 5, DuplicateKey = 457 };
     explicit CollectionError(Code code);
-    Code code() const { return m_code; }
-    int number() const { return m_code; }
-
-private:
-    Code m_code;
+    Code code() const { return static_cast<Code>(number()); }
 };
 
 // The remote players, in insertion order, keyed by Key. A removed player stays usable by

@@ -1,5 +1,6 @@
 #include "serverlink.h"
 
+#include "core/text.h"
 #include "hangar/aliases.h"
 #include "simlink/simcodec.h"
 
@@ -15,40 +16,6 @@ using namespace wire;
 namespace {
 
 const QString kGeneral = QStringLiteral("General");
-
-// A failure of our own making inside a record handler, with its log number.
-class LinkError : public std::runtime_error {
-public:
-    LinkError(int number, const char* text) : std::runtime_error(text), m_number(number) {}
-    int number() const { return m_number; }
-
-private:
-    int m_number;
-};
-
-struct ErrorInfo {
-    qint64 number = 0;
-    QString description;
-};
-
-// Number and text of the exception being handled.
-ErrorInfo currentError() {
-    try {
-        throw;
-    } catch (const dp::DpError& e) {
-        return {e.code(), QString::fromLocal8Bit(e.what())};
-    } catch (const CollectionError& e) {
-        return {e.number(), QString::fromLocal8Bit(e.what())};
-    } catch (const SocketError& e) {
-        return {e.number(), e.description()};
-    } catch (const LinkError& e) {
-        return {e.number(), QString::fromLocal8Bit(e.what())};
-    } catch (const std::exception& e) {
-        return {ServerLink::kErrOther, QString::fromLocal8Bit(e.what())};
-    } catch (...) {
-        return {ServerLink::kErrOther, QStringLiteral("Unknown error")};
-    }
-}
 
 // The port settings are read as the leading decimal number of the text (sign allowed); a text
 // without one is 0. Values beyond 32 bits saturate, so the socket refuses them as out of range.
@@ -72,36 +39,14 @@ qint32 toLong(const QString& text, const char* what) {
     bool ok = false;
     const int v = text.trimmed().toInt(&ok);
     if (!ok) {
-        throw LinkError(ServerLink::kErrNotANumber, what);
+        throw NumberedError(ServerLink::kErrNotANumber, what);
     }
     return v;
 }
 
-// Received texts lose their padding: spaces only, other blanks are part of the text.
-QString trimSpaces(const QString& s) {
-    qsizetype begin = 0;
-    qsizetype end = s.size();
-    while (begin < end && s[begin] == QLatin1Char(' ')) {
-        ++begin;
-    }
-    while (end > begin && s[end - 1] == QLatin1Char(' ')) {
-        --end;
-    }
-    return s.mid(begin, end - begin);
-}
-
-// A text field as received: it ends at its first U+0000 (a peer's C string, or the end mark a
-// client puts after a title), which must reach neither the simulator nor the log.
-QString textField(QString text) {
-    if (const qsizetype nul = text.indexOf(QChar(u'\0')); nul >= 0) {
-        text.truncate(nul);
-    }
-    return text;
-}
-
-// ... and without its padding.
+// A text field as received, without what follows its U+0000 and without its padding.
 QString receivedText(const QString& field) {
-    return trimSpaces(textField(field));
+    return trimSpaces(untilNul(field));
 }
 
 // A chat piece this long or longer after trimming was cut from a longer text: it is kept
@@ -178,7 +123,7 @@ void ServerLink::Connect(const QString& hostIP, const QString& pilotId, const QS
         ctlTCPSock.Connect();
     } catch (const std::exception&) {
         if (m_connectState == ConnectState::TcpConnecting) {
-            connectFailed(currentError().description);
+            connectFailed(currentErrorInfo().description);
         }
     }
 }
@@ -211,7 +156,7 @@ void ServerLink::onTcpConnected() {
         Send_Logon(toLong(m_pendingPilotId, "Type mismatch: the Pilot ID is not a number"),
                    toLong(m_pendingPassword, "Type mismatch: the password is not a number"), m_sim.strHandle);
     } catch (const std::exception&) {
-        connectFailed(currentError().description);
+        connectFailed(currentErrorInfo().description);
         return;
     }
     m_window.statusText = QStringLiteral("Awaiting Server Logon Validation");
@@ -496,7 +441,7 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
 }
 
 void ServerLink::playerCrashed(const CrashNotice& crash) {
-    const QString text = textField(crash.text);
+    const QString text = untilNul(crash.text);
     QString line;
     if (const Players::PlayerPtr p = m_players.findBySession(crash.session)) {
         line = p->PlayerHandle + QLatin1Char(' ') + text;
@@ -544,7 +489,7 @@ void ServerLink::aircraftDetails(const AircraftDetails& details) {
 }
 
 void ServerLink::chatChunk(const ChatChunk& chunk) {
-    const QString piece = textField(chunk.piece);
+    const QString piece = untilNul(chunk.piece);
     const QString trimmed = trimSpaces(piece);
     const Players::PlayerPtr p = m_players.findBySession(chunk.session);
     if (trimmed != kChatEndMark) {
@@ -568,7 +513,7 @@ void ServerLink::chatChunk(const ChatChunk& chunk) {
         return;
     }
     if (!p) {
-        throw LinkError(kErrNoMatchingPlayer, "Chat end from a pilot who is not in the registry");
+        throw NumberedError(kErrNoMatchingPlayer, "Chat end from a pilot who is not in the registry");
     }
     const QString text = std::exchange(p->ChatText, QString());
     if (std::exchange(p->ChatTooLong, false)) {
@@ -735,8 +680,7 @@ void ServerLink::logCurrentError(const QString& prefix) const {
         }
     } catch (...) {
     }
-    const ErrorInfo e = currentError();
-    m_services.debug(prefix + QString::number(e.number) + QLatin1Char(' ') + e.description);
+    m_services.debug(errorLine(prefix, currentErrorInfo()));
 }
 
 } // namespace airmesh

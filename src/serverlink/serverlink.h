@@ -96,7 +96,6 @@ public:
     // Process_TCPPacket " with these numbers, or the session's result code, the registry's
     // number or the socket's number when one of those failed).
     static constexpr int kErrNoMatchingPlayer = 91; // a chat end mark from a pilot not in the registry
-    static constexpr int kErrOther = 51;            // anything else
     // A pilot ID or password that is not a 32-bit integer (the connect-failure path).
     static constexpr int kErrNotANumber = 13;
 

@@ -73,7 +73,7 @@ bool isPort(int port) {
 } // namespace
 
 SocketError::SocketError(int number, const QString& description)
-    : std::runtime_error(description.toStdString()), m_number(number), m_description(description) {}
+    : NumberedError(number, description.toStdString()), m_description(description) {}
 
 Socket::Socket(QObject* parent) : QObject(parent), m_udp(new QUdpSocket(this)), m_tcp(new QTcpSocket(this)) {
     connect(m_udp, &QUdpSocket::readyRead, this, &Socket::onUdpReadyRead);

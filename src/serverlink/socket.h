@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/errors.h"
+
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QHostAddress>
@@ -55,14 +57,12 @@ enum Value : int {
 } // namespace SocketErrorNumber
 
 // A socket call that failed at once.
-class SocketError : public std::runtime_error {
+class SocketError : public NumberedError {
 public:
     SocketError(int number, const QString& description);
-    int number() const { return m_number; }
-    QString description() const { return m_description; }
+    QString description() const override { return m_description; }
 
 private:
-    int m_number;
     QString m_description;
 };
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
+#include "core/errors.h"
 
-#include <stdexcept>
+#include <QString>
 
 namespace airmesh::dp {
 
@@ -45,15 +45,11 @@ inline constexpr qint32 DPERR_LOGONDENIED = hr(0x88770820);
 // The name of a code the join reports by name ("DPERR_TIMEOUT"), or empty for any other.
 QString joinErrorName(qint32 code);
 
-// A failing session operation.
-class DpError : public std::runtime_error {
+// A failing session operation; its error lines show the result code.
+class DpError : public NumberedError {
 public:
-    explicit DpError(qint32 code, const char* what = "session operation failed")
-        : std::runtime_error(what), m_code(code) {}
-    qint32 code() const { return m_code; }
-
-private:
-    qint32 m_code;
+    explicit DpError(qint32 code, const char* what = "session operation failed") : NumberedError(code, what) {}
+    qint32 code() const { return static_cast<qint32>(number()); }
 };
 
 // Session-layer notices: what Receive hands over with sender 0; the first 32-bit field.

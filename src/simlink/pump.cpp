@@ -8,13 +8,6 @@ namespace airmesh {
 
 namespace {
 
-// Error numbers of the error lines (" - Error Process_MP_Packet ", " - Error Add_Remote_Player "):
-// - a failing session operation, or a read past the end of a message: the session layer's
-//   result code (a 32-bit HRESULT) in signed decimal, e.g. -2147467259 for DPERR_GENERIC;
-// - a registry failure: the collection's own number (5 invalid argument, 457 duplicate key);
-// - anything else thrown below us (the server link's sends): kOtherErrorNumber.
-constexpr int kOtherErrorNumber = 51;
-
 constexpr qsizetype kHeaderBytes = 8;
 constexpr qsizetype kSystemTypeBytes = 4;
 
@@ -146,9 +139,7 @@ void SimLink::Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFr
         if (noteIfSessionGone(e)) {
             return;
         }
-        m_services.debug(QStringLiteral(" - Error Process_MP_Packet %1 %2")
-                             .arg(errorNumber(e))
-                             .arg(QString::fromLocal8Bit(e.what())));
+        m_services.debug(errorLine(QStringLiteral(" - Error Process_MP_Packet "), errorInfo(e)));
     }
 }
 
@@ -188,16 +179,6 @@ bool SimLink::noteIfSessionGone(const std::exception& e) {
     }
     noteSessionLost();
     return true;
-}
-
-qint64 SimLink::errorNumber(const std::exception& e) {
-    if (const auto* de = dynamic_cast<const dp::DpError*>(&e)) {
-        return de->code();
-    }
-    if (const auto* ce = dynamic_cast<const CollectionError*>(&e)) {
-        return ce->number();
-    }
-    return kOtherErrorNumber;
 }
 
 bool SimLink::react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer, qint32 lngNoBytes) {

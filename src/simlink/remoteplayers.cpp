@@ -51,11 +51,10 @@ void SimLink::Add_Remote_Player(const QString& handle, qint32 sessionNumber) {
             // Nothing more can be done about it; the original failure is what goes on.
             removed = false;
         }
-        m_services.debug(QStringLiteral(" - Error Add_Remote_Player %1 %2, player %3 %4")
-                             .arg(errorNumber(e))
-                             .arg(QString::fromLocal8Bit(e.what()), handle,
-                                  removed ? QStringLiteral("taken out of FS again")
-                                          : QStringLiteral("left in FS, it could not be taken out")));
+        m_services.debug(errorLine(QStringLiteral(" - Error Add_Remote_Player "), errorInfo(e)) +
+                         QStringLiteral(", player %1 %2")
+                             .arg(handle, removed ? QStringLiteral("taken out of FS again")
+                                                  : QStringLiteral("left in FS, it could not be taken out")));
         throw;
     }
 }

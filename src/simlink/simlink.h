@@ -122,8 +122,6 @@ private:
     Session& session();
     // Takes one registry player out of the session and the registry.
     void removePlayer(const Players::PlayerPtr& player);
-    // The number an error line shows for `e` (see pump.cpp).
-    static qint64 errorNumber(const std::exception& e);
 
     ClientServices& m_services;
     Players& m_players;

@@ -3,6 +3,7 @@
 #include "artwork.h"
 #include "placement.h"
 
+#include "core/text.h"
 #include "hangar/aliases.h"
 
 #include <QComboBox>
@@ -32,19 +33,6 @@ const QString kNotSaved = QStringLiteral("The alias could not be saved in the se
 // Each line keeps the remote title it shows, so that Set never has to take it back out of a
 // text that the pilot's handle or the title itself could make ambiguous.
 constexpr int kTitleRole = Qt::UserRole;
-
-// Titles and handles are padded with spaces; other blanks are part of the text.
-QString trimSpaces(const QString& s) {
-    qsizetype begin = 0;
-    qsizetype end = s.size();
-    while (begin < end && s[begin] == QLatin1Char(' ')) {
-        ++begin;
-    }
-    while (end > begin && s[end - 1] == QLatin1Char(' ')) {
-        --end;
-    }
-    return s.mid(begin, end - begin);
-}
 
 // The order of a sorted list box: letter case ignored, ties in a fixed order.
 bool listOrder(const QString& a, const QString& b) {

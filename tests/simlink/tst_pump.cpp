@@ -1,4 +1,5 @@
 #include "fakes/fakerelayoutput.h"
+#include "serverlink/socket.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
 #include "simrig.h"
@@ -600,7 +601,8 @@ private slots:
         QTest::newRow("registry") << 1
                                   << " - Error Process_MP_Packet 457 This key is already associated with an element "
                                      "of this collection";
-        QTest::newRow("other") << 2 << " - Error Process_MP_Packet 51 socket gone";
+        QTest::newRow("socket") << 2 << " - Error Process_MP_Packet 40006 The UDP socket is not open";
+        QTest::newRow("other") << 3 << " - Error Process_MP_Packet 51 socket gone";
     }
 
     void errorTrapNumbers() {
@@ -619,6 +621,8 @@ private slots:
                 throw dp::DpError(dp::DPERR_INVALIDOBJECT);
             case 1:
                 throw CollectionError(CollectionError::DuplicateKey);
+            case 2:
+                throw SocketError(SocketErrorNumber::BadState, QStringLiteral("The UDP socket is not open"));
             default:
                 throw std::runtime_error("socket gone");
             }
