@@ -4,7 +4,7 @@
 //
 // Usage: bench_relay [records, default 200000]
 
-#include "../tests/serverlink/linkrig.h"
+#include "../tests/common/linkrig.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

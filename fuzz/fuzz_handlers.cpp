@@ -5,6 +5,7 @@
 #include "core/windowmodel.h"
 #include "fakes/fakemessageboxes.h"
 #include "fakes/joinedclient.h"
+#include "relay/relay.h"
 #include "serverlink/serverlink.h"
 #include "standin/memorysession.h"
 
@@ -39,7 +40,8 @@ struct Client {
     NoWindowSystem windows;
     SimLink sim{services, players, windows};
     MainWindowModel window;
-    ServerLink link{services, sim, players, window};
+    ServerLink link{services, window};
+    Relay relay{services, sim, players, link};
 
     Client() {
         world.addGroup(fs, QStringLiteral("FS61_REQUEST_PARAMS"));

@@ -5,7 +5,8 @@
 #include "core/clientservices.h"
 #include "core/windowmodel.h"
 #include "registry/players.h"
-#include "serverlink/clientengine.h"
+#include "relay/clientengine.h"
+#include "relay/relay.h"
 #include "serverlink/serverlink.h"
 #include "simlink/simlink.h"
 #include "standin/memorysession.h"
@@ -52,6 +53,7 @@ public:
     ServerLink& link() { return m_link; }
     ClientEngine& engine() { return m_engine; }
     SimLink& sim() { return m_sim; }
+    Relay& relay() { return m_relay; }
     int chatsSent() const { return m_chatCount; }
 
 signals:
@@ -87,6 +89,7 @@ private:
     SimLink m_sim;
     MainWindowModel m_window;
     ServerLink m_link;
+    Relay m_relay;
     ClientEngine m_engine;
 
     QTimer m_timer;

@@ -1,8 +1,6 @@
 #include "serverlink.h"
 
 #include "core/text.h"
-#include "hangar/aliases.h"
-#include "simlink/simcodec.h"
 
 #include <algorithm>
 #include <exception>
@@ -49,15 +47,11 @@ QString receivedText(const QString& field) {
     return trimSpaces(untilNul(field));
 }
 
-// A chat piece this long or longer after trimming was cut from a longer text: it is kept
-// whole, so a space at the cut survives. Shorter pieces are kept trimmed.
-constexpr int kFullChatPieceChars = 54;
-
 } // namespace
 
-ServerLink::ServerLink(ClientServices& services, SimLink& sim, Players& colPlayers, MainWindowModel& window)
-    : m_services(services), m_sim(sim), m_players(colPlayers), m_window(window), m_udpQueue(ctlWinsock),
-      m_tcpQueue(ctlTCPSock), m_udpGate([this](const QByteArray& bt) { Process_Packet(bt); }),
+ServerLink::ServerLink(ClientServices& services, MainWindowModel& window)
+    : m_services(services), m_window(window), m_udpQueue(ctlWinsock), m_tcpQueue(ctlTCPSock),
+      m_udpGate([this](const QByteArray& bt) { Process_Packet(bt); }),
       m_tcpGate([this](const QByteArray& bt) { Process_TCPPacket(bt); }) {
     ctlWinsock.setObjectName(QStringLiteral("ctlWinsock"));
     ctlTCPSock.setObjectName(QStringLiteral("ctlTCPSock"));
@@ -72,12 +66,9 @@ ServerLink::ServerLink(ClientServices& services, SimLink& sim, Players& colPlaye
     connect(&ctlTCPSock, &Socket::Error, this, &ServerLink::onTcpError);
     connect(&ctlTCPSock, &Socket::SendComplete, this, &ServerLink::onSendComplete);
     connect(&Timer2, &QTimer::timeout, this, &ServerLink::Timer2_Timer);
-
-    m_sim.setRelay(this);
 }
 
 ServerLink::~ServerLink() {
-    m_sim.setRelay(nullptr);
     // The sockets are members, destroyed after this body; nothing of theirs may reach us then.
     ctlWinsock.disconnect(this);
     ctlTCPSock.disconnect(this);
@@ -154,7 +145,8 @@ void ServerLink::onTcpConnected() {
     }
     try {
         Send_Logon(toLong(m_pendingPilotId, "Type mismatch: the Pilot ID is not a number"),
-                   toLong(m_pendingPassword, "Type mismatch: the password is not a number"), m_sim.strHandle);
+                   toLong(m_pendingPassword, "Type mismatch: the password is not a number"),
+                   m_events ? m_events->logonHandle() : QString());
     } catch (const std::exception&) {
         connectFailed(currentErrorInfo().description);
         return;
@@ -211,7 +203,9 @@ void ServerLink::logonAccepted(const LogonAccepted& accepted, const char* handle
     // A simulator that cannot be told must not keep the window from showing the logon, with
     // every button disabled: the session steps log their failure and the rest goes on.
     try {
-        m_sim.sendTextLine(receivedText(accepted.greeting));
+        if (m_events) {
+            m_events->logonAccepted(receivedText(accepted.greeting));
+        }
     } catch (const std::exception&) {
         logCurrentError(QStringLiteral(" - Error %1 ").arg(QLatin1String(handler)));
     }
@@ -226,15 +220,11 @@ void ServerLink::logonAccepted(const LogonAccepted& accepted, const char* handle
     m_window.cancelEnabled = true;
     m_window.changed(true);
 
-    // Ask the simulator for the user's aircraft; the answer goes to the server from the pump.
+    // The simulator is asked for the user's aircraft; the answer goes to the server from the pump.
     try {
-        if (!m_sim.objDP) {
-            throw dp::DpError(dp::DPERR_NOCONNECTION, "no simulator session");
+        if (m_events) {
+            m_events->loggedOn();
         }
-        SimMessage m = m_sim.objDP->CreateMessage();
-        sim::writeQueryPlaneOnLogon(m);
-        m_sim.objDP->Send(m_sim.lngMyPlayerID, m_sim.lngHostPlayerID, 0, m);
-        m_services.debug(QStringLiteral(" - Query Plane"));
     } catch (const std::exception&) {
         logCurrentError(QStringLiteral(" - Error %1 ").arg(QLatin1String(handler)));
     }
@@ -246,23 +236,17 @@ void ServerLink::logonRejected() {
     }
     m_services.debug(QStringLiteral(" - Server rejected Logon Credentials"));
     endLogonWait(QStringLiteral("Logon rejected...Check details and try again"));
-    m_sim.sendTextLine(QStringLiteral("Server rejected your logon."));
+    if (m_events) {
+        m_events->logonRejected();
+    }
     m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
 }
 
 void ServerLink::Set_Closed() {
-    // The tear-down always runs to its end: a session call that fails is logged and passed by.
-    auto guarded = [this](auto&& step) {
-        try {
-            step();
-        } catch (const std::exception&) {
-            logCurrentError(QStringLiteral(" - Error Set_Closed "));
-        }
-    };
-    // Nothing is said into a simulator session that has ended.
-    const bool simAlive = !m_sim.sessionLost();
-    if (simAlive) {
-        guarded([this] { m_sim.sendTextLine(QStringLiteral("Server connection lost.")); });
+    // The other pilots go with the link, told and out of the simulator; the tear-down always
+    // runs to its end.
+    if (m_events) {
+        m_events->linkClosed();
     }
 
     // A logon still awaited is over: the window shows the loss, not a rejection, and Cancel,
@@ -274,20 +258,6 @@ void ServerLink::Set_Closed() {
     m_window.connectCaption = QStringLiteral("Connect");
     m_window.connectEnabled = true;
     m_window.aliasEnabled = false;
-
-    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
-        if (simAlive) {
-            guarded([&] {
-                if (!m_sim.objDP) {
-                    throw dp::DpError(dp::DPERR_NOCONNECTION, "no simulator session");
-                }
-                m_sim.objDP->DestroyPlayer(p->Key.toInt());
-            });
-        }
-        m_services.debug(QStringLiteral(" - Removed Player ") + p->PlayerHandle);
-        // Out of the registry even when the session refused: the pilot is gone with the link.
-        guarded([&] { m_players.Remove(p->Key); });
-    }
     m_services.debug(QStringLiteral(" - Disconnected from Server"));
 
     blnConnected = false;
@@ -353,7 +323,8 @@ void ServerLink::Timer2_Timer() {
     }
     ++intPostConnectCount;
     try {
-        sendTcp(toServer::aircraftDetails(lngSessionID, m_sim.lngMyEngineType, m_sim.strMyAircraft, true));
+        const UserAircraft aircraft = m_events ? m_events->userAircraft() : UserAircraft();
+        sendTcp(toServer::aircraftDetails(lngSessionID, aircraft.engineType, aircraft.title, true));
     } catch (const std::exception&) {
         logCurrentError(QStringLiteral(" - Error Timer2_Timer "));
         return;
@@ -403,127 +374,50 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
     }
     // Everything else is traffic of a logged-on client, and goes into the simulator's session:
     // once that has ended, the records still arriving until the link is closed have nowhere to go.
-    if (!blnConnected || m_sim.sessionLost()) {
+    if (!blnConnected || !m_events || !m_events->trafficWanted()) {
         return;
     }
+    ServerEvents& events = *m_events;
     switch (type) {
     case RecordType::PlayerJoined: {
         const PlayerJoined joined = decode<PlayerJoined>(r);
-        m_sim.Add_Remote_Player(receivedText(joined.handle), joined.session);
+        events.playerJoined(joined.session, receivedText(joined.handle));
         break;
     }
     case RecordType::PlayerLeft:
-        m_sim.Remove_Remote_Player(decode<PlayerLeft>(r).session);
+        events.playerLeft(decode<PlayerLeft>(r).session);
         break;
     case RecordType::HeartBeat:
         heartBeatAck();
         break;
-    case RecordType::PlayerCrashed: // from the server, the notice of a crash
-        playerCrashed(decode<CrashNotice>(r));
+    case RecordType::PlayerCrashed: { // from the server, the notice of a crash
+        const CrashNotice crash = decode<CrashNotice>(r);
+        events.playerCrashed(crash.session, untilNul(crash.text));
         break;
+    }
     case RecordType::QueryPlane:
-        queryPlane(decode<QueryPlane>(r));
+        events.queryPlane(decode<QueryPlane>(r).session);
         break;
-    case RecordType::PositionUpdate:
-        positionUpdate(decode<PositionUpdate>(r));
+    case RecordType::PositionUpdate: {
+        const PositionUpdate position = decode<PositionUpdate>(r);
+        events.positionUpdate(position.session, position.block);
         break;
-    case RecordType::AircraftDetails:
-        aircraftDetails(decode<AircraftDetails>(r));
+    }
+    case RecordType::AircraftDetails: {
+        const AircraftDetails details = decode<AircraftDetails>(r);
+        events.aircraftDetails(details.session, details.engineType, receivedText(details.title));
         break;
-    case RecordType::ChatChunk:
-        chatChunk(decode<ChatChunk>(r));
+    }
+    case RecordType::ChatChunk: {
+        const ChatChunk chunk = decode<ChatChunk>(r);
+        events.chatPiece(chunk.session, untilNul(chunk.piece));
         break;
+    }
     case RecordType::LogonRequest: // the client's own; never accepted from the server
     case RecordType::LogonAccepted:
     case RecordType::LogonRejected:
         break;
     }
-}
-
-void ServerLink::playerCrashed(const CrashNotice& crash) {
-    const QString text = untilNul(crash.text);
-    QString line;
-    if (const Players::PlayerPtr p = m_players.findBySession(crash.session)) {
-        line = p->PlayerHandle + QLatin1Char(' ') + text;
-    }
-    m_sim.sendTextLine(line);
-    m_services.sound.Play_Sound(QStringLiteral("crash.wav"));
-    m_services.debug(QStringLiteral(" - Player crashed "));
-}
-
-void ServerLink::queryPlane(const QueryPlane& query) {
-    if (m_services.blnDebug) {
-        for (const Players::PlayerPtr& p : m_players.NewEnum()) {
-            if (p->Server_Session_ID == query.session) {
-                m_services.debug(QStringLiteral(" - Query Plane rcvd from ") + p->PlayerHandle);
-            }
-        }
-    }
-    sendUdp(toServer::aircraftDetails(lngSessionID, m_sim.lngMyEngineType, m_sim.strMyAircraft, false));
-    m_services.debug(QStringLiteral(" - Send Aircraft Details to Host"));
-}
-
-void ServerLink::positionUpdate(const PositionUpdate& position) {
-    SimMessage m;
-    sim::writePositionUpdate(m, position.block);
-    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
-        if (p->Server_Session_ID == position.session && p->RcvdPlaneType && p->Add_Success) {
-            m_sim.sendToAll(p->Key.toInt(), m);
-        }
-    }
-}
-
-void ServerLink::aircraftDetails(const AircraftDetails& details) {
-    const QString title = receivedText(details.title);
-    SimMessage m;
-    sim::writeAircraftDetails(m, details.engineType, GetAlias(m_services.objINI, title));
-    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
-        if (p->Server_Session_ID != details.session) {
-            continue;
-        }
-        p->RcvdPlaneType = true;
-        p->Aircraft_Name = title;
-        m_sim.sendToAll(p->Key.toInt(), m);
-        m_services.debug(QStringLiteral(" - User Changed Plane ") + p->PlayerHandle + QLatin1Char(' ') + title);
-    }
-}
-
-void ServerLink::chatChunk(const ChatChunk& chunk) {
-    const QString piece = untilNul(chunk.piece);
-    const QString trimmed = trimSpaces(piece);
-    const Players::PlayerPtr p = m_players.findBySession(chunk.session);
-    if (trimmed != kChatEndMark) {
-        if (!p || p->ChatTooLong) {
-            return;
-        }
-        const QString& add = trimmed.size() < kFullChatPieceChars ? trimmed : piece;
-        // A pilot whose end mark never comes must not make us hold his text without limit. The
-        // whole message goes, not just its tail: a cut chat would say something he did not.
-        if (p->ChatText.size() + add.size() > kMaxChatTextChars) {
-            m_services.debug(QStringLiteral(" - Chat from %1 longer than %2 characters, dropped")
-                                 .arg(p->PlayerHandle)
-                                 .arg(kMaxChatTextChars));
-            p->ChatText.clear();
-            p->ChatTooLong = true;
-            return;
-        }
-        p->ChatText += add;
-        p->ChatRcvd = m_services.clock.now();
-        m_services.lowLevel(QStringLiteral(" - Chat ") + p->PlayerHandle + piece);
-        return;
-    }
-    if (!p) {
-        throw NumberedError(kErrNoMatchingPlayer, "Chat end from a pilot who is not in the registry");
-    }
-    const QString text = std::exchange(p->ChatText, QString());
-    if (std::exchange(p->ChatTooLong, false)) {
-        return; // the end of a chat already dropped; the next one starts clean
-    }
-    SimMessage m;
-    sim::writeChat(m, m_sim.blnAltGuid ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage, text);
-    m_sim.sendToAll(p->Key.toInt(), m);
-    m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
-    m_services.debug(QStringLiteral(" - Chat rcvd from ") + p->PlayerHandle);
 }
 
 void ServerLink::onUdpDataArrival(qint64 bytesTotal) {
@@ -565,6 +459,10 @@ void ServerLink::sendUdp(const ServerRecord& r) {
 
 void ServerLink::sendOwnAircraft(qint32 engineType, const QString& title) {
     sendUdp(toServer::aircraftDetails(lngSessionID, engineType, title, true));
+}
+
+void ServerLink::sendQueryPlaneReply(qint32 engineType, const QString& title) {
+    sendUdp(toServer::aircraftDetails(lngSessionID, engineType, title, false));
 }
 
 void ServerLink::sendQueryPlane() {
@@ -675,7 +573,7 @@ void ServerLink::logCurrentError(const QString& prefix) const {
     try {
         throw;
     } catch (const std::exception& ex) {
-        if (m_sim.noteIfSessionGone(ex)) {
+        if (m_events && m_events->noteIfSessionGone(ex)) {
             return;
         }
     } catch (...) {

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "framing.h"
+#include "relayoutput.h"
+#include "serverevents.h"
 #include "socket.h"
 #include "socketqueue.h"
 
 #include "core/clientservices.h"
 #include "core/windowmodel.h"
-#include "registry/players.h"
-#include "simlink/simlink.h"
 #include "wire/records.h"
 
 #include <QDateTime>
@@ -18,9 +18,10 @@
 
 namespace airmesh {
 
-// The link to the multiplayer server: the UDP socket and the TCP connection, logon, the
-// reactions to the server's records, heartbeat and loss watch, and the records that carry the
-// user's traffic (RelayOutput, for the simulator side).
+// The link to the multiplayer server: the UDP socket and the TCP connection, logon, decoding
+// the server's records and reporting them to the relay (ServerEvents), heartbeat and loss watch,
+// and the records that carry the user's traffic (RelayOutput). It knows nothing of the
+// simulator.
 //
 // Nothing here runs a nested event loop: Connect returns at once and the outcome arrives
 // through socket events and the Timer1 tick, with the window model showing each state.
@@ -33,12 +34,12 @@ public:
     static constexpr int kServerSilenceSeconds = 60; // no acknowledgement this long: link lost
     static constexpr int kTimer2FirstMs = 60000;     // post-connect sends after a first logon
     static constexpr int kTimer2AfterLossMs = 30000; // ... and after a lost connection
-    // The most chat text gathered for one pilot while the end mark has not come; far above
-    // any chat line the simulator lets a user type. Pieces beyond it are dropped and logged.
-    static constexpr int kMaxChatTextChars = 4096;
 
-    ServerLink(ClientServices& services, SimLink& sim, Players& colPlayers, MainWindowModel& window);
+    ServerLink(ClientServices& services, MainWindowModel& window);
     ~ServerLink() override;
+
+    // Where the decoded records go; none are reacted to while it is unset.
+    void setEvents(ServerEvents* events) { m_events = events; }
 
     Socket ctlWinsock; // UDP
     Socket ctlTCPSock; // TCP
@@ -58,8 +59,8 @@ public:
     // True from Connect until the logon is answered, times out or fails.
     bool isConnecting() const { return m_connectState != ConnectState::Idle; }
     void Send_Logon(qint32 pilotId, qint32 password, const QString& handle);
-    // Tears the link down: players out of the session and the registry, sockets as they
-    // should be, the window showing the loss.
+    // Tears the link down: the relay's part (the other pilots out of the session and the
+    // registry), sockets as they should be, the window showing the loss.
     void Set_Closed();
     // The simulator's session has ended: a logon, or one being made, is torn down, so that the
     // server sees the pilot leave.
@@ -85,6 +86,7 @@ public:
     // A send that fails at once throws the socket's SocketError, for the caller's error trap.
     bool isConnected() const override { return blnConnected; }
     void sendOwnAircraft(qint32 engineType, const QString& title) override;
+    void sendQueryPlaneReply(qint32 engineType, const QString& title) override;
     void sendQueryPlane() override;
     void sendPlayerCrashed() override;
     void sendPosition(const QByteArray& block) override;
@@ -92,11 +94,8 @@ public:
     // being sent. Throws when that first send fails (the chat is then dropped).
     void sendChat(const QString& text) override;
 
-    // Records whose handling failed (logged " - Error Process_Packet " / " - Error
-    // Process_TCPPacket " with these numbers, or the session's result code, the registry's
-    // number or the socket's number when one of those failed).
-    static constexpr int kErrNoMatchingPlayer = 91; // a chat end mark from a pilot not in the registry
-    // A pilot ID or password that is not a 32-bit integer (the connect-failure path).
+    // The number of the failure when a pilot ID or password is not a 32-bit integer (the
+    // connect-failure path).
     static constexpr int kErrNotANumber = 13;
 
 private:
@@ -118,11 +117,6 @@ private:
     void logonAccepted(const wire::LogonAccepted& accepted, const char* handler);
     void logonRejected();
     void heartBeatAck();
-    void playerCrashed(const wire::CrashNotice& crash);
-    void queryPlane(const wire::QueryPlane& query);
-    void positionUpdate(const wire::PositionUpdate& position);
-    void aircraftDetails(const wire::AircraftDetails& details);
-    void chatChunk(const wire::ChatChunk& chunk);
     void sendUdp(const wire::ServerRecord& r);
     void sendTcp(const wire::ServerRecord& r, TcpSend kind = TcpSend::Other);
     void closeTcp();
@@ -134,9 +128,8 @@ private:
     void logCurrentError(const QString& prefix) const;
 
     ClientServices& m_services;
-    SimLink& m_sim;
-    Players& m_players;
     MainWindowModel& m_window;
+    ServerEvents* m_events = nullptr;
 
     SocketReceiveQueue m_udpQueue;
     SocketReceiveQueue m_tcpQueue;

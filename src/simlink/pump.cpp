@@ -124,22 +124,8 @@ void SimLink::dispatch(SimMessage& dpMsg, qint32 fromId, qint32 toId) {
         // is addressed to that player; its reaction needs it.
         deliver = m_players.findByPlayerId(toId) != nullptr;
     }
-    if (deliver) {
-        Process_MP_Packet(dpMsg, header.number, fromId, toId, header.payloadLength);
-    }
-}
-
-void SimLink::Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer,
-                                qint32 lngNoBytes) {
-    try {
-        if (!react(dpMsg, lngMsgNo, lngFromPlayer, lngToPlayer, lngNoBytes)) {
-            m_services.lowLevel(QStringLiteral(" - Missed Packet ") + QString::number(lngMsgNo));
-        }
-    } catch (const std::exception& e) {
-        if (noteIfSessionGone(e)) {
-            return;
-        }
-        m_services.debug(errorLine(QStringLiteral(" - Error Process_MP_Packet "), errorInfo(e)));
+    if (deliver && m_handler) {
+        m_handler->Process_MP_Packet(dpMsg, header.number, fromId, toId, header.payloadLength);
     }
 }
 
@@ -179,117 +165,6 @@ bool SimLink::noteIfSessionGone(const std::exception& e) {
     }
     noteSessionLost();
     return true;
-}
-
-bool SimLink::react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer, qint32 lngNoBytes) {
-    SimMessage reply = objDP ? objDP->CreateMessage() : SimMessage();
-
-    // Numbers outside the table match no case and count as not handled.
-    switch (static_cast<SimMsg>(lngMsgNo)) {
-    case SimMsg::Unnamed4096:
-    case SimMsg::Unnamed4119:
-    case SimMsg::Unnamed4120:
-        return true;
-
-    case SimMsg::AddPlayerApproved: {
-        const qint32 id = sim::readApprovedPlayerId(dpMsg);
-        if (const Players::PlayerPtr p = m_players.findByPlayerId(id)) {
-            p->Add_Success = true;
-            m_services.debug(QStringLiteral(" - Player addition approved: ") + p->PlayerHandle);
-        }
-        return true;
-    }
-
-    case SimMsg::AddPlayerRejected: {
-        // The rejected player is named after the header when the simulator says which; else it
-        // is the player the rejection was addressed to (the intake passes no copies of a
-        // rejection sent to all). Only that one player is taken out, whatever else shares its
-        // server session number, and a copy that comes after it is gone finds nobody.
-        Players::PlayerPtr p;
-        if (lngNoBytes >= 4 && dpMsg.remaining() >= 4) {
-            p = m_players.findByPlayerId(dpMsg.ReadLong());
-        }
-        if (!p) {
-            p = m_players.findByPlayerId(lngToPlayer);
-        }
-        if (p) {
-            m_services.debug(QStringLiteral(" - Player addition Rejected by your machine: ") + p->PlayerHandle);
-            removePlayer(p);
-        }
-        return true;
-    }
-
-    case SimMsg::PlayerQuery:
-        sim::writeHeaderOnly(reply, SimMsg::AddPlayerApproved);
-        if (const Players::PlayerPtr p = m_players.findByPlayerId(lngToPlayer)) {
-            session().Send(p->Key.toInt(), dpflags::AllPlayers, 0, reply);
-        }
-        return true;
-
-    case SimMsg::AircraftDetails:
-        if (lngFromPlayer == lngHostPlayerID) {
-            // Both fields are read before either is kept, so a cut message changes nothing.
-            const sim::AircraftDetails d = sim::readAircraftDetails(dpMsg);
-            lngMyEngineType = d.engineType;
-            strMyAircraft = d.title;
-            m_services.debug(QStringLiteral(" - Your aircraft is ") + strMyAircraft + engineTypeText(lngMyEngineType));
-            if (relayConnected()) {
-                m_relay->sendOwnAircraft(lngMyEngineType, strMyAircraft);
-                m_services.debug(QStringLiteral(" - Send Aircraft Details to Host"));
-            }
-        }
-        return true;
-
-    case SimMsg::QueryPlane:
-        if (relayConnected()) {
-            m_relay->sendQueryPlane();
-            m_services.lowLevel(QStringLiteral(" - Query all players on plane type"));
-        }
-        return true;
-
-    case SimMsg::PlayerCrashed:
-        if (relayConnected()) {
-            m_relay->sendPlayerCrashed();
-            m_services.lowLevel(QStringLiteral(" - Send Player Crashed to host"));
-        }
-        return true;
-
-    case SimMsg::PositionUpdate:
-        if (relayConnected() && lngFromPlayer == lngHostPlayerID && lngToPlayer == lngMyPlayerID) {
-            m_relay->sendPosition(sim::readPositionBlock(dpMsg));
-        }
-        return true;
-
-    case SimMsg::ChatMessageAlt:
-        if (!blnAltGuid) {
-            return false;
-        }
-        [[fallthrough]];
-    case SimMsg::ChatMessage:
-        if (lngNoBytes > 1 && lngFromPlayer == lngHostPlayerID) {
-            forwardChat(dpMsg, lngNoBytes);
-        }
-        return true;
-
-    // What the client itself sends, or only the join reads: nothing to do here.
-    case SimMsg::AddPlayerRequest:
-    case SimMsg::ObserverJoinRequest:
-    case SimMsg::ObserverJoinAccepted:
-    case SimMsg::ObserverJoinRefused:
-    case SimMsg::ObserverJoinRetry:
-        return false;
-    }
-    return false;
-}
-
-void SimLink::forwardChat(SimMessage& dpMsg, qint32 lngNoBytes) {
-    // The length comes from the sender; the reader never goes past the bytes that are there.
-    const QString text = sim::readChatText(dpMsg, lngNoBytes);
-    if (!relayConnected()) {
-        return;
-    }
-    // The server link sends the pieces and the end mark one at a time and logs when done.
-    m_relay->sendChat(text);
 }
 
 } // namespace airmesh

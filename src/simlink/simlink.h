@@ -12,25 +12,17 @@
 
 namespace airmesh {
 
-// What the simulator side needs of the server link: whether the client is logged on, and the
-// records that carry the user's traffic to the server.
-class RelayOutput {
+// What the message pump hands each message it dispatches to: the reactions to the simulator.
+class SimMessageHandler {
 public:
-    virtual ~RelayOutput() = default;
-    // blnConnected: logged on; gates all relay traffic.
-    virtual bool isConnected() const = 0;
-    // AircraftDetails over UDP, the title followed by U+0000.
-    virtual void sendOwnAircraft(qint32 engineType, const QString& title) = 0;
-    virtual void sendQueryPlane() = 0;
-    virtual void sendPlayerCrashed() = 0;
-    // PositionUpdate over UDP with the 52-byte block unchanged.
-    virtual void sendPosition(const QByteArray& block) = 0;
-    // A chat line over TCP: its pieces one after another, each once the previous send has
-    // completed, then the end mark; " - Send Chat to Host" is logged once the end mark is out.
-    virtual void sendChat(const QString& text) = 0;
+    virtual ~SimMessageHandler() = default;
+    // The reaction to one message from the session, read up to its header; never throws.
+    virtual void Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer,
+                                   qint32 lngNoBytes) = 0;
 };
 
-// The simulator link: the joined session and everything done in it.
+// The simulator link: the joined session and everything done in it. It knows nothing of the
+// server: what a message means for the server is the handler's business.
 class SimLink {
 public:
     // The two application identifiers the simulator hosts its session under.
@@ -60,19 +52,13 @@ public:
 
     // ---- Message pump and handling (pump.cpp) ----
     // Drains the receive queue once and dispatches each message addressed to the observer, and
-    // the simulator's rejections and queries (4101, 4103) addressed to one of our remote players
-    // (the pump part of a Timer1 tick). A tick that finds a dispatch already running does
-    // nothing; it neither receives nor waits. Never throws.
+    // the simulator's rejections and queries (4101, 4103) addressed to one of our remote players,
+    // to the handler (the pump part of a Timer1 tick). A tick that finds a dispatch already
+    // running does nothing; it neither receives nor waits. Never throws.
     void pumpMessages();
     bool blnPumpBusy = false;
-    // The reaction to one message from the session; never throws.
-    void Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer,
-                           qint32 lngNoBytes);
-    // The user's aircraft as last reported by the simulator.
-    qint32 lngMyEngineType = 0;
-    QString strMyAircraft;
-    // The server link; nothing is forwarded while it is unset.
-    void setRelay(RelayOutput* relay) { m_relay = relay; }
+    // Where the pump dispatches; nothing is dispatched while it is unset.
+    void setHandler(SimMessageHandler* handler) { m_handler = handler; }
     // What of the session's traffic the pump reads, for the session's intake: nothing our own
     // players send, everything for the observer (first when the queue is full), and of what
     // reaches our remote players only the simulator's questions to them and its rejections
@@ -95,6 +81,8 @@ public:
     void Add_Remote_Player(const QString& handle, qint32 sessionNumber);
     // Takes the first pilot with that server session number out of the session and the registry.
     void Remove_Remote_Player(qint32 sessionNumber);
+    // Takes one registry player out of the session and the registry.
+    void removePlayer(const Players::PlayerPtr& player);
     // A text line shown in the simulator: a ChatMessage from the observer to all players. An
     // empty text goes out with payload length 0 and no zero byte.
     void sendTextLine(const QString& text);
@@ -102,6 +90,8 @@ public:
     void sendToAll(qint32 fromPlayer, const SimMessage& message);
     // Closes and clears the session, ignoring any failure (quitting).
     void closeSession();
+    // The joined session; throws DPERR_NOCONNECTION when there is none.
+    Session& session();
 
     // ---- Chat window upkeep (chatwindow.cpp) ----
     void Scroll_Chat_Window() { m_chatWindow.Scroll_Chat_Window(blnAltGuid); }
@@ -111,22 +101,13 @@ public:
     Players& players() { return m_players; }
 
 private:
-    void forwardChat(SimMessage& dpMsg, qint32 lngNoBytes);
-    // The reactions of Process_MP_Packet, outside its error trap; false: not handled.
-    bool react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer, qint32 lngNoBytes);
     // One received message: logged and dropped, dispatched, or dropped silently.
     void dispatch(SimMessage& dpMsg, qint32 fromId, qint32 toId);
-    // Logged on to the server through a relay.
-    bool relayConnected() const { return m_relay && m_relay->isConnected(); }
-    // The joined session; throws DPERR_NOCONNECTION when there is none.
-    Session& session();
-    // Takes one registry player out of the session and the registry.
-    void removePlayer(const Players::PlayerPtr& player);
 
     ClientServices& m_services;
     Players& m_players;
     ChatWindowBridge m_chatWindow;
-    RelayOutput* m_relay = nullptr;
+    SimMessageHandler* m_handler = nullptr;
     bool m_sessionLost = false;
 };
 

@@ -11,7 +11,8 @@
 #include "core/windowmodel.h"
 #include "hangar/hangar.h"
 #include "registry/players.h"
-#include "serverlink/clientengine.h"
+#include "relay/clientengine.h"
+#include "relay/relay.h"
 #include "serverlink/serverlink.h"
 #include "simlink/simlink.h"
 
@@ -87,6 +88,7 @@ private:
     SimLink m_sim;
     MainWindowModel m_model;
     std::unique_ptr<ServerLink> m_server;
+    std::unique_ptr<Relay> m_relay;
     std::unique_ptr<ClientEngine> m_engine;
     std::unique_ptr<FrmMain> m_frmMain;
     QPointer<FrmAlias> m_frmAlias;

@@ -4,6 +4,7 @@
 // simulator goes away.
 #include "fakes/fakemessageboxes.h"
 #include "fakes/fakerelayoutput.h"
+#include "relay/relay.h"
 #include "simlink/dplay/nativesession.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
@@ -73,7 +74,7 @@ void TestStandinProcess::clientAgainstFsStandin() {
     NoWindowSystem windows;
     SimLink sim{services, players, windows};
     FakeRelayOutput relay;
-    sim.setRelay(&relay);
+    Relay reactions(services, sim, players, relay);
     NativeOptions o;
     const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
     o.prompt = [address](const QString&) { return std::optional<QString>(address); };

@@ -7,6 +7,10 @@ void FakeRelayOutput::sendOwnAircraft(qint32 engineType, const QString& title) {
     record(QStringLiteral("aircraft %1 %2").arg(engineType).arg(title));
 }
 
+void FakeRelayOutput::sendQueryPlaneReply(qint32 engineType, const QString& title) {
+    record(QStringLiteral("reply %1 %2").arg(engineType).arg(title));
+}
+
 void FakeRelayOutput::sendQueryPlane() {
     ++queries;
     record(QStringLiteral("query"));

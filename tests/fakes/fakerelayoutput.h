@@ -1,6 +1,6 @@
 #pragma once
 
-#include "simlink/simlink.h"
+#include "serverlink/relayoutput.h"
 
 #include <QByteArray>
 #include <QList>
@@ -11,12 +11,13 @@
 
 namespace airmesh {
 
-// The server link as the simulator side sees it: logged on unless told otherwise, and every
+// The server link as the relay sees it: logged on unless told otherwise, and every
 // call written down, both as one line in `calls` and by kind.
 class FakeRelayOutput final : public RelayOutput {
 public:
     bool isConnected() const override { return connected; }
     void sendOwnAircraft(qint32 engineType, const QString& title) override;
+    void sendQueryPlaneReply(qint32 engineType, const QString& title) override;
     void sendQueryPlane() override;
     void sendPlayerCrashed() override;
     void sendPosition(const QByteArray& block) override;
@@ -26,7 +27,8 @@ public:
     // Runs after each call is written down, inside the dispatch that made it.
     std::function<void()> onCall;
 
-    // "aircraft <engine> <title>", "query", "crashed", "position <hex>", "chat <text>".
+    // "aircraft <engine> <title>", "reply <engine> <title>", "query", "crashed", "position <hex>",
+    // "chat <text>".
     QStringList calls;
     QList<QPair<qint32, QString>> aircraft; // engine type, title
     QList<QByteArray> positions;

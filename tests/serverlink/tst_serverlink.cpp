@@ -1,6 +1,6 @@
 // The server link against a scripted server on loopback sockets, with the simulator played by
-// the in-memory session: logon outcomes, tear-down, heartbeat, post-connect sends, chat both
-// ways, the remote players' traffic and the records the client must ignore.
+// the in-memory session: logon outcomes, tear-down, heartbeat, post-connect sends, chat out and
+// the records the client must ignore. The reactions to the records are the relay's tests.
 #include "linkrig.h"
 
 #include <QtTest>
@@ -16,21 +16,6 @@ namespace {
 
 constexpr int kWait = LinkRig::kWaitMs;
 const QString kGeneral = QStringLiteral("General");
-
-// 52 bytes told apart by `seed`.
-QByteArray block(char seed) {
-    QByteArray b(kPositionBlockBytes, '\0');
-    for (int i = 0; i < b.size(); ++i) {
-        b[i] = static_cast<char>(seed + i * 3);
-    }
-    return b;
-}
-
-SimMessage fromFs(const std::function<void(SimMessage&)>& write) {
-    SimMessage m;
-    write(m);
-    return m;
-}
 
 // Logged on as far as the record handlers can tell, without sockets.
 void pretendLoggedOn(LinkRig& rig) {
@@ -65,17 +50,10 @@ private slots:
     void postConnectSends();
     void chatOut();
     void chatOutDroppedWithTheLink();
-    void chatIn_data();
-    void chatIn();
-    void chatInFromNobodyOrTooLong();
-    void remotePlayerLife();
     void udpOnlyFromTheServersPort();
-    void receivedTextsEndAtNul();
-    void positionRoad();
     void recordsIgnored_data();
     void recordsIgnored();
     void strangerDatagramsIgnored();
-    void handlerFailureLogged();
 };
 
 void TestServerLink::logonAccepted_data() {
@@ -340,9 +318,9 @@ void TestServerLink::heartBeat() {
 
 void TestServerLink::postConnectSends() {
     LinkRig rig;
-    rig.sim.lngMyEngineType = 1;
-    rig.sim.strMyAircraft = QStringLiteral("Jetliner 400-B");
-    const ServerRecord details = toServer::aircraftDetails(LinkRig::kSession, 1, rig.sim.strMyAircraft, true);
+    rig.reportAircraft(1, QStringLiteral("Jetliner 400-B"));
+    const ServerRecord details =
+        toServer::aircraftDetails(LinkRig::kSession, 1, QStringLiteral("Jetliner 400-B"), true);
     auto intervalsOfTicks = [&rig](int n) {
         QList<int> intervals;
         for (int i = 0; i < n; ++i) {
@@ -428,81 +406,6 @@ void TestServerLink::chatOutDroppedWithTheLink() {
     QVERIFY(!rig.logLines().contains(QStringLiteral(" - Send Chat to Host")));
 }
 
-void TestServerLink::chatIn_data() {
-    QTest::addColumn<QStringList>("pieces");
-    QTest::addColumn<QString>("delivered");
-    QTest::addColumn<bool>("altGuid");
-
-    const QString first = QString(55, QLatin1Char('a')) + QLatin1Char(' ');
-    const QString second(56, QLatin1Char('b'));
-    QTest::newRow("120 characters, a space at a cut") << QStringList{first, second, QStringLiteral("cccccccc")}
-                                                      << first + second + QStringLiteral("cccccccc") << false;
-    QTest::newRow("a padded word loses its spaces")
-        << QStringList{QStringLiteral("word"), QStringLiteral("next")} << QStringLiteral("wordnext") << false;
-    QTest::newRow("53 characters are trimmed") << QStringList{QString(53, QLatin1Char('x')), QStringLiteral("y")}
-                                               << QString(53, QLatin1Char('x')) + "y" << false;
-    QTest::newRow("54 characters are kept whole") << QStringList{QString(54, QLatin1Char('x')), QStringLiteral("y")}
-                                                  << QString(54, QLatin1Char('x')) + "  y" << false;
-    QTest::newRow("second application identifier")
-        << QStringList{QStringLiteral("hello")} << QStringLiteral("hello") << true;
-}
-
-void TestServerLink::chatIn() {
-    QFETCH(QStringList, pieces);
-    QFETCH(QString, delivered);
-    QFETCH(bool, altGuid);
-    LinkRig rig;
-    pretendLoggedOn(rig);
-    rig.sim.blnAltGuid = altGuid;
-    rig.sim.Add_Remote_Player(QStringLiteral("Bob"), 7);
-    const qint32 bob = rig.players.Item(1)->Key.toInt();
-    rig.takeFs();
-
-    for (const QString& p : pieces) {
-        rig.link.Process_TCPPacket(toClient::chatChunk(7, p).toBytes());
-    }
-    QVERIFY(rig.takeFs().isEmpty());
-    QCOMPARE(rig.players.Item(1)->ChatRcvd, rig.clock.now());
-
-    rig.link.Process_TCPPacket(toClient::chatChunk(7, kChatEndMark).toBytes());
-    const QList<MemoryWorld::Sent> fs = rig.takeFs();
-    QCOMPARE(fs.size(), 1);
-    QCOMPARE(fs[0].from, bob);
-    QCOMPARE(simNumber(fs[0]), simMsgNumber(altGuid ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage));
-    QCOMPARE(simChatText(fs[0]), delivered);
-    QVERIFY(rig.players.Item(1)->ChatText.isEmpty());
-    QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("incoming.wav")});
-    QVERIFY(rig.logLines().contains(QStringLiteral(" - Chat rcvd from Bob")));
-}
-
-void TestServerLink::chatInFromNobodyOrTooLong() {
-    LinkRig rig;
-    pretendLoggedOn(rig);
-    rig.sim.Add_Remote_Player(QStringLiteral("Bob"), 7);
-    rig.takeFs();
-
-    // From a session number nobody has: nothing kept, nothing shown, the end logged as a failure.
-    rig.link.Process_TCPPacket(toClient::chatChunk(8, QStringLiteral("psst")).toBytes());
-    rig.link.Process_TCPPacket(toClient::chatChunk(8, kChatEndMark).toBytes());
-    QVERIFY(rig.takeFs().isEmpty());
-    QVERIFY(rig.players.Item(1)->ChatText.isEmpty());
-    QVERIFY(rig.logLines().contains(QStringLiteral(" - Error Process_TCPPacket 91 ") +
-                                    "Chat end from a pilot who is not in the registry"));
-
-    // A pilot who floods pieces without an end mark: the whole message is dropped with one
-    // line, and his next chat arrives intact.
-    for (int i = 0; i < 1000; ++i) {
-        rig.link.Process_TCPPacket(toClient::chatChunk(7, QString(56, QChar(u'A' + i % 26))).toBytes());
-    }
-    rig.link.Process_TCPPacket(toClient::chatChunk(7, kChatEndMark).toBytes());
-    rig.link.Process_TCPPacket(toClient::chatChunk(7, QStringLiteral("hello again")).toBytes());
-    rig.link.Process_TCPPacket(toClient::chatChunk(7, kChatEndMark).toBytes());
-    QCOMPARE(rig.logLines().count(QStringLiteral(" - Chat from Bob longer than 4096 characters, dropped")), 1);
-    const QList<MemoryWorld::Sent> fs = rig.takeFs();
-    QCOMPARE(fs.size(), 1);
-    QCOMPARE(simChatText(fs[0]), QStringLiteral("hello again"));
-}
-
 // Datagrams from the server's address but another port are no more the server's than a
 // stranger's: no player, no position, and no acknowledgement that keeps a dead link "Connected".
 void TestServerLink::udpOnlyFromTheServersPort() {
@@ -528,133 +431,6 @@ void TestServerLink::udpOnlyFromTheServersPort() {
     }
     QVERIFY(!rig.link.blnConnected);
     QVERIFY(!rig.logLines().join('\n').contains(QStringLiteral("Mallory")));
-}
-
-// A text from the server ends at its first U+0000: in the simulator, in the registry and in
-// the log, which never holds a NUL.
-void TestServerLink::receivedTextsEndAtNul() {
-    LinkRig rig;
-    QVERIFY(rig.connectAndSendLogon());
-    rig.toClientTcp(toClient::logonAccepted(LinkRig::kSession, QStringLiteral("Hi\0there")));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.link.blnConnected, LinkRig::kWaitMs);
-    QCOMPARE(simChatText(rig.takeFs().first()), QStringLiteral("Hi"));
-
-    const qint32 id = rig.readyPilot(7, QStringLiteral("Nul\0Name"));
-    QVERIFY(id != 0);
-    QCOMPARE(rig.world.playerFriendlyName(id), QStringLiteral("Nul"));
-    rig.takeFs();
-    rig.toClientTcp(toClient::aircraftDetails(7, 1, QStringLiteral("Jet\0Hidden")));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.world.sentToHost().size(), 1, LinkRig::kWaitMs);
-    QCOMPARE(rig.players.Item(1)->Aircraft_Name, QStringLiteral("Jet"));
-    rig.toClientTcp(toClient::chatChunk(7, QStringLiteral("one\0two")));
-    rig.toClientTcp(toClient::chatChunk(7, kChatEndMark));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.world.sentToHost().size(), 2, LinkRig::kWaitMs);
-    QCOMPARE(simChatText(rig.world.sentToHost().at(1)), QStringLiteral("one"));
-
-    QFile log(rig.dir.filePath(QStringLiteral("log.txt")));
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray bytes = log.readAll();
-    QVERIFY(bytes.contains("User Changed Plane Nul Jet"));
-    QVERIFY(!bytes.contains('\0'));
-}
-
-void TestServerLink::remotePlayerLife() {
-    LinkRig rig;
-    rig.ini.WriteINI(QStringLiteral("Aliasing"), QStringLiteral("Cessna Skyhawk"), QStringLiteral("Piper Cub"));
-    rig.sim.lngMyEngineType = 0;
-    rig.sim.strMyAircraft = QStringLiteral("Trainer");
-    QVERIFY(rig.logon());
-    rig.takeFs();
-
-    rig.toClientUdp(toClient::playerJoined(7, QStringLiteral("Bob")));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.players.Count(), 1, kWait);
-    const Players::PlayerPtr p = rig.players.Item(1);
-    const qint32 bob = p->Key.toInt();
-    QCOMPARE(p->Server_Session_ID, 7);
-    QCOMPARE(rig.world.playerFriendlyName(bob), QStringLiteral("Bob"));
-    QVERIFY(rig.world.groupMembers(rig.requestGroup).contains(bob));
-
-    // No position for him until the simulator has approved him and his aircraft is known.
-    rig.toClientUdp(toClient::positionUpdate(7, block(1)));
-    QVERIFY(rig.udpHandled());
-    rig.approve(bob);
-    QVERIFY(p->Add_Success);
-    rig.toClientUdp(toClient::positionUpdate(7, block(2)));
-    QVERIFY(rig.udpHandled());
-    rig.toClientTcp(toClient::aircraftDetails(7, 1, QStringLiteral("Cessna Skyhawk")));
-    QTRY_VERIFY_WITH_TIMEOUT(p->RcvdPlaneType, kWait);
-    QCOMPARE(p->Aircraft_Name, QStringLiteral("Cessna Skyhawk"));
-    rig.toClientUdp(toClient::positionUpdate(7, block(3)));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.world.sentToHost().size(), 3, kWait);
-
-    const QList<MemoryWorld::Sent> fs = rig.takeFs();
-    QCOMPARE(simNumber(fs[0]), simMsgNumber(SimMsg::AddPlayerRequest));
-    QCOMPARE(fs[1].from, bob);
-    QCOMPARE(fs[1].bytes,
-             fromFs([](SimMessage& m) { sim::writeAircraftDetails(m, 1, QStringLiteral("Piper Cub")); }).bytes());
-    QCOMPARE(fs[2].from, bob);
-    QCOMPARE(fs[2].bytes, fromFs([](SimMessage& m) { sim::writePositionUpdate(m, block(3)); }).bytes());
-    QVERIFY(rig.logLines().contains(QStringLiteral(" - User Changed Plane Bob Cessna Skyhawk")));
-
-    // He crashes, then asks what we fly.
-    const QString crash = QStringLiteral("went down near the lake");
-    rig.toClientUdp(toClient::playerCrashed(7, crash));
-    rig.toClientUdp(toClient::queryPlane(7));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 1, kWait);
-    QCOMPARE(rig.udpIn()[0], toServer::aircraftDetails(LinkRig::kSession, 0, QStringLiteral("Trainer"), false));
-    const QList<MemoryWorld::Sent> crashFs = rig.takeFs();
-    QCOMPARE(crashFs.size(), 1);
-    QCOMPARE(simChatText(crashFs[0]), QStringLiteral("Bob ") + crash.leftJustified(CrashNotice::kTextChars));
-    QVERIFY(rig.soundOut.cues().contains(QStringLiteral("crash.wav")));
-    QVERIFY(rig.logLines().contains(QStringLiteral(" - Query Plane rcvd from Bob")));
-
-    rig.toClientTcp(toClient::playerLeft(7));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.players.Count(), 0, kWait);
-    QVERIFY(!rig.world.playerExists(bob));
-    QVERIFY(rig.logLines().contains(QStringLiteral(" - Removed Player Bob")));
-}
-
-void TestServerLink::positionRoad() {
-    LinkRig rig;
-    QVERIFY(rig.logon());
-    const qint32 bob = rig.readyPilot(7, QStringLiteral("Bob"));
-    QVERIFY(bob != 0);
-    rig.takeFs();
-
-    // The user's aircraft moves: FS to the observer, the pump, one datagram to the server.
-    rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID,
-                           fromFs([](SimMessage& m) { sim::writePositionUpdate(m, block(5)); }));
-    rig.sim.pumpMessages();
-    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 1, kWait);
-    QCOMPARE(rig.udpIn()[0], toServer::positionUpdate(LinkRig::kSession, block(5)));
-
-    // Bob's moves: one datagram from the server, the same block into FS from his player.
-    rig.toClientUdp(toClient::positionUpdate(7, block(9)));
-    QTRY_COMPARE_WITH_TIMEOUT(rig.world.sentToHost().size(), 1, kWait);
-    const MemoryWorld::Sent s = rig.takeFs().first();
-    QCOMPARE(s.from, bob);
-    QCOMPARE(s.to, 0);
-    QCOMPARE(s.bytes, fromFs([](SimMessage& m) { sim::writePositionUpdate(m, block(9)); }).bytes());
-
-    // Announced twice: a second entry with the same session number flies once it is ready too.
-    rig.toClientUdp(toClient::playerJoined(7, QStringLiteral("Bob")));
-    rig.toClientTcp(toClient::aircraftDetails(7, 0, QStringLiteral("Cessna")));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.players.Count() == 2 && rig.players.Item(2)->RcvdPlaneType, kWait);
-    const qint32 bob2 = rig.players.Item(2)->Key.toInt();
-    auto positionSenders = [&rig](char seed) {
-        rig.takeFs();
-        rig.toClientUdp(toClient::positionUpdate(7, block(seed)));
-        QList<qint32> from;
-        if (rig.udpHandled()) {
-            for (const MemoryWorld::Sent& m : rig.takeFs()) {
-                from << m.from;
-            }
-        }
-        return from;
-    };
-    QCOMPARE(positionSenders(10), QList<qint32>{bob});
-    rig.approve(bob2);
-    QCOMPARE(positionSenders(11), (QList<qint32>{bob, bob2}));
 }
 
 void TestServerLink::recordsIgnored_data() {
@@ -714,25 +490,6 @@ void TestServerLink::strangerDatagramsIgnored() {
     QCOMPARE(rig.players.Count(), 1);
     QCOMPARE(rig.players.Item(1)->PlayerHandle, QStringLiteral("Bob"));
     QVERIFY(!rig.logLines().contains(QStringLiteral(" - Ack to Heartbeat, Server still there")));
-}
-
-void TestServerLink::handlerFailureLogged() {
-    LinkRig rig;
-    pretendLoggedOn(rig);
-    rig.faults.failOperation(Op::CreatePlayer, dp::DPERR_CANTCREATEPLAYER);
-    rig.link.Process_Packet(toClient::playerJoined(7, QStringLiteral("Bob")).toBytes());
-    QVERIFY(rig.logLines().contains(
-        QStringLiteral(" - Error Process_Packet %1 injected failure").arg(dp::DPERR_CANTCREATEPLAYER)));
-    QCOMPARE(rig.players.Count(), 0);
-
-    // The next record is handled as if nothing had happened.
-    rig.link.Process_TCPPacket(toClient::playerJoined(8, QStringLiteral("Cid")).toBytes());
-    QCOMPARE(rig.players.Count(), 1);
-
-    rig.faults.failOperation(Op::Send, dp::DPERR_GENERIC);
-    rig.link.Process_TCPPacket(toClient::aircraftDetails(8, 1, QStringLiteral("Jet")).toBytes());
-    QVERIFY(rig.logLines().contains(
-        QStringLiteral(" - Error Process_TCPPacket %1 injected failure").arg(dp::DPERR_GENERIC)));
 }
 
 QTEST_GUILESS_MAIN(TestServerLink)

@@ -1,8 +1,9 @@
-// The stand-in simulator against the client's own simulator link: the join, the aircraft query,
-// positions, remote players, chat and crash all go through the real SimLink code on an in-memory
-// session, and what the stand-in prints is checked line by line.
+// The stand-in simulator against the client's own simulator link and relay: the join, the
+// aircraft query, positions, remote players, chat and crash all go through the real SimLink and
+// Relay code on an in-memory session, and what the stand-in prints is checked line by line.
 #include "fakes/fakemessageboxes.h"
 #include "fakes/fakerelayoutput.h"
+#include "relay/relay.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
 #include "standin/circuit.h"
@@ -36,6 +37,7 @@ struct Rig {
     NoWindowSystem windows;
     SimLink sim{services, players, windows};
     FakeRelayOutput relay;
+    Relay reactions{services, sim, players, relay};
 
     MemorySessionFactory factory{world};
     QByteArray fs = world.hostSession(SimLink::kFirstAppGuid);
@@ -53,7 +55,6 @@ struct Rig {
         attachStandin(world, *standin);
         // Waiting for an answer that never comes takes no real time.
         world.onWait = [this](int ms) { clock.advanceMs(ms); };
-        sim.setRelay(&relay);
     }
     ~Rig() { detachStandin(world); }
 
@@ -99,8 +100,8 @@ private slots:
 
         // The join's plane query has been answered; the pump hands the answer to the relay.
         rig.sim.pumpMessages();
-        QCOMPARE(rig.sim.strMyAircraft, QStringLiteral("Jetliner 400-B"));
-        QCOMPARE(rig.sim.lngMyEngineType, 1);
+        QCOMPARE(rig.reactions.strMyAircraft(), QStringLiteral("Jetliner 400-B"));
+        QCOMPARE(rig.reactions.lngMyEngineType(), 1);
         QCOMPARE(rig.relay.aircraft, (QList<QPair<qint32, QString>>{{1, QStringLiteral("Jetliner 400-B")}}));
 
         // The plane query of a logon (one zero byte beyond its declared length) is answered too.
@@ -300,7 +301,7 @@ private slots:
         QCOMPARE(rig.relay.crashes, 1);
         QCOMPARE(rig.relay.aircraft, (QList<QPair<qint32, QString>>{{1, QStringLiteral("Boeing 737-400")},
                                                                     {0, QStringLiteral("Piper Cub")}}));
-        QCOMPARE(rig.sim.strMyAircraft, QStringLiteral("Piper Cub"));
+        QCOMPARE(rig.reactions.strMyAircraft(), QStringLiteral("Piper Cub"));
         QCOMPARE(rig.take(), (QStringList{QStringLiteral("sent chat: hello there"), QStringLiteral("sent crash"),
                                           QStringLiteral("aircraft: \"Boeing 737-400\" engine 1"),
                                           QStringLiteral("aircraft: \"Piper Cub\" engine 0")}));

@@ -1,8 +1,8 @@
 #pragma once
 
-// A client engine's server side on a test bench: the simulator played by an in-memory session,
-// a scripted multiplayer server on real loopback sockets, a manual clock, a recording sound
-// output and a program folder of its own with the settings file, the log and the cue files.
+// A client engine's server link and relay on a test bench: the simulator played by an in-memory
+// session, a scripted multiplayer server on real loopback sockets, a manual clock, a recording
+// sound output and a program folder of its own with the settings file, the log and the cue files.
 
 #include "core/clientservices.h"
 #include "core/windowmodel.h"
@@ -11,6 +11,7 @@
 #include "fakes/fakeserver.h"
 #include "fakes/fakesoundoutput.h"
 #include "fakes/joinedclient.h"
+#include "relay/relay.h"
 #include "serverlink/serverlink.h"
 #include "simlink/simcodec.h"
 #include "standin/memorysession.h"
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <functional>
 #include <memory>
 
 namespace airmesh {
@@ -60,7 +62,8 @@ struct LinkRig {
     NoWindowSystem windows;
     SimLink sim{services, players, windows};
     MainWindowModel window;
-    ServerLink link{services, sim, players, window};
+    ServerLink link{services, window};
+    Relay relay{services, sim, players, link};
 
     FakeServer server;
     quint16 clientPort = 0;
@@ -134,6 +137,13 @@ struct LinkRig {
         const Players::PlayerPtr p = players.Item(before + 1);
         return QTest::qWaitFor([&] { return p->RcvdPlaneType; }, kWaitMs) ? id : 0;
     }
+    // The simulator reports the user's aircraft to the observer, and the pump reads it.
+    void reportAircraft(qint32 engineType, const QString& title) {
+        SimMessage m;
+        sim::writeAircraftDetails(m, engineType, title);
+        world.sendFromHost(hostId, sim.lngMyPlayerID, m);
+        sim.pumpMessages();
+    }
     // The simulator approves one of our remote players, and the pump reads it.
     void approve(qint32 id) {
         SimMessage m;
@@ -160,6 +170,22 @@ struct LinkRig {
         return out;
     }
 };
+
+// 52 bytes told apart by `seed`.
+inline QByteArray block(char seed) {
+    QByteArray b(kPositionBlockBytes, '\0');
+    for (int i = 0; i < b.size(); ++i) {
+        b[i] = static_cast<char>(seed + i * 3);
+    }
+    return b;
+}
+
+// A message as the simulator writes it.
+inline SimMessage fromFs(const std::function<void(SimMessage&)>& write) {
+    SimMessage m;
+    write(m);
+    return m;
+}
 
 // The header fields of a simulator message sent into the session.
 inline qint32 simNumber(const MemoryWorld::Sent& s) {

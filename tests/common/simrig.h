@@ -9,7 +9,10 @@
 #include "core/clientservices.h"
 #include "fakes/fakefaultysession.h"
 #include "fakes/fakemessageboxes.h"
+#include "fakes/fakerelayoutput.h"
 #include "fakes/joinedclient.h"
+#include "relay/relay.h"
+#include "simlink/simcodec.h"
 #include "simlink/simlink.h"
 #include "standin/memorysession.h"
 
@@ -52,6 +55,78 @@ struct SimRig {
         return out;
     }
 };
+
+// The bench with the relay's reactions and a recording server link.
+struct RelayRig : SimRig {
+    FakeRelayOutput out;
+    Relay reactions{services, sim, players, out};
+
+    int waiting() { return sim.objDP->GetMessageQueue(0, 0, dpflags::QueueReceive); }
+    // Adds a remote player quietly and lets the tick that follows take the echo of its request.
+    qint32 addRemote(const QString& handle, qint32 sessionNumber) {
+        const bool d = services.blnDebug;
+        const bool l = services.blnDebugLowLevel;
+        flags(false, false);
+        sim.Add_Remote_Player(handle, sessionNumber);
+        sim.pumpMessages();
+        flags(d, l);
+        world.takeSentToHost();
+        return players.Item(players.Count())->Key.toInt();
+    }
+    // The simulator reports the user's aircraft, read quietly while logged off: nothing goes out.
+    void reportAircraft(qint32 engineType, const QString& title) {
+        const bool d = services.blnDebug;
+        const bool l = services.blnDebugLowLevel;
+        const bool c = out.connected;
+        flags(false, false);
+        out.connected = false;
+        SimMessage m;
+        sim::writeAircraftDetails(m, engineType, title);
+        world.sendFromHost(host, observer, m);
+        sim.pumpMessages();
+        flags(d, l);
+        out.connected = c;
+    }
+};
+
+// Messages as the simulator sends them.
+inline SimMessage message(qint32 number, const QByteArray& payload = {}, int length = -1) {
+    SimMessage m;
+    m.WriteLong(number);
+    m.WriteLong(length < 0 ? static_cast<qint32>(payload.size()) : length);
+    m.writeBytes(payload);
+    return m;
+}
+
+inline SimMessage message(SimMsg number, const QByteArray& payload = {}, int length = -1) {
+    return message(simMsgNumber(number), payload, length);
+}
+
+inline QByteArray le32(qint32 v) {
+    SimMessage m;
+    m.WriteLong(v);
+    return m.bytes();
+}
+
+inline SimMessage systemNotice(qint32 type) {
+    SimMessage m;
+    m.WriteLong(type);
+    m.WriteLong(1);
+    m.WriteLong(0x1234);
+    return m;
+}
+
+inline QByteArray positionBlock() {
+    QByteArray b;
+    for (int i = 0; i < kPositionBlockBytes; ++i) {
+        b.append(static_cast<char>(i * 5));
+    }
+    return b;
+}
+
+inline const QString kSystemLine = QStringLiteral(" - ****System Message ignored, Type: ");
+inline const QString kReadPastEnd =
+    QStringLiteral(" - Error Process_MP_Packet -2147467259 read past the end of a session message");
 
 // The log written so far, one entry a line, each without its time when that is the clock's.
 inline QStringList logged(const SimRig& rig) {

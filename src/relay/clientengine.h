@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serverlink.h"
+#include "serverlink/serverlink.h"
 
 #include "simlink/simlink.h"
 

@@ -1,6 +1,6 @@
 // The Timer1 tick and the quit sequence over a real server link and the in-memory simulator.
 #include "linkrig.h"
-#include "serverlink/clientengine.h"
+#include "relay/clientengine.h"
 
 #include <QtTest>
 
@@ -40,7 +40,7 @@ void TestClientEngine::loadStartsTheTick() {
     // Logged off, the tick still reads the simulator.
     fsReportsAircraft(rig, QStringLiteral("Trainer"));
     engine.Timer1_Timer();
-    QCOMPARE(rig.sim.strMyAircraft, QStringLiteral("Trainer"));
+    QCOMPARE(rig.relay.strMyAircraft(), QStringLiteral("Trainer"));
 }
 
 void TestClientEngine::tickThatTearsDownReadsNothing() {
@@ -53,11 +53,11 @@ void TestClientEngine::tickThatTearsDownReadsNothing() {
     fsReportsAircraft(rig, QStringLiteral("Trainer"));
     engine.Timer1_Timer();
     QVERIFY(!rig.link.blnConnected);
-    QVERIFY(rig.sim.strMyAircraft.isEmpty());
+    QVERIFY(rig.relay.strMyAircraft().isEmpty());
 
     // The message waited for the next tick.
     engine.Timer1_Timer();
-    QCOMPARE(rig.sim.strMyAircraft, QStringLiteral("Trainer"));
+    QCOMPARE(rig.relay.strMyAircraft(), QStringLiteral("Trainer"));
 }
 
 void TestClientEngine::quit() {

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "core/clientservices.h"
+#include "registry/players.h"
+#include "serverlink/relayoutput.h"
+#include "serverlink/serverevents.h"
+#include "simlink/simlink.h"
+
+namespace airmesh {
+
+class ServerLink;
+
+// What the traffic means on the other side: a server record in the simulator (the reactions of
+// Process_Packet and Process_TCPPacket: remote players, their positions, aircraft, crashes and
+// chat, the answer to a plane query, the logon's text lines and plane query, and Set_Closed's
+// clean-up), and a simulator message on the server (Process_MP_Packet). The server link and the
+// simulator link never meet but here.
+class Relay : public ServerEvents, public SimMessageHandler {
+public:
+    // The most chat text gathered for one pilot while the end mark has not come; far above
+    // any chat line the simulator lets a user type. Pieces beyond it are dropped and logged.
+    static constexpr int kMaxChatTextChars = 4096;
+    // The number of the failure when a chat end mark comes from a pilot not in the registry.
+    static constexpr int kErrNoMatchingPlayer = 91;
+
+    // Takes the simulator link's messages, and sends the user's traffic to `out`.
+    Relay(ClientServices& services, SimLink& sim, Players& colPlayers, RelayOutput& out);
+    // ... and takes the server link's records as well.
+    Relay(ClientServices& services, SimLink& sim, Players& colPlayers, ServerLink& link);
+    ~Relay() override;
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+
+    // The user's aircraft as last reported by the simulator.
+    qint32 lngMyEngineType() const { return m_lngMyEngineType; }
+    const QString& strMyAircraft() const { return m_strMyAircraft; }
+
+    // ---- A simulator message on the server (simreactions.cpp) ----
+    void Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer,
+                           qint32 lngNoBytes) override;
+
+    // ---- A server record in the simulator (serverreactions.cpp) ----
+    void logonAccepted(const QString& greeting) override;
+    void loggedOn() override;
+    void logonRejected() override;
+    void playerJoined(qint32 session, const QString& handle) override;
+    void playerLeft(qint32 session) override;
+    void playerCrashed(qint32 session, const QString& text) override;
+    void queryPlane(qint32 session) override;
+    void positionUpdate(qint32 session, const QByteArray& block) override;
+    void aircraftDetails(qint32 session, qint32 engineType, const QString& title) override;
+    void chatPiece(qint32 session, const QString& piece) override;
+    void linkClosed() override;
+    bool trafficWanted() const override;
+    QString logonHandle() const override;
+    UserAircraft userAircraft() const override;
+    bool noteIfSessionGone(const std::exception& e) override;
+
+private:
+    Relay(ClientServices& services, SimLink& sim, Players& colPlayers, RelayOutput& out, ServerLink* link);
+
+    // The reactions of Process_MP_Packet, outside its error trap; false: not handled.
+    bool react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer, qint32 lngNoBytes);
+    void forwardChat(SimMessage& dpMsg, qint32 lngNoBytes);
+    // Logs `e` as "<prefix><number> <text>", unless it says the simulator's session is gone.
+    void logError(const QString& prefix, const std::exception& e);
+
+    ClientServices& m_services;
+    SimLink& m_sim;
+    Players& m_players;
+    RelayOutput& m_out;
+    ServerLink* m_link;
+    qint32 m_lngMyEngineType = 0;
+    QString m_strMyAircraft;
+};
+
+} // namespace airmesh

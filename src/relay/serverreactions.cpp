@@ -1,0 +1,174 @@
+#include "relay.h"
+
+#include "core/text.h"
+#include "hangar/aliases.h"
+#include "simlink/simcodec.h"
+#include "wire/records.h"
+
+#include <utility>
+
+namespace airmesh {
+
+namespace {
+
+// A chat piece this long or longer after trimming was cut from a longer text: it is kept
+// whole, so a space at the cut survives. Shorter pieces are kept trimmed.
+constexpr int kFullChatPieceChars = 54;
+
+} // namespace
+
+// ---- The logon ----------------------------------------------------------------------------
+
+void Relay::logonAccepted(const QString& greeting) {
+    m_sim.sendTextLine(greeting);
+}
+
+void Relay::loggedOn() {
+    // Ask the simulator for the user's aircraft; the answer goes to the server from the pump.
+    Session& session = m_sim.session();
+    SimMessage m = session.CreateMessage();
+    sim::writeQueryPlaneOnLogon(m);
+    session.Send(m_sim.lngMyPlayerID, m_sim.lngHostPlayerID, 0, m);
+    m_services.debug(QStringLiteral(" - Query Plane"));
+}
+
+void Relay::logonRejected() {
+    m_sim.sendTextLine(QStringLiteral("Server rejected your logon."));
+}
+
+// ---- Traffic ------------------------------------------------------------------------------
+
+void Relay::playerJoined(qint32 session, const QString& handle) {
+    m_sim.Add_Remote_Player(handle, session);
+}
+
+void Relay::playerLeft(qint32 session) {
+    m_sim.Remove_Remote_Player(session);
+}
+
+void Relay::playerCrashed(qint32 session, const QString& text) {
+    QString line;
+    if (const Players::PlayerPtr p = m_players.findBySession(session)) {
+        line = p->PlayerHandle + QLatin1Char(' ') + text;
+    }
+    m_sim.sendTextLine(line);
+    m_services.sound.Play_Sound(QStringLiteral("crash.wav"));
+    m_services.debug(QStringLiteral(" - Player crashed "));
+}
+
+void Relay::queryPlane(qint32 session) {
+    if (m_services.blnDebug) {
+        for (const Players::PlayerPtr& p : m_players.NewEnum()) {
+            if (p->Server_Session_ID == session) {
+                m_services.debug(QStringLiteral(" - Query Plane rcvd from ") + p->PlayerHandle);
+            }
+        }
+    }
+    m_out.sendQueryPlaneReply(m_lngMyEngineType, m_strMyAircraft);
+    m_services.debug(QStringLiteral(" - Send Aircraft Details to Host"));
+}
+
+void Relay::positionUpdate(qint32 session, const QByteArray& block) {
+    SimMessage m;
+    sim::writePositionUpdate(m, block);
+    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
+        if (p->Server_Session_ID == session && p->RcvdPlaneType && p->Add_Success) {
+            m_sim.sendToAll(p->Key.toInt(), m);
+        }
+    }
+}
+
+void Relay::aircraftDetails(qint32 session, qint32 engineType, const QString& title) {
+    SimMessage m;
+    sim::writeAircraftDetails(m, engineType, GetAlias(m_services.objINI, title));
+    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
+        if (p->Server_Session_ID != session) {
+            continue;
+        }
+        p->RcvdPlaneType = true;
+        p->Aircraft_Name = title;
+        m_sim.sendToAll(p->Key.toInt(), m);
+        m_services.debug(QStringLiteral(" - User Changed Plane ") + p->PlayerHandle + QLatin1Char(' ') + title);
+    }
+}
+
+void Relay::chatPiece(qint32 session, const QString& piece) {
+    const QString trimmed = trimSpaces(piece);
+    const Players::PlayerPtr p = m_players.findBySession(session);
+    if (trimmed != wire::kChatEndMark) {
+        if (!p || p->ChatTooLong) {
+            return;
+        }
+        const QString& add = trimmed.size() < kFullChatPieceChars ? trimmed : piece;
+        // A pilot whose end mark never comes must not make us hold his text without limit. The
+        // whole message goes, not just its tail: a cut chat would say something he did not.
+        if (p->ChatText.size() + add.size() > kMaxChatTextChars) {
+            m_services.debug(QStringLiteral(" - Chat from %1 longer than %2 characters, dropped")
+                                 .arg(p->PlayerHandle)
+                                 .arg(kMaxChatTextChars));
+            p->ChatText.clear();
+            p->ChatTooLong = true;
+            return;
+        }
+        p->ChatText += add;
+        p->ChatRcvd = m_services.clock.now();
+        m_services.lowLevel(QStringLiteral(" - Chat ") + p->PlayerHandle + piece);
+        return;
+    }
+    if (!p) {
+        throw NumberedError(kErrNoMatchingPlayer, "Chat end from a pilot who is not in the registry");
+    }
+    const QString text = std::exchange(p->ChatText, QString());
+    if (std::exchange(p->ChatTooLong, false)) {
+        return; // the end of a chat already dropped; the next one starts clean
+    }
+    SimMessage m;
+    sim::writeChat(m, m_sim.blnAltGuid ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage, text);
+    m_sim.sendToAll(p->Key.toInt(), m);
+    m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
+    m_services.debug(QStringLiteral(" - Chat rcvd from ") + p->PlayerHandle);
+}
+
+// ---- The link's end -----------------------------------------------------------------------
+
+void Relay::linkClosed() {
+    // The tear-down always runs to its end: a session call that fails is logged and passed by.
+    auto guarded = [this](auto&& step) {
+        try {
+            step();
+        } catch (const std::exception& e) {
+            logError(QStringLiteral(" - Error Set_Closed "), e);
+        }
+    };
+    // Nothing is said into a simulator session that has ended.
+    const bool simAlive = !m_sim.sessionLost();
+    if (simAlive) {
+        guarded([this] { m_sim.sendTextLine(QStringLiteral("Server connection lost.")); });
+    }
+    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
+        if (simAlive) {
+            guarded([&] { m_sim.session().DestroyPlayer(p->Key.toInt()); });
+        }
+        m_services.debug(QStringLiteral(" - Removed Player ") + p->PlayerHandle);
+        // Out of the registry even when the session refused: the pilot is gone with the link.
+        guarded([&] { m_players.Remove(p->Key); });
+    }
+}
+
+// ---- What the server link asks ------------------------------------------------------------
+
+bool Relay::trafficWanted() const {
+    // Once the simulator's session has ended, the records still arriving until the link is
+    // closed have nowhere to go.
+    return !m_sim.sessionLost();
+}
+
+QString Relay::logonHandle() const {
+    return m_sim.strHandle;
+}
+
+UserAircraft Relay::userAircraft() const {
+    return {m_lngMyEngineType, m_strMyAircraft};
+}
+
+} // namespace airmesh

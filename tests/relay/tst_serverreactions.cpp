@@ -1,0 +1,260 @@
+// What a server record does in the simulator: records from a scripted server on loopback
+// sockets through the server link into the relay, with the simulator played by the in-memory
+// session: the remote players' life, positions, aircraft, crashes and chat, and failures.
+#include "linkrig.h"
+
+#include <QtTest>
+
+using namespace airmesh;
+using namespace airmesh::wire;
+using Op = FakeSessionFaults::Op;
+
+Q_DECLARE_METATYPE(airmesh::wire::Transport)
+Q_DECLARE_METATYPE(airmesh::wire::ServerRecord)
+
+namespace {
+
+constexpr int kWait = LinkRig::kWaitMs;
+
+// Logged on as far as the record handlers can tell, without sockets.
+void pretendLoggedOn(LinkRig& rig) {
+    airmesh::pretendLoggedOn(rig.link, LinkRig::kSession, rig.clock.now());
+}
+
+} // namespace
+
+class TestServerReactions : public QObject {
+    Q_OBJECT
+
+private slots:
+    void chatIn_data();
+    void chatIn();
+    void chatInFromNobodyOrTooLong();
+    void remotePlayerLife();
+    void receivedTextsEndAtNul();
+    void positionRoad();
+    void handlerFailureLogged();
+};
+
+void TestServerReactions::chatIn_data() {
+    QTest::addColumn<QStringList>("pieces");
+    QTest::addColumn<QString>("delivered");
+    QTest::addColumn<bool>("altGuid");
+
+    const QString first = QString(55, QLatin1Char('a')) + QLatin1Char(' ');
+    const QString second(56, QLatin1Char('b'));
+    QTest::newRow("120 characters, a space at a cut") << QStringList{first, second, QStringLiteral("cccccccc")}
+                                                      << first + second + QStringLiteral("cccccccc") << false;
+    QTest::newRow("a padded word loses its spaces")
+        << QStringList{QStringLiteral("word"), QStringLiteral("next")} << QStringLiteral("wordnext") << false;
+    QTest::newRow("53 characters are trimmed") << QStringList{QString(53, QLatin1Char('x')), QStringLiteral("y")}
+                                               << QString(53, QLatin1Char('x')) + "y" << false;
+    QTest::newRow("54 characters are kept whole") << QStringList{QString(54, QLatin1Char('x')), QStringLiteral("y")}
+                                                  << QString(54, QLatin1Char('x')) + "  y" << false;
+    QTest::newRow("second application identifier")
+        << QStringList{QStringLiteral("hello")} << QStringLiteral("hello") << true;
+}
+
+void TestServerReactions::chatIn() {
+    QFETCH(QStringList, pieces);
+    QFETCH(QString, delivered);
+    QFETCH(bool, altGuid);
+    LinkRig rig;
+    pretendLoggedOn(rig);
+    rig.sim.blnAltGuid = altGuid;
+    rig.sim.Add_Remote_Player(QStringLiteral("Bob"), 7);
+    const qint32 bob = rig.players.Item(1)->Key.toInt();
+    rig.takeFs();
+
+    for (const QString& p : pieces) {
+        rig.link.Process_TCPPacket(toClient::chatChunk(7, p).toBytes());
+    }
+    QVERIFY(rig.takeFs().isEmpty());
+    QCOMPARE(rig.players.Item(1)->ChatRcvd, rig.clock.now());
+
+    rig.link.Process_TCPPacket(toClient::chatChunk(7, kChatEndMark).toBytes());
+    const QList<MemoryWorld::Sent> fs = rig.takeFs();
+    QCOMPARE(fs.size(), 1);
+    QCOMPARE(fs[0].from, bob);
+    QCOMPARE(simNumber(fs[0]), simMsgNumber(altGuid ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage));
+    QCOMPARE(simChatText(fs[0]), delivered);
+    QVERIFY(rig.players.Item(1)->ChatText.isEmpty());
+    QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("incoming.wav")});
+    QVERIFY(rig.logLines().contains(QStringLiteral(" - Chat rcvd from Bob")));
+}
+
+void TestServerReactions::chatInFromNobodyOrTooLong() {
+    LinkRig rig;
+    pretendLoggedOn(rig);
+    rig.sim.Add_Remote_Player(QStringLiteral("Bob"), 7);
+    rig.takeFs();
+
+    // From a session number nobody has: nothing kept, nothing shown, the end logged as a failure.
+    rig.link.Process_TCPPacket(toClient::chatChunk(8, QStringLiteral("psst")).toBytes());
+    rig.link.Process_TCPPacket(toClient::chatChunk(8, kChatEndMark).toBytes());
+    QVERIFY(rig.takeFs().isEmpty());
+    QVERIFY(rig.players.Item(1)->ChatText.isEmpty());
+    QVERIFY(rig.logLines().contains(QStringLiteral(" - Error Process_TCPPacket 91 ") +
+                                    "Chat end from a pilot who is not in the registry"));
+
+    // A pilot who floods pieces without an end mark: the whole message is dropped with one
+    // line, and his next chat arrives intact.
+    for (int i = 0; i < 1000; ++i) {
+        rig.link.Process_TCPPacket(toClient::chatChunk(7, QString(56, QChar(u'A' + i % 26))).toBytes());
+    }
+    rig.link.Process_TCPPacket(toClient::chatChunk(7, kChatEndMark).toBytes());
+    rig.link.Process_TCPPacket(toClient::chatChunk(7, QStringLiteral("hello again")).toBytes());
+    rig.link.Process_TCPPacket(toClient::chatChunk(7, kChatEndMark).toBytes());
+    QCOMPARE(rig.logLines().count(QStringLiteral(" - Chat from Bob longer than 4096 characters, dropped")), 1);
+    const QList<MemoryWorld::Sent> fs = rig.takeFs();
+    QCOMPARE(fs.size(), 1);
+    QCOMPARE(simChatText(fs[0]), QStringLiteral("hello again"));
+}
+
+// A text from the server ends at its first U+0000: in the simulator, in the registry and in
+// the log, which never holds a NUL.
+void TestServerReactions::receivedTextsEndAtNul() {
+    LinkRig rig;
+    QVERIFY(rig.connectAndSendLogon());
+    rig.toClientTcp(toClient::logonAccepted(LinkRig::kSession, QStringLiteral("Hi\0there")));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.link.blnConnected, LinkRig::kWaitMs);
+    QCOMPARE(simChatText(rig.takeFs().first()), QStringLiteral("Hi"));
+
+    const qint32 id = rig.readyPilot(7, QStringLiteral("Nul\0Name"));
+    QVERIFY(id != 0);
+    QCOMPARE(rig.world.playerFriendlyName(id), QStringLiteral("Nul"));
+    rig.takeFs();
+    rig.toClientTcp(toClient::aircraftDetails(7, 1, QStringLiteral("Jet\0Hidden")));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.world.sentToHost().size(), 1, LinkRig::kWaitMs);
+    QCOMPARE(rig.players.Item(1)->Aircraft_Name, QStringLiteral("Jet"));
+    rig.toClientTcp(toClient::chatChunk(7, QStringLiteral("one\0two")));
+    rig.toClientTcp(toClient::chatChunk(7, kChatEndMark));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.world.sentToHost().size(), 2, LinkRig::kWaitMs);
+    QCOMPARE(simChatText(rig.world.sentToHost().at(1)), QStringLiteral("one"));
+
+    QFile log(rig.dir.filePath(QStringLiteral("log.txt")));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray bytes = log.readAll();
+    QVERIFY(bytes.contains("User Changed Plane Nul Jet"));
+    QVERIFY(!bytes.contains('\0'));
+}
+
+void TestServerReactions::remotePlayerLife() {
+    LinkRig rig;
+    rig.ini.WriteINI(QStringLiteral("Aliasing"), QStringLiteral("Cessna Skyhawk"), QStringLiteral("Piper Cub"));
+    rig.reportAircraft(0, QStringLiteral("Trainer"));
+    QVERIFY(rig.logon());
+    rig.takeFs();
+
+    rig.toClientUdp(toClient::playerJoined(7, QStringLiteral("Bob")));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.players.Count(), 1, kWait);
+    const Players::PlayerPtr p = rig.players.Item(1);
+    const qint32 bob = p->Key.toInt();
+    QCOMPARE(p->Server_Session_ID, 7);
+    QCOMPARE(rig.world.playerFriendlyName(bob), QStringLiteral("Bob"));
+    QVERIFY(rig.world.groupMembers(rig.requestGroup).contains(bob));
+
+    // No position for him until the simulator has approved him and his aircraft is known.
+    rig.toClientUdp(toClient::positionUpdate(7, block(1)));
+    QVERIFY(rig.udpHandled());
+    rig.approve(bob);
+    QVERIFY(p->Add_Success);
+    rig.toClientUdp(toClient::positionUpdate(7, block(2)));
+    QVERIFY(rig.udpHandled());
+    rig.toClientTcp(toClient::aircraftDetails(7, 1, QStringLiteral("Cessna Skyhawk")));
+    QTRY_VERIFY_WITH_TIMEOUT(p->RcvdPlaneType, kWait);
+    QCOMPARE(p->Aircraft_Name, QStringLiteral("Cessna Skyhawk"));
+    rig.toClientUdp(toClient::positionUpdate(7, block(3)));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.world.sentToHost().size(), 3, kWait);
+
+    const QList<MemoryWorld::Sent> fs = rig.takeFs();
+    QCOMPARE(simNumber(fs[0]), simMsgNumber(SimMsg::AddPlayerRequest));
+    QCOMPARE(fs[1].from, bob);
+    QCOMPARE(fs[1].bytes,
+             fromFs([](SimMessage& m) { sim::writeAircraftDetails(m, 1, QStringLiteral("Piper Cub")); }).bytes());
+    QCOMPARE(fs[2].from, bob);
+    QCOMPARE(fs[2].bytes, fromFs([](SimMessage& m) { sim::writePositionUpdate(m, block(3)); }).bytes());
+    QVERIFY(rig.logLines().contains(QStringLiteral(" - User Changed Plane Bob Cessna Skyhawk")));
+
+    // He crashes, then asks what we fly.
+    const QString crash = QStringLiteral("went down near the lake");
+    rig.toClientUdp(toClient::playerCrashed(7, crash));
+    rig.toClientUdp(toClient::queryPlane(7));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 1, kWait);
+    QCOMPARE(rig.udpIn()[0], toServer::aircraftDetails(LinkRig::kSession, 0, QStringLiteral("Trainer"), false));
+    const QList<MemoryWorld::Sent> crashFs = rig.takeFs();
+    QCOMPARE(crashFs.size(), 1);
+    QCOMPARE(simChatText(crashFs[0]), QStringLiteral("Bob ") + crash.leftJustified(CrashNotice::kTextChars));
+    QVERIFY(rig.soundOut.cues().contains(QStringLiteral("crash.wav")));
+    QVERIFY(rig.logLines().contains(QStringLiteral(" - Query Plane rcvd from Bob")));
+
+    rig.toClientTcp(toClient::playerLeft(7));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.players.Count(), 0, kWait);
+    QVERIFY(!rig.world.playerExists(bob));
+    QVERIFY(rig.logLines().contains(QStringLiteral(" - Removed Player Bob")));
+}
+
+void TestServerReactions::positionRoad() {
+    LinkRig rig;
+    QVERIFY(rig.logon());
+    const qint32 bob = rig.readyPilot(7, QStringLiteral("Bob"));
+    QVERIFY(bob != 0);
+    rig.takeFs();
+
+    // The user's aircraft moves: FS to the observer, the pump, one datagram to the server.
+    rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID,
+                           fromFs([](SimMessage& m) { sim::writePositionUpdate(m, block(5)); }));
+    rig.sim.pumpMessages();
+    QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 1, kWait);
+    QCOMPARE(rig.udpIn()[0], toServer::positionUpdate(LinkRig::kSession, block(5)));
+
+    // Bob's moves: one datagram from the server, the same block into FS from his player.
+    rig.toClientUdp(toClient::positionUpdate(7, block(9)));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.world.sentToHost().size(), 1, kWait);
+    const MemoryWorld::Sent s = rig.takeFs().first();
+    QCOMPARE(s.from, bob);
+    QCOMPARE(s.to, 0);
+    QCOMPARE(s.bytes, fromFs([](SimMessage& m) { sim::writePositionUpdate(m, block(9)); }).bytes());
+
+    // Announced twice: a second entry with the same session number flies once it is ready too.
+    rig.toClientUdp(toClient::playerJoined(7, QStringLiteral("Bob")));
+    rig.toClientTcp(toClient::aircraftDetails(7, 0, QStringLiteral("Cessna")));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.players.Count() == 2 && rig.players.Item(2)->RcvdPlaneType, kWait);
+    const qint32 bob2 = rig.players.Item(2)->Key.toInt();
+    auto positionSenders = [&rig](char seed) {
+        rig.takeFs();
+        rig.toClientUdp(toClient::positionUpdate(7, block(seed)));
+        QList<qint32> from;
+        if (rig.udpHandled()) {
+            for (const MemoryWorld::Sent& m : rig.takeFs()) {
+                from << m.from;
+            }
+        }
+        return from;
+    };
+    QCOMPARE(positionSenders(10), QList<qint32>{bob});
+    rig.approve(bob2);
+    QCOMPARE(positionSenders(11), (QList<qint32>{bob, bob2}));
+}
+
+void TestServerReactions::handlerFailureLogged() {
+    LinkRig rig;
+    pretendLoggedOn(rig);
+    rig.faults.failOperation(Op::CreatePlayer, dp::DPERR_CANTCREATEPLAYER);
+    rig.link.Process_Packet(toClient::playerJoined(7, QStringLiteral("Bob")).toBytes());
+    QVERIFY(rig.logLines().contains(
+        QStringLiteral(" - Error Process_Packet %1 injected failure").arg(dp::DPERR_CANTCREATEPLAYER)));
+    QCOMPARE(rig.players.Count(), 0);
+
+    // The next record is handled as if nothing had happened.
+    rig.link.Process_TCPPacket(toClient::playerJoined(8, QStringLiteral("Cid")).toBytes());
+    QCOMPARE(rig.players.Count(), 1);
+
+    rig.faults.failOperation(Op::Send, dp::DPERR_GENERIC);
+    rig.link.Process_TCPPacket(toClient::aircraftDetails(8, 1, QStringLiteral("Jet")).toBytes());
+    QVERIFY(rig.logLines().contains(
+        QStringLiteral(" - Error Process_TCPPacket %1 injected failure").arg(dp::DPERR_GENERIC)));
+}
+
+QTEST_GUILESS_MAIN(TestServerReactions)
+#include "tst_serverreactions.moc"
