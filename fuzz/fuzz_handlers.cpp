@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     default:
         for (qsizetype at = 0; at < n;) {
             const qsizetype len = std::min<qsizetype>(static_cast<unsigned char>(p[at]), n - at - 1);
-            c.world.sendFromHost(c.host, c.sim.lngMyPlayerID, SimMessage(QByteArray(p + at + 1, len)));
+            c.world.sendFromHost(c.host, c.sim.lngMyPlayerID(), SimMessage(QByteArray(p + at + 1, len)));
             at += 1 + len;
         }
         c.sim.pumpMessages();

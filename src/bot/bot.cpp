@@ -64,7 +64,7 @@ Bot::Bot(BotConfig config, const Clock& clock, LineSink out, QObject* parent)
     connect(&m_window, &MainWindowModel::modelChanged, this, &Bot::onModelChanged);
     connect(&m_timer, &QTimer::timeout, this, &Bot::tick);
     // A bot whose simulator session has ended has nothing left to fly.
-    m_engine.onEnded = [this] { stop(); };
+    m_engine.setOnEnded([this] { stop(); });
 }
 
 Bot::~Bot() {
@@ -112,13 +112,12 @@ void Bot::stop() {
     if (!m_started) {
         return;
     }
-    m_link.Timer2.stop();
     // Our own quitting takes the observer and the remote players out of the session; that is
     // not news about the other pilots, so the stand-in no longer listens.
     detachStandin(m_world);
     m_engine.quit();
     // Nothing of the quit sequence tells the server; a closed connection does, at once.
-    m_link.ctlTCPSock.Close();
+    m_link.hangUp();
     print(QStringLiteral("stopped"));
 }
 
@@ -132,7 +131,7 @@ bool Bot::execute(const QString& command) {
 
 void Bot::tick() {
     m_standin.tick();
-    if (m_logonMs < 0 || !m_link.blnConnected) {
+    if (m_logonMs < 0 || !m_link.blnConnected()) {
         return;
     }
     const qint64 now = m_clock.now().toMSecsSinceEpoch();
@@ -155,13 +154,13 @@ void Bot::onModelChanged() {
         return;
     }
     m_lastStatus = m_window.statusText;
-    if (m_link.blnConnected && m_logonMs < 0) {
+    if (m_link.blnConnected() && m_logonMs < 0) {
         m_logonMs = m_clock.now().toMSecsSinceEpoch();
         m_nextChatMs = m_logonMs + m_config.chatIntervalSeconds * 1000LL;
-        print(QStringLiteral("logon accepted: session %1").arg(m_link.lngSessionID));
+        print(QStringLiteral("logon accepted: session %1").arg(m_link.lngSessionID()));
         return;
     }
-    if (!m_link.blnConnected) {
+    if (!m_link.blnConnected()) {
         m_logonMs = -1;
     }
     print(QStringLiteral("status: ") + m_window.statusText);

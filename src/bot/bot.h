@@ -48,7 +48,7 @@ public:
     void tick();
 
     const BotConfig& config() const { return m_config; }
-    bool loggedOn() const { return m_link.blnConnected; }
+    bool loggedOn() const { return m_link.blnConnected(); }
     SimulatorStandin& standin() { return m_standin; }
     ServerLink& link() { return m_link; }
     ClientEngine& engine() { return m_engine; }

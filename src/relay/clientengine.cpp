@@ -3,21 +3,20 @@
 namespace airmesh {
 
 ClientEngine::ClientEngine(SimLink& sim, ServerLink& server) : m_sim(sim), m_server(server) {
-    Timer1.setInterval(kTimer1Ms);
-    connect(&Timer1, &QTimer::timeout, this, &ClientEngine::Timer1_Timer);
+    m_Timer1.setInterval(kTimer1Ms);
+    connect(&m_Timer1, &QTimer::timeout, this, &ClientEngine::Timer1_Timer);
     // The loss is found deep inside a handler; it is dealt with once that has returned.
-    m_sim.onSessionLost = [this] {
-        QMetaObject::invokeMethod(this, &ClientEngine::simulatorSessionLost, Qt::QueuedConnection);
-    };
+    m_sim.setOnSessionLost(
+        [this] { QMetaObject::invokeMethod(this, &ClientEngine::simulatorSessionLost, Qt::QueuedConnection); });
 }
 
 ClientEngine::~ClientEngine() {
-    m_sim.onSessionLost = nullptr;
+    m_sim.setOnSessionLost(nullptr);
 }
 
 void ClientEngine::windowLoaded() {
     m_server.windowLoaded();
-    Timer1.start(kTimer1Ms);
+    m_Timer1.start(kTimer1Ms);
 }
 
 void ClientEngine::Timer1_Timer() {
@@ -33,17 +32,17 @@ void ClientEngine::simulatorSessionLost() {
         return;
     }
     m_ended = true;
-    Timer1.stop();
+    m_Timer1.stop();
     m_server.simulatorGone();
     m_sim.services().messages.showMessage(kSessionEndedText, QStringLiteral("ERROR"));
-    if (onEnded) {
-        onEnded();
+    if (m_onEnded) {
+        m_onEnded();
     }
 }
 
 void ClientEngine::quit() {
     // Quitting ends the program whatever fails on the way.
-    Timer1.stop();
+    m_Timer1.stop();
     try {
         m_server.closeForQuit();
     } catch (const std::exception&) {

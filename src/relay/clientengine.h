@@ -1,13 +1,13 @@
 #pragma once
 
 #include "serverlink/serverlink.h"
-
 #include "simlink/simlink.h"
 
 #include <QObject>
 #include <QTimer>
 
 #include <functional>
+#include <utility>
 
 namespace airmesh {
 
@@ -32,16 +32,18 @@ public:
 
     // The simulator's session has ended: Timer1 stops, the server link is closed so the server
     // sees the pilot leave (nothing is said into the dead session), the user is told in an
-    // "ERROR" box, and then `onEnded` runs, which ends the program.
+    // "ERROR" box, and then the `onEnded` set here runs, which ends the program.
     void simulatorSessionLost();
-    std::function<void()> onEnded;
+    void setOnEnded(std::function<void()> onEnded) { m_onEnded = std::move(onEnded); }
     static inline const QString kSessionEndedText =
         QStringLiteral("The simulator's multiplayer session has ended. Host a session in FS again, then start the "
                        "Airmesh client again.");
 
-    QTimer Timer1;
+    const QTimer& Timer1() const { return m_Timer1; }
 
 private:
+    QTimer m_Timer1;
+    std::function<void()> m_onEnded;
     bool m_ended = false;
     SimLink& m_sim;
     ServerLink& m_server;

@@ -28,7 +28,7 @@ void Relay::loggedOn() {
     Session& session = m_sim.session();
     SimMessage m = session.CreateMessage();
     sim::writeQueryPlaneOnLogon(m);
-    session.Send(m_sim.lngMyPlayerID, m_sim.lngHostPlayerID, 0, m);
+    session.Send(m_sim.lngMyPlayerID(), m_sim.lngHostPlayerID(), 0, m);
     m_services.debug(QStringLiteral(" - Query Plane"));
 }
 
@@ -123,7 +123,7 @@ void Relay::chatPiece(qint32 session, const QString& piece) {
         return; // the end of a chat already dropped; the next one starts clean
     }
     SimMessage m;
-    sim::writeChat(m, m_sim.blnAltGuid ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage, text);
+    sim::writeChat(m, m_sim.blnAltGuid() ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage, text);
     m_sim.sendToAll(p->Key.toInt(), m);
     m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
     m_services.debug(QStringLiteral(" - Chat rcvd from ") + p->PlayerHandle);
@@ -164,7 +164,7 @@ bool Relay::trafficWanted() const {
 }
 
 QString Relay::logonHandle() const {
-    return m_sim.strHandle;
+    return m_sim.strHandle();
 }
 
 UserAircraft Relay::userAircraft() const {

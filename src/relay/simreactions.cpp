@@ -61,7 +61,7 @@ bool Relay::react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint
         return true;
 
     case SimMsg::AircraftDetails:
-        if (lngFromPlayer == m_sim.lngHostPlayerID) {
+        if (lngFromPlayer == m_sim.lngHostPlayerID()) {
             // Both fields are read before either is kept, so a cut message changes nothing.
             const sim::AircraftDetails d = sim::readAircraftDetails(dpMsg);
             m_lngMyEngineType = d.engineType;
@@ -90,18 +90,18 @@ bool Relay::react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint
         return true;
 
     case SimMsg::PositionUpdate:
-        if (m_out.isConnected() && lngFromPlayer == m_sim.lngHostPlayerID && lngToPlayer == m_sim.lngMyPlayerID) {
+        if (m_out.isConnected() && lngFromPlayer == m_sim.lngHostPlayerID() && lngToPlayer == m_sim.lngMyPlayerID()) {
             m_out.sendPosition(sim::readPositionBlock(dpMsg));
         }
         return true;
 
     case SimMsg::ChatMessageAlt:
-        if (!m_sim.blnAltGuid) {
+        if (!m_sim.blnAltGuid()) {
             return false;
         }
         [[fallthrough]];
     case SimMsg::ChatMessage:
-        if (lngNoBytes > 1 && lngFromPlayer == m_sim.lngHostPlayerID) {
+        if (lngNoBytes > 1 && lngFromPlayer == m_sim.lngHostPlayerID()) {
             forwardChat(dpMsg, lngNoBytes);
         }
         return true;

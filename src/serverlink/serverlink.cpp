@@ -50,34 +50,34 @@ QString receivedText(const QString& field) {
 } // namespace
 
 ServerLink::ServerLink(ClientServices& services, MainWindowModel& window)
-    : m_services(services), m_window(window), m_udpQueue(ctlWinsock), m_tcpQueue(ctlTCPSock),
+    : m_services(services), m_window(window), m_udpQueue(m_ctlWinsock), m_tcpQueue(m_ctlTCPSock),
       m_udpGate([this](const QByteArray& bt) { Process_Packet(bt); }),
       m_tcpGate([this](const QByteArray& bt) { Process_TCPPacket(bt); }) {
-    ctlWinsock.setObjectName(QStringLiteral("ctlWinsock"));
-    ctlTCPSock.setObjectName(QStringLiteral("ctlTCPSock"));
-    ctlWinsock.setProtocol(Socket::Protocol::Udp);
-    Timer2.setInterval(kTimer2FirstMs);
+    m_ctlWinsock.setObjectName(QStringLiteral("ctlWinsock"));
+    m_ctlTCPSock.setObjectName(QStringLiteral("ctlTCPSock"));
+    m_ctlWinsock.setProtocol(Socket::Protocol::Udp);
+    m_Timer2.setInterval(kTimer2FirstMs);
 
-    connect(&ctlWinsock, &Socket::DataArrival, this, &ServerLink::onUdpDataArrival);
-    connect(&ctlTCPSock, &Socket::DataArrival, this,
+    connect(&m_ctlWinsock, &Socket::DataArrival, this, &ServerLink::onUdpDataArrival);
+    connect(&m_ctlTCPSock, &Socket::DataArrival, this,
             [this](qint64 n) { m_tcpFramer.DataArrival(n, m_tcpQueue, m_tcpGate); });
-    connect(&ctlTCPSock, &Socket::Connected, this, &ServerLink::onTcpConnected);
-    connect(&ctlTCPSock, &Socket::Closed, this, &ServerLink::Set_Closed);
-    connect(&ctlTCPSock, &Socket::Error, this, &ServerLink::onTcpError);
-    connect(&ctlTCPSock, &Socket::SendComplete, this, &ServerLink::onSendComplete);
-    connect(&Timer2, &QTimer::timeout, this, &ServerLink::Timer2_Timer);
+    connect(&m_ctlTCPSock, &Socket::Connected, this, &ServerLink::onTcpConnected);
+    connect(&m_ctlTCPSock, &Socket::Closed, this, &ServerLink::Set_Closed);
+    connect(&m_ctlTCPSock, &Socket::Error, this, &ServerLink::onTcpError);
+    connect(&m_ctlTCPSock, &Socket::SendComplete, this, &ServerLink::onSendComplete);
+    connect(&m_Timer2, &QTimer::timeout, this, &ServerLink::Timer2_Timer);
 }
 
 ServerLink::~ServerLink() {
     // The sockets are members, destroyed after this body; nothing of theirs may reach us then.
-    ctlWinsock.disconnect(this);
-    ctlTCPSock.disconnect(this);
+    m_ctlWinsock.disconnect(this);
+    m_ctlTCPSock.disconnect(this);
 }
 
 // ---- Connection and logon ---------------------------------------------------------------
 
 void ServerLink::Connect(const QString& hostIP, const QString& pilotId, const QString& password) {
-    if (isConnecting() || blnConnected) {
+    if (isConnecting() || m_blnConnected) {
         return; // the button is disabled meanwhile; nothing may start a second logon
     }
     m_window.connectEnabled = false;
@@ -105,13 +105,13 @@ void ServerLink::Connect(const QString& hostIP, const QString& pilotId, const QS
         // A connection left open by an earlier rejected or timed-out logon would make Connect
         // refuse to start; it belongs to an attempt that is over.
         closeTcp();
-        ctlTCPSock.setProtocol(Socket::Protocol::Tcp);
-        ctlTCPSock.setRemoteHost(host);
-        ctlTCPSock.setRemotePort(
+        m_ctlTCPSock.setProtocol(Socket::Protocol::Tcp);
+        m_ctlTCPSock.setRemoteHost(host);
+        m_ctlTCPSock.setRemotePort(
             leadingNumber(ini.ReadINI(kGeneral, QStringLiteral("ClientConnectTCP"), QStringLiteral("1502"))));
         m_tcpGate.reset();
         m_tcpFramer.reset();
-        ctlTCPSock.Connect();
+        m_ctlTCPSock.Connect();
     } catch (const std::exception&) {
         if (m_connectState == ConnectState::TcpConnecting) {
             connectFailed(currentErrorInfo().description);
@@ -121,21 +121,22 @@ void ServerLink::Connect(const QString& hostIP, const QString& pilotId, const QS
 
 void ServerLink::setUpUdp(const QString& host) {
     const int hostPort = leadingNumber(m_services.objINI.ReadINI(kGeneral, QStringLiteral("HostConnectPort"), 1500));
-    const int state = ctlWinsock.State();
+    const int state = m_ctlWinsock.State();
     if (state == SocketState::Error || state == SocketState::Closing || state == SocketState::ConnectionPending ||
         state == SocketState::Closed) {
-        ctlWinsock.setProtocol(Socket::Protocol::Udp);
-        ctlWinsock.setRemoteHost(host);
-        ctlWinsock.setRemotePort(hostPort);
-        ctlWinsock.Bind(leadingNumber(m_services.objINI.ReadINI(kGeneral, QStringLiteral("ClientConnectPort"), 1501)));
+        m_ctlWinsock.setProtocol(Socket::Protocol::Udp);
+        m_ctlWinsock.setRemoteHost(host);
+        m_ctlWinsock.setRemotePort(hostPort);
+        m_ctlWinsock.Bind(
+            leadingNumber(m_services.objINI.ReadINI(kGeneral, QStringLiteral("ClientConnectPort"), 1501)));
         return;
     }
     // Already bound by an earlier Connect: the binding stays, but the datagrams go to the
     // server now named. Keeping the old address would send them to the wrong server after a
     // corrected address, and the logon would be lost a minute later for want of heartbeats.
-    if (ctlWinsock.remoteHost() != host || ctlWinsock.remotePort() != hostPort) {
-        ctlWinsock.setRemoteHost(host);
-        ctlWinsock.setRemotePort(hostPort);
+    if (m_ctlWinsock.remoteHost() != host || m_ctlWinsock.remotePort() != hostPort) {
+        m_ctlWinsock.setRemoteHost(host);
+        m_ctlWinsock.setRemotePort(hostPort);
     }
 }
 
@@ -160,7 +161,7 @@ void ServerLink::onTcpConnected() {
 
 void ServerLink::onTcpError(int number, const QString& description, qint32 scode, const QString& source) {
     m_services.debug(QStringLiteral(" - TCP ERR: %1 %2 %3 %4").arg(number).arg(scode).arg(source, description));
-    if (m_connectState == ConnectState::TcpConnecting && ctlTCPSock.State() == SocketState::Error) {
+    if (m_connectState == ConnectState::TcpConnecting && m_ctlTCPSock.State() == SocketState::Error) {
         connectFailed(description);
     }
     abandonChatInFlight();
@@ -196,9 +197,9 @@ void ServerLink::logonAccepted(const LogonAccepted& accepted, const char* handle
         return;
     }
     m_connectState = ConnectState::Idle;
-    lngSessionID = accepted.session;
-    blnConnected = true;
-    dtLastServerAck = m_services.clock.now();
+    m_lngSessionID = accepted.session;
+    m_blnConnected = true;
+    m_dtLastServerAck = m_services.clock.now();
     m_services.debug(QStringLiteral(" - Server accepted Logon Credentials"));
     // A simulator that cannot be told must not keep the window from showing the logon, with
     // every button disabled: the session steps log their failure and the rest goes on.
@@ -210,8 +211,8 @@ void ServerLink::logonAccepted(const LogonAccepted& accepted, const char* handle
         logCurrentError(QStringLiteral(" - Error %1 ").arg(QLatin1String(handler)));
     }
     m_services.sound.Play_Sound(QStringLiteral("connected.wav"));
-    Timer2.start();
-    intPostConnectCount = 0;
+    m_Timer2.start();
+    m_intPostConnectCount = 0;
 
     m_window.connectEnabled = false;
     m_window.aliasEnabled = true;
@@ -260,25 +261,25 @@ void ServerLink::Set_Closed() {
     m_window.aliasEnabled = false;
     m_services.debug(QStringLiteral(" - Disconnected from Server"));
 
-    blnConnected = false;
-    lngSessionID = 0;
+    m_blnConnected = false;
+    m_lngSessionID = 0;
     m_udpGate.reset();
-    Timer2.stop();
+    m_Timer2.stop();
     m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
 
     m_window.statusText = QStringLiteral("Server connection lost...Please reconnect");
     m_window.picture = MainWindowModel::NotConnected;
     m_window.changed();
 
-    intPostConnectCount = 0;
-    Timer2.setInterval(kTimer2AfterLossMs);
-    if (ctlTCPSock.State() != SocketState::Closed) {
+    m_intPostConnectCount = 0;
+    m_Timer2.setInterval(kTimer2AfterLossMs);
+    if (m_ctlTCPSock.State() != SocketState::Closed) {
         closeTcp();
     }
 }
 
 void ServerLink::simulatorGone() {
-    if (blnConnected || isConnecting()) {
+    if (m_blnConnected || isConnecting()) {
         Set_Closed();
     }
 }
@@ -286,8 +287,8 @@ void ServerLink::simulatorGone() {
 // ---- Heartbeat and post-connect details -------------------------------------------------
 
 void ServerLink::Send_HeartBeat() {
-    sendUdp(toServer::heartBeat(lngSessionID));
-    dtLastHeartBeat = m_services.clock.now();
+    sendUdp(toServer::heartBeat(m_lngSessionID));
+    m_dtLastHeartBeat = m_services.clock.now();
 }
 
 bool ServerLink::linkWatch() {
@@ -295,17 +296,17 @@ bool ServerLink::linkWatch() {
     if (m_connectState == ConnectState::AwaitingLogon && secondsSince(m_logonWaitStart, now) > kLogonWaitSeconds) {
         endLogonWait(QStringLiteral("Timed out, no response...Please try again"));
     }
-    if (!blnConnected) {
+    if (!m_blnConnected) {
         return true;
     }
-    if (!dtLastHeartBeat.isValid() || secondsSince(dtLastHeartBeat, now) >= kHeartBeatSeconds) {
+    if (!m_dtLastHeartBeat.isValid() || secondsSince(m_dtLastHeartBeat, now) >= kHeartBeatSeconds) {
         try {
             Send_HeartBeat();
         } catch (const std::exception&) {
             logCurrentError(QStringLiteral(" - Error Send_HeartBeat "));
         }
     }
-    if (secondsSince(dtLastServerAck, now) >= kServerSilenceSeconds) {
+    if (secondsSince(m_dtLastServerAck, now) >= kServerSilenceSeconds) {
         Set_Closed();
         return false;
     }
@@ -313,27 +314,27 @@ bool ServerLink::linkWatch() {
 }
 
 void ServerLink::Timer2_Timer() {
-    if (!blnConnected) {
-        intPostConnectCount = 0;
-        Timer2.stop();
+    if (!m_blnConnected) {
+        m_intPostConnectCount = 0;
+        m_Timer2.stop();
         return;
     }
-    if (intPostConnectCount == 2) {
-        Timer2.setInterval(kTimer2FirstMs);
+    if (m_intPostConnectCount == 2) {
+        m_Timer2.setInterval(kTimer2FirstMs);
     }
-    ++intPostConnectCount;
+    ++m_intPostConnectCount;
     try {
         const UserAircraft aircraft = m_events ? m_events->userAircraft() : UserAircraft();
-        sendTcp(toServer::aircraftDetails(lngSessionID, aircraft.engineType, aircraft.title, true));
+        sendTcp(toServer::aircraftDetails(m_lngSessionID, aircraft.engineType, aircraft.title, true));
     } catch (const std::exception&) {
         logCurrentError(QStringLiteral(" - Error Timer2_Timer "));
         return;
     }
-    m_services.debug(QStringLiteral(" - Postconnect Send Ac Details ") + QString::number(intPostConnectCount));
+    m_services.debug(QStringLiteral(" - Postconnect Send Ac Details ") + QString::number(m_intPostConnectCount));
 }
 
 void ServerLink::heartBeatAck() {
-    dtLastServerAck = m_services.clock.now();
+    m_dtLastServerAck = m_services.clock.now();
     m_services.lowLevel(QStringLiteral(" - Ack to Heartbeat, Server still there"));
 }
 
@@ -374,7 +375,7 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
     }
     // Everything else is traffic of a logged-on client, and goes into the simulator's session:
     // once that has ended, the records still arriving until the link is closed have nowhere to go.
-    if (!blnConnected || !m_events || !m_events->trafficWanted()) {
+    if (!m_blnConnected || !m_events || !m_events->trafficWanted()) {
         return;
     }
     ServerEvents& events = *m_events;
@@ -421,15 +422,15 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
 }
 
 void ServerLink::onUdpDataArrival(qint64 bytesTotal) {
-    const QHostAddress server = ctlWinsock.remoteAddress();
+    const QHostAddress server = m_ctlWinsock.remoteAddress();
     if (server.isNull()) {
         // Until the server's address is known nobody may speak on our port: read and drop.
-        while (ctlWinsock.BytesReceived() != 0) {
-            ctlWinsock.GetData();
+        while (m_ctlWinsock.BytesReceived() != 0) {
+            m_ctlWinsock.GetData();
         }
         return;
     }
-    m_udpQueue.setAllowedSender(server, static_cast<quint16>(ctlWinsock.remotePort()));
+    m_udpQueue.setAllowedSender(server, static_cast<quint16>(m_ctlWinsock.remotePort()));
     UdpDataArrival(bytesTotal, m_udpQueue, m_udpGate);
 }
 
@@ -440,10 +441,15 @@ void ServerLink::windowLoaded() {
 }
 
 void ServerLink::closeForQuit() {
-    const int state = ctlWinsock.State();
+    const int state = m_ctlWinsock.State();
     if (state != SocketState::Closed && state != SocketState::Closing) {
-        ctlWinsock.Close();
+        m_ctlWinsock.Close();
     }
+}
+
+void ServerLink::hangUp() {
+    m_Timer2.stop();
+    m_ctlTCPSock.Close();
 }
 
 // ---- Sending ----------------------------------------------------------------------------
@@ -451,39 +457,39 @@ void ServerLink::closeForQuit() {
 void ServerLink::sendUdp(const ServerRecord& r) {
     // An unbound UDP socket would bind itself to any port on its first datagram, and the next
     // Connect would then take it for the one bound to the client's port.
-    if (ctlWinsock.State() == SocketState::Closed) {
+    if (m_ctlWinsock.State() == SocketState::Closed) {
         throw SocketError(SocketErrorNumber::BadState, QStringLiteral("The UDP socket is not open"));
     }
-    ctlWinsock.SendData(r.toBytes());
+    m_ctlWinsock.SendData(r.toBytes());
 }
 
 void ServerLink::sendOwnAircraft(qint32 engineType, const QString& title) {
-    sendUdp(toServer::aircraftDetails(lngSessionID, engineType, title, true));
+    sendUdp(toServer::aircraftDetails(m_lngSessionID, engineType, title, true));
 }
 
 void ServerLink::sendQueryPlaneReply(qint32 engineType, const QString& title) {
-    sendUdp(toServer::aircraftDetails(lngSessionID, engineType, title, false));
+    sendUdp(toServer::aircraftDetails(m_lngSessionID, engineType, title, false));
 }
 
 void ServerLink::sendQueryPlane() {
-    sendUdp(toServer::queryPlane(lngSessionID));
+    sendUdp(toServer::queryPlane(m_lngSessionID));
 }
 
 void ServerLink::sendPlayerCrashed() {
-    sendUdp(toServer::playerCrashed(lngSessionID));
+    sendUdp(toServer::playerCrashed(m_lngSessionID));
 }
 
 void ServerLink::sendPosition(const QByteArray& block) {
-    sendUdp(toServer::positionUpdate(lngSessionID, block));
+    sendUdp(toServer::positionUpdate(m_lngSessionID, block));
 }
 
 void ServerLink::sendTcp(const ServerRecord& r, TcpSend kind) {
-    ctlTCPSock.SendData(r.toBytes());
+    m_ctlTCPSock.SendData(r.toBytes());
     m_tcpSends.push_back(kind);
 }
 
 void ServerLink::closeTcp() {
-    ctlTCPSock.Close();
+    m_ctlTCPSock.Close();
     // Sends not yet complete never will be now.
     abandonChatInFlight();
     m_tcpSends.clear();
@@ -492,18 +498,18 @@ void ServerLink::closeTcp() {
 void ServerLink::sendChat(const QString& text) {
     const QStringList pieces = chatPieces(text);
     for (qsizetype i = 0; i < pieces.size(); ++i) {
-        m_chatOutbox.push_back({toServer::chatChunk(lngSessionID, pieces[i]), i == pieces.size() - 1});
+        m_chatOutbox.push_back({toServer::chatChunk(m_lngSessionID, pieces[i]), i == pieces.size() - 1});
     }
     sendNextChatPiece(true);
 }
 
 void ServerLink::sendNextChatPiece(bool throwOnFailure) {
-    while (!blnTCPSending && !m_chatOutbox.empty()) {
+    while (!m_blnTCPSending && !m_chatOutbox.empty()) {
         const ChatRecord next = m_chatOutbox.front();
         m_chatOutbox.pop_front();
         try {
             sendTcp(next.record, next.endMark ? TcpSend::ChatEnd : TcpSend::ChatPiece);
-            blnTCPSending = true;
+            m_blnTCPSending = true;
         } catch (const std::exception&) {
             if (!next.endMark) {
                 dropRestOfChat();
@@ -527,10 +533,10 @@ void ServerLink::dropRestOfChat() {
 }
 
 void ServerLink::abandonChatInFlight() {
-    if (!blnTCPSending) {
+    if (!m_blnTCPSending) {
         return;
     }
-    const int state = ctlTCPSock.State();
+    const int state = m_ctlTCPSock.State();
     if (state == SocketState::Connected || state == SocketState::Open) {
         return;
     }
@@ -542,7 +548,7 @@ void ServerLink::abandonChatInFlight() {
     if (inFlight != m_tcpSends.end()) {
         *inFlight = TcpSend::Other;
     }
-    blnTCPSending = false;
+    m_blnTCPSending = false;
     if (!endMarkInFlight) {
         dropRestOfChat();
     }
@@ -560,7 +566,7 @@ void ServerLink::onSendComplete() {
     if (kind == TcpSend::Other) {
         return;
     }
-    blnTCPSending = false;
+    m_blnTCPSending = false;
     if (kind == TcpSend::ChatEnd) {
         m_services.lowLevel(QStringLiteral(" - Send Chat to Host"));
     }

@@ -41,17 +41,21 @@ public:
     // Where the decoded records go; none are reacted to while it is unset.
     void setEvents(ServerEvents* events) { m_events = events; }
 
-    Socket ctlWinsock; // UDP
-    Socket ctlTCPSock; // TCP
-
-    bool blnConnected = false;
-    qint32 lngSessionID = 0;
-    QDateTime dtLastHeartBeat; // invalid (far in the past) until the first heartbeat
-    QDateTime dtLastServerAck;
-    int intPostConnectCount = 0;
-    bool blnTCPSending = false;
+    // ---- State ----
+    const Socket& ctlWinsock() const { return m_ctlWinsock; } // UDP
+    const Socket& ctlTCPSock() const { return m_ctlTCPSock; } // TCP
+    // Logged on.
+    bool blnConnected() const { return m_blnConnected; }
+    // The session number the server gave us; 0 while logged off.
+    qint32 lngSessionID() const { return m_lngSessionID; }
+    // Invalid (far in the past) until the first heartbeat.
+    const QDateTime& dtLastHeartBeat() const { return m_dtLastHeartBeat; }
+    const QDateTime& dtLastServerAck() const { return m_dtLastServerAck; }
+    int intPostConnectCount() const { return m_intPostConnectCount; }
+    // A chat piece is on its way and the next waits for its completion.
+    bool blnTCPSending() const { return m_blnTCPSending; }
     // Post-connect aircraft details: interval kTimer2FirstMs and stopped at first.
-    QTimer Timer2;
+    const QTimer& Timer2() const { return m_Timer2; }
 
     // ---- Connection and logon ----
     // The Connect button, with the texts of the address, pilot ID and password boxes.
@@ -81,10 +85,13 @@ public:
     void windowLoaded();
     // Quitting: the UDP socket is closed unless already closed or closing.
     void closeForQuit();
+    // Stops the post-connect sends and closes the TCP connection at once, without the
+    // tear-down: the server sees the pilot leave (a headless pilot's stop, after the quit).
+    void hangUp();
 
     // ---- RelayOutput ----
     // A send that fails at once throws the socket's SocketError, for the caller's error trap.
-    bool isConnected() const override { return blnConnected; }
+    bool isConnected() const override { return m_blnConnected; }
     void sendOwnAircraft(qint32 engineType, const QString& title) override;
     void sendQueryPlaneReply(qint32 engineType, const QString& title) override;
     void sendQueryPlane() override;
@@ -99,6 +106,9 @@ public:
     static constexpr int kErrNotANumber = 13;
 
 private:
+    // The one fixture of the tests makes a logged-on link without the logon's conversation.
+    friend class ClientFixture;
+
     enum class ConnectState { Idle, TcpConnecting, AwaitingLogon };
     // What one TCP send was, so its completion is matched to it.
     enum class TcpSend { Other, ChatPiece, ChatEnd };
@@ -130,6 +140,17 @@ private:
     ClientServices& m_services;
     MainWindowModel& m_window;
     ServerEvents* m_events = nullptr;
+
+    // Declared before everything that refers to them, so they outlive it.
+    Socket m_ctlWinsock;
+    Socket m_ctlTCPSock;
+    bool m_blnConnected = false;
+    qint32 m_lngSessionID = 0;
+    QDateTime m_dtLastHeartBeat;
+    QDateTime m_dtLastServerAck;
+    int m_intPostConnectCount = 0;
+    bool m_blnTCPSending = false;
+    QTimer m_Timer2;
 
     SocketReceiveQueue m_udpQueue;
     SocketReceiveQueue m_tcpQueue;

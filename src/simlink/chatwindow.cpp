@@ -31,25 +31,25 @@ void ChatWindowBridge::Scroll_Chat_Window(bool blnAltGuid) {
     if (blnAltGuid) {
         return;
     }
-    if (lngChatWnd == 0) {
-        lngChatWnd = findChild(m_windows, m_windows.GetDesktopWindow(), [this](WindowSystem::Handle h) {
+    if (m_lngChatWnd == 0) {
+        m_lngChatWnd = findChild(m_windows, m_windows.GetDesktopWindow(), [this](WindowSystem::Handle h) {
             return m_windows.Get_Window_Class(h) == kChatWindowClass &&
                    m_windows.Get_Window_Title(h).contains(kChatWindowTitlePart, Qt::CaseSensitive);
         });
     }
-    if (lngChatWnd == 0) {
+    if (m_lngChatWnd == 0) {
         return;
     }
-    if (lngChatRichEdit == 0) {
-        lngChatRichEdit = findChild(m_windows, lngChatWnd, [this](WindowSystem::Handle h) {
+    if (m_lngChatRichEdit == 0) {
+        m_lngChatRichEdit = findChild(m_windows, m_lngChatWnd, [this](WindowSystem::Handle h) {
             return m_windows.Get_Window_Class(h) == kRichEditClass;
         });
     }
-    if (lngChatRichEdit == 0) {
+    if (m_lngChatRichEdit == 0) {
         return;
     }
     // Handles are kept once found: a closed window makes this a message to nobody, no search.
-    m_windows.SendMessage(lngChatRichEdit, WindowSystem::WM_VSCROLL, WindowSystem::SB_BOTTOM, 0);
+    m_windows.SendMessage(m_lngChatRichEdit, WindowSystem::WM_VSCROLL, WindowSystem::SB_BOTTOM, 0);
 }
 
 } // namespace airmesh

@@ -44,11 +44,14 @@ public:
     // application identifier.
     void Scroll_Chat_Window(bool blnAltGuid);
 
-    WindowSystem::Handle lngChatWnd = 0;
-    WindowSystem::Handle lngChatRichEdit = 0;
+    // The windows found so far; 0 until found.
+    WindowSystem::Handle lngChatWnd() const { return m_lngChatWnd; }
+    WindowSystem::Handle lngChatRichEdit() const { return m_lngChatRichEdit; }
 
 private:
     WindowSystem& m_windows;
+    WindowSystem::Handle m_lngChatWnd = 0;
+    WindowSystem::Handle m_lngChatRichEdit = 0;
 };
 
 } // namespace airmesh

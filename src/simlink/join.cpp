@@ -76,15 +76,17 @@ qint64 wholeSecondsDeadline(const QDateTime& started, int seconds) {
     return ms - intoSecond + qint64(seconds) * 1000;
 }
 
-// The steps of the join on one session object, filling the link's session state as they go.
+// The steps of the join on one session object, learning the joined session as they go.
 class Joiner {
 public:
-    explicit Joiner(SimLink& link) : m_link(link), m_dp(*link.objDP) {}
+    // `msg` holds each message built for the session.
+    Joiner(Session& dp, const Clock& clock, SimMessage& msg) : m_dp(dp), m_clock(clock), m_msg(msg) {}
 
     void chooseProvider();
     void findSession();
     void handshake();
     void joinGroupsAndQueryPlane();
+    const JoinedSession& joined() const { return m_joined; }
 
 private:
     // One search and open under `guid`; the code of the last failing operation, 0 when open.
@@ -93,9 +95,11 @@ private:
     // One answer period; true once FS has accepted the observer.
     bool answerPeriod();
 
-    SimLink& m_link;
     Session& m_dp;
+    const Clock& m_clock;
+    SimMessage& m_msg;
     SessionData m_objSessionData;
+    JoinedSession m_joined;
 };
 
 void Joiner::chooseProvider() {
@@ -120,7 +124,7 @@ void Joiner::chooseProvider() {
 }
 
 qint32 Joiner::searchAndOpen(const QString& guid) {
-    m_link.strAppGuid = guid;
+    m_joined.strAppGuid = guid;
     m_objSessionData.SetGuidApplication(guid);
     m_objSessionData.SetSessionPassword(QString());
 
@@ -157,7 +161,7 @@ void Joiner::findSession() {
         const bool second = guid == SimLink::kSecondAppGuid;
         const qint32 code = searchAndOpen(guid);
         if (code == dp::DP_OK) {
-            m_link.blnAltGuid = second;
+            m_joined.blnAltGuid = second;
             return;
         }
         // A code reported by name ends the join under either identifier.
@@ -172,14 +176,14 @@ void Joiner::findSession() {
 }
 
 void Joiner::sendJoinRequest(SimMsg number) {
-    m_link.objDPMsg = m_dp.CreateMessage();
-    sim::writeHeaderOnly(m_link.objDPMsg, number);
+    m_msg = m_dp.CreateMessage();
+    sim::writeHeaderOnly(m_msg, number);
     orStop(QStringLiteral("Couldn't send the observer's join request to FS"),
-           [&] { m_dp.Send(m_link.lngMyPlayerID, dpflags::AllPlayers, 0, m_link.objDPMsg); });
+           [&] { m_dp.Send(m_joined.lngMyPlayerID, dpflags::AllPlayers, 0, m_msg); });
 }
 
 bool Joiner::answerPeriod() {
-    const Clock& clock = m_link.services().clock;
+    const Clock& clock = m_clock;
     const QDateTime started = clock.now();
     const qint64 deadline = wholeSecondsDeadline(started, SimLink::kAnswerPeriodSeconds);
     const QString lost = QStringLiteral("Lost FS's session while waiting for its answer to the join request");
@@ -191,15 +195,15 @@ bool Joiner::answerPeriod() {
         for (int i = 0; i < waiting; ++i) {
             qint32 from = 0;
             qint32 to = 0;
-            m_link.objDPMsg = orStop(lost, [&] { return m_dp.Receive(from, to, dpflags::ReceiveAll); });
+            m_msg = orStop(lost, [&] { return m_dp.Receive(from, to, dpflags::ReceiveAll); });
             // Session-layer notices are not read; neither is a message too short to carry a
             // number, which would otherwise end the join on a read past its end.
-            if (from == dpflags::SystemSender || m_link.objDPMsg.size() < 4) {
+            if (from == dpflags::SystemSender || m_msg.size() < 4) {
                 continue;
             }
-            const qint32 number = m_link.objDPMsg.ReadLong();
+            const qint32 number = m_msg.ReadLong();
             if (number == simMsgNumber(SimMsg::ObserverJoinAccepted)) {
-                m_link.lngHostPlayerID = from;
+                m_joined.lngHostPlayerID = from;
                 accepted = true;
             } else if (number == simMsgNumber(SimMsg::ObserverJoinRefused)) {
                 throw errorBox(kRefused);
@@ -216,11 +220,12 @@ bool Joiner::answerPeriod() {
 }
 
 void Joiner::handshake() {
-    m_link.lngMyPlayerID = orStop(QStringLiteral("Couldn't create the observer player in FS's session"),
-                                  [&] { return m_dp.CreatePlayer(kObserverFriendlyName, kObserverFormalName, 0, 0); });
+    m_joined.lngMyPlayerID = orStop(QStringLiteral("Couldn't create the observer player in FS's session"), [&] {
+        return m_dp.CreatePlayer(kObserverFriendlyName, kObserverFormalName, 0, 0);
+    });
     // From here on the queue holds only what the client reads; every remote player we add
     // would otherwise fill it with copies of what the others say.
-    m_dp.setIntakeFilter(SimLink::intakeFilter(m_link.lngMyPlayerID));
+    m_dp.setIntakeFilter(SimLink::intakeFilter(m_joined.lngMyPlayerID));
     sendJoinRequest(SimMsg::ObserverJoinRequest);
     if (answerPeriod()) {
         return;
@@ -233,65 +238,60 @@ void Joiner::handshake() {
 }
 
 void Joiner::joinGroupsAndQueryPlane() {
-    m_link.objEnumGroups = orStop(QStringLiteral("Couldn't list the groups of FS's session"),
-                                  [&] { return m_dp.GetDPEnumGroups(m_link.strAppGuid, 0); });
+    m_joined.objEnumGroups = orStop(QStringLiteral("Couldn't list the groups of FS's session"),
+                                    [&] { return m_dp.GetDPEnumGroups(m_joined.strAppGuid, 0); });
     // Every position is looked at, so of two groups with the same name the later one counts.
-    for (int i = 1; i <= m_link.objEnumGroups.GetCount(); ++i) {
-        const QString name = m_link.objEnumGroups.GetName(i);
+    for (int i = 1; i <= m_joined.objEnumGroups.GetCount(); ++i) {
+        const QString name = m_joined.objEnumGroups.GetName(i);
         if (name == kRequestParamsGroup) {
-            m_link.intRequestParamsGroup = i;
+            m_joined.intRequestParamsGroup = i;
         }
         if (name == kRefuseParamsGroup) {
-            m_link.intRefuseParamsGroup = i;
+            m_joined.intRefuseParamsGroup = i;
         }
     }
     // A simulator without the refuse-params group simply does not get the observer in it; the
     // rest of the relay does not depend on that membership, so the join goes on.
-    if (m_link.intRefuseParamsGroup != 0) {
+    if (m_joined.intRefuseParamsGroup != 0) {
         orStop(QStringLiteral("Couldn't join the parameter group of FS's session"), [&] {
-            m_dp.AddPlayerToGroup(m_link.objEnumGroups.GetItem(m_link.intRefuseParamsGroup), m_link.lngMyPlayerID);
+            m_dp.AddPlayerToGroup(m_joined.objEnumGroups.GetItem(m_joined.intRefuseParamsGroup),
+                                  m_joined.lngMyPlayerID);
         });
     }
     // FS answers with the user's aircraft later, through the message pump.
-    m_link.objDPMsg = m_dp.CreateMessage();
-    sim::writeHeaderOnly(m_link.objDPMsg, SimMsg::QueryPlane);
+    m_msg = m_dp.CreateMessage();
+    sim::writeHeaderOnly(m_msg, SimMsg::QueryPlane);
     orStop(QStringLiteral("Couldn't ask FS for your aircraft"),
-           [&] { m_dp.Send(m_link.lngMyPlayerID, m_link.lngHostPlayerID, 0, m_link.objDPMsg); });
-    m_link.strHandle = orStop(QStringLiteral("Couldn't read your handle in FS's session"),
-                              [&] { return m_dp.GetPlayerFriendlyName(m_link.lngHostPlayerID); });
+           [&] { m_dp.Send(m_joined.lngMyPlayerID, m_joined.lngHostPlayerID, 0, m_msg); });
+    m_joined.strHandle = orStop(QStringLiteral("Couldn't read your handle in FS's session"),
+                                [&] { return m_dp.GetPlayerFriendlyName(m_joined.lngHostPlayerID); });
 }
 
 } // namespace
 
-bool SimLink::Join_Session(SessionFactory& objDX) {
-    lngMyPlayerID = 0;
-    lngHostPlayerID = 0;
-    strHandle.clear();
-    blnAltGuid = false;
-    strAppGuid.clear();
-    objEnumGroups = GroupList();
-    intRequestParamsGroup = 0;
-    intRefuseParamsGroup = 0;
+std::optional<JoinedSession> SimLink::Join_Session(SessionFactory& objDX) {
+    m_joined = JoinedSession();
     try {
-        objDP = orStop(QStringLiteral("Couldn't start the multiplayer session layer"),
-                       [&] { return objDX.DirectPlayCreate(QString()); });
-        if (!objDP) {
+        m_objDP = orStop(QStringLiteral("Couldn't start the multiplayer session layer"),
+                         [&] { return objDX.DirectPlayCreate(QString()); });
+        if (!m_objDP) {
             throw errorBox(QStringLiteral("Couldn't start the multiplayer session layer. The program will close."));
         }
-        Joiner join(*this);
+        Joiner join(*m_objDP, m_services.clock, m_objDPMsg);
         join.chooseProvider();
         join.findSession();
         join.handshake();
         join.joinGroupsAndQueryPlane();
-        return true;
+        m_joined = join.joined();
+        return m_joined;
     } catch (const JoinStopped& stop) {
         if (!stop.text.isEmpty()) {
             m_services.messages.showMessage(stop.text, stop.title);
         }
         if (stop.closeSession) {
-            closeAndClear(objDP);
+            closeAndClear(m_objDP);
         }
-        return false;
+        return std::nullopt;
     }
 }
 

@@ -35,7 +35,7 @@ void SimLink::pumpMessages() {
     // A tick that arrives while an earlier one is dispatching (a reaction let events run) must
     // neither take messages out of order nor wait for the tick it interrupted: it would wait
     // for ever, since that tick cannot go on before this one returns.
-    if (blnPumpBusy || !objDP || m_sessionLost) {
+    if (m_blnPumpBusy || !m_objDP || m_sessionLost) {
         return;
     }
 
@@ -48,14 +48,14 @@ void SimLink::pumpMessages() {
 
     try {
         int bytes = 0;
-        const int n = objDP->GetMessageQueue(0, 0, dpflags::QueueReceive, &bytes);
+        const int n = m_objDP->GetMessageQueue(0, 0, dpflags::QueueReceive, &bytes);
         if (n <= 0 || bytes <= 0) {
             return;
         }
         for (int i = 0; i < n; ++i) {
             Received r;
             try {
-                r.message = objDP->Receive(r.from, r.to, dpflags::ReceiveAll);
+                r.message = m_objDP->Receive(r.from, r.to, dpflags::ReceiveAll);
             } catch (const dp::DpError& e) {
                 if (noteIfSessionGone(e)) {
                     return;
@@ -76,7 +76,7 @@ void SimLink::pumpMessages() {
         return;
     }
 
-    BusyGate gate(blnPumpBusy);
+    BusyGate gate(m_blnPumpBusy);
     for (Received& r : batch) {
         try {
             dispatch(r.message, r.from, r.to);
@@ -85,7 +85,7 @@ void SimLink::pumpMessages() {
             m_services.debug(QStringLiteral(" - FS message dropped: %1").arg(QString::fromLocal8Bit(e.what())));
         }
         // The session may have been closed, or found gone, by something that ran during the dispatch.
-        if (!objDP || m_sessionLost) {
+        if (!m_objDP || m_sessionLost) {
             break;
         }
     }
@@ -117,7 +117,7 @@ void SimLink::dispatch(SimMessage& dpMsg, qint32 fromId, qint32 toId) {
         return;
     }
     const sim::Header header = sim::readHeader(dpMsg);
-    bool deliver = toId == lngMyPlayerID;
+    bool deliver = toId == m_joined.lngMyPlayerID;
     if (!deliver && (header.number == simMsgNumber(SimMsg::AddPlayerRejected) ||
                      header.number == simMsgNumber(SimMsg::PlayerQuery))) {
         // The simulator's verdict on, or question to, one of the players we placed in the session
@@ -153,8 +153,8 @@ void SimLink::noteSessionLost() {
     }
     m_sessionLost = true;
     m_services.log.line(QStringLiteral(" - Simulator session lost"));
-    if (onSessionLost) {
-        onSessionLost();
+    if (m_onSessionLost) {
+        m_onSessionLost();
     }
 }
 

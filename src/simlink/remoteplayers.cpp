@@ -8,10 +8,10 @@ SimLink::SimLink(ClientServices& services, Players& colPlayers, WindowSystem& wi
     : m_services(services), m_players(colPlayers), m_chatWindow(windows) {}
 
 Session& SimLink::session() {
-    if (!objDP) {
+    if (!m_objDP) {
         throw dp::DpError(dp::DPERR_NOCONNECTION, "no simulator session");
     }
-    return *objDP;
+    return *m_objDP;
 }
 
 void SimLink::Add_Remote_Player(const QString& handle, qint32 sessionNumber) {
@@ -22,15 +22,15 @@ void SimLink::Add_Remote_Player(const QString& handle, qint32 sessionNumber) {
     try {
         // Without the simulator's request group (not found at the join) the player still
         // goes in, in no group, rather than not at all.
-        if (intRequestParamsGroup != 0) {
-            dp.AddPlayerToGroup(objEnumGroups.GetItem(intRequestParamsGroup), id);
+        if (m_joined.intRequestParamsGroup != 0) {
+            dp.AddPlayerToGroup(m_joined.objEnumGroups.GetItem(m_joined.intRequestParamsGroup), id);
             m_services.lowLevel(QStringLiteral(" - DP.Addplayertogroup detailed ") + handle);
         } else {
             m_services.lowLevel(QStringLiteral(" - No request group in FS, player in no group: ") + handle);
         }
 
-        sim::writeHeaderOnly(objDPMsg, SimMsg::AddPlayerRequest);
-        dp.Send(id, dpflags::AllPlayers, 0, objDPMsg);
+        sim::writeHeaderOnly(m_objDPMsg, SimMsg::AddPlayerRequest);
+        dp.Send(id, dpflags::AllPlayers, 0, m_objDPMsg);
         m_services.lowLevel(QStringLiteral(" - Sent Add_Player_Request ") + handle);
 
         // Last, so that the simulator's answer always finds the entry.
@@ -75,11 +75,11 @@ void SimLink::removePlayer(const Players::PlayerPtr& player) {
 void SimLink::sendTextLine(const QString& text) {
     if (text.isEmpty()) {
         // No text at all: the bare header, not a lone zero byte.
-        sim::writeHeaderOnly(objDPMsg, SimMsg::ChatMessage);
+        sim::writeHeaderOnly(m_objDPMsg, SimMsg::ChatMessage);
     } else {
-        sim::writeChat(objDPMsg, SimMsg::ChatMessage, text);
+        sim::writeChat(m_objDPMsg, SimMsg::ChatMessage, text);
     }
-    sendToAll(lngMyPlayerID, objDPMsg);
+    sendToAll(m_joined.lngMyPlayerID, m_objDPMsg);
 }
 
 void SimLink::sendToAll(qint32 fromPlayer, const SimMessage& message) {
@@ -87,15 +87,15 @@ void SimLink::sendToAll(qint32 fromPlayer, const SimMessage& message) {
 }
 
 void SimLink::closeSession() {
-    if (!objDP) {
+    if (!m_objDP) {
         return;
     }
     try {
-        objDP->Close();
+        m_objDP->Close();
     } catch (const dp::DpError&) {
         // Quitting: the session object goes away all the same.
     }
-    objDP.reset();
+    m_objDP.reset();
 }
 
 } // namespace airmesh

@@ -9,8 +9,22 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace airmesh {
+
+// What a join leaves behind: the session's players and groups as the client uses them.
+struct JoinedSession {
+    qint32 lngMyPlayerID = 0;   // the observer
+    qint32 lngHostPlayerID = 0; // the user's own simulator player
+    QString strHandle;          // its friendly name: the user's handle
+    bool blnAltGuid = false;    // joined under the second application identifier
+    QString strAppGuid;
+    GroupList objEnumGroups;
+    int intRequestParamsGroup = 0; // 1-based positions in objEnumGroups; 0 when absent
+    int intRefuseParamsGroup = 0;
+};
 
 // What the message pump hands each message it dispatches to: the reactions to the simulator.
 class SimMessageHandler {
@@ -34,21 +48,24 @@ public:
 
     // ---- Joining (join.cpp) ----
     // Finds the simulator's session, joins it as the observer and learns the user's handle.
-    // Returns false on failure: the user has been shown why and the session is closed and
-    // cleared, except after a cancelled address prompt, which shows nothing and leaves it be.
-    bool Join_Session(SessionFactory& objDX);
+    // Returns what the join found, which the link keeps. Returns nothing on failure: the user
+    // has been shown why and the session is closed and cleared, except after a cancelled
+    // address prompt, which shows nothing and leaves it be.
+    std::optional<JoinedSession> Join_Session(SessionFactory& objDX);
 
-    // State the join leaves behind.
-    std::unique_ptr<Session> objDP;
-    qint32 lngMyPlayerID = 0;   // the observer
-    qint32 lngHostPlayerID = 0; // the user's own simulator player
-    QString strHandle;          // its friendly name: the user's handle
-    bool blnAltGuid = false;    // joined under the second application identifier
-    QString strAppGuid;
-    GroupList objEnumGroups;
-    int intRequestParamsGroup = 0; // 1-based positions in objEnumGroups; 0 when absent
-    int intRefuseParamsGroup = 0;
-    SimMessage objDPMsg;
+    // The joined session object; null before a join, after a failed one and once closed.
+    Session* objDP() const { return m_objDP.get(); }
+    const JoinedSession& joined() const { return m_joined; }
+    qint32 lngMyPlayerID() const { return m_joined.lngMyPlayerID; }
+    qint32 lngHostPlayerID() const { return m_joined.lngHostPlayerID; }
+    const QString& strHandle() const { return m_joined.strHandle; }
+    bool blnAltGuid() const { return m_joined.blnAltGuid; }
+    const QString& strAppGuid() const { return m_joined.strAppGuid; }
+    const GroupList& objEnumGroups() const { return m_joined.objEnumGroups; }
+    int intRequestParamsGroup() const { return m_joined.intRequestParamsGroup; }
+    int intRefuseParamsGroup() const { return m_joined.intRefuseParamsGroup; }
+    // The message last built for the session by the join or a text line.
+    const SimMessage& objDPMsg() const { return m_objDPMsg; }
 
     // ---- Message pump and handling (pump.cpp) ----
     // Drains the receive queue once and dispatches each message addressed to the observer, and
@@ -56,8 +73,8 @@ public:
     // to the handler (the pump part of a Timer1 tick). A tick that finds a dispatch already
     // running does nothing; it neither receives nor waits. Never throws.
     void pumpMessages();
-    bool blnPumpBusy = false;
-    // Where the pump dispatches; nothing is dispatched while it is unset.
+    // A dispatch of the pump is running.
+    bool blnPumpBusy() const { return m_blnPumpBusy; }
     void setHandler(SimMessageHandler* handler) { m_handler = handler; }
     // What of the session's traffic the pump reads, for the session's intake: nothing our own
     // players send, everything for the observer (first when the queue is full), and of what
@@ -67,11 +84,11 @@ public:
 
     // ---- The end of the simulator's session ----
     // Its notice came, or a session operation failed with DPERR_SESSIONLOST or
-    // DPERR_CONNECTIONLOST: logged once, then `onSessionLost` runs once. From then on the pump
-    // reads nothing and no error of the dead session is logged.
+    // DPERR_CONNECTIONLOST: logged once, then the `onSessionLost` set here runs once. From then
+    // on the pump reads nothing and no error of the dead session is logged.
     void noteSessionLost();
     bool sessionLost() const { return m_sessionLost; }
-    std::function<void()> onSessionLost;
+    void setOnSessionLost(std::function<void()> onSessionLost) { m_onSessionLost = std::move(onSessionLost); }
     // True, after noting the loss, when `e` says the session is gone.
     bool noteIfSessionGone(const std::exception& e);
 
@@ -94,13 +111,16 @@ public:
     Session& session();
 
     // ---- Chat window upkeep (chatwindow.cpp) ----
-    void Scroll_Chat_Window() { m_chatWindow.Scroll_Chat_Window(blnAltGuid); }
+    void Scroll_Chat_Window() { m_chatWindow.Scroll_Chat_Window(m_joined.blnAltGuid); }
     ChatWindowBridge& chatWindow() { return m_chatWindow; }
 
     ClientServices& services() { return m_services; }
     Players& players() { return m_players; }
 
 private:
+    // The one fixture of the tests makes a joined link without the join's conversation.
+    friend class ClientFixture;
+
     // One received message: logged and dropped, dispatched, or dropped silently.
     void dispatch(SimMessage& dpMsg, qint32 fromId, qint32 toId);
 
@@ -108,6 +128,11 @@ private:
     Players& m_players;
     ChatWindowBridge m_chatWindow;
     SimMessageHandler* m_handler = nullptr;
+    std::unique_ptr<Session> m_objDP;
+    JoinedSession m_joined;
+    SimMessage m_objDPMsg;
+    bool m_blnPumpBusy = false;
+    std::function<void()> m_onSessionLost;
     bool m_sessionLost = false;
 };
 

@@ -94,14 +94,14 @@ bool Startup::Main() {
     m_relay = std::make_unique<Relay>(m_services, m_sim, m_colPlayers, *m_server);
     m_engine = std::make_unique<ClientEngine>(m_sim, *m_server);
     // The simulator's session has ended and the user has been told: the program ends.
-    m_engine->onEnded = [this] { endProgram(); };
+    m_engine->setOnEnded([this] { endProgram(); });
     m_frmMain = std::make_unique<FrmMain>(m_services, m_model);
     wireMainWindow();
     m_frmMain->load();
     m_engine->windowLoaded();
 
     // 8. The user's handle.
-    m_services.debug(QStringLiteral(" - Your Handle in the game is ") + m_sim.strHandle);
+    m_services.debug(QStringLiteral(" - Your Handle in the game is ") + m_sim.strHandle());
 
     // 9. Show it.
     m_frmMain->show();

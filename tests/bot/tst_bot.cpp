@@ -58,7 +58,7 @@ struct Rig {
 };
 
 quint16 portOf(Bot& bot) {
-    return static_cast<quint16>(bot.link().ctlWinsock.localPort());
+    return static_cast<quint16>(bot.link().ctlWinsock().localPort());
 }
 
 } // namespace

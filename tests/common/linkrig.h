@@ -68,13 +68,14 @@ struct LinkRig {
     FakeServer server;
     quint16 clientPort = 0;
 
-    LinkRig() {
+    // Joined as a join leaves the link, changed by `adjust` when given.
+    explicit LinkRig(const std::function<void(JoinedSession&)>& adjust = {}) {
         for (const char* cue : {"connected.wav", "incoming.wav", "crash.wav"}) {
             QFile f(dir.filePath(QLatin1String(cue)));
             f.open(QIODevice::WriteOnly);
             f.write("RIFF");
         }
-        joinAsTheJoinWould(sim, sessions, hostId);
+        joinAsTheJoinWould(sim, sessions, hostId, adjust);
 
         clientPort = freeUdpPort();
         const QString general = QStringLiteral("General");
@@ -114,14 +115,14 @@ struct LinkRig {
         const wire::ServerRecord accepted =
             wire::toClient::logonAccepted(kSession, QStringLiteral("  Welcome aboard  "));
         t == wire::Transport::Udp ? toClientUdp(accepted) : toClientTcp(accepted);
-        return QTest::qWaitFor([&] { return link.blnConnected; }, kWaitMs);
+        return QTest::qWaitFor([&] { return link.blnConnected(); }, kWaitMs);
     }
     // Waits until the client has handled every datagram sent to it so far: an acknowledgement
     // sent behind them is seen (loopback keeps datagrams in order). Logged on only.
     bool udpHandled() {
         clock.advanceMs(1);
         toClientUdp(wire::toClient::heartBeatAck());
-        return QTest::qWaitFor([&] { return link.dtLastServerAck == clock.now(); }, kWaitMs);
+        return QTest::qWaitFor([&] { return link.dtLastServerAck() == clock.now(); }, kWaitMs);
     }
     // A pilot announced by the server, approved by the simulator and with his aircraft known:
     // ready to fly. Returns his player id in the session, 0 on failure.
@@ -141,7 +142,7 @@ struct LinkRig {
     void reportAircraft(qint32 engineType, const QString& title) {
         SimMessage m;
         sim::writeAircraftDetails(m, engineType, title);
-        world.sendFromHost(hostId, sim.lngMyPlayerID, m);
+        world.sendFromHost(hostId, sim.lngMyPlayerID(), m);
         sim.pumpMessages();
     }
     // The simulator approves one of our remote players, and the pump reads it.
@@ -150,7 +151,7 @@ struct LinkRig {
         m.WriteLong(simMsgNumber(SimMsg::AddPlayerApproved));
         m.WriteLong(4);
         m.WriteLong(id);
-        world.sendFromHost(hostId, sim.lngMyPlayerID, m);
+        world.sendFromHost(hostId, sim.lngMyPlayerID(), m);
         sim.pumpMessages();
     }
 

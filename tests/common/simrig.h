@@ -40,7 +40,11 @@ struct SimRig {
     qint32 refuseGroup = world.addGroup(instance, QStringLiteral("FS61_REFUSE_PARAMS"));
     qint32 requestGroup = world.addGroup(instance, QStringLiteral("FS61_REQUEST_PARAMS"));
     SimLink sim{services, players, windows};
-    qint32 observer = joinAsTheJoinWould(sim, sessions, host);
+    qint32 observer;
+
+    // Joined as a join leaves the link, changed by `adjust` when given.
+    explicit SimRig(const std::function<void(JoinedSession&)>& adjust = {})
+        : observer(joinAsTheJoinWould(sim, sessions, host, adjust)) {}
 
     void flags(bool debug, bool lowLevel) {
         services.blnDebug = debug;
@@ -58,10 +62,12 @@ struct SimRig {
 
 // The bench with the relay's reactions and a recording server link.
 struct RelayRig : SimRig {
+    using SimRig::SimRig;
+
     FakeRelayOutput out;
     Relay reactions{services, sim, players, out};
 
-    int waiting() { return sim.objDP->GetMessageQueue(0, 0, dpflags::QueueReceive); }
+    int waiting() { return sim.objDP()->GetMessageQueue(0, 0, dpflags::QueueReceive); }
     // Adds a remote player quietly and lets the tick that follows take the echo of its request.
     qint32 addRemote(const QString& handle, qint32 sessionNumber) {
         const bool d = services.blnDebug;

@@ -81,13 +81,13 @@ void TestStandinProcess::clientAgainstFsStandin() {
     NativeSessionFactory factory(o);
 
     QVERIFY2(sim.Join_Session(factory), qPrintable(boxes.texts().join('|')));
-    QCOMPARE(sim.strHandle, QStringLiteral("Skywalker"));
+    QCOMPARE(sim.strHandle(), QStringLiteral("Skywalker"));
     QVERIFY2(seen(QStringLiteral("observer joined: Airmesh")), qPrintable(out));
     const auto pumpUntil = [&](const std::function<bool()>& done, int ms = 5000) {
         QElapsedTimer t;
         t.start();
         while (!done() && t.elapsed() < ms) {
-            sim.objDP->waitForMessage(20);
+            sim.objDP()->waitForMessage(20);
             sim.pumpMessages();
         }
         return done();
@@ -138,7 +138,7 @@ void TestStandinProcess::clientAgainstFsStandin() {
     // The simulator quits: the session is lost.
     fs.kill();
     QVERIFY(fs.waitForFinished(5000));
-    auto* native = dynamic_cast<NativeSession*>(sim.objDP.get());
+    auto* native = dynamic_cast<NativeSession*>(sim.objDP());
     QVERIFY(native);
     QVERIFY(pumpUntil([&] { return native->sessionLost(); }));
 }

@@ -2,7 +2,8 @@
 
 namespace airmesh {
 
-qint32 joinAsTheJoinWould(SimLink& sim, SessionFactory& sessions, qint32 hostPlayer) {
+qint32 ClientFixture::joinAsTheJoinWould(SimLink& sim, SessionFactory& sessions, qint32 hostPlayer,
+                                         const std::function<void(JoinedSession&)>& adjust) {
     std::unique_ptr<Session> s = sessions.DirectPlayCreate(QString());
     const ConnectionList providers = s->GetDPEnumConnections({}, dpflags::ConnectionsServiceProviders);
     for (int i = 1; i <= providers.GetCount(); ++i) {
@@ -17,34 +18,42 @@ qint32 joinAsTheJoinWould(SimLink& sim, SessionFactory& sessions, qint32 hostPla
     const qint32 observer = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
     s->setIntakeFilter(SimLink::intakeFilter(observer));
 
-    sim.blnAltGuid = false;
-    sim.strAppGuid = SimLink::kFirstAppGuid;
-    sim.objEnumGroups = s->GetDPEnumGroups(sim.strAppGuid, 0);
-    sim.intRequestParamsGroup = 0;
-    sim.intRefuseParamsGroup = 0;
-    for (int i = 1; i <= sim.objEnumGroups.GetCount(); ++i) {
-        const QString name = sim.objEnumGroups.GetName(i);
+    JoinedSession joined;
+    joined.blnAltGuid = false;
+    joined.strAppGuid = SimLink::kFirstAppGuid;
+    joined.objEnumGroups = s->GetDPEnumGroups(joined.strAppGuid, 0);
+    for (int i = 1; i <= joined.objEnumGroups.GetCount(); ++i) {
+        const QString name = joined.objEnumGroups.GetName(i);
         if (name == QStringLiteral("FS61_REQUEST_PARAMS")) {
-            sim.intRequestParamsGroup = i;
+            joined.intRequestParamsGroup = i;
         }
         if (name == QStringLiteral("FS61_REFUSE_PARAMS")) {
-            sim.intRefuseParamsGroup = i;
+            joined.intRefuseParamsGroup = i;
         }
     }
-    if (sim.intRefuseParamsGroup != 0) {
-        s->AddPlayerToGroup(sim.objEnumGroups.GetItem(sim.intRefuseParamsGroup), observer);
+    if (joined.intRefuseParamsGroup != 0) {
+        s->AddPlayerToGroup(joined.objEnumGroups.GetItem(joined.intRefuseParamsGroup), observer);
     }
-    sim.lngMyPlayerID = observer;
-    sim.lngHostPlayerID = hostPlayer;
-    sim.strHandle = s->GetPlayerFriendlyName(hostPlayer);
-    sim.objDP = std::move(s);
+    joined.lngMyPlayerID = observer;
+    joined.lngHostPlayerID = hostPlayer;
+    joined.strHandle = s->GetPlayerFriendlyName(hostPlayer);
+    if (adjust) {
+        adjust(joined);
+    }
+    sim.m_objDP = std::move(s);
+    sim.m_joined = joined;
     return observer;
 }
 
-void pretendLoggedOn(ServerLink& link, qint32 sessionNumber, const QDateTime& lastAck) {
-    link.blnConnected = true;
-    link.lngSessionID = sessionNumber;
-    link.dtLastServerAck = lastAck;
+void ClientFixture::pretendLoggedOn(ServerLink& link, qint32 sessionNumber, const QDateTime& lastAck) {
+    link.m_blnConnected = true;
+    link.m_lngSessionID = sessionNumber;
+    link.m_dtLastServerAck = lastAck;
+}
+
+void ClientFixture::pretendPostConnectSends(ServerLink& link, int count) {
+    link.m_Timer2.start();
+    link.m_intPostConnectCount = count;
 }
 
 } // namespace airmesh

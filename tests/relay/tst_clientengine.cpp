@@ -13,7 +13,7 @@ namespace {
 void fsReportsAircraft(LinkRig& rig, const QString& title) {
     SimMessage m;
     sim::writeAircraftDetails(m, 0, title);
-    rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID, m);
+    rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID(), m);
 }
 
 } // namespace
@@ -32,10 +32,10 @@ private slots:
 void TestClientEngine::loadStartsTheTick() {
     LinkRig rig;
     ClientEngine engine(rig.sim, rig.link);
-    QVERIFY(!engine.Timer1.isActive());
+    QVERIFY(!engine.Timer1().isActive());
     engine.windowLoaded();
-    QVERIFY(engine.Timer1.isActive());
-    QCOMPARE(engine.Timer1.interval(), ClientEngine::kTimer1Ms);
+    QVERIFY(engine.Timer1().isActive());
+    QCOMPARE(engine.Timer1().interval(), ClientEngine::kTimer1Ms);
 
     // Logged off, the tick still reads the simulator.
     fsReportsAircraft(rig, QStringLiteral("Trainer"));
@@ -52,7 +52,7 @@ void TestClientEngine::tickThatTearsDownReadsNothing() {
     rig.clock.advance(ServerLink::kServerSilenceSeconds);
     fsReportsAircraft(rig, QStringLiteral("Trainer"));
     engine.Timer1_Timer();
-    QVERIFY(!rig.link.blnConnected);
+    QVERIFY(!rig.link.blnConnected());
     QVERIFY(rig.relay.strMyAircraft().isEmpty());
 
     // The message waited for the next tick.
@@ -68,9 +68,9 @@ void TestClientEngine::quit() {
     rig.faults.failOperation(FakeSessionFaults::Op::Close, dp::DPERR_GENERIC);
 
     engine.quit();
-    QVERIFY(!engine.Timer1.isActive());
-    QCOMPARE(rig.link.ctlWinsock.State(), int(SocketState::Closed));
-    QVERIFY(!rig.sim.objDP);
+    QVERIFY(!engine.Timer1().isActive());
+    QCOMPARE(rig.link.ctlWinsock().State(), int(SocketState::Closed));
+    QVERIFY(!rig.sim.objDP());
 }
 
 void TestClientEngine::simulatorSessionEnds_data() {
@@ -87,7 +87,7 @@ void TestClientEngine::simulatorSessionEnds() {
     LinkRig rig;
     ClientEngine engine(rig.sim, rig.link);
     int ended = 0;
-    engine.onEnded = [&] { ++ended; };
+    engine.setOnEnded([&] { ++ended; });
     engine.windowLoaded();
     QVERIFY(rig.logon());
     QVERIFY(rig.readyPilot(7, QStringLiteral("Bob")) != 0);
@@ -106,8 +106,8 @@ void TestClientEngine::simulatorSessionEnds() {
     }
     QTRY_COMPARE_WITH_TIMEOUT(ended, 1, LinkRig::kWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(rig.peer()->state() == QAbstractSocket::UnconnectedState, LinkRig::kWaitMs);
-    QVERIFY(!rig.link.blnConnected);
-    QVERIFY(!engine.Timer1.isActive());
+    QVERIFY(!rig.link.blnConnected());
+    QVERIFY(!engine.Timer1().isActive());
     QCOMPARE(rig.players.Count(), 0);
     QCOMPARE(rig.boxes.texts(), QStringList{ClientEngine::kSessionEndedText});
     QVERIFY(rig.takeFs().isEmpty());

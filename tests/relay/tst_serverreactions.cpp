@@ -59,9 +59,8 @@ void TestServerReactions::chatIn() {
     QFETCH(QStringList, pieces);
     QFETCH(QString, delivered);
     QFETCH(bool, altGuid);
-    LinkRig rig;
+    LinkRig rig([altGuid](JoinedSession& joined) { joined.blnAltGuid = altGuid; });
     pretendLoggedOn(rig);
-    rig.sim.blnAltGuid = altGuid;
     rig.sim.Add_Remote_Player(QStringLiteral("Bob"), 7);
     const qint32 bob = rig.players.Item(1)->Key.toInt();
     rig.takeFs();
@@ -117,7 +116,7 @@ void TestServerReactions::receivedTextsEndAtNul() {
     LinkRig rig;
     QVERIFY(rig.connectAndSendLogon());
     rig.toClientTcp(toClient::logonAccepted(LinkRig::kSession, QStringLiteral("Hi\0there")));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.link.blnConnected, LinkRig::kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.link.blnConnected(), LinkRig::kWaitMs);
     QCOMPARE(simChatText(rig.takeFs().first()), QStringLiteral("Hi"));
 
     const qint32 id = rig.readyPilot(7, QStringLiteral("Nul\0Name"));
@@ -202,7 +201,7 @@ void TestServerReactions::positionRoad() {
     rig.takeFs();
 
     // The user's aircraft moves: FS to the observer, the pump, one datagram to the server.
-    rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID,
+    rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID(),
                            fromFs([](SimMessage& m) { sim::writePositionUpdate(m, block(5)); }));
     rig.sim.pumpMessages();
     QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 1, kWait);

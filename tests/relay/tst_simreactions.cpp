@@ -153,9 +153,9 @@ private slots:
         QFETCH(QStringList, lowLines);
         QFETCH(QString, aircraft);
         QFETCH(int, engine);
+        m_rig = std::make_unique<Rig>([altGuid](JoinedSession& joined) { joined.blnAltGuid = altGuid; });
         Rig& r = *m_rig;
         r.out.connected = connected;
-        r.sim.blnAltGuid = altGuid;
 
         for (const bool debugPass : {true, false}) {
             clearLog();
@@ -224,7 +224,7 @@ private slots:
         QVERIFY(r.world.playerExists(first));
 
         // A player we created but never recorded is not ours to answer for.
-        const qint32 stray = r.sim.objDP->CreatePlayer(QStringLiteral("Stray"), QStringLiteral("Stray"), 0, 0);
+        const qint32 stray = r.sim.objDP()->CreatePlayer(QStringLiteral("Stray"), QStringLiteral("Stray"), 0, 0);
         clearLog();
         r.world.sendFromHost(r.host, stray, message(SimMsg::AddPlayerRejected));
         r.sim.pumpMessages();
@@ -270,7 +270,7 @@ private slots:
     void query() {
         Rig& r = *m_rig;
         const qint32 hawk = r.addRemote(QStringLiteral("Hawk12"), 17);
-        const qint32 stray = r.sim.objDP->CreatePlayer(QStringLiteral("Stray"), QStringLiteral("Stray"), 0, 0);
+        const qint32 stray = r.sim.objDP()->CreatePlayer(QStringLiteral("Stray"), QStringLiteral("Stray"), 0, 0);
         (void)r.world.takeSentToHost();
         clearLog();
         r.flags(true, true);

@@ -77,22 +77,22 @@ void TestServerLink::logonAccepted() {
 
     const ServerRecord accepted = toClient::logonAccepted(LinkRig::kSession, QStringLiteral("  Welcome aboard"));
     via == Transport::Udp ? rig.toClientUdp(accepted) : rig.toClientTcp(accepted);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.link.blnConnected, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.link.blnConnected(), kWait);
 
-    QCOMPARE(rig.link.lngSessionID, LinkRig::kSession);
+    QCOMPARE(rig.link.lngSessionID(), LinkRig::kSession);
     QVERIFY(!rig.link.isConnecting());
     checkWindow(rig.window, 2, QStringLiteral("Connected"), false, true, true);
-    QVERIFY(rig.link.Timer2.isActive());
-    QCOMPARE(rig.link.Timer2.interval(), ServerLink::kTimer2FirstMs);
+    QVERIFY(rig.link.Timer2().isActive());
+    QCOMPARE(rig.link.Timer2().interval(), ServerLink::kTimer2FirstMs);
     QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("connected.wav")});
 
     // The greeting as a text line, then the simulator asked for the user's aircraft.
     const QList<MemoryWorld::Sent> fs = rig.takeFs();
     QCOMPARE(fs.size(), 2);
-    QCOMPARE(fs[0].from, rig.sim.lngMyPlayerID);
+    QCOMPARE(fs[0].from, rig.sim.lngMyPlayerID());
     QCOMPARE(fs[0].to, 0);
     QCOMPARE(simChatText(fs[0]), QStringLiteral("Welcome aboard"));
-    QCOMPARE(fs[1].from, rig.sim.lngMyPlayerID);
+    QCOMPARE(fs[1].from, rig.sim.lngMyPlayerID());
     QCOMPARE(fs[1].to, rig.hostId);
     QCOMPARE(fs[1].bytes, QByteArray::fromHex("0f1000000000000000"));
 
@@ -109,17 +109,17 @@ void TestServerLink::logonRejectedThenRetried() {
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.isConnecting(), kWait);
 
     checkWindow(rig.window, 0, QStringLiteral("Logon rejected...Check details and try again"), true, false, true);
-    QVERIFY(!rig.link.blnConnected);
-    QVERIFY(!rig.link.Timer2.isActive());
+    QVERIFY(!rig.link.blnConnected());
+    QVERIFY(!rig.link.Timer2().isActive());
     QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("incoming.wav")});
     const QList<MemoryWorld::Sent> fs = rig.takeFs();
     QCOMPARE(fs.size(), 1);
     QCOMPARE(simChatText(fs[0]), QStringLiteral("Server rejected your logon."));
     QVERIFY(rig.logLines().contains(QStringLiteral(" - Server rejected Logon Credentials")));
     // A rejection leaves the connection open, and a late acceptance finds no Connect waiting.
-    QCOMPARE(rig.link.ctlTCPSock.State(), int(SocketState::Connected));
+    QCOMPARE(rig.link.ctlTCPSock().State(), int(SocketState::Connected));
     rig.link.Process_TCPPacket(toClient::logonAccepted(LinkRig::kSession, {}).toBytes());
-    QVERIFY(!rig.link.blnConnected);
+    QVERIFY(!rig.link.blnConnected());
 
     // The next Connect replaces that connection with a new one and logs on.
     QVERIFY(rig.logon(Transport::Tcp));
@@ -143,7 +143,7 @@ void TestServerLink::logonTimesOut() {
 
     // An answer after the wait is over changes nothing.
     rig.link.Process_Packet(toClient::logonAccepted(LinkRig::kSession, {}).toBytes());
-    QVERIFY(!rig.link.blnConnected);
+    QVERIFY(!rig.link.blnConnected());
     QCOMPARE(rig.window.picture, 0);
 }
 
@@ -201,7 +201,7 @@ void TestServerLink::connectFails() {
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.isConnecting(), kWait);
 
     checkWindow(rig.window, 0, QStringLiteral("Error Encountered...See Debugging"), true, false, true);
-    QVERIFY(!rig.link.blnConnected);
+    QVERIFY(!rig.link.blnConnected());
     QVERIFY(rig.tcpIn().isEmpty());
     const QStringList log = rig.logLines();
     QVERIFY2(std::any_of(log.begin(), log.end(), [&](const QString& l) { return l.startsWith(logged); }),
@@ -216,12 +216,12 @@ void TestServerLink::reconnectTakesTheNewAddress() {
     rig.link.Connect(QStringLiteral("127.0.0.9"), QStringLiteral("1234"), QStringLiteral("5678"));
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.isConnecting(), kWait);
     QCOMPARE(rig.window.statusText, QStringLiteral("Error Encountered...See Debugging"));
-    QCOMPARE(rig.link.ctlWinsock.localPort(), int(rig.clientPort));
+    QCOMPARE(rig.link.ctlWinsock().localPort(), int(rig.clientPort));
 
     // Corrected: the binding is kept, and the server's datagrams (the acceptance comes over UDP)
     // are taken, and ours reach it.
     QVERIFY(rig.logon(Transport::Udp));
-    QCOMPARE(rig.link.ctlWinsock.localPort(), int(rig.clientPort));
+    QCOMPARE(rig.link.ctlWinsock().localPort(), int(rig.clientPort));
     QVERIFY(rig.link.linkWatch());
     QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 1, kWait);
     QCOMPARE(rig.udpIn()[0], toServer::heartBeat(LinkRig::kSession));
@@ -244,15 +244,15 @@ void TestServerLink::tearDown() {
 
     if (byClose) {
         rig.peer()->close();
-        QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected, kWait);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected(), kWait);
     } else {
         // Positions and membership records are no sign of life; only acknowledgements are.
         rig.clock.advance(59);
         QVERIFY(rig.link.linkWatch());
-        QVERIFY(rig.link.blnConnected);
+        QVERIFY(rig.link.blnConnected());
         rig.clock.advance(1);
         QVERIFY(!rig.link.linkWatch());
-        QVERIFY(!rig.link.blnConnected);
+        QVERIFY(!rig.link.blnConnected());
     }
 
     const QList<MemoryWorld::Sent> fs = rig.takeFs();
@@ -267,12 +267,12 @@ void TestServerLink::tearDown() {
 
     checkWindow(rig.window, 0, QStringLiteral("Server connection lost...Please reconnect"), true, false, true);
     QCOMPARE(rig.window.connectCaption, QStringLiteral("Connect"));
-    QVERIFY(!rig.link.Timer2.isActive());
-    QCOMPARE(rig.link.Timer2.interval(), ServerLink::kTimer2AfterLossMs);
-    QCOMPARE(rig.link.lngSessionID, 0);
+    QVERIFY(!rig.link.Timer2().isActive());
+    QCOMPARE(rig.link.Timer2().interval(), ServerLink::kTimer2AfterLossMs);
+    QCOMPARE(rig.link.lngSessionID(), 0);
     QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("incoming.wav")});
-    QCOMPARE(rig.link.ctlTCPSock.State(), int(SocketState::Closed));
-    QCOMPARE(rig.link.ctlWinsock.State(), int(SocketState::Open));
+    QCOMPARE(rig.link.ctlTCPSock().State(), int(SocketState::Closed));
+    QCOMPARE(rig.link.ctlWinsock().State(), int(SocketState::Open));
 
     // Logged off, the clocks never fire, however old their times.
     rig.clock.advance(3600);
@@ -287,7 +287,7 @@ void TestServerLink::heartBeat() {
     QVERIFY(rig.logon());
     auto acknowledge = [&rig] {
         rig.toClientUdp(toClient::heartBeatAck());
-        return QTest::qWaitFor([&rig] { return rig.link.dtLastServerAck == rig.clock.now(); }, kWait);
+        return QTest::qWaitFor([&rig] { return rig.link.dtLastServerAck() == rig.clock.now(); }, kWait);
     };
 
     // The first tick after the logon sends one.
@@ -299,10 +299,10 @@ void TestServerLink::heartBeat() {
     // 14.1 s later 14 boundaries are crossed: not yet; at 15.0 s it is 15.
     rig.clock.set(QDateTime(day, QTime(12, 0, 14, 999)));
     rig.link.linkWatch();
-    QCOMPARE(rig.link.dtLastHeartBeat, QDateTime(day, QTime(12, 0, 0, 900)));
+    QCOMPARE(rig.link.dtLastHeartBeat(), QDateTime(day, QTime(12, 0, 0, 900)));
     rig.clock.set(QDateTime(day, QTime(12, 0, 15, 0)));
     rig.link.linkWatch();
-    QCOMPARE(rig.link.dtLastHeartBeat, rig.clock.now());
+    QCOMPARE(rig.link.dtLastHeartBeat(), rig.clock.now());
     QVERIFY(acknowledge());
 
     // A server that acknowledges every heartbeat keeps the client logged on.
@@ -311,7 +311,7 @@ void TestServerLink::heartBeat() {
         QVERIFY(rig.link.linkWatch());
         QVERIFY(acknowledge());
     }
-    QVERIFY(rig.link.blnConnected);
+    QVERIFY(rig.link.blnConnected());
     QTRY_COMPARE_WITH_TIMEOUT(rig.udpIn().size(), 14, kWait);
     QVERIFY(rig.logLines().contains(QStringLiteral(" - Ack to Heartbeat, Server still there")));
 }
@@ -325,7 +325,7 @@ void TestServerLink::postConnectSends() {
         QList<int> intervals;
         for (int i = 0; i < n; ++i) {
             rig.link.Timer2_Timer();
-            intervals << rig.link.Timer2.interval();
+            intervals << rig.link.Timer2().interval();
         }
         return intervals;
     };
@@ -341,22 +341,21 @@ void TestServerLink::postConnectSends() {
 
     // After a loss: 30, 60, 90 s, then every 60 s again.
     rig.peer()->close();
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected, kWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected(), kWait);
     QVERIFY(rig.logon());
-    QVERIFY(rig.link.Timer2.isActive());
-    QCOMPARE(rig.link.Timer2.interval(), 30000);
+    QVERIFY(rig.link.Timer2().isActive());
+    QCOMPARE(rig.link.Timer2().interval(), 30000);
     QCOMPARE(intervalsOfTicks(4), (QList<int>{30000, 30000, 60000, 60000}));
     QTRY_COMPARE_WITH_TIMEOUT(rig.tcpRecords().size(), 5, kWait);
     QCOMPARE(rig.tcpRecords()[4], details);
 
     // A tick that finds the link down stops the timer.
     rig.peer()->close();
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected, kWait);
-    rig.link.Timer2.start();
-    rig.link.intPostConnectCount = 5;
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected(), kWait);
+    ClientFixture::pretendPostConnectSends(rig.link, 5);
     rig.link.Timer2_Timer();
-    QVERIFY(!rig.link.Timer2.isActive());
-    QCOMPARE(rig.link.intPostConnectCount, 0);
+    QVERIFY(!rig.link.Timer2().isActive());
+    QCOMPARE(rig.link.intPostConnectCount(), 0);
 }
 
 void TestServerLink::chatOut() {
@@ -367,7 +366,7 @@ void TestServerLink::chatOut() {
         text.append(QChar(u'a' + i % 26));
     }
     auto typeInFs = [&rig](const QString& line) {
-        rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID,
+        rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID(),
                                fromFs([&](SimMessage& m) { sim::writeChat(m, SimMsg::ChatMessage, line); }));
         rig.sim.pumpMessages();
     };
@@ -375,10 +374,10 @@ void TestServerLink::chatOut() {
     typeInFs(QStringLiteral("second"));
 
     // One record handed to the socket; the rest wait for its completion.
-    const auto* tcp = rig.link.ctlTCPSock.findChild<QTcpSocket*>();
+    const auto* tcp = rig.link.ctlTCPSock().findChild<QTcpSocket*>();
     QVERIFY(tcp);
     QCOMPARE(tcp->bytesToWrite(), qint64(kRecordBytes));
-    QVERIFY(rig.link.blnTCPSending);
+    QVERIFY(rig.link.blnTCPSending());
 
     QTRY_COMPARE_WITH_TIMEOUT(rig.tcpRecords().size(), 7, kWait);
     const QStringList pieces{text.mid(0, 56), text.mid(56, 56),         text.mid(112),
@@ -387,7 +386,7 @@ void TestServerLink::chatOut() {
         QCOMPARE(rig.tcpRecords()[i + 1], toServer::chatChunk(LinkRig::kSession, pieces[i]));
     }
     QTRY_COMPARE_WITH_TIMEOUT(rig.logLines().count(QStringLiteral(" - Send Chat to Host")), 2, kWait);
-    QVERIFY(!rig.link.blnTCPSending);
+    QVERIFY(!rig.link.blnTCPSending());
 }
 
 void TestServerLink::chatOutDroppedWithTheLink() {
@@ -395,8 +394,8 @@ void TestServerLink::chatOutDroppedWithTheLink() {
     QVERIFY(rig.logon());
     rig.link.sendChat(QString(56 * 20, QLatin1Char('x')));
     rig.peer()->abort();
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected, kWait);
-    QVERIFY(!rig.link.blnTCPSending);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected(), kWait);
+    QVERIFY(!rig.link.blnTCPSending());
 
     // Nothing of it follows on the next connection, and it never counted as sent.
     QVERIFY(rig.logon());
@@ -429,7 +428,7 @@ void TestServerLink::udpOnlyFromTheServersPort() {
         QTRY_COMPARE_WITH_TIMEOUT(rig.players.Count(), s, LinkRig::kWaitMs);
         rig.link.linkWatch();
     }
-    QVERIFY(!rig.link.blnConnected);
+    QVERIFY(!rig.link.blnConnected());
     QVERIFY(!rig.logLines().join('\n').contains(QStringLiteral("Mallory")));
 }
 
@@ -470,8 +469,8 @@ void TestServerLink::recordsIgnored() {
     QVERIFY(rig.takeFs().isEmpty());
     QCOMPARE(rig.players.Count(), 1);
     QCOMPARE(bob->ChatText, QStringLiteral("pending"));
-    QCOMPARE(rig.link.dtLastServerAck, rig.clock.now().addSecs(-5));
-    QVERIFY(rig.link.blnConnected);
+    QCOMPARE(rig.link.dtLastServerAck(), rig.clock.now().addSecs(-5));
+    QVERIFY(rig.link.blnConnected());
     QVERIFY(rig.soundOut.cues().isEmpty());
     QCOMPARE(rig.logLines(), logBefore); // not even an error: the UDP socket is closed here
 }

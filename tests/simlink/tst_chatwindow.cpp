@@ -88,8 +88,8 @@ private slots:
         bridge.Scroll_Chat_Window(false);
         bridge.Scroll_Chat_Window(false);
 
-        QCOMPARE(bridge.lngChatWnd, chat >= 0 ? tops[chat] : 0);
-        QCOMPARE(bridge.lngChatRichEdit, chat >= 0 && edit >= 0 ? kids[chat][edit] : 0);
+        QCOMPARE(bridge.lngChatWnd(), chat >= 0 ? tops[chat] : 0);
+        QCOMPARE(bridge.lngChatRichEdit(), chat >= 0 && edit >= 0 ? kids[chat][edit] : 0);
         if (chat < 0) {
             // Searched again on every tick, nothing sent.
             QCOMPARE(queriesOf(windows, tops), 3 * topQueriesAfterFirst);
@@ -120,7 +120,7 @@ private slots:
         bridge.Scroll_Chat_Window(true);
         bridge.Scroll_Chat_Window(true);
         QCOMPARE(windows.calls, 0);
-        QCOMPARE(bridge.lngChatWnd, Handle(0));
+        QCOMPARE(bridge.lngChatWnd(), Handle(0));
 
         bridge.Scroll_Chat_Window(false);
         QCOMPARE(windows.sent.size(), 1);
@@ -144,7 +144,7 @@ private slots:
 
         QCOMPARE(windows.calls, callsBefore + 1);
         QCOMPARE(windows.sent.last(), scrollToBottom(edit));
-        QCOMPARE(bridge.lngChatWnd, chat);
+        QCOMPARE(bridge.lngChatWnd(), chat);
     }
 
     void textControlAppearingLaterIsFound() {
@@ -153,7 +153,7 @@ private slots:
             windows.add(FakeWindowSystem::kDesktop, QStringLiteral("FS98MPCHAT"), QStringLiteral("Flight"));
         ChatWindowBridge bridge(windows);
         bridge.Scroll_Chat_Window(false);
-        QCOMPARE(bridge.lngChatWnd, chat);
+        QCOMPARE(bridge.lngChatWnd(), chat);
         QCOMPARE(windows.sent.size(), 0);
 
         const Handle edit = windows.add(chat, QStringLiteral("RichEdit20A"));
@@ -170,7 +170,7 @@ private slots:
         ChatWindowBridge bridge(windows);
 
         bridge.Scroll_Chat_Window(false); // returns at all
-        QCOMPARE(bridge.lngChatWnd, Handle(0));
+        QCOMPARE(bridge.lngChatWnd(), Handle(0));
         QVERIFY(windows.classQueries.value(a) > 1);
         QVERIFY(windows.calls < 100000);
     }

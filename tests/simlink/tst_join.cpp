@@ -1,5 +1,6 @@
 #include "fakes/fakefaultysession.h"
 #include "fakes/fakemessageboxes.h"
+#include "fakes/joinedclient.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
 #include "standin/memorysession.h"
@@ -139,7 +140,7 @@ struct Machine {
 
     bool join() {
         started = clock.now();
-        return link.Join_Session(factory);
+        return link.Join_Session(factory).has_value();
     }
     qint64 elapsedMs() const { return started.msecsTo(clock.now()); }
 
@@ -152,7 +153,7 @@ struct Machine {
         }
         return nullptr;
     }
-    const HostedFs* joinedFs() const { return link.objDP ? fsOf(link.lngMyPlayerID) : nullptr; }
+    const HostedFs* joinedFs() const { return link.objDP() ? fsOf(link.lngMyPlayerID()) : nullptr; }
 
     QList<qint32> requestNumbers() const {
         QList<qint32> out;
@@ -252,18 +253,18 @@ void TestJoin::joins() {
     QCOMPARE(m.yields, 0);
 
     const HostedFs& fs = m.hosted.at(joinedFs);
-    QVERIFY(m.link.objDP);
-    QCOMPARE(static_cast<MemorySession&>(static_cast<FakeFaultySession&>(*m.link.objDP).inner()).openSession(),
+    QVERIFY(m.link.objDP());
+    QCOMPARE(static_cast<MemorySession&>(static_cast<FakeFaultySession&>(*m.link.objDP()).inner()).openSession(),
              fs.instance);
-    QCOMPARE(m.link.blnAltGuid, altGuid);
-    QCOMPARE(m.link.strAppGuid, guids.at(joinedFs));
+    QCOMPARE(m.link.blnAltGuid(), altGuid);
+    QCOMPARE(m.link.strAppGuid(), guids.at(joinedFs));
 
-    const qint32 observer = m.link.lngMyPlayerID;
+    const qint32 observer = m.link.lngMyPlayerID();
     QVERIFY(m.world.playersIn(fs.instance).contains(observer));
     QCOMPARE(m.world.playerFriendlyName(observer), QStringLiteral("Airmesh"));
     QCOMPARE(m.world.playerFormalName(observer), QStringLiteral("Airmesh Observer"));
-    QCOMPARE(m.link.lngHostPlayerID, fs.host);
-    QCOMPARE(m.link.strHandle, QStringLiteral("Skywalker"));
+    QCOMPARE(m.link.lngHostPlayerID(), fs.host);
+    QCOMPARE(m.link.strHandle(), QStringLiteral("Skywalker"));
 
     // The join request goes to everybody, the aircraft query to the user's own player alone;
     // both are bare headers.
@@ -274,10 +275,10 @@ void TestJoin::joins() {
     QCOMPARE(m.requests[1].from, observer);
     QCOMPARE(m.requests[1].to, fs.host);
     QCOMPARE(m.requests[1].bytes, QByteArray::fromHex("0f10000000000000"));
-    QCOMPARE(m.link.objDPMsg.bytes(), m.requests[1].bytes);
+    QCOMPARE(m.link.objDPMsg().bytes(), m.requests[1].bytes);
 
-    QCOMPARE(m.link.intRequestParamsGroup, 1);
-    QCOMPARE(m.link.intRefuseParamsGroup, 2);
+    QCOMPARE(m.link.intRequestParamsGroup(), 1);
+    QCOMPARE(m.link.intRefuseParamsGroup(), 2);
     QCOMPARE(m.world.groupMembers(fs.groups[1]), QList<qint32>{observer});
     QVERIFY(m.world.groupMembers(fs.groups[0]).isEmpty());
 }
@@ -339,10 +340,10 @@ void TestJoin::answerPeriods() {
     QCOMPARE(m.yields, 0);
     if (joined) {
         QVERIFY(m.messages.shown.isEmpty());
-        QCOMPARE(m.link.lngHostPlayerID, m.hosted[0].host);
+        QCOMPARE(m.link.lngHostPlayerID(), m.hosted[0].host);
     } else {
         QCOMPARE(m.messages.shown, (QList<Box>{{kNoAnswer, kError}}));
-        QVERIFY(!m.link.objDP);
+        QVERIFY(!m.link.objDP());
         QVERIFY(m.closeWasCalled());
     }
 }
@@ -387,20 +388,20 @@ void TestJoin::answerBatches() {
     QCOMPARE(m.join(), joined);
     if (!joined) {
         QCOMPARE(m.messages.shown, (QList<Box>{{message, kError}}));
-        QVERIFY(!m.link.objDP);
+        QVERIFY(!m.link.objDP());
         QVERIFY(m.closeWasCalled());
         return;
     }
     QVERIFY(m.messages.shown.isEmpty());
     const HostedFs& fs = m.hosted[0];
     const qint32 accepter = otherAccepted ? fs.other : fs.host;
-    QCOMPARE(m.link.lngHostPlayerID, accepter);
-    QCOMPARE(m.link.strHandle, m.world.playerFriendlyName(accepter));
+    QCOMPARE(m.link.lngHostPlayerID(), accepter);
+    QCOMPARE(m.link.strHandle(), m.world.playerFriendlyName(accepter));
     QCOMPARE(m.requests.last().number, kQueryPlane);
     QCOMPARE(m.requests.last().to, accepter);
     // Everything that came with the answer was consumed by the join; the message pump later
     // starts from an empty queue.
-    QCOMPARE(m.link.objDP->GetMessageQueue(0, 0, dpflags::QueueReceive), 0);
+    QCOMPARE(m.link.objDP()->GetMessageQueue(0, 0, dpflags::QueueReceive), 0);
 }
 
 void TestJoin::sessionSearch_data() {
@@ -459,15 +460,15 @@ void TestJoin::sessionSearch() {
     QCOMPARE(m.join(), joined);
     QCOMPARE(m.messages.shown, boxes);
     QCOMPARE(m.closeWasCalled(), closed);
-    QCOMPARE(m.link.blnAltGuid, altGuid);
+    QCOMPARE(m.link.blnAltGuid(), altGuid);
     if (joined) {
-        QCOMPARE(m.link.strAppGuid, kSecond);
+        QCOMPARE(m.link.strAppGuid(), kSecond);
         QCOMPARE(m.joinedFs(), &m.hosted[1]);
     } else if (closed) {
-        QVERIFY(!m.link.objDP);
+        QVERIFY(!m.link.objDP());
     } else {
         // A cancelled prompt leaves the session object alone; nothing was sent to FS.
-        QVERIFY(m.link.objDP);
+        QVERIFY(m.link.objDP());
         QVERIFY(m.requests.isEmpty());
     }
 }
@@ -496,7 +497,7 @@ void TestJoin::providers() {
         QCOMPARE(m.messages.shown.size(), 1);
         QCOMPARE(m.messages.shown[0].title, kError);
         QVERIFY(m.messages.shown[0].text.contains(QStringLiteral("TCP/IP")));
-        QVERIFY(!m.link.objDP);
+        QVERIFY(!m.link.objDP());
         QVERIFY(m.closeWasCalled());
     }
 }
@@ -538,21 +539,23 @@ void TestJoin::orderlyStops() {
     QCOMPARE(m.messages.shown.size(), 1);
     QCOMPARE(m.messages.shown[0].title, kError);
     QVERIFY2(m.messages.shown[0].text.contains(QString::number(code)), qPrintable(m.messages.shown[0].text));
-    QVERIFY(!m.link.objDP);
+    QVERIFY(!m.link.objDP());
     QVERIFY(m.closeWasCalled());
 }
 
 void TestJoin::sessionLayerMissing() {
     Machine m;
-    m.link.strHandle = QStringLiteral("stale");
+    // Joined before, as far as the link can tell.
+    joinAsTheJoinWould(m.link, m.factory, m.hosted[0].host,
+                       [](JoinedSession& joined) { joined.strHandle = QStringLiteral("stale"); });
     // The session layer is not installed.
     m.faults.failOperation(Op::Create, dp::DPERR_CANTLOADSSPI);
     QVERIFY(!m.link.Join_Session(m.factory));
     QCOMPARE(m.messages.shown.size(), 1);
     QCOMPARE(m.messages.shown[0].title, kError);
     QVERIFY(m.messages.shown[0].text.contains(QString::number(dp::DPERR_CANTLOADSSPI)));
-    QVERIFY(!m.link.objDP);
-    QVERIFY(m.link.strHandle.isEmpty());
+    QVERIFY(!m.link.objDP());
+    QVERIFY(m.link.strHandle().isEmpty());
 }
 
 void TestJoin::parameterGroups_data() {
@@ -577,13 +580,13 @@ void TestJoin::parameterGroups() {
     Machine m({kFirst}, groups);
     QVERIFY(m.join());
     QVERIFY(m.messages.shown.isEmpty());
-    QCOMPARE(m.link.objEnumGroups.GetCount(), groups.size());
-    QCOMPARE(m.link.intRequestParamsGroup, request);
-    QCOMPARE(m.link.intRefuseParamsGroup, refuse);
+    QCOMPARE(m.link.objEnumGroups().GetCount(), groups.size());
+    QCOMPARE(m.link.intRequestParamsGroup(), request);
+    QCOMPARE(m.link.intRefuseParamsGroup(), refuse);
     // The observer is in the refuse group it found, and in no other.
     const QList<qint32>& ids = m.hosted[0].groups;
     for (int i = 0; i < ids.size(); ++i) {
-        const bool member = m.world.groupMembers(ids[i]).contains(m.link.lngMyPlayerID);
+        const bool member = m.world.groupMembers(ids[i]).contains(m.link.lngMyPlayerID());
         QCOMPARE(member, i + 1 == refuse);
     }
     QCOMPARE(m.requests.last().number, kQueryPlane);

@@ -39,7 +39,7 @@ private slots:
         Rig& r = *m_rig;
         r.flags(true, true);
         r.sim.pumpMessages();
-        QVERIFY(!r.sim.blnPumpBusy);
+        QVERIFY(!r.sim.blnPumpBusy());
         QCOMPARE(logged(r), QStringList());
         QCOMPARE(r.out.calls, QStringList());
 
@@ -94,7 +94,7 @@ private slots:
         QCOMPARE(waitingAtDispatch, QList<int>{0}); // all four taken before the first dispatch
         QVERIFY(r.players.Item(QString::number(hawk))->Add_Success);
         QCOMPARE(r.reactions.strMyAircraft(), QString());
-        QVERIFY(!r.sim.blnPumpBusy);
+        QVERIFY(!r.sim.blnPumpBusy());
     }
 
     void systemMessageType_data() {
@@ -198,7 +198,7 @@ private slots:
         QCOMPARE(lines.size(), 1);
         QVERIFY(lines[0].startsWith(" - "));
         QCOMPARE(r.out.calls, QStringList());
-        QVERIFY(!r.sim.blnPumpBusy);
+        QVERIFY(!r.sim.blnPumpBusy());
 
         r.sim.pumpMessages();
         QCOMPARE(r.out.calls, (QStringList{"query", "crashed"}));
@@ -206,35 +206,32 @@ private slots:
 
     void busyPumpReturnsAtOnce() {
         Rig& r = *m_rig;
-        r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
-        r.sim.blnPumpBusy = true;
-        r.sim.pumpMessages();
-        QCOMPARE(r.waiting(), 1);
-        QCOMPARE(r.out.calls, QStringList());
-        QVERIFY(r.sim.blnPumpBusy);
-        r.sim.blnPumpBusy = false;
-
-        // A tick nested inside a dispatch (through a yield of the server link) receives nothing:
-        // what arrived meanwhile waits for the next tick, and the outer tick finishes its batch.
+        // A tick nested inside a dispatch (through a yield of the server link) finds the pump
+        // busy: it receives nothing and leaves the busy pump's gate shut; what arrived meanwhile
+        // waits for the next tick, and the outer tick finishes its batch.
         int waitingAfterNested = -1;
         bool busyInside = false;
+        bool busyAfterNested = false;
         bool nested = false;
         r.out.onCall = [&] {
             if (nested) {
                 return;
             }
             nested = true;
-            busyInside = r.sim.blnPumpBusy;
+            busyInside = r.sim.blnPumpBusy();
             r.world.sendFromHost(r.host, r.observer, message(SimMsg::PlayerCrashed));
             r.sim.pumpMessages();
             waitingAfterNested = r.waiting();
+            busyAfterNested = r.sim.blnPumpBusy();
         };
+        r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::Unnamed4096));
         r.sim.pumpMessages();
         QVERIFY(busyInside);
+        QVERIFY(busyAfterNested);
         QCOMPARE(waitingAfterNested, 1);
         QCOMPARE(r.out.calls, QStringList{"query"});
-        QVERIFY(!r.sim.blnPumpBusy);
+        QVERIFY(!r.sim.blnPumpBusy());
 
         r.sim.pumpMessages();
         QCOMPARE(r.out.calls, (QStringList{"query", "crashed"}));

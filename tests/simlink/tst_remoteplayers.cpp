@@ -132,8 +132,8 @@ private slots:
     }
 
     void noRequestGroup() {
+        m_rig = std::make_unique<Rig>([](JoinedSession& joined) { joined.intRequestParamsGroup = 0; });
         Rig& r = *m_rig;
-        r.sim.intRequestParamsGroup = 0;
         r.flags(false, true);
         r.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17);
 
@@ -176,8 +176,9 @@ private slots:
         QFETCH(qint32, code);
         QFETCH(QStringList, lowLines);
         QFETCH(bool, ghostLeft);
+        m_rig = std::make_unique<Rig>(
+            [groupPosition](JoinedSession& joined) { joined.intRequestParamsGroup = groupPosition; });
         Rig& r = *m_rig;
-        r.sim.intRequestParamsGroup = groupPosition;
         for (const Op op : failing) {
             r.faults.failOperation(op, op == Op::DestroyPlayer ? dp::DPERR_GENERIC : code);
         }
@@ -251,7 +252,7 @@ private slots:
         r.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17);
         r.faults.failOperation(Op::Close, dp::DPERR_GENERIC);
         r.sim.closeSession(); // a failing close is ignored
-        QVERIFY(!r.sim.objDP);
+        QVERIFY(!r.sim.objDP());
         QVERIFY(!r.world.playerExists(r.observer));
         r.sim.closeSession();
 

@@ -58,7 +58,7 @@ struct Rig {
     }
     ~Rig() { detachStandin(world); }
 
-    bool join() { return sim.Join_Session(factory); }
+    bool join() { return sim.Join_Session(factory).has_value(); }
     QStringList take() { return std::exchange(lines, {}); }
     // Moves the clock in steps of `stepMs`, ticking the stand-in after each step.
     void run(int ms, int stepMs = 100) {
@@ -68,12 +68,12 @@ struct Rig {
         }
     }
     qint32 remoteId(int position) const { return players.Item(position)->Key.toInt(); }
-    void sendFromRemote(qint32 id, const SimMessage& m) { sim.objDP->Send(id, dpflags::AllPlayers, 0, m); }
+    void sendFromRemote(qint32 id, const SimMessage& m) { sim.objDP()->Send(id, dpflags::AllPlayers, 0, m); }
 };
 
 QString observerLine(const Rig& rig) {
     return QStringLiteral("observer joined: Airmesh (id 0x%1)")
-        .arg(static_cast<quint32>(rig.sim.lngMyPlayerID), 8, 16, QLatin1Char('0'));
+        .arg(static_cast<quint32>(rig.sim.lngMyPlayerID()), 8, 16, QLatin1Char('0'));
 }
 
 SimMessage raw(qint32 number, qint32 length, const QByteArray& payload = {}) {
@@ -93,9 +93,9 @@ private slots:
     void joinAcceptsTheObserverAndAnswersTheAircraftQuery() {
         Rig rig;
         QVERIFY(rig.join());
-        QCOMPARE(rig.sim.lngHostPlayerID, rig.own);
-        QCOMPARE(rig.sim.strHandle, QStringLiteral("Skywalker"));
-        QCOMPARE(rig.standin->observer(), rig.sim.lngMyPlayerID);
+        QCOMPARE(rig.sim.lngHostPlayerID(), rig.own);
+        QCOMPARE(rig.sim.strHandle(), QStringLiteral("Skywalker"));
+        QCOMPARE(rig.standin->observer(), rig.sim.lngMyPlayerID());
         QCOMPARE(rig.take(), QStringList{observerLine(rig)});
 
         // The join's plane query has been answered; the pump hands the answer to the relay.
@@ -107,7 +107,7 @@ private slots:
         // The plane query of a logon (one zero byte beyond its declared length) is answered too.
         SimMessage q;
         sim::writeQueryPlaneOnLogon(q);
-        rig.sim.objDP->Send(rig.sim.lngMyPlayerID, rig.own, 0, q);
+        rig.sim.objDP()->Send(rig.sim.lngMyPlayerID(), rig.own, 0, q);
         rig.sim.pumpMessages();
         QCOMPARE(rig.relay.aircraft.size(), 2);
         QVERIFY(rig.take().isEmpty());

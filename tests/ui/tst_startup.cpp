@@ -104,7 +104,7 @@ private slots:
         QVERIFY(startup.Main());
 
         QVERIFY(startup.mainWindow() && startup.mainWindow()->isVisible());
-        QCOMPARE(startup.sim().strHandle, QStringLiteral("Maverick"));
+        QCOMPARE(startup.sim().strHandle(), QStringLiteral("Maverick"));
         QCOMPARE(startup.hangar().Count(), 1);
         QCOMPARE(startup.mainWindow()->lblStatus()->text(), QStringLiteral("Disconnected"));
         QFile log(QStringLiteral("log.txt"));
@@ -184,7 +184,7 @@ private slots:
         QCOMPARE(startup.hangar().Count(), 0); // no file was read after the quit
         QVERIFY(startup.ending());
         QVERIFY(!startup.mainWindow()->isVisible());
-        QVERIFY(!startup.sim().objDP); // the session is closed
+        QVERIFY(!startup.sim().objDP()); // the session is closed
         QLockFile next(lockFolder + QStringLiteral("/airmesh-client.lock"));
         QVERIFY(next.tryLock(0)); // given up already, before this copy is even gone
     }
