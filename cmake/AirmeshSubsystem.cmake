@@ -1,15 +1,12 @@
-# One static library per subsystem from every .cpp/.h in its folder. Platform back-ends are
-# named *_posix.cpp or *_win.cpp and picked by platform.
+# One static library per subsystem from the sources it names. Platform back-ends are listed
+# apart (POSIX_SOURCES, WIN_SOURCES) and picked by platform.
 function(airmesh_subsystem name)
-    cmake_parse_arguments(S "" "" "PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+    cmake_parse_arguments(S "" "" "SOURCES;POSIX_SOURCES;WIN_SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
+    set(sources ${S_SOURCES})
     if(WIN32)
-        list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
+        list(APPEND sources ${S_WIN_SOURCES})
     else()
-        list(FILTER sources EXCLUDE REGEX "_win\\.cpp$")
-    endif()
-    if(NOT sources)
-        return() # a folder that holds no code yet
+        list(APPEND sources ${S_POSIX_SOURCES})
     endif()
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
