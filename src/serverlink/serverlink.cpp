@@ -52,7 +52,10 @@ QString receivedText(const QString& field) {
 ServerLink::ServerLink(ClientServices& services, MainWindowModel& window)
     : m_services(services), m_window(window), m_udpQueue(m_ctlWinsock), m_tcpQueue(m_ctlTCPSock),
       m_udpGate([this](const QByteArray& bt) { Process_Packet(bt); }),
-      m_tcpGate([this](const QByteArray& bt) { Process_TCPPacket(bt); }) {
+      m_tcpGate([this](const QByteArray& bt) { Process_TCPPacket(bt); }),
+      m_chatOutbox({[this](const ServerRecord& r) { m_ctlTCPSock.SendData(r.toBytes()); },
+                    [this] { logCurrentError(QStringLiteral(" - Error Send Chat ")); },
+                    [this] { m_services.lowLevel(QStringLiteral(" - Send Chat to Host")); }}) {
     m_ctlWinsock.setObjectName(QStringLiteral("ctlWinsock"));
     m_ctlTCPSock.setObjectName(QStringLiteral("ctlTCPSock"));
     m_ctlWinsock.setProtocol(Socket::Protocol::Udp);
@@ -64,7 +67,7 @@ ServerLink::ServerLink(ClientServices& services, MainWindowModel& window)
     connect(&m_ctlTCPSock, &Socket::Connected, this, &ServerLink::onTcpConnected);
     connect(&m_ctlTCPSock, &Socket::Closed, this, &ServerLink::Set_Closed);
     connect(&m_ctlTCPSock, &Socket::Error, this, &ServerLink::onTcpError);
-    connect(&m_ctlTCPSock, &Socket::SendComplete, this, &ServerLink::onSendComplete);
+    connect(&m_ctlTCPSock, &Socket::SendComplete, this, [this] { m_chatOutbox.sendComplete(); });
     connect(&m_Timer2, &QTimer::timeout, this, &ServerLink::Timer2_Timer);
 }
 
@@ -483,94 +486,31 @@ void ServerLink::sendPosition(const QByteArray& block) {
     sendUdp(toServer::positionUpdate(m_lngSessionID, block));
 }
 
-void ServerLink::sendTcp(const ServerRecord& r, TcpSend kind) {
+void ServerLink::sendTcp(const ServerRecord& r) {
     m_ctlTCPSock.SendData(r.toBytes());
-    m_tcpSends.push_back(kind);
+    m_chatOutbox.otherSent();
 }
 
 void ServerLink::closeTcp() {
     m_ctlTCPSock.Close();
-    // Sends not yet complete never will be now.
     abandonChatInFlight();
-    m_tcpSends.clear();
+    m_chatOutbox.connectionClosed();
 }
 
 void ServerLink::sendChat(const QString& text) {
-    const QStringList pieces = chatPieces(text);
-    for (qsizetype i = 0; i < pieces.size(); ++i) {
-        m_chatOutbox.push_back({toServer::chatChunk(m_lngSessionID, pieces[i]), i == pieces.size() - 1});
+    std::vector<ServerRecord> chat;
+    for (const QString& piece : chatPieces(text)) {
+        chat.push_back(toServer::chatChunk(m_lngSessionID, piece));
     }
-    sendNextChatPiece(true);
-}
-
-void ServerLink::sendNextChatPiece(bool throwOnFailure) {
-    while (!m_blnTCPSending && !m_chatOutbox.empty()) {
-        const ChatRecord next = m_chatOutbox.front();
-        m_chatOutbox.pop_front();
-        try {
-            sendTcp(next.record, next.endMark ? TcpSend::ChatEnd : TcpSend::ChatPiece);
-            m_blnTCPSending = true;
-        } catch (const std::exception&) {
-            if (!next.endMark) {
-                dropRestOfChat();
-            }
-            if (throwOnFailure) {
-                throw;
-            }
-            logCurrentError(QStringLiteral(" - Error Send Chat "));
-        }
-    }
-}
-
-void ServerLink::dropRestOfChat() {
-    while (!m_chatOutbox.empty()) {
-        const bool endMark = m_chatOutbox.front().endMark;
-        m_chatOutbox.pop_front();
-        if (endMark) {
-            return;
-        }
-    }
+    m_chatOutbox.queue(chat);
 }
 
 void ServerLink::abandonChatInFlight() {
-    if (!m_blnTCPSending) {
-        return;
-    }
     const int state = m_ctlTCPSock.State();
     if (state == SocketState::Connected || state == SocketState::Open) {
         return;
     }
-    // The piece on its way can no longer complete: the rest of its chat goes nowhere, without
-    // an end mark or a log line. A chat queued behind it is tried, and fails, on its own.
-    const auto inFlight =
-        std::find_if(m_tcpSends.begin(), m_tcpSends.end(), [](TcpSend k) { return k != TcpSend::Other; });
-    const bool endMarkInFlight = inFlight != m_tcpSends.end() && *inFlight == TcpSend::ChatEnd;
-    if (inFlight != m_tcpSends.end()) {
-        *inFlight = TcpSend::Other;
-    }
-    m_blnTCPSending = false;
-    if (!endMarkInFlight) {
-        dropRestOfChat();
-    }
-    sendNextChatPiece(false);
-}
-
-void ServerLink::onSendComplete() {
-    if (m_tcpSends.empty()) {
-        return;
-    }
-    const TcpSend kind = m_tcpSends.front();
-    m_tcpSends.pop_front();
-    // Only a chat piece's completion lets the next one go; a logon or post-connect record
-    // finishing meanwhile says nothing about the piece on its way.
-    if (kind == TcpSend::Other) {
-        return;
-    }
-    m_blnTCPSending = false;
-    if (kind == TcpSend::ChatEnd) {
-        m_services.lowLevel(QStringLiteral(" - Send Chat to Host"));
-    }
-    sendNextChatPiece(false);
+    m_chatOutbox.abandonInFlight();
 }
 
 void ServerLink::logCurrentError(const QString& prefix) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chatoutbox.h"
 #include "framing.h"
 #include "relayoutput.h"
 #include "serverevents.h"
@@ -13,8 +14,6 @@
 #include <QDateTime>
 #include <QObject>
 #include <QTimer>
-
-#include <deque>
 
 namespace airmesh {
 
@@ -53,7 +52,7 @@ public:
     const QDateTime& dtLastServerAck() const { return m_dtLastServerAck; }
     int intPostConnectCount() const { return m_intPostConnectCount; }
     // A chat piece is on its way and the next waits for its completion.
-    bool blnTCPSending() const { return m_blnTCPSending; }
+    bool blnTCPSending() const { return m_chatOutbox.sending(); }
     // Post-connect aircraft details: interval kTimer2FirstMs and stopped at first.
     const QTimer& Timer2() const { return m_Timer2; }
 
@@ -110,12 +109,6 @@ private:
     friend class ClientFixture;
 
     enum class ConnectState { Idle, TcpConnecting, AwaitingLogon };
-    // What one TCP send was, so its completion is matched to it.
-    enum class TcpSend { Other, ChatPiece, ChatEnd };
-    struct ChatRecord {
-        wire::ServerRecord record;
-        bool endMark = false;
-    };
 
     void setUpUdp(const QString& host);
     void onTcpConnected();
@@ -128,12 +121,9 @@ private:
     void logonRejected();
     void heartBeatAck();
     void sendUdp(const wire::ServerRecord& r);
-    void sendTcp(const wire::ServerRecord& r, TcpSend kind = TcpSend::Other);
+    void sendTcp(const wire::ServerRecord& r);
     void closeTcp();
-    void sendNextChatPiece(bool throwOnFailure);
-    void dropRestOfChat();
     void abandonChatInFlight();
-    void onSendComplete();
     // Logs the exception being handled as "<prefix><number> <description>" (blnDebug).
     void logCurrentError(const QString& prefix) const;
 
@@ -149,7 +139,6 @@ private:
     QDateTime m_dtLastHeartBeat;
     QDateTime m_dtLastServerAck;
     int m_intPostConnectCount = 0;
-    bool m_blnTCPSending = false;
     QTimer m_Timer2;
 
     SocketReceiveQueue m_udpQueue;
@@ -163,10 +152,8 @@ private:
     QString m_pendingPilotId;
     QString m_pendingPassword;
 
-    // Chat records waiting to go out over TCP, one at a time.
-    std::deque<ChatRecord> m_chatOutbox;
-    // One entry per SendData on the current TCP connection whose completion is still due.
-    std::deque<TcpSend> m_tcpSends;
+    // Chat records waiting to go out over TCP, one at a time, matched to the send completions.
+    ChatOutbox m_chatOutbox;
 };
 
 } // namespace airmesh
