@@ -11,11 +11,15 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <map>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 using namespace airmesh;
 using namespace airmesh::dplay;
@@ -94,8 +98,18 @@ int main(int argc, char** argv) {
                                     QStringLiteral("5"));
     const QCommandLineOption quiet(QStringLiteral("quiet-session"),
                                    QStringLiteral("Do not print the session layer's own log lines."));
+    const QCommandLineOption stamp(
+        QStringLiteral("stamp-positions"),
+        QStringLiteral("Latency measurement: put the send time in the own position blocks (in place of the ground and "
+                       "vertical speed) and time the stamped positions of remote players."));
+    const QCommandLineOption latencyLog(
+        QStringLiteral("latency-log"),
+        QStringLiteral(
+            "With --stamp-positions: write one line per received position: the player's name, its send time and its "
+            "delay in microseconds, tab-separated, to this file (default: a percentile summary per player at exit)."),
+        QStringLiteral("file"));
     cli.addOptions({handle, second, name, maxPlayers, wide, password, enumPort, observer, reject, title, engine, rate,
-                    report, quiet});
+                    report, quiet, stamp, latencyLog});
     cli.process(app);
 
     HostOptions ho;
@@ -130,6 +144,32 @@ int main(int argc, char** argv) {
     so.positionsPerSecond = cli.value(rate).toDouble();
     so.reportSeconds = std::max(1, cli.value(report).toInt());
     so.chatNumber = cli.isSet(second) ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage;
+    // The monotonic clock is one for every process on the machine, so a stamp from another
+    // program's stand-in can be compared with our own reading.
+    std::map<QString, std::vector<qint64>> delays;
+    std::FILE* latencyFile = nullptr;
+    if (cli.isSet(stamp)) {
+        so.stampMicros = [] {
+            return std::chrono::duration_cast<std::chrono::microseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
+        if (cli.isSet(latencyLog)) {
+            latencyFile = std::fopen(qPrintable(cli.value(latencyLog)), "w");
+            if (!latencyFile) {
+                printLine(QStringLiteral("cannot write ") + cli.value(latencyLog));
+                return 1;
+            }
+        }
+        so.positionLatency = [&](const QString& player, qint64 micros) {
+            if (latencyFile) {
+                const long long sent = so.stampMicros() - micros;
+                std::fprintf(latencyFile, "%s\t%lld\t%lld\n", qPrintable(player), sent, static_cast<long long>(micros));
+            } else if (delays[player].size() < 10'000'000) {
+                delays[player].push_back(micros);
+            }
+        };
+    }
     SystemClock clock;
     HostPort port(host);
     SimulatorStandin standin(port, clock, so, printLine);
@@ -207,6 +247,19 @@ int main(int argc, char** argv) {
     standin.stop();
     host.notify = nullptr;
     host.stop();
+    if (latencyFile) {
+        std::fclose(latencyFile);
+    }
+    for (auto& [player, d] : delays) {
+        std::sort(d.begin(), d.end());
+        const auto at = [&d](double q) { return d[std::min(d.size() - 1, static_cast<size_t>(q * d.size()))]; };
+        printLine(QStringLiteral("latency: %1 %2 positions, median %3 us, p99 %4 us, max %5 us")
+                      .arg(player)
+                      .arg(d.size())
+                      .arg(at(0.5))
+                      .arg(at(0.99))
+                      .arg(d.back()));
+    }
     printLine(QStringLiteral("fs-standin stopped"));
     return rc;
 }

@@ -2,6 +2,8 @@
 
 #include "memorysession.h"
 
+#include "core/bytes.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -13,6 +15,22 @@ namespace airmesh {
 namespace {
 
 constexpr qsizetype kHeaderBytes = 8;
+// Where a stamped position block carries its send time: the ground and vertical speed fields.
+constexpr qsizetype kStampOffset = 36;
+
+QByteArray stampBytes(qint64 micros) {
+    QByteArray out;
+    ByteWriter w(out);
+    w.u32(static_cast<quint32>(static_cast<quint64>(micros)));
+    w.u32(static_cast<quint32>(static_cast<quint64>(micros) >> 32));
+    return out;
+}
+
+qint64 readStamp(QByteArrayView block) {
+    ByteReader r(block.sliced(kStampOffset));
+    const quint64 low = r.u32();
+    return static_cast<qint64>(low | (static_cast<quint64>(r.u32()) << 32));
+}
 
 QString hexId(qint32 id) {
     return QStringLiteral("0x%1").arg(static_cast<quint32>(id), 8, 16, QLatin1Char('0'));
@@ -188,6 +206,10 @@ void SimulatorStandin::messageReceived(qint32 from, qint32 to, const QByteArray&
                          .arg(kPositionBlockBytes));
             } else if (PlayerRec* p = player(from, true)) {
                 ++p->positions;
+                if (m_options.stampMicros && m_options.positionLatency) {
+                    const qint64 stamp = readStamp(QByteArrayView(bytes).sliced(kHeaderBytes));
+                    m_options.positionLatency(p->name, m_options.stampMicros() - stamp);
+                }
             }
             break;
         case SimMsg::ChatMessage:
@@ -316,7 +338,12 @@ void SimulatorStandin::sendAircraft(qint32 to) {
 void SimulatorStandin::sendPosition(qint64 nowMs) {
     const double seconds = static_cast<double>(nowMs - m_startMs) / 1000.0;
     SimMessage m;
-    sim::writePositionUpdate(m, m_options.circuit.at(seconds, m_sequence).toBytes());
+    QByteArray block = m_options.circuit.at(seconds, m_sequence).toBytes();
+    if (m_options.stampMicros) {
+        const QByteArray stamp = stampBytes(m_options.stampMicros());
+        block.replace(kStampOffset, stamp.size(), stamp);
+    }
+    sim::writePositionUpdate(m, block);
     ++m_sequence;
     send(m_observer, m, "PositionUpdate");
 }

@@ -53,6 +53,13 @@ struct StandinOptions {
     // The number our own chat lines go out with: ChatMessage, or ChatMessageAlt for a session
     // under the second application identifier.
     SimMsg chatNumber = SimMsg::ChatMessage;
+    // Latency measurement: when set, every own position block carries this clock's reading (in
+    // microseconds, a clock all processes on the machine share) in place of its ground speed and
+    // vertical speed (+36..+43, little-endian 64 bits), and each position received from a remote
+    // player is handed to `positionLatency` with that player's name and the time it took since
+    // its block was stamped. The client and the server carry the block through unchanged.
+    std::function<qint64()> stampMicros;
+    std::function<void(const QString& player, qint64 micros)> positionLatency;
 };
 
 // The simulator's side of the multiplayer session, as a behaviour: accepts the observer,

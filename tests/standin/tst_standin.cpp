@@ -203,6 +203,37 @@ private slots:
         QCOMPARE(still.at(50, 0).latitude, still.centreLatitude);
     }
 
+    // Latency measurement: the send time rides in the own blocks' speed fields; a remote
+    // player's stamped block is timed on arrival.
+    void stampedPositionsAreTimed() {
+        qint64 micros = 0x0102030405060708;
+        QList<QPair<QString, qint64>> timed;
+        StandinOptions o;
+        o.stampMicros = [&micros] { return micros; };
+        o.positionLatency = [&timed](const QString& player, qint64 us) { timed.append({player, us}); };
+        Rig rig(o);
+        QVERIFY(rig.join());
+        rig.sim.pumpMessages();
+        rig.relay.positions.clear();
+        rig.run(200);
+        rig.sim.pumpMessages();
+        QVERIFY(!rig.relay.positions.isEmpty());
+        const QByteArray own = rig.relay.positions.first();
+        QCOMPARE(own.mid(36, 8), QByteArray::fromHex("0807060504030201"));
+        QCOMPARE(own.mid(44, 4), QByteArray::fromHex("00000000")); // the rest of the block as before
+        QCOMPARE(own.left(36), rig.standin->options().circuit.at(0.1, 0).toBytes().left(36));
+
+        rig.sim.Add_Remote_Player(QStringLiteral("Bob"), 17);
+        rig.sim.pumpMessages();
+        QByteArray block(52, 'p');
+        block.replace(36, 8, QByteArray::fromHex("0807060504030201"));
+        SimMessage pos;
+        sim::writePositionUpdate(pos, block);
+        micros += 1250;
+        rig.sendFromRemote(rig.remoteId(1), pos);
+        QCOMPARE(timed, (QList<QPair<QString, qint64>>{{QStringLiteral("Bob"), 1250}}));
+    }
+
     void remotePlayersAreApprovedAndReported() {
         Rig rig;
         QVERIFY(rig.join());

@@ -1,0 +1,118 @@
+// bench_e2e_client: the client's engine without windows, for the end-to-end latency benchmark:
+// the simulator link on the native session joins a simulator (fs-standin), the server link logs
+// on to airmesh-server, and the relay with Timer1 runs between them exactly as in the client.
+// Prints "joined", "logged on <session>" and "message: ..." lines; SIGTERM or SIGINT quit.
+//
+//   bench_e2e_client --session-host localhost:47624 --server 127.0.0.1 --udp-port U --tcp-port T
+//                    --pilot-id N --password P [--folder DIR]
+#include "core/clientservices.h"
+#include "registry/players.h"
+#include "relay/clientengine.h"
+#include "relay/relay.h"
+#include "serverlink/serverlink.h"
+#include "simlink/dplay/nativesession.h"
+#include "simlink/simlink.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace airmesh;
+
+namespace {
+
+void printLine(const QString& line) {
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+class PrintedMessages final : public MessageBoxService {
+public:
+    void showMessage(const QString& text, const QString& title) override {
+        printLine(QStringLiteral("message: %1: %2").arg(title, text));
+    }
+};
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &c, 1);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCommandLineParser cli;
+    const QCommandLineOption sessionHost(QStringLiteral("session-host"), QStringLiteral("Simulator host[:port]."),
+                                         QStringLiteral("address"), QStringLiteral("localhost"));
+    const QCommandLineOption server(QStringLiteral("server"), QStringLiteral("Server address."),
+                                    QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption udp(QStringLiteral("udp-port"), QStringLiteral("Server UDP port."), QStringLiteral("n"));
+    const QCommandLineOption tcp(QStringLiteral("tcp-port"), QStringLiteral("Server TCP port."), QStringLiteral("n"));
+    const QCommandLineOption pilot(QStringLiteral("pilot-id"), QStringLiteral("Pilot ID."), QStringLiteral("n"),
+                                   QStringLiteral("1"));
+    const QCommandLineOption password(QStringLiteral("password"), QStringLiteral("Password."), QStringLiteral("n"),
+                                      QStringLiteral("1"));
+    const QCommandLineOption folder(QStringLiteral("folder"), QStringLiteral("Settings and log folder."),
+                                    QStringLiteral("dir"), QDir::currentPath());
+    cli.addOptions({sessionHost, server, udp, tcp, pilot, password, folder});
+    cli.process(app);
+
+    const QDir dir(cli.value(folder));
+    INIFiles ini(dir.filePath(QStringLiteral("AirmeshClient.ini")));
+    SystemClock clock;
+    ActivityLog log(clock, dir.filePath(QStringLiteral("log.txt")));
+    SilentSoundOutput soundOut;
+    SoundCues sound(dir.path(), soundOut);
+    PrintedMessages boxes;
+    ClientServices services{ini, log, clock, sound, boxes, false, false, [] { QCoreApplication::processEvents(); }};
+    const QString general = QStringLiteral("General");
+    ini.WriteINI(general, QStringLiteral("HostConnectPort"), cli.value(udp));
+    ini.WriteINI(general, QStringLiteral("ClientConnectPort"), QStringLiteral("0"));
+    ini.WriteINI(general, QStringLiteral("ClientConnectTCP"), cli.value(tcp));
+
+    Players players;
+    NoWindowSystem windows;
+    SimLink sim(services, players, windows);
+    ServerLink link(services);
+    Relay relay(services, sim, players, link);
+    ClientEngine engine(sim, link);
+    engine.setOnEnded([] { QCoreApplication::exit(2); });
+
+    dplay::NativeOptions native;
+    native.suggestedAddress = cli.value(sessionHost);
+    dplay::NativeSessionFactory sessions(native);
+    if (!sim.Join_Session(sessions)) {
+        printLine(QStringLiteral("join failed"));
+        return 1;
+    }
+    printLine(QStringLiteral("joined"));
+    engine.windowLoaded();
+    QObject::connect(&link, &ServerLink::stateChanged, &app, [&] {
+        static bool said = false;
+        if (link.blnConnected() && !said) {
+            said = true;
+            printLine(QStringLiteral("logged on %1").arg(link.lngSessionID()));
+        }
+    });
+    link.Connect(cli.value(server), cli.value(pilot), cli.value(password));
+
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
+        std::signal(SIGINT, onSignal);
+        std::signal(SIGTERM, onSignal);
+    }
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    const int rc = QCoreApplication::exec();
+    engine.quit();
+    link.hangUp();
+    return rc;
+}
