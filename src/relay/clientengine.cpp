@@ -17,6 +17,8 @@ ClientEngine::~ClientEngine() {
 void ClientEngine::windowLoaded() {
     m_server.windowLoaded();
     m_Timer1.start(kTimer1Ms);
+    // The user's positions leave as they arrive, not on the next tick.
+    m_sim.pumpOnArrival();
 }
 
 void ClientEngine::Timer1_Timer() {

@@ -271,6 +271,14 @@ void Joiner::joinGroupsAndQueryPlane() {
 
 std::optional<JoinedSession> SimLink::Join_Session(SessionFactory& objDX) {
     m_joined = JoinedSession();
+    // A wake-up of the pump that runs while a message box of the join is up finds nothing to do.
+    struct Joining {
+        bool& flag;
+        explicit Joining(bool& f) : flag(f) { flag = true; }
+        ~Joining() { flag = false; }
+        Joining(const Joining&) = delete;
+        Joining& operator=(const Joining&) = delete;
+    } joining(m_joining);
     try {
         m_objDP = orStop(QStringLiteral("Couldn't start the multiplayer session layer"),
                          [&] { return objDX.DirectPlayCreate(QString()); });
@@ -283,6 +291,9 @@ std::optional<JoinedSession> SimLink::Join_Session(SessionFactory& objDX) {
         join.handshake();
         join.joinGroupsAndQueryPlane();
         m_joined = join.joined();
+        if (m_pumpOnArrival) {
+            watchArrivals(true);
+        }
         return m_joined;
     } catch (const JoinStopped& stop) {
         if (!stop.text.isEmpty()) {

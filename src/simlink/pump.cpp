@@ -34,8 +34,14 @@ QString systemTypeText(qint32 type) {
 void SimLink::pumpMessages() {
     // A tick that arrives while an earlier one is dispatching (a reaction let events run) must
     // neither take messages out of order nor wait for the tick it interrupted: it would wait
-    // for ever, since that tick cannot go on before this one returns.
-    if (m_blnPumpBusy || !m_objDP || m_sessionLost) {
+    // for ever, since that tick cannot go on before this one returns. What it came for is
+    // fetched once that dispatch is over.
+    if (m_blnPumpBusy) {
+        m_wakeMissed = true;
+        return;
+    }
+    // The join reads the queue itself until it is done.
+    if (!m_objDP || m_sessionLost || m_joining) {
         return;
     }
 
@@ -76,6 +82,18 @@ void SimLink::pumpMessages() {
         return;
     }
 
+    // Declared before the gate, so it runs after the gate has been released.
+    struct MakeUp {
+        SimLink& link;
+        ~MakeUp() {
+            if (link.m_wakeMissed) {
+                link.m_wakeMissed = false;
+                if (link.m_pumpOnArrival) {
+                    link.postWakeUp();
+                }
+            }
+        }
+    } makeUp{*this};
     BusyGate gate(m_blnPumpBusy);
     for (Received& r : batch) {
         try {
@@ -129,6 +147,40 @@ void SimLink::dispatch(SimMessage& dpMsg, qint32 fromId, qint32 toId) {
     }
 }
 
+void SimLink::pumpOnArrival() {
+    m_pumpOnArrival = true;
+    watchArrivals(true);
+    // What came before this call has had no wake-up of its own.
+    postWakeUp();
+}
+
+void SimLink::watchArrivals(bool on) {
+    if (!m_objDP) {
+        return;
+    }
+    if (on) {
+        m_objDP->setArrivalNotifier([this] { postWakeUp(); });
+    } else {
+        m_objDP->setArrivalNotifier({});
+    }
+}
+
+void SimLink::postWakeUp() {
+    // Messages that arrive while a wake-up waits are taken by it: it reads the queue's size
+    // only when it runs. The flag is cleared before the queue is read, so nothing that arrives
+    // later goes without a wake-up.
+    if (m_wakePending.exchange(true)) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        &m_wakeTarget,
+        [this] {
+            m_wakePending = false;
+            pumpMessages();
+        },
+        Qt::QueuedConnection);
+}
+
 IntakeFilter SimLink::intakeFilter(qint32 observer) {
     return [observer](const Arrival& a) {
         if (a.fromOurs) {
@@ -152,6 +204,7 @@ void SimLink::noteSessionLost() {
         return;
     }
     m_sessionLost = true;
+    watchArrivals(false); // the pump reads nothing more from it
     m_services.log.line(QStringLiteral(" - Simulator session lost"));
     if (m_onSessionLost) {
         m_onSessionLost();

@@ -90,6 +90,7 @@ void SimLink::closeSession() {
     if (!m_objDP) {
         return;
     }
+    watchArrivals(false);
     try {
         m_objDP->Close();
     } catch (const dp::DpError&) {

@@ -148,6 +148,13 @@ public:
     // is it dropped. The filter runs on whatever thread the message arrives on: it must look at
     // nothing but its argument and what it holds by value. An empty filter restores the default.
     virtual void setIntakeFilter(IntakeFilter filter) = 0;
+    // Called each time a message is queued for the receive queue, so the reader can come for it
+    // at once instead of polling. It runs on whatever thread the message arrives on, possibly
+    // with the session's own lock held: it must only hand a wake-up on (post an event, set a
+    // flag) and never call back into the session. An empty function stops the calls; once this
+    // returns, the function it replaced is not running and will not run again. By default a
+    // session makes no such calls.
+    virtual void setArrivalNotifier(std::function<void()> notify) { (void)notify; }
 };
 
 // The root object that creates sessions.

@@ -7,6 +7,9 @@
 #include "core/clientservices.h"
 #include "registry/players.h"
 
+#include <QObject>
+
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -73,6 +76,14 @@ public:
     // to the handler (the pump part of a Timer1 tick). A tick that finds a dispatch already
     // running does nothing; it neither receives nor waits. Never throws.
     void pumpMessages();
+    // From now on the pump also runs as soon as the session queues a message, not only on
+    // Timer1's ticks: the session's arrival notice becomes a queued call on this thread that runs
+    // pumpMessages (never the chat window upkeep or the link watch). Wake-ups are coalesced: at
+    // most one waits in the event queue, and each takes what the queue holds when it runs, so a
+    // flood is still taken in batches with other events between them. A wake-up that finds a
+    // dispatch running is made up for once that dispatch ends. Nothing is read before this is
+    // called, while a join runs, once the session is closed or after its loss.
+    void pumpOnArrival();
     // A dispatch of the pump is running.
     bool blnPumpBusy() const { return m_blnPumpBusy; }
     void setHandler(SimMessageHandler* handler) { m_handler = handler; }
@@ -123,11 +134,21 @@ private:
 
     // One received message: logged and dropped, dispatched, or dropped silently.
     void dispatch(SimMessage& dpMsg, qint32 fromId, qint32 toId);
+    // Installs (or, when off, removes) the arrival notice on the current session.
+    void watchArrivals(bool on);
+    // Posts one wake-up of the pump unless one is already waiting. Any thread.
+    void postWakeUp();
 
     ClientServices& m_services;
     Players& m_players;
     ChatWindowBridge m_chatWindow;
     SimMessageHandler* m_handler = nullptr;
+    // The wake-ups' state lives before the session, so that it outlasts the session's thread.
+    QObject m_wakeTarget; // the queued wake-ups are its events: they go with it
+    std::atomic<bool> m_wakePending{false};
+    bool m_pumpOnArrival = false;
+    bool m_wakeMissed = false;
+    bool m_joining = false;
     std::unique_ptr<Session> m_objDP;
     JoinedSession m_joined;
     SimMessage m_objDPMsg;

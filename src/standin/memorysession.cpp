@@ -105,8 +105,15 @@ void MemoryWorld::deliver(MemorySession* to, qint32 from, qint32 addressedTo, qi
         a.fromOurs = to->m_ownPlayers.contains(from);
         intake = admit(to->m_filter, a);
     }
-    if (intake != Intake::Drop && !to->m_queue.push(from, recipient, bytes, intake == Intake::QueueFirst)) {
+    if (intake == Intake::Drop) {
+        return;
+    }
+    if (!to->m_queue.push(from, recipient, bytes, intake == Intake::QueueFirst)) {
         ++m_dropped;
+        return;
+    }
+    if (to->m_arrival) {
+        to->m_arrival();
     }
 }
 

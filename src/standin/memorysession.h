@@ -138,6 +138,7 @@ public:
     SimMessage Receive(qint32& fromId, qint32& toId, int flags) override;
     void waitForMessage(int maxMs) override;
     void setIntakeFilter(IntakeFilter filter) override { m_filter = std::move(filter); }
+    void setArrivalNotifier(std::function<void()> notify) override { m_arrival = std::move(notify); }
 
     bool isOpen() const { return !m_session.isEmpty(); }
     QByteArray openSession() const { return m_session; }
@@ -155,6 +156,7 @@ private:
     QByteArray m_session;
     QList<qint32> m_ownPlayers;
     IntakeFilter m_filter;
+    std::function<void()> m_arrival;
     SessionQueue m_queue{MemoryWorld::kMaxQueuedMessages, std::numeric_limits<qint64>::max()};
 };
 

@@ -11,6 +11,8 @@
 #include <QThread>
 #include <QUdpSocket>
 
+#include <atomic>
+
 using namespace airmesh;
 using namespace airmesh::dplay;
 using namespace airmesh::dplay::test;
@@ -115,7 +117,10 @@ void TestNativeSession::joinsAndExchangesEverything() {
         return false;
     }));
 
-    // Host to joiner.
+    // Host to joiner, announced from the session's own thread as it is queued; no longer once
+    // the notifier is taken away.
+    std::atomic<int> arrivals{0};
+    s->setArrivalNotifier([&] { ++arrivals; });
     QVERIFY(rig.host->sendFromOwn(static_cast<quint32>(observer), header(SimMsg::ObserverJoinAccepted).bytes()));
     qint32 from = 0, to = 0;
     SimMessage got;
@@ -123,6 +128,11 @@ void TestNativeSession::joinsAndExchangesEverything() {
     QCOMPARE(from, static_cast<qint32>(rig.host->ownPlayer()));
     QCOMPARE(to, observer);
     QCOMPARE(got.ReadLong(), 4100);
+    QCOMPARE(arrivals.load(), 1);
+    s->setArrivalNotifier({});
+    QVERIFY(rig.host->sendFromOwn(static_cast<quint32>(observer), header(SimMsg::QueryPlane).bytes()));
+    QVERIFY(receive(*s, from, to, got));
+    QCOMPARE(arrivals.load(), 1);
 
     s->AddPlayerToGroup(static_cast<qint32>(refuse), observer);
     QTRY_VERIFY_WITH_TIMEOUT(rig.host->groupMembers(refuse).contains(static_cast<quint32>(observer)), 3000);

@@ -65,6 +65,7 @@ public:
     SimMessage Receive(qint32& fromId, qint32& toId, int flags) override;
     void waitForMessage(int maxMs) override { m_inner->waitForMessage(maxMs); }
     void setIntakeFilter(IntakeFilter filter) override { m_inner->setIntakeFilter(std::move(filter)); }
+    void setArrivalNotifier(std::function<void()> notify) override { m_inner->setArrivalNotifier(std::move(notify)); }
 
     Session& inner() { return *m_inner; }
 

@@ -3,6 +3,7 @@
 #include "serverlink/socket.h"
 #include "simrig.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -235,6 +236,90 @@ private slots:
 
         r.sim.pumpMessages();
         QCOMPARE(r.out.calls, (QStringList{"query", "crashed"}));
+    }
+
+    // The pump also runs on the session's arrival notice, as a queued call, without a tick.
+    void wakeUpOnArrival() {
+        Rig& r = *m_rig;
+        r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
+        QCoreApplication::processEvents();
+        QCOMPARE(r.out.calls, QStringList()); // not before it is asked for
+        r.sim.pumpOnArrival();
+        QCoreApplication::processEvents(); // what waited already is fetched
+        QCOMPARE(r.out.calls, QStringList{"query"});
+        r.world.sendFromHost(r.host, r.observer, message(SimMsg::PlayerCrashed));
+        QCOMPARE(r.out.calls, QStringList{"query"}); // a queued call, not a call inside the arrival
+        QCoreApplication::processEvents();
+        QCOMPARE(r.out.calls, (QStringList{"query", "crashed"}));
+
+        // Coalesced: three arrivals, one wake-up (each reading of the queue logs its failure).
+        r.flags(true, false);
+        clearLog();
+        r.faults.failOperation(Op::GetMessageQueue, 7, -1);
+        for (int i = 0; i < 3; ++i) {
+            r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(logged(r), QStringList{" - FS message queue not readable, error 7"});
+    }
+
+    // A wake-up takes what the queue held when it ran; later arrivals wait for the next one,
+    // with other events between. One that came while a dispatch was running is made up for.
+    void wakeUpBatches() {
+        Rig& r = *m_rig;
+        r.sim.pumpOnArrival();
+        constexpr int kFlood = 200;
+        int during = 0;
+        r.out.onCall = [&] {
+            if (during++ < 3) {
+                r.world.sendFromHost(r.host, r.observer, message(SimMsg::PlayerCrashed));
+            }
+        };
+        for (int i = 0; i < kFlood; ++i) {
+            r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(r.out.calls.size(), kFlood);
+        QCOMPARE(r.waiting(), 3);
+        QCoreApplication::processEvents();
+        QCOMPARE(r.out.calls.size(), kFlood + 3);
+        QCOMPARE(r.out.calls.last(), QStringLiteral("crashed"));
+
+        // A dispatch yields; a message arriving then is not taken by the nested wake-up (the pump
+        // is busy) but by one posted when the dispatch is over.
+        r.out.calls.clear();
+        bool yielded = false;
+        r.out.onCall = [&] {
+            if (!yielded) {
+                yielded = true;
+                r.world.sendFromHost(r.host, r.observer, message(SimMsg::PlayerCrashed));
+                QCoreApplication::processEvents();
+            }
+        };
+        r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
+        QCoreApplication::processEvents();
+        QCOMPARE(r.out.calls, QStringList{"query"});
+        QCoreApplication::processEvents();
+        QCOMPARE(r.out.calls, (QStringList{"query", "crashed"}));
+    }
+
+    // Nothing is read once the session is lost or closed, also by a wake-up already on its way.
+    void wakeUpAfterTheEnd() {
+        Rig& r = *m_rig;
+        r.sim.pumpOnArrival();
+        r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
+        r.sim.noteSessionLost(); // found by a session call before the wake-up ran
+        r.world.sendFromHost(r.host, r.observer, message(SimMsg::PlayerCrashed));
+        QCoreApplication::processEvents();
+        QCOMPARE(r.out.calls, QStringList());
+        QCOMPARE(r.waiting(), 2);
+
+        RelayRig closed;
+        closed.sim.pumpOnArrival();
+        closed.world.sendFromHost(closed.host, closed.observer, message(SimMsg::QueryPlane));
+        closed.sim.closeSession(); // with the wake-up still queued
+        QCoreApplication::processEvents();
+        QCOMPARE(closed.out.calls, QStringList());
     }
 
     // Every reaction of Process_MP_Packet, run once with only blnDebug and once with only

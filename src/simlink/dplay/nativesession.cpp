@@ -579,6 +579,11 @@ void NativeSession::setIntakeFilter(IntakeFilter filter) {
     m_filter = std::move(filter);
 }
 
+void NativeSession::setArrivalNotifier(std::function<void()> notify) {
+    std::lock_guard lock(m_mutex);
+    m_arrival = std::move(notify);
+}
+
 void NativeSession::offerMessage(quint32 from, quint32 addressedTo, quint32 recipient, const QByteArray& bytes) {
     Arrival a;
     a.from = static_cast<qint32>(from);
@@ -600,6 +605,9 @@ void NativeSession::queueMessage(quint32 from, quint32 to, const QByteArray& byt
         return;
     }
     m_changed.notify_all();
+    if (m_arrival) {
+        m_arrival();
+    }
 }
 
 void NativeSession::queueSystem(dp::SysMsg type, std::initializer_list<quint32> fields) {

@@ -62,6 +62,7 @@ public:
     SimMessage Receive(qint32& fromId, qint32& toId, int flags) override;
     void waitForMessage(int maxMs) override;
     void setIntakeFilter(IntakeFilter filter) override;
+    void setArrivalNotifier(std::function<void()> notify) override;
 
     // For tests and logs.
     quint16 listenPort() const { return tcpPort(); }
@@ -136,6 +137,7 @@ private:
 
     IntakeFilter m_filter;
     SessionQueue m_queue;
+    std::function<void()> m_arrival; // called under m_mutex, so clearing it waits for a running call
 
     qint64 m_lastHeardMs = 0;
     qint64 m_lastPingMs = 0;
