@@ -2,7 +2,6 @@
 // Process_TCPPacket, and arbitrary messages from the simulator's player through the pump, on a
 // logged-on client with remote pilots. Nothing may crash, read out of bounds or grow without end.
 #include "core/clientservices.h"
-#include "core/windowmodel.h"
 #include "fakes/fakemessageboxes.h"
 #include "fakes/joinedclient.h"
 #include "relay/relay.h"
@@ -39,8 +38,7 @@ struct Client {
     Players players;
     NoWindowSystem windows;
     SimLink sim{services, players, windows};
-    MainWindowModel window;
-    ServerLink link{services, window};
+    ServerLink link{services};
     Relay relay{services, sim, players, link};
 
     Client() {

@@ -53,15 +53,15 @@ Bot::Bot(BotConfig config, const Clock& clock, LineSink out, QObject* parent)
       m_fs(m_world.hostSession(SimLink::kFirstAppGuid)),
       m_own(m_world.addHostPlayer(m_fs, m_config.handle, m_config.handle)), m_port(m_world, m_own),
       m_standin(m_port, m_clock, standinOptions(m_config), [this](const QString& l) { print(l); }),
-      m_sim(m_services, m_players, m_windows), m_link(m_services, m_window),
-      m_relay(m_services, m_sim, m_players, m_link), m_engine(m_sim, m_link) {
+      m_sim(m_services, m_players, m_windows), m_link(m_services), m_relay(m_services, m_sim, m_players, m_link),
+      m_engine(m_sim, m_link) {
     m_world.addGroup(m_fs, QStringLiteral("FS61_REQUEST_PARAMS"));
     m_world.addGroup(m_fs, QStringLiteral("FS61_REFUSE_PARAMS"));
     attachStandin(m_world, m_standin);
     m_world.onWait = [](int ms) { QThread::msleep(static_cast<unsigned long>(std::clamp(ms, 0, kMaxJoinWaitMs))); };
     connect(&m_standin, &SimulatorStandin::quitRequested, this, &Bot::quitRequested);
-    m_lastStatus = m_window.statusText;
-    connect(&m_window, &MainWindowModel::modelChanged, this, &Bot::onModelChanged);
+    m_lastStatus = m_link.statusText();
+    connect(&m_link, &ServerLink::stateChanged, this, [this](LinkState, const QString& text) { onLinkState(text); });
     connect(&m_timer, &QTimer::timeout, this, &Bot::tick);
     // A bot whose simulator session has ended has nothing left to fly.
     m_engine.setOnEnded([this] { stop(); });
@@ -149,11 +149,12 @@ void Bot::tick() {
     }
 }
 
-void Bot::onModelChanged() {
-    if (m_window.statusText == m_lastStatus) {
+void Bot::onLinkState(const QString& statusText) {
+    // A line for each new status text, as a user reads the window's status line.
+    if (statusText == m_lastStatus) {
         return;
     }
-    m_lastStatus = m_window.statusText;
+    m_lastStatus = statusText;
     if (m_link.blnConnected() && m_logonMs < 0) {
         m_logonMs = m_clock.now().toMSecsSinceEpoch();
         m_nextChatMs = m_logonMs + m_config.chatIntervalSeconds * 1000LL;
@@ -163,7 +164,7 @@ void Bot::onModelChanged() {
     if (!m_link.blnConnected()) {
         m_logonMs = -1;
     }
-    print(QStringLiteral("status: ") + m_window.statusText);
+    print(QStringLiteral("status: ") + statusText);
 }
 
 } // namespace airmesh

@@ -3,7 +3,6 @@
 #include "botconfig.h"
 
 #include "core/clientservices.h"
-#include "core/windowmodel.h"
 #include "registry/players.h"
 #include "relay/clientengine.h"
 #include "relay/relay.h"
@@ -64,7 +63,7 @@ private:
     class PrintedMessages;
 
     void print(const QString& line) const;
-    void onModelChanged();
+    void onLinkState(const QString& statusText);
 
     BotConfig m_config;
     const Clock& m_clock;
@@ -87,7 +86,6 @@ private:
     Players m_players;
     NoWindowSystem m_windows;
     SimLink m_sim;
-    MainWindowModel m_window;
     ServerLink m_link;
     Relay m_relay;
     ClientEngine m_engine;

@@ -49,8 +49,8 @@ QString receivedText(const QString& field) {
 
 } // namespace
 
-ServerLink::ServerLink(ClientServices& services, MainWindowModel& window)
-    : m_services(services), m_window(window), m_udpQueue(m_ctlWinsock), m_tcpQueue(m_ctlTCPSock),
+ServerLink::ServerLink(ClientServices& services)
+    : m_services(services), m_udpQueue(m_ctlWinsock), m_tcpQueue(m_ctlTCPSock),
       m_udpGate([this](const QByteArray& bt) { Process_Packet(bt); }),
       m_tcpGate([this](const QByteArray& bt) { Process_TCPPacket(bt); }),
       m_chatOutbox({[this](const ServerRecord& r) { m_ctlTCPSock.SendData(r.toBytes()); },
@@ -83,11 +83,7 @@ void ServerLink::Connect(const QString& hostIP, const QString& pilotId, const QS
     if (isConnecting() || m_blnConnected) {
         return; // the button is disabled meanwhile; nothing may start a second logon
     }
-    m_window.connectEnabled = false;
-    m_window.aliasEnabled = false;
-    m_window.cancelEnabled = false;
-    m_window.picture = MainWindowModel::Connecting;
-    m_window.changed();
+    report(LinkState::Connecting);
 
     INIFiles& ini = m_services.objINI;
     ini.WriteINI(kGeneral, QStringLiteral("HostIP"), hostIP);
@@ -155,8 +151,7 @@ void ServerLink::onTcpConnected() {
         connectFailed(currentErrorInfo().description);
         return;
     }
-    m_window.statusText = QStringLiteral("Awaiting Server Logon Validation");
-    m_window.changed();
+    report(LinkState::AwaitingLogon);
     m_services.debug(QStringLiteral(" - Connection to Server established, awaiting logon validation"));
     m_logonWaitStart = m_services.clock.now();
     m_connectState = ConnectState::AwaitingLogon;
@@ -173,22 +168,21 @@ void ServerLink::onTcpError(int number, const QString& description, qint32 scode
 void ServerLink::connectFailed(const QString& description) {
     m_connectState = ConnectState::Idle;
     m_services.debug(QStringLiteral(" - Error while connecting ") + description);
-    m_window.statusText = QStringLiteral("Error Encountered...See Debugging");
-    m_window.picture = MainWindowModel::NotConnected;
-    m_window.connectEnabled = true;
-    m_window.aliasEnabled = false;
-    m_window.cancelEnabled = true;
-    m_window.changed();
+    report(LinkState::Error);
 }
 
-void ServerLink::endLogonWait(const QString& status) {
+void ServerLink::endLogonWait(LinkState outcome) {
     m_connectState = ConnectState::Idle;
-    m_window.statusText = status;
-    m_window.picture = MainWindowModel::NotConnected;
-    m_window.connectEnabled = true;
-    m_window.aliasEnabled = false;
-    m_window.cancelEnabled = true;
-    m_window.changed();
+    report(outcome);
+}
+
+void ServerLink::report(LinkState state) {
+    m_state = state;
+    const QString text = linkStatusText(state);
+    if (!text.isEmpty()) {
+        m_statusText = text;
+    }
+    emit stateChanged(m_state, m_statusText);
 }
 
 void ServerLink::Send_Logon(qint32 pilotId, qint32 password, const QString& handle) {
@@ -217,12 +211,7 @@ void ServerLink::logonAccepted(const LogonAccepted& accepted, const char* handle
     m_Timer2.start();
     m_intPostConnectCount = 0;
 
-    m_window.connectEnabled = false;
-    m_window.aliasEnabled = true;
-    m_window.picture = MainWindowModel::ConnectedPicture;
-    m_window.statusText = QStringLiteral("Connected");
-    m_window.cancelEnabled = true;
-    m_window.changed(true);
+    report(LinkState::LoggedOn);
 
     // The simulator is asked for the user's aircraft; the answer goes to the server from the pump.
     try {
@@ -239,7 +228,7 @@ void ServerLink::logonRejected() {
         return;
     }
     m_services.debug(QStringLiteral(" - Server rejected Logon Credentials"));
-    endLogonWait(QStringLiteral("Logon rejected...Check details and try again"));
+    endLogonWait(LinkState::Rejected);
     if (m_events) {
         m_events->logonRejected();
     }
@@ -253,15 +242,8 @@ void ServerLink::Set_Closed() {
         m_events->linkClosed();
     }
 
-    // A logon still awaited is over: the window shows the loss, not a rejection, and Cancel,
-    // disabled while connecting, works again.
-    if (isConnecting()) {
-        m_connectState = ConnectState::Idle;
-        m_window.cancelEnabled = true;
-    }
-    m_window.connectCaption = QStringLiteral("Connect");
-    m_window.connectEnabled = true;
-    m_window.aliasEnabled = false;
+    // A logon still awaited is over: the link reports the loss, not a rejection.
+    m_connectState = ConnectState::Idle;
     m_services.debug(QStringLiteral(" - Disconnected from Server"));
 
     m_blnConnected = false;
@@ -270,9 +252,7 @@ void ServerLink::Set_Closed() {
     m_Timer2.stop();
     m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
 
-    m_window.statusText = QStringLiteral("Server connection lost...Please reconnect");
-    m_window.picture = MainWindowModel::NotConnected;
-    m_window.changed();
+    report(LinkState::Lost);
 
     m_intPostConnectCount = 0;
     m_Timer2.setInterval(kTimer2AfterLossMs);
@@ -297,7 +277,7 @@ void ServerLink::Send_HeartBeat() {
 bool ServerLink::linkWatch() {
     const QDateTime now = m_services.clock.now();
     if (m_connectState == ConnectState::AwaitingLogon && secondsSince(m_logonWaitStart, now) > kLogonWaitSeconds) {
-        endLogonWait(QStringLiteral("Timed out, no response...Please try again"));
+        endLogonWait(LinkState::TimedOut);
     }
     if (!m_blnConnected) {
         return true;

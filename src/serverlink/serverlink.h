@@ -2,13 +2,13 @@
 
 #include "chatoutbox.h"
 #include "framing.h"
+#include "linkstate.h"
 #include "relayoutput.h"
 #include "serverevents.h"
 #include "socket.h"
 #include "socketqueue.h"
 
 #include "core/clientservices.h"
-#include "core/windowmodel.h"
 #include "wire/records.h"
 
 #include <QDateTime>
@@ -23,7 +23,7 @@ namespace airmesh {
 // simulator.
 //
 // Nothing here runs a nested event loop: Connect returns at once and the outcome arrives
-// through socket events and the Timer1 tick, with the window model showing each state.
+// through socket events and the Timer1 tick, each state reported by stateChanged.
 class ServerLink : public QObject, public RelayOutput {
     Q_OBJECT
 
@@ -34,13 +34,17 @@ public:
     static constexpr int kTimer2FirstMs = 60000;     // post-connect sends after a first logon
     static constexpr int kTimer2AfterLossMs = 30000; // ... and after a lost connection
 
-    ServerLink(ClientServices& services, MainWindowModel& window);
+    explicit ServerLink(ClientServices& services);
     ~ServerLink() override;
 
     // Where the decoded records go; none are reacted to while it is unset.
     void setEvents(ServerEvents* events) { m_events = events; }
 
     // ---- State ----
+    // The state last reported, and the status text that goes with it (a Connecting link keeps
+    // the text of the state before).
+    LinkState state() const { return m_state; }
+    const QString& statusText() const { return m_statusText; }
     const Socket& ctlWinsock() const { return m_ctlWinsock; } // UDP
     const Socket& ctlTCPSock() const { return m_ctlTCPSock; } // TCP
     // Logged on.
@@ -104,6 +108,10 @@ public:
     // connect-failure path).
     static constexpr int kErrNotANumber = 13;
 
+signals:
+    // Every change of state, reported as it happens (also Lost after Lost: each tear-down).
+    void stateChanged(airmesh::LinkState state, const QString& statusText);
+
 private:
     // The one fixture of the tests makes a logged-on link without the logon's conversation.
     friend class ClientFixture;
@@ -115,7 +123,8 @@ private:
     void onTcpError(int number, const QString& description, qint32 scode, const QString& source);
     void onUdpDataArrival(qint64 bytesTotal);
     void connectFailed(const QString& description);
-    void endLogonWait(const QString& status);
+    void endLogonWait(LinkState outcome);
+    void report(LinkState state);
     void handleRecord(const wire::ServerRecord& r, const char* handler);
     void logonAccepted(const wire::LogonAccepted& accepted, const char* handler);
     void logonRejected();
@@ -128,7 +137,6 @@ private:
     void logCurrentError(const QString& prefix) const;
 
     ClientServices& m_services;
-    MainWindowModel& m_window;
     ServerEvents* m_events = nullptr;
 
     // Declared before everything that refers to them, so they outlive it.
@@ -148,6 +156,8 @@ private:
     TcpFramer m_tcpFramer;
 
     ConnectState m_connectState = ConnectState::Idle;
+    LinkState m_state = LinkState::Idle;
+    QString m_statusText = linkStatusText(LinkState::Idle);
     QDateTime m_logonWaitStart;
     QString m_pendingPilotId;
     QString m_pendingPassword;

@@ -2,6 +2,7 @@
 
 #include "artwork.h"
 #include "branding.h"
+#include "linkview.h"
 #include "placement.h"
 
 #include <QApplication>
@@ -61,8 +62,7 @@ public:
 
 } // namespace
 
-FrmMain::FrmMain(ClientServices& services, MainWindowModel& model, QWidget* parent)
-    : QWidget(parent), m_services(services), m_model(model) {
+FrmMain::FrmMain(ClientServices& services, QWidget* parent) : QWidget(parent), m_services(services) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(branding::maker() + QStringLiteral(" Airmesh Client"));
     artwork::fixedWhiteDialog(this, kClientSize);
@@ -74,8 +74,7 @@ FrmMain::FrmMain(ClientServices& services, MainWindowModel& model, QWidget* pare
     setFont(formFont);
 
     buildControls();
-    connect(&m_model, &MainWindowModel::modelChanged, this, &FrmMain::showModel);
-    showModel(false);
+    showLinkState(LinkState::Idle, linkStatusText(LinkState::Idle));
 }
 
 void FrmMain::buildControls() {
@@ -135,7 +134,7 @@ void FrmMain::buildControls() {
         button->setAutoDefault(true);
         return button;
     };
-    m_cmdConnect = addButton("cmdConnect", m_model.connectCaption, 0);
+    m_cmdConnect = addButton("cmdConnect", QString(), 0); // its caption is the link state's
     m_cmdConnect->setDefault(true);
     m_cmdAlias = addButton("cmdAlias", QStringLiteral("&Aliasing"), 1);
     m_cmdAlias->setToolTip(QStringLiteral("Click to alias players Aircraft to other aircraft in your hangar."));
@@ -167,7 +166,7 @@ void FrmMain::buildControls() {
         m_connStatus[static_cast<size_t>(i)] = picture;
     }
 
-    m_lblStatus = new QLabel(m_model.statusText, this);
+    m_lblStatus = new QLabel(this);
     m_lblStatus->setObjectName(QStringLiteral("lblStatus"));
     m_lblStatus->setGeometry(kStatusRect);
     m_lblStatus->setAlignment(Qt::AlignCenter);
@@ -191,7 +190,6 @@ QString FrmMain::productLine() {
 }
 
 void FrmMain::load() {
-    showModel(false);
     m_lblProductDescr->setText(productLine());
     centreOnScreen(this, ScreenArea::Whole);
     const INIFiles& ini = m_services.objINI;
@@ -201,9 +199,8 @@ void FrmMain::load() {
 }
 
 void FrmMain::setStatus(const QString& text) {
-    // The label has one text whoever set it last: a later model change that leaves the status
-    // alone must not bring back an older one.
-    m_model.statusText = text;
+    // The label has one text whoever set it last: a later link state that keeps the status
+    // line (Connecting) leaves this one.
     m_lblStatus->setText(text);
     m_lblStatus->repaint();
 }
@@ -221,25 +218,21 @@ int FrmMain::visiblePicture() const {
     return shown;
 }
 
-void FrmMain::showModel(bool repaintNow) {
-    // One picture always shows; an index the lights do not have shows "not connected".
-    int picture = m_model.picture;
-    if (picture < 0 || picture >= static_cast<int>(m_connStatus.size())) {
-        picture = MainWindowModel::NotConnected;
-    }
+void FrmMain::showLinkState(LinkState state, const QString& statusText) {
+    const LinkView& view = LinkView::of(state);
     for (int i = 0; i < static_cast<int>(m_connStatus.size()); ++i) {
-        m_connStatus[static_cast<size_t>(i)]->setVisible(i == picture);
+        m_connStatus[static_cast<size_t>(i)]->setVisible(i == view.lamp);
     }
-    if (m_lblStatus->text() != m_model.statusText) {
-        m_lblStatus->setText(m_model.statusText);
+    if (view.showsStatus && m_lblStatus->text() != statusText) {
+        m_lblStatus->setText(statusText);
     }
-    if (m_cmdConnect->text() != m_model.connectCaption) {
-        m_cmdConnect->setText(m_model.connectCaption);
+    if (view.connectCaption != nullptr && m_cmdConnect->text() != QLatin1String(view.connectCaption)) {
+        m_cmdConnect->setText(QLatin1String(view.connectCaption));
     }
-    m_cmdConnect->setEnabled(m_model.connectEnabled);
-    m_cmdAlias->setEnabled(m_model.aliasEnabled);
-    m_cmdCancel->setEnabled(m_model.cancelEnabled);
-    if (repaintNow) {
+    m_cmdConnect->setEnabled(view.connectEnabled);
+    m_cmdAlias->setEnabled(view.aliasEnabled);
+    m_cmdCancel->setEnabled(view.cancelEnabled);
+    if (view.repaintNow) {
         repaint();
     }
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/clientservices.h"
-#include "core/windowmodel.h"
 #include "hangar/hangarscan.h"
+#include "serverlink/linkstate.h"
 
 #include <QWidget>
 
@@ -17,9 +17,9 @@ class QPushButton;
 namespace airmesh {
 
 // The client's main window: server address, pilot ID and password, the Connect, Aliasing and
-// Cancel buttons, the traffic light and the status line. It shows MainWindowModel as the
-// engine sets it and hands every button press to the callbacks that start-up sets; it keeps
-// no link state of its own.
+// Cancel buttons, the traffic light and the status line. It shows each state the server link
+// reports, as LinkView has it, and hands every button press to the callbacks that start-up
+// sets; it keeps no link state of its own.
 class FrmMain : public QWidget, public StatusSink {
     Q_OBJECT
 
@@ -27,7 +27,8 @@ public:
     // Window size in pixels (10440 x 2490 twips at 15 twips a pixel).
     static constexpr QSize kClientSize{696, 166};
 
-    FrmMain(ClientServices& services, MainWindowModel& model, QWidget* parent = nullptr);
+    // Shows an idle link until told otherwise.
+    explicit FrmMain(ClientServices& services, QWidget* parent = nullptr);
 
     // Connect pressed (button, Alt+T or Enter): the three texts as they stand.
     std::function<void(const QString& hostIP, const QString& pilotId, const QString& password)> onConnect;
@@ -36,9 +37,12 @@ public:
     // The window's close box.
     std::function<void()> onClosed;
 
-    // Shows the model's picture only, sets the product line, centres the window by its frame on
-    // the screen and fills the three fields from the settings file.
+    // Sets the product line, centres the window by its frame on the screen and fills the three
+    // fields from the settings file.
     void load();
+
+    // The server link's state and status text (ServerLink::stateChanged).
+    void showLinkState(LinkState state, const QString& statusText);
 
     // The status line, painted at once: the hangar scan reports here without letting
     // events run.
@@ -63,10 +67,8 @@ protected:
 
 private:
     void buildControls();
-    void showModel(bool repaintNow);
 
     ClientServices& m_services;
-    MainWindowModel& m_model;
 
     QLabel* m_lblProductDescr = nullptr;
     QFrame* m_line1 = nullptr;

@@ -90,12 +90,14 @@ bool Startup::Main() {
         settingToBool(m_objINI.ReadINI(QStringLiteral("General"), QStringLiteral("DebugLowLevel"), -1), true);
 
     // 7. Load the main window and its engine.
-    m_server = std::make_unique<ServerLink>(m_services, m_model);
+    m_server = std::make_unique<ServerLink>(m_services);
     m_relay = std::make_unique<Relay>(m_services, m_sim, m_colPlayers, *m_server);
     m_engine = std::make_unique<ClientEngine>(m_sim, *m_server);
     // The simulator's session has ended and the user has been told: the program ends.
     m_engine->setOnEnded([this] { endProgram(); });
-    m_frmMain = std::make_unique<FrmMain>(m_services, m_model);
+    m_frmMain = std::make_unique<FrmMain>(m_services);
+    m_frmMain->showLinkState(m_server->state(), m_server->statusText());
+    QObject::connect(m_server.get(), &ServerLink::stateChanged, m_frmMain.get(), &FrmMain::showLinkState);
     wireMainWindow();
     m_frmMain->load();
     m_engine->windowLoaded();

@@ -8,7 +8,6 @@
 
 #include "core/clientservices.h"
 #include "core/userfolders.h"
-#include "core/windowmodel.h"
 #include "hangar/hangar.h"
 #include "registry/players.h"
 #include "relay/clientengine.h"
@@ -86,7 +85,6 @@ private:
     Hangar m_hangar;
     NoWindowSystem m_windows;
     SimLink m_sim;
-    MainWindowModel m_model;
     std::unique_ptr<ServerLink> m_server;
     std::unique_ptr<Relay> m_relay;
     std::unique_ptr<ClientEngine> m_engine;

@@ -5,7 +5,6 @@
 // sound output and a program folder of its own with the settings file, the log and the cue files.
 
 #include "core/clientservices.h"
-#include "core/windowmodel.h"
 #include "fakes/fakefaultysession.h"
 #include "fakes/fakemessageboxes.h"
 #include "fakes/fakeserver.h"
@@ -26,6 +25,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace airmesh {
 
@@ -61,12 +61,13 @@ struct LinkRig {
     Players players;
     NoWindowSystem windows;
     SimLink sim{services, players, windows};
-    MainWindowModel window;
-    ServerLink link{services, window};
+    ServerLink link{services};
     Relay relay{services, sim, players, link};
 
     FakeServer server;
     quint16 clientPort = 0;
+    // Every state the link reported, with its status text.
+    QList<std::pair<LinkState, QString>> reported;
 
     // Joined as a join leaves the link, changed by `adjust` when given.
     explicit LinkRig(const std::function<void(JoinedSession&)>& adjust = {}) {
@@ -76,6 +77,9 @@ struct LinkRig {
             f.write("RIFF");
         }
         joinAsTheJoinWould(sim, sessions, hostId, adjust);
+        QObject::connect(&link, &ServerLink::stateChanged, [this](LinkState state, const QString& text) {
+            reported.append({state, text});
+        });
 
         clientPort = freeUdpPort();
         const QString general = QStringLiteral("General");

@@ -49,6 +49,9 @@ void ClientFixture::pretendLoggedOn(ServerLink& link, qint32 sessionNumber, cons
     link.m_blnConnected = true;
     link.m_lngSessionID = sessionNumber;
     link.m_dtLastServerAck = lastAck;
+    // The state as a logon leaves it, without reporting it: nobody watches a pretended logon.
+    link.m_state = LinkState::LoggedOn;
+    link.m_statusText = linkStatusText(LinkState::LoggedOn);
 }
 
 void ClientFixture::pretendPostConnectSends(ServerLink& link, int count) {

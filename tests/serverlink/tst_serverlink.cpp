@@ -22,12 +22,12 @@ void pretendLoggedOn(LinkRig& rig) {
     airmesh::pretendLoggedOn(rig.link, LinkRig::kSession, rig.clock.now());
 }
 
-void checkWindow(const MainWindowModel& w, int picture, const QString& status, bool connect, bool alias, bool cancel) {
-    QCOMPARE(w.picture, picture);
-    QCOMPARE(w.statusText, status);
-    QCOMPARE(w.connectEnabled, connect);
-    QCOMPARE(w.aliasEnabled, alias);
-    QCOMPARE(w.cancelEnabled, cancel);
+// The state the link is in, its status text, and that both were reported as they are.
+void checkState(const LinkRig& rig, LinkState state, const QString& status) {
+    QCOMPARE(rig.link.state(), state);
+    QCOMPARE(rig.link.statusText(), status);
+    QVERIFY(!rig.reported.isEmpty());
+    QCOMPARE(rig.reported.last(), std::make_pair(state, status));
 }
 
 } // namespace
@@ -66,14 +66,14 @@ void TestServerLink::logonAccepted() {
     QFETCH(Transport, via);
     LinkRig rig;
     rig.link.Connect(QStringLiteral("127.0.0.1"), QStringLiteral("1234"), QStringLiteral("5678"));
-    checkWindow(rig.window, 1, QStringLiteral("Disconnected"), false, false, false);
+    checkState(rig, LinkState::Connecting, QStringLiteral("Disconnected"));
     QCOMPARE(rig.ini.ReadINI(kGeneral, QStringLiteral("HostIP"), QString()), QStringLiteral("127.0.0.1"));
     QCOMPARE(rig.ini.ReadINI(kGeneral, QStringLiteral("PID"), QString()), QStringLiteral("1234"));
     QCOMPARE(rig.ini.ReadINI(kGeneral, QStringLiteral("PWD"), QString()), QStringLiteral("5678"));
 
     QTRY_COMPARE_WITH_TIMEOUT(rig.tcpRecords().size(), 1, kWait);
     QCOMPARE(rig.tcpRecords().first(), toServer::logonRequest(1234, 5678, QStringLiteral("Ace")));
-    checkWindow(rig.window, 1, QStringLiteral("Awaiting Server Logon Validation"), false, false, false);
+    checkState(rig, LinkState::AwaitingLogon, QStringLiteral("Awaiting Server Logon Validation"));
 
     const ServerRecord accepted = toClient::logonAccepted(LinkRig::kSession, QStringLiteral("  Welcome aboard"));
     via == Transport::Udp ? rig.toClientUdp(accepted) : rig.toClientTcp(accepted);
@@ -81,7 +81,8 @@ void TestServerLink::logonAccepted() {
 
     QCOMPARE(rig.link.lngSessionID(), LinkRig::kSession);
     QVERIFY(!rig.link.isConnecting());
-    checkWindow(rig.window, 2, QStringLiteral("Connected"), false, true, true);
+    checkState(rig, LinkState::LoggedOn, QStringLiteral("Connected"));
+    QCOMPARE(rig.reported.size(), 3); // Connecting, AwaitingLogon, LoggedOn
     QVERIFY(rig.link.Timer2().isActive());
     QCOMPARE(rig.link.Timer2().interval(), ServerLink::kTimer2FirstMs);
     QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("connected.wav")});
@@ -108,7 +109,7 @@ void TestServerLink::logonRejectedThenRetried() {
     rig.toClientUdp(toClient::logonRejected());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.isConnecting(), kWait);
 
-    checkWindow(rig.window, 0, QStringLiteral("Logon rejected...Check details and try again"), true, false, true);
+    checkState(rig, LinkState::Rejected, QStringLiteral("Logon rejected...Check details and try again"));
     QVERIFY(!rig.link.blnConnected());
     QVERIFY(!rig.link.Timer2().isActive());
     QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("incoming.wav")});
@@ -134,17 +135,17 @@ void TestServerLink::logonTimesOut() {
     rig.clock.set(QDateTime(QDate(2026, 1, 1), QTime(12, 0, 20, 999)));
     QVERIFY(rig.link.linkWatch());
     QVERIFY(rig.link.isConnecting());
-    QCOMPARE(rig.window.statusText, QStringLiteral("Awaiting Server Logon Validation"));
+    checkState(rig, LinkState::AwaitingLogon, QStringLiteral("Awaiting Server Logon Validation"));
 
     rig.clock.advanceMs(1);
     QVERIFY(rig.link.linkWatch());
     QVERIFY(!rig.link.isConnecting());
-    checkWindow(rig.window, 0, QStringLiteral("Timed out, no response...Please try again"), true, false, true);
+    checkState(rig, LinkState::TimedOut, QStringLiteral("Timed out, no response...Please try again"));
 
     // An answer after the wait is over changes nothing.
     rig.link.Process_Packet(toClient::logonAccepted(LinkRig::kSession, {}).toBytes());
     QVERIFY(!rig.link.blnConnected());
-    QCOMPARE(rig.window.picture, 0);
+    QCOMPARE(rig.link.state(), LinkState::TimedOut);
 }
 
 void TestServerLink::serverClosesDuringLogon() {
@@ -152,12 +153,12 @@ void TestServerLink::serverClosesDuringLogon() {
     QVERIFY(rig.connectAndSendLogon());
     rig.peer()->close();
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.isConnecting(), kWait);
-    checkWindow(rig.window, 0, QStringLiteral("Server connection lost...Please reconnect"), true, false, true);
+    checkState(rig, LinkState::Lost, QStringLiteral("Server connection lost...Please reconnect"));
 
     // The wait is over: no time-out replaces what the window shows.
     rig.clock.advance(ServerLink::kLogonWaitSeconds + 1);
     rig.link.linkWatch();
-    QCOMPARE(rig.window.statusText, QStringLiteral("Server connection lost...Please reconnect"));
+    checkState(rig, LinkState::Lost, QStringLiteral("Server connection lost...Please reconnect"));
 }
 
 void TestServerLink::connectFails_data() {
@@ -200,7 +201,7 @@ void TestServerLink::connectFails() {
     rig.link.Connect(host, pilotId, QStringLiteral("5678"));
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.isConnecting(), kWait);
 
-    checkWindow(rig.window, 0, QStringLiteral("Error Encountered...See Debugging"), true, false, true);
+    checkState(rig, LinkState::Error, QStringLiteral("Error Encountered...See Debugging"));
     QVERIFY(!rig.link.blnConnected());
     QVERIFY(rig.tcpIn().isEmpty());
     const QStringList log = rig.logLines();
@@ -215,7 +216,7 @@ void TestServerLink::reconnectTakesTheNewAddress() {
     // A mistyped address first: nothing listens there, but the UDP socket is bound and addressed.
     rig.link.Connect(QStringLiteral("127.0.0.9"), QStringLiteral("1234"), QStringLiteral("5678"));
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.isConnecting(), kWait);
-    QCOMPARE(rig.window.statusText, QStringLiteral("Error Encountered...See Debugging"));
+    checkState(rig, LinkState::Error, QStringLiteral("Error Encountered...See Debugging"));
     QCOMPARE(rig.link.ctlWinsock().localPort(), int(rig.clientPort));
 
     // Corrected: the binding is kept, and the server's datagrams (the acceptance comes over UDP)
@@ -265,8 +266,7 @@ void TestServerLink::tearDown() {
     QVERIFY(removed >= 0);
     QCOMPARE(log.indexOf(QStringLiteral(" - Disconnected from Server")), removed + 1);
 
-    checkWindow(rig.window, 0, QStringLiteral("Server connection lost...Please reconnect"), true, false, true);
-    QCOMPARE(rig.window.connectCaption, QStringLiteral("Connect"));
+    checkState(rig, LinkState::Lost, QStringLiteral("Server connection lost...Please reconnect"));
     QVERIFY(!rig.link.Timer2().isActive());
     QCOMPARE(rig.link.Timer2().interval(), ServerLink::kTimer2AfterLossMs);
     QCOMPARE(rig.link.lngSessionID(), 0);

@@ -38,8 +38,7 @@ struct Rig {
     SoundCues sound{dir.path(), soundOut};
     FakeMessageBoxes boxes;
     ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
-    MainWindowModel model;
-    FrmMain w{services, model};
+    FrmMain w{services};
     QStringList calls;
 
     Rig() {
@@ -58,20 +57,17 @@ struct Rig {
         return QTest::qWaitForWindowActive(&w);
     }
 
-    void setModel(int picture, const char* status, bool connect, const char* caption, bool alias, bool cancel,
-                  bool repaintNow = false) {
-        model.picture = picture;
-        model.statusText = QLatin1String(status);
-        model.connectEnabled = connect;
-        model.connectCaption = QLatin1String(caption);
-        model.aliasEnabled = alias;
-        model.cancelEnabled = cancel;
-        model.changed(repaintNow);
+    // The server link reports `state`, with its status text as the link gives it.
+    void show(LinkState state, const QString& status = {}) {
+        w.showLinkState(state, status.isEmpty() ? linkStatusText(state) : status);
     }
 };
 
-// The window's state table, as the server link leaves the model.
-struct ModelState {
+// What the window shows after each report of the link: the report, then lamp, status line,
+// Connect enabled and its caption, Aliasing and Cancel enabled.
+struct WindowState {
+    LinkState state;
+    const char* reported;
     int picture;
     const char* status;
     bool connect;
@@ -80,19 +76,26 @@ struct ModelState {
     bool cancel;
 };
 
-enum StateIndex { Idle, Connecting, Awaiting, LoggedOn, Rejected, TimedOut, Failed, Lost, ConnectingAgain, BadPicture };
+enum StateIndex { Idle, Connecting, Awaiting, LoggedOn, Rejected, TimedOut, Failed, Lost, ConnectingAgain, Unknown };
 
-const ModelState kStates[] = {
-    {0, "Disconnected", true, "Connec&t", false, true},
-    {1, "Disconnected", false, "Connec&t", false, false},
-    {1, "Awaiting Server Logon Validation", false, "Connec&t", false, false},
-    {2, "Connected", false, "Connec&t", true, true},
-    {0, "Logon rejected...Check details and try again", true, "Connec&t", false, true},
-    {0, "Timed out, no response...Please try again", true, "Connec&t", false, true},
-    {0, "Error Encountered...See Debugging", true, "Connec&t", false, true},
-    {0, "Server connection lost...Please reconnect", true, "Connect", false, true},
-    {1, "Server connection lost...Please reconnect", false, "Connect", false, false},
-    {7, "Disconnected", true, "Connec&t", false, true},
+const WindowState kStates[] = {
+    {LinkState::Idle, "Disconnected", 0, "Disconnected", true, "Connec&t", false, true},
+    {LinkState::Connecting, "Disconnected", 1, "Disconnected", false, "Connec&t", false, false},
+    {LinkState::AwaitingLogon, "Awaiting Server Logon Validation", 1, "Awaiting Server Logon Validation", false,
+     "Connec&t", false, false},
+    {LinkState::LoggedOn, "Connected", 2, "Connected", false, "Connec&t", true, true},
+    {LinkState::Rejected, "Logon rejected...Check details and try again", 0,
+     "Logon rejected...Check details and try again", true, "Connec&t", false, true},
+    {LinkState::TimedOut, "Timed out, no response...Please try again", 0, "Timed out, no response...Please try again",
+     true, "Connec&t", false, true},
+    {LinkState::Error, "Error Encountered...See Debugging", 0, "Error Encountered...See Debugging", true, "Connec&t",
+     false, true},
+    {LinkState::Lost, "Server connection lost...Please reconnect", 0, "Server connection lost...Please reconnect", true,
+     "Connect", false, true},
+    // Connecting keeps the status line whatever text comes with it, and the caption stays.
+    {LinkState::Connecting, "anything", 1, "Server connection lost...Please reconnect", false, "Connect", false, false},
+    // A state the link does not have shows as idle.
+    {static_cast<LinkState>(42), "Disconnected", 0, "Disconnected", true, "Connec&t", false, true},
 };
 
 enum class Press { Click, Accelerator, EnterOnButton, CloseBox };
@@ -100,6 +103,7 @@ enum class Press { Click, Accelerator, EnterOnButton, CloseBox };
 } // namespace
 
 Q_DECLARE_METATYPE(Press)
+Q_DECLARE_METATYPE(airmesh::LinkState)
 
 class TestFrmMain : public QObject {
     Q_OBJECT
@@ -119,16 +123,16 @@ private slots:
     void mirrorsStateTable();
     void statusIsPaintedAtOnce_data();
     void statusIsPaintedAtOnce();
-    void scanStatusSurvivesLaterModelChange();
-    void trafficLightShowsModelLamp_data();
-    void trafficLightShowsModelLamp();
+    void scanStatusSurvivesConnecting();
+    void trafficLightShowsLinkLamp_data();
+    void trafficLightShowsLinkLamp();
     void productLineAndFixedSize();
     void everyWindowIsCentredByItsFrame();
 };
 
 void TestFrmMain::tabOrder() {
     Rig rig;
-    rig.setModel(0, "Disconnected", true, "Connec&t", true, true); // a disabled button is skipped
+    rig.w.cmdAlias()->setEnabled(true); // every button enabled: a disabled one is skipped
     QVERIFY(rig.showActive());
     rig.w.txtHostIP()->setFocus();
     for (QWidget* expected : {static_cast<QWidget*>(rig.w.txtPID()), static_cast<QWidget*>(rig.w.txtPWD()),
@@ -167,7 +171,7 @@ void TestFrmMain::enterPressesConnect() {
     QCOMPARE(rig.calls, QStringList{QStringLiteral("connect|10.1.2.3|4711|0815")});
 
     // While a Connect is under way the engine has disabled the button: Enter does nothing.
-    rig.setModel(1, "Disconnected", false, "Connec&t", false, false);
+    rig.show(LinkState::Connecting, QStringLiteral("Disconnected"));
     edit->setFocus();
     QTest::keyClick(edit, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QCOMPARE(rig.calls.size(), 1);
@@ -176,35 +180,31 @@ void TestFrmMain::enterPressesConnect() {
 void TestFrmMain::pressesReachCallbacks_data() {
     QTest::addColumn<QString>("button");
     QTest::addColumn<Press>("press");
-    QTest::addColumn<bool>("aliasEnabled");
-    QTest::addColumn<QString>("caption");
+    QTest::addColumn<LinkState>("state");
     QTest::addColumn<QString>("call"); // empty: nothing may be called
     const QString connect = QStringLiteral("connect|127.0.0.1||");
-    const QString withKey = QStringLiteral("Connec&t");
-    QTest::newRow("Connect clicked") << "cmdConnect" << Press::Click << false << withKey << connect;
-    QTest::newRow("Alt+T") << "cmdConnect" << Press::Accelerator << false << withKey << connect;
-    QTest::newRow("Alt+T after a lost connection") << "cmdConnect" << Press::Accelerator << false << "Connect"
-                                                   << "";
-    QTest::newRow("Alt+A") << "cmdAlias" << Press::Accelerator << true << withKey << "alias";
-    QTest::newRow("Aliasing disabled, clicked") << "cmdAlias" << Press::Click << false << withKey << "";
-    QTest::newRow("Aliasing disabled, Alt+A") << "cmdAlias" << Press::Accelerator << false << withKey << "";
-    QTest::newRow("Enter on Aliasing") << "cmdAlias" << Press::EnterOnButton << true << withKey << "alias";
-    QTest::newRow("Cancel clicked") << "cmdCancel" << Press::Click << false << withKey << "cancel";
-    QTest::newRow("Alt+C") << "cmdCancel" << Press::Accelerator << false << withKey << "cancel";
-    QTest::newRow("Enter on Cancel") << "cmdCancel" << Press::EnterOnButton << false << withKey << "cancel";
-    QTest::newRow("close box") << "" << Press::CloseBox << false << withKey << "closed";
+    const LinkState idle = LinkState::Idle;
+    const LinkState on = LinkState::LoggedOn; // Aliasing enabled
+    QTest::newRow("Connect clicked") << "cmdConnect" << Press::Click << idle << connect;
+    QTest::newRow("Alt+T") << "cmdConnect" << Press::Accelerator << idle << connect;
+    QTest::newRow("Alt+T after a lost connection") << "cmdConnect" << Press::Accelerator << LinkState::Lost << "";
+    QTest::newRow("Alt+A") << "cmdAlias" << Press::Accelerator << on << "alias";
+    QTest::newRow("Aliasing disabled, clicked") << "cmdAlias" << Press::Click << idle << "";
+    QTest::newRow("Aliasing disabled, Alt+A") << "cmdAlias" << Press::Accelerator << idle << "";
+    QTest::newRow("Enter on Aliasing") << "cmdAlias" << Press::EnterOnButton << on << "alias";
+    QTest::newRow("Cancel clicked") << "cmdCancel" << Press::Click << idle << "cancel";
+    QTest::newRow("Alt+C") << "cmdCancel" << Press::Accelerator << idle << "cancel";
+    QTest::newRow("Enter on Cancel") << "cmdCancel" << Press::EnterOnButton << idle << "cancel";
+    QTest::newRow("close box") << "" << Press::CloseBox << idle << "closed";
 }
 
 void TestFrmMain::pressesReachCallbacks() {
     QFETCH(QString, button);
     QFETCH(Press, press);
-    QFETCH(bool, aliasEnabled);
-    QFETCH(QString, caption);
+    QFETCH(LinkState, state);
     QFETCH(QString, call);
     Rig rig;
-    rig.model.aliasEnabled = aliasEnabled;
-    rig.model.connectCaption = caption;
-    rig.model.changed();
+    rig.show(state);
     QVERIFY(rig.showActive());
     rig.w.txtHostIP()->setFocus();
     QTest::keyClicks(rig.w.txtHostIP(), QStringLiteral("127.0.0.1"));
@@ -321,7 +321,7 @@ void TestFrmMain::mirrorsStateTable_data() {
     QTest::newRow("error while connecting") << QList<int>{Connecting, Failed};
     QTest::newRow("connection lost") << QList<int>{Connecting, Awaiting, LoggedOn, Lost};
     QTest::newRow("connecting after a loss") << QList<int>{Connecting, Awaiting, LoggedOn, Lost, ConnectingAgain};
-    QTest::newRow("picture the light does not have") << QList<int>{Connecting, Awaiting, LoggedOn, BadPicture};
+    QTest::newRow("state the link does not have") << QList<int>{Connecting, Awaiting, LoggedOn, Unknown};
 }
 
 void TestFrmMain::mirrorsStateTable() {
@@ -329,11 +329,10 @@ void TestFrmMain::mirrorsStateTable() {
     Rig rig;
     rig.w.load();
     for (const int step : path) {
-        const ModelState& s = kStates[step];
-        rig.setModel(s.picture, s.status, s.connect, s.caption, s.alias, s.cancel);
+        rig.show(kStates[step].state, QLatin1String(kStates[step].reported));
     }
-    const ModelState& last = kStates[path.last()];
-    QCOMPARE(rig.w.visiblePicture(), last.picture <= 2 ? last.picture : 0);
+    const WindowState& last = kStates[path.last()];
+    QCOMPARE(rig.w.visiblePicture(), last.picture);
     QCOMPARE(rig.w.lblStatus()->text(), QLatin1String(last.status));
     QCOMPARE(rig.w.cmdConnect()->isEnabled(), last.connect);
     QCOMPARE(rig.w.cmdConnect()->text(), QLatin1String(last.caption));
@@ -342,13 +341,13 @@ void TestFrmMain::mirrorsStateTable() {
 }
 
 void TestFrmMain::statusIsPaintedAtOnce_data() {
-    QTest::addColumn<bool>("throughModel");
+    QTest::addColumn<bool>("byLink");
     QTest::newRow("hangar scan status") << false;
-    QTest::newRow("model change to be painted at once") << true;
+    QTest::newRow("logged on: painted at once") << true;
 }
 
 void TestFrmMain::statusIsPaintedAtOnce() {
-    QFETCH(bool, throughModel);
+    QFETCH(bool, byLink);
     Rig rig;
     rig.w.load();
     rig.w.show();
@@ -357,8 +356,8 @@ void TestFrmMain::statusIsPaintedAtOnce() {
     PaintCounter counter;
     rig.w.lblStatus()->installEventFilter(&counter);
     // No event loop runs between the change and the check, as in a scan or a logon answer.
-    if (throughModel) {
-        rig.setModel(2, "Connected", false, "Connec&t", true, true, true);
+    if (byLink) {
+        rig.show(LinkState::LoggedOn);
     } else {
         rig.w.setStatus(QStringLiteral("Connected"));
     }
@@ -366,38 +365,37 @@ void TestFrmMain::statusIsPaintedAtOnce() {
     QCOMPARE(rig.w.lblStatus()->text(), QStringLiteral("Connected"));
 }
 
-void TestFrmMain::scanStatusSurvivesLaterModelChange() {
+void TestFrmMain::scanStatusSurvivesConnecting() {
     Rig rig;
     rig.w.load();
     rig.w.setStatus(QStringLiteral("Loading your aircraft list..pls wait"));
     // Connect pressed during the scan: picture and buttons change, the status text is left alone.
-    rig.model.picture = MainWindowModel::Connecting;
-    rig.model.connectEnabled = false;
-    rig.model.changed();
+    rig.show(LinkState::Connecting, QStringLiteral("Disconnected"));
     QCOMPARE(rig.w.lblStatus()->text(), QStringLiteral("Loading your aircraft list..pls wait"));
     QCOMPARE(rig.w.visiblePicture(), 1);
     QVERIFY(!rig.w.cmdConnect()->isEnabled());
 }
 
-void TestFrmMain::trafficLightShowsModelLamp_data() {
+void TestFrmMain::trafficLightShowsLinkLamp_data() {
+    QTest::addColumn<LinkState>("state");
     QTest::addColumn<int>("picture");
     QTest::addColumn<int>("hueLow");
     QTest::addColumn<int>("hueHigh");
-    QTest::newRow("not connected: red") << 0 << -20 << 20;
-    QTest::newRow("connecting: yellow") << 1 << 35 << 65;
-    QTest::newRow("connected: green") << 2 << 90 << 150;
+    QTest::newRow("not connected: red") << LinkState::Idle << 0 << -20 << 20;
+    QTest::newRow("connecting: yellow") << LinkState::Connecting << 1 << 35 << 65;
+    QTest::newRow("connected: green") << LinkState::LoggedOn << 2 << 90 << 150;
 }
 
-void TestFrmMain::trafficLightShowsModelLamp() {
+void TestFrmMain::trafficLightShowsLinkLamp() {
+    QFETCH(LinkState, state);
     QFETCH(int, picture);
     QFETCH(int, hueLow);
     QFETCH(int, hueHigh);
     Rig rig;
     rig.w.load();
     // Through every picture first, so one left showing would cover this one.
-    for (const int p : {2, 1, 0, picture}) {
-        rig.model.picture = p;
-        rig.model.changed();
+    for (const LinkState s : {LinkState::LoggedOn, LinkState::Connecting, LinkState::Idle, state}) {
+        rig.show(s);
     }
     rig.w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&rig.w));
