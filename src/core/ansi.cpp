@@ -18,9 +18,9 @@ constexpr std::array<char16_t, 32> kHighTable = {
 
 QChar fromAnsiChar(unsigned char byte) {
     if (byte >= 0x80 && byte < 0xA0) {
-        return QChar(kHighTable[byte - 0x80]);
+        return {kHighTable[byte - 0x80]};
     }
-    return QChar(static_cast<char16_t>(byte));
+    return {static_cast<char16_t>(byte)};
 }
 
 char toAnsiChar(QChar ch) {

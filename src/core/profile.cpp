@@ -190,7 +190,8 @@ Text decodeFile(QByteArray file) {
         std::u16string u(static_cast<std::size_t>(units), u'\0');
         const auto* p = reinterpret_cast<const unsigned char*>(file.constData()) + 2;
         for (qsizetype i = 0; i < units; ++i) {
-            const unsigned lo = p[2 * i + (le ? 0 : 1)], hi = p[2 * i + (le ? 1 : 0)];
+            const unsigned lo = p[2 * i + (le ? 0 : 1)];
+            const unsigned hi = p[2 * i + (le ? 1 : 0)];
             u[static_cast<std::size_t>(i)] = static_cast<char16_t>(lo | (hi << 8));
         }
         return {le ? Encoding::Utf16LE : Encoding::Utf16BE, unitsToUtf8(u.data(), units)};
@@ -213,7 +214,8 @@ QByteArray encodeFile(const Text& text) {
         out.reserve(2 + 2 * units.size());
         out.append(le ? "\xFF\xFE" : "\xFE\xFF", 2);
         for (const QChar c : units) {
-            const char lo = static_cast<char>(c.unicode() & 0xFF), hi = static_cast<char>(c.unicode() >> 8);
+            const char lo = static_cast<char>(c.unicode() & 0xFF);
+            const char hi = static_cast<char>(c.unicode() >> 8);
             out.append(le ? lo : hi);
             out.append(le ? hi : lo);
         }
@@ -387,7 +389,7 @@ Text applyWrite(const Text& original, std::string_view section, std::string_view
 
     // The key's first line in any section of that name is replaced; a new key goes after the
     // last key line of the first section of that name.
-    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    constexpr auto kNone = static_cast<std::size_t>(-1);
     std::size_t replaceAt = kNone;
     std::size_t firstSection = kNone;
     std::size_t lastKeyOfFirst = kNone;

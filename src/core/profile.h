@@ -20,7 +20,7 @@ namespace airmesh::profile {
 inline constexpr int kMaxValueChars = 127;
 
 // Files larger than this are not read at all: no settings or aircraft file comes near it.
-inline constexpr qint64 kMaxFileBytes = 16 * 1024 * 1024;
+inline constexpr qint64 kMaxFileBytes = qint64{16} * 1024 * 1024;
 
 // How a file's text is stored. A file that starts with a byte-order mark is Unicode, as an
 // editor's "UTF-8" or "Unicode" save makes it, and is written back in the same form with its
@@ -90,7 +90,7 @@ struct Line {
     enum class Kind { Other, Section, Key } kind = Kind::Other;
     std::string_view name; // section name or key, trimmed
 };
-Line classify(std::string_view line);
+Line classify(std::string_view raw);
 
 // `original` with `key` in `section` set to `value` (all three in its form): the key's line
 // replaced, or a new line after the section's last key, or a new section at the end. Every

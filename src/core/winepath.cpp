@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace airmesh {
 
 namespace {
@@ -91,7 +93,7 @@ QString searchDrive(const QString& drive) {
 } // namespace
 
 QString winePrefix() {
-    const QString prefix = qEnvironmentVariable("WINEPREFIX");
+    QString prefix = qEnvironmentVariable("WINEPREFIX");
     if (!prefix.isEmpty()) {
         return prefix;
     }
@@ -133,12 +135,8 @@ bool folderHoldsFile(const QString& folder, const QString& fileName) {
     }
     // Ordinary files only: no folders, devices or dangling links.
     const QStringList files = dir.entryList(QDir::Files | QDir::Hidden);
-    for (const QString& entry : files) {
-        if (entry.compare(fileName, Qt::CaseInsensitive) == 0) {
-            return true;
-        }
-    }
-    return false;
+    return std::ranges::any_of(
+        files, [&fileName](const QString& entry) { return entry.compare(fileName, Qt::CaseInsensitive) == 0; });
 }
 
 QStringList winePrefixes(const QString& home) {
@@ -176,7 +174,7 @@ QString findSimulatorFolder(const QStringList& prefixes) {
                 }
             }
         }
-        const QString found = searchDrive(drive);
+        QString found = searchDrive(drive);
         if (!found.isEmpty()) {
             return found;
         }

@@ -81,7 +81,7 @@ public:
         const Players& m_owner;
         std::vector<PlayerPtr> m_snapshot;
     };
-    Enumerator NewEnum() const { return Enumerator(*this, m_order); }
+    Enumerator NewEnum() const { return {*this, m_order}; }
 
     // True while `p` is the player held under its key.
     bool contains(const Player* p) const;

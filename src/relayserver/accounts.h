@@ -30,7 +30,7 @@ struct Account {
 class Accounts {
 public:
     // Longest accepted file; a bigger one is refused before it is read.
-    static constexpr qint64 kMaxFileBytes = 4 * 1024 * 1024;
+    static constexpr qint64 kMaxFileBytes = qint64{4} * 1024 * 1024;
     static constexpr int kMaxHandleChars = 20;
 
     struct ParseResult;

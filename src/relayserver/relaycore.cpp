@@ -60,7 +60,7 @@ void RelayCore::logLine(const QString& text) const {
     }
 }
 
-QString RelayCore::describe(const Conn& c) const {
+QString RelayCore::describe(const Conn& c) {
     if (c.session == 0) {
         return QStringLiteral("connection from %1 (no logon)").arg(c.address.toString());
     }

@@ -133,7 +133,7 @@ private:
     void logLine(const QString& text) const;
     Conn* find(ConnId conn);
     Conn* bySession(qint32 session);
-    QString describe(const Conn& c) const;
+    static QString describe(const Conn& c);
 
     Accounts m_accounts;
     RelayLimits m_limits;

@@ -20,7 +20,7 @@ struct RelayServerConfig {
     quint16 udpPort = 1500; // 0: any free port (see udpPort() after start)
     quint16 tcpPort = 1502;
     // Outgoing bytes a client may leave unread before it is dropped.
-    qint64 maxQueuedBytes = 256 * 1024;
+    qint64 maxQueuedBytes = qint64{256} * 1024;
     RelayLimits limits;
 };
 
@@ -31,8 +31,8 @@ class RelayServer final : public QObject, private RelayTransport {
     Q_OBJECT
 public:
     // Bytes read from a connection at a time, and the most Qt may buffer for it unread.
-    static constexpr qint64 kReadChunk = 16 * 1024;
-    static constexpr qint64 kReadBufferCap = 64 * 1024;
+    static constexpr qint64 kReadChunk = qint64{16} * 1024;
+    static constexpr qint64 kReadBufferCap = qint64{64} * 1024;
     // Datagrams handled per notification, so a flood on UDP cannot starve the connections.
     static constexpr int kDatagramsPerWakeup = 1024;
 

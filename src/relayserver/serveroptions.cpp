@@ -86,10 +86,12 @@ ParsedServerOptions parseServerOptions(const QStringList& arguments) {
         return fail(QStringLiteral("--listen: not an IP address: %1").arg(p.value(listen)));
     }
     const auto port = [&](const QCommandLineOption& opt, qint64 low) { return number(p.value(opt), low, 65535); };
-    const std::optional<qint64> udp = port(udpPort, 0), tcp = port(tcpPort, 0), client = port(clientUdp, 1);
+    const std::optional<qint64> udp = port(udpPort, 0);
+    const std::optional<qint64> tcp = port(tcpPort, 0);
+    const std::optional<qint64> client = port(clientUdp, 1);
     const std::optional<qint64> pilots = number(p.value(maxPilots), 1, 100000);
     const std::optional<qint64> seconds = number(p.value(silence), 1, 86400);
-    const std::optional<qint64> kib = number(p.value(maxQueue), 1, 1024 * 1024);
+    const std::optional<qint64> kib = number(p.value(maxQueue), 1, qint64{1024} * 1024);
     const std::optional<qint64> failures = number(p.value(logonFailures), 0, 1000);
     const std::optional<qint64> block = number(p.value(logonBlock), 1, 86400);
     if (!udp || !tcp || !client) {

@@ -17,7 +17,7 @@ struct sigaction g_previous[3];
 
 extern "C" void onSignal(int sig) {
     const int savedErrno = errno;
-    const unsigned char b = static_cast<unsigned char>(sig);
+    const auto b = static_cast<unsigned char>(sig);
     // A full pipe loses the byte: the signals already waiting in it do the same job.
     [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &b, 1);
     errno = savedErrno;
