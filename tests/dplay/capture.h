@@ -19,8 +19,7 @@ inline const char* kEnumSessionsReply =
     "7300730069006f006e000000";
 
 // #7
-inline const char* kRequestSystemPlayer =
-    "2000b0fa020008fd000000000000000000000000706c617905000b0009000000";
+inline const char* kRequestSystemPlayer = "2000b0fa020008fd000000000000000000000000706c617905000b0009000000";
 
 // #8
 inline const char* kRequestPlayerReply1 =
@@ -49,8 +48,7 @@ inline const char* kSuperEnumPlayersReply =
     "31005f005200450046005500530045005f0050004100520041004d005300000000";
 
 // #11
-inline const char* kRequestPlayer =
-    "2000b0fa020008fd000000000000000000000000706c617905000b0008000000";
+inline const char* kRequestPlayer = "2000b0fa020008fd000000000000000000000000706c617905000b0008000000";
 
 // #12
 inline const char* kRequestPlayerReply2 =
@@ -65,8 +63,7 @@ inline const char* kCreatePlayer =
     "0000020008fd0000000000000000000000000200092f000000000000000000000000000000000000";
 
 // #14
-inline const char* kAppObserverJoin =
-    "2400b0fa020008fd0000000000000000000000001100a100000000000210000000000000";
+inline const char* kAppObserverJoin = "2400b0fa020008fd0000000000000000000000001100a100000000000210000000000000";
 
 // #22
 inline const char* kAddPlayerToGroup =
