@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
 #include <map>
@@ -133,6 +134,23 @@ struct Child {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return {};
+    }
+    // CPU time of every thread of the process in nanoseconds (the scheduler's own account, finer
+    // than the clock ticks of /proc/<pid>/stat).
+    long long cpuNs() const {
+        long long total = 0;
+        const std::string task = "/proc/" + std::to_string(pid) + "/task";
+        if (DIR* d = ::opendir(task.c_str())) {
+            while (const dirent* e = ::readdir(d)) {
+                std::ifstream f(task + "/" + e->d_name + "/schedstat");
+                long long ns = 0;
+                if (e->d_name[0] != '.' && f >> ns) {
+                    total += ns;
+                }
+            }
+            ::closedir(d);
+        }
+        return total;
     }
     long long cpuTicks() const {
         std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
@@ -494,11 +512,14 @@ void idleCpu(const Programs& p, double seconds) {
     rig.startPair(p, rig.fsA, rig.clientA, "PilotA", 47702, 0, 9003);
     std::this_thread::sleep_for(std::chrono::seconds(2));
     const long long before = rig.clientA.cpuTicks();
+    const long long beforeNs = rig.clientA.cpuNs();
     const auto t0 = SteadyClock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
     const long long ticks = rig.clientA.cpuTicks() - before;
+    const long long ns = rig.clientA.cpuNs() - beforeNs;
     const double wall = std::chrono::duration<double>(SteadyClock::now() - t0).count();
-    std::printf("\nidle client CPU over %.0f s: %lld ticks = %.3f %% of a core\n", wall, ticks,
+    std::printf("\nidle client CPU over %.0f s: %.1f ms = %.3f %% of a core (/proc/<pid>/stat: %lld ticks = %.3f %%)\n",
+                wall, static_cast<double>(ns) / 1e6, 100.0 * static_cast<double>(ns) / 1e9 / wall, ticks,
                 100.0 * static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK)) / wall);
     std::string rm = "rm -rf " + rig.dir;
     [[maybe_unused]] const int rc = std::system(rm.c_str());

@@ -6,6 +6,7 @@
 #include "wire/records.h"
 
 #include <utility>
+#include <vector>
 
 namespace airmesh {
 
@@ -69,10 +70,24 @@ void Relay::queryPlane(qint32 session) {
 }
 
 void Relay::positionUpdate(qint32 session, const QByteArray& block) {
+    // The busiest road of the relay: every pilot's positions several times a second. The players
+    // it concerns (usually one) are picked out by their fields first; only they pay for the
+    // registry's check that they are still in it when their turn comes, which is what walking
+    // the registry's enumerator would do for every player.
+    std::vector<Players::PlayerPtr> to;
+    for (int i = 1, n = m_players.Count(); i <= n; ++i) {
+        Players::PlayerPtr p = m_players.Item(i);
+        if (p->Server_Session_ID == session && p->RcvdPlaneType && p->Add_Success) {
+            to.push_back(std::move(p));
+        }
+    }
+    if (to.empty()) {
+        return;
+    }
     SimMessage m;
     sim::writePositionUpdate(m, block);
-    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
-        if (p->Server_Session_ID == session && p->RcvdPlaneType && p->Add_Success) {
+    for (const Players::PlayerPtr& p : to) {
+        if (m_players.contains(p.get())) {
             m_sim.sendToAll(p->Key.toInt(), m);
         }
     }

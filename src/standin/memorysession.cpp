@@ -365,9 +365,10 @@ void MemorySession::Send(qint32 from, qint32 to, int, const SimMessage& message)
         if (p == from || (to != dpflags::AllPlayers && to != p)) {
             continue;
         }
-        const MemoryWorld::PlayerRec& rec = m_world.m_players[p];
-        if (rec.owner) {
-            m_world.deliver(rec.owner, from, to, p, message.bytes());
+        // A const look-up: the non-const operator[] would check for a copy to detach on every call.
+        const auto rec = std::as_const(m_world.m_players).constFind(p);
+        if (rec != m_world.m_players.constEnd() && rec->owner) {
+            m_world.deliver(rec->owner, from, to, p, message.bytes());
         } else {
             toHost = true;
         }
