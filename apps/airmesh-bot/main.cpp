@@ -20,7 +20,7 @@ int main(int argc, char** argv) {
     BotRun run;
     QString error;
     QString usage;
-    if (!parseBotArguments(app.arguments().mid(1), run, error, &usage)) {
+    if (!parseBotArguments(QCoreApplication::arguments().mid(1), run, error, &usage)) {
         std::fprintf(stderr, "airmesh-bot: %s\n%s", qPrintable(error), qPrintable(usage));
         return 2;
     }

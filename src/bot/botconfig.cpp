@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 
+#include <algorithm>
 #include <limits>
 
 namespace airmesh {
@@ -29,12 +30,7 @@ bool readInt(const QCommandLineParser& p, const QCommandLineOption& o, qint64 mi
 }
 
 bool validText(const QString& s) {
-    for (const QChar c : s) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f) {
-            return false;
-        }
-    }
-    return true;
+    return std::none_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
 } // namespace
@@ -204,7 +200,7 @@ bool parseBotArguments(const QStringList& args, BotRun& run, QString& error, QSt
     }
     base.crashAfterSeconds = static_cast<int>(v);
     v = 0;
-    if (!readInt(p, runTime, 0, 7 * 86400, v, error)) {
+    if (!readInt(p, runTime, 0, qint64{7} * 86400, v, error)) {
         return false;
     }
     run.runSeconds = static_cast<int>(v);

@@ -364,7 +364,7 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
     ServerEvents& events = *m_events;
     switch (type) {
     case RecordType::PlayerJoined: {
-        const PlayerJoined joined = decode<PlayerJoined>(r);
+        const auto joined = decode<PlayerJoined>(r);
         events.playerJoined(joined.session, receivedText(joined.handle));
         break;
     }
@@ -375,7 +375,7 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
         heartBeatAck();
         break;
     case RecordType::PlayerCrashed: { // from the server, the notice of a crash
-        const CrashNotice crash = decode<CrashNotice>(r);
+        const auto crash = decode<CrashNotice>(r);
         events.playerCrashed(crash.session, untilNul(crash.text));
         break;
     }
@@ -383,17 +383,17 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
         events.queryPlane(decode<QueryPlane>(r).session);
         break;
     case RecordType::PositionUpdate: {
-        const PositionUpdate position = decode<PositionUpdate>(r);
+        const auto position = decode<PositionUpdate>(r);
         events.positionUpdate(position.session, position.block);
         break;
     }
     case RecordType::AircraftDetails: {
-        const AircraftDetails details = decode<AircraftDetails>(r);
+        const auto details = decode<AircraftDetails>(r);
         events.aircraftDetails(details.session, details.engineType, receivedText(details.title));
         break;
     }
     case RecordType::ChatChunk: {
-        const ChatChunk chunk = decode<ChatChunk>(r);
+        const auto chunk = decode<ChatChunk>(r);
         events.chatPiece(chunk.session, untilNul(chunk.piece));
         break;
     }

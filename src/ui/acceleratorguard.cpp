@@ -14,7 +14,7 @@ bool isLooseAccelerator(const QEvent* event) {
     }
     const auto* key = static_cast<const QKeyEvent*>(event);
     const Qt::KeyboardModifiers mods = key->modifiers();
-    if (!(mods & Qt::AltModifier) || (mods & Qt::ControlModifier)) {
+    if (!mods.testFlag(Qt::AltModifier) || mods.testFlag(Qt::ControlModifier)) {
         return false;
     }
     const QString text = key->text();

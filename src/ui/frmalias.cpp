@@ -25,7 +25,8 @@ const QString kNoPlayers = QStringLiteral("Aliasing is not possible as there are
                                           "alias. Try again when another player has connected");
 const QString kChooseAircraft =
     QStringLiteral("You have to choose an aircraft from the drop down list to alias this aircraft with");
-const QString kNoTitle = QStringLiteral("Error occured identifying the players original aircraft name. Try again");
+const QString kTitleNotFound =
+    QStringLiteral("Error occured identifying the players original aircraft name. Try again");
 const QString kAliasSet = QStringLiteral("Aliasing set, players aircraft may take up to 60 secs to change");
 const QString kNotSaved = QStringLiteral("The alias could not be saved in the settings file. Check that the file "
                                          "can be written and try again");
@@ -167,7 +168,7 @@ void FrmAlias::cmdSet_Click() {
     const QString title = selected.isEmpty() ? QString() : selected.front()->data(kTitleRole).toString();
     // A title this short is not told apart from the line's separators.
     if (title.size() < 2) {
-        m_services.messages.showMessage(kNoTitle, kError);
+        m_services.messages.showMessage(kTitleNotFound, kError);
         close();
         return;
     }

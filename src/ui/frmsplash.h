@@ -42,8 +42,8 @@ public:
     // The system's folder picker, started where a Wine installation keeps its C: drive.
     static QString BrowseForFolder(QWidget* parent);
 
-public slots:
-    // Every way of declining ends here: the quit button, Esc and the close box.
+    // Every way of declining ends here: the quit button, Esc and the close box. (QDialog's
+    // slot, so invoking "reject" by name lands here too.)
     void reject() override;
 
 private:

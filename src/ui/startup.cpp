@@ -21,7 +21,7 @@ QString Startup::settingsPath(const QString& programFolder) {
     return programFolder + QLatin1Char('/') + QStringLiteral("AirmeshClient.ini");
 }
 
-Startup::Startup(Options options) : Startup(options, UserFolders::portable(options.programFolder)) {}
+Startup::Startup(const Options& options) : Startup(options, UserFolders::portable(options.programFolder)) {}
 
 Startup::Startup(Options options, UserFolders folders)
     : m_options(std::move(options)), m_folders(std::move(folders)),

@@ -35,7 +35,7 @@ public:
     };
 
     // Settings, sound files and log where a copy keeps them beside its program.
-    explicit Startup(Options options);
+    explicit Startup(const Options& options);
     // Settings, sound files and log in the given folders (an installed copy's are per user).
     Startup(Options options, UserFolders folders);
     ~Startup();
