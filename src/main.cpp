@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
         qWarning("cannot make the folders %s and %s", qPrintable(folders.settingsFolder), qPrintable(folders.logFile));
     }
     airmesh::INIFiles settings(folders.settingsFile());
-    const QString section = QStringLiteral("General"), key = QStringLiteral("SessionHost");
+    const QString section = QStringLiteral("General");
+    const QString key = QStringLiteral("SessionHost");
     airmesh::dplay::NativeOptions native;
     native.suggestedAddress = settings.ReadINI(section, key, QStringLiteral("localhost"));
     native.prompt = [](const QString& suggested) { return airmesh::askSessionHost(nullptr, suggested); };

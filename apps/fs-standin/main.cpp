@@ -217,7 +217,7 @@ int main(int argc, char** argv) {
             return;
         }
         pending.append(buffer, n);
-        if (pending.size() > 64 * 1024) {
+        if (pending.size() > qsizetype{64} * 1024) {
             pending.clear(); // no command is that long
         }
         for (qsizetype nl; (nl = pending.indexOf('\n')) >= 0;) {
@@ -252,7 +252,9 @@ int main(int argc, char** argv) {
     }
     for (auto& [player, d] : delays) {
         std::sort(d.begin(), d.end());
-        const auto at = [&d](double q) { return d[std::min(d.size() - 1, static_cast<size_t>(q * d.size()))]; };
+        const auto at = [&d](double q) {
+            return d[std::min(d.size() - 1, static_cast<size_t>(q * static_cast<double>(d.size())))];
+        };
         printLine(QStringLiteral("latency: %1 %2 positions, median %3 us, p99 %4 us, max %5 us")
                       .arg(player)
                       .arg(d.size())

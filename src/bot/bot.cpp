@@ -7,6 +7,7 @@
 #include <algorithm>
 
 namespace airmesh {
+inline namespace bot {
 
 namespace {
 const QString kGeneral = QStringLiteral("General");
@@ -167,4 +168,5 @@ void Bot::onLinkState(const QString& statusText) {
     print(QStringLiteral("status: ") + statusText);
 }
 
+} // namespace bot
 } // namespace airmesh

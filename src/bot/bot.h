@@ -18,6 +18,7 @@
 #include <memory>
 
 namespace airmesh {
+inline namespace bot {
 
 // One headless pilot: the client's own engine (simulator link, server link, Timer1) whose
 // simulator is a stand-in on an in-memory session hosted under the first application
@@ -100,4 +101,5 @@ private:
     int m_chatCount = 0;
 };
 
+} // namespace bot
 } // namespace airmesh

@@ -6,6 +6,7 @@
 #include <limits>
 
 namespace airmesh {
+inline namespace bot {
 
 namespace {
 
@@ -228,4 +229,5 @@ bool parseBotArguments(const QStringList& args, BotRun& run, QString& error, QSt
     return true;
 }
 
+} // namespace bot
 } // namespace airmesh

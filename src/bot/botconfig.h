@@ -5,6 +5,7 @@
 #include <QStringList>
 
 namespace airmesh {
+inline namespace bot {
 
 // One headless pilot: where its server is, who it is, what it flies and how it behaves.
 struct BotConfig {
@@ -47,4 +48,5 @@ inline constexpr int kMaxBots = 100;
 // `error` saying why; `usage` always receives the help text.
 bool parseBotArguments(const QStringList& args, BotRun& run, QString& error, QString* usage = nullptr);
 
+} // namespace bot
 } // namespace airmesh

@@ -3,6 +3,7 @@
 #include <QDir>
 
 namespace airmesh {
+inline namespace bot {
 
 BotFleet::BotFleet(QList<BotConfig> configs, const QString& folder, const Clock& clock, LineSink out, QObject* parent)
     : QObject(parent), m_out(std::move(out)) {
@@ -63,4 +64,5 @@ void BotFleet::execute(const QString& line) {
     }
 }
 
+} // namespace bot
 } // namespace airmesh

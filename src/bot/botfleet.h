@@ -8,6 +8,7 @@
 #include <vector>
 
 namespace airmesh {
+inline namespace bot {
 
 // Several bots in one process, each with its own folder below a common one, and the routing
 // of command lines: "command" goes to every bot, "@Handle command" to one, "quit" ends the run.
@@ -39,4 +40,5 @@ private:
     bool m_setUpFailed = false;
 };
 
+} // namespace bot
 } // namespace airmesh

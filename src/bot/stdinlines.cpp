@@ -8,6 +8,7 @@
 #include <thread>
 
 namespace airmesh {
+inline namespace bot {
 
 struct StdinLines::Shared {
     std::mutex lock;
@@ -47,4 +48,5 @@ void StdinLines::collect() {
     }
 }
 
+} // namespace bot
 } // namespace airmesh

@@ -3,6 +3,7 @@
 #include <csignal>
 
 namespace airmesh {
+inline namespace bot {
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
@@ -24,4 +25,5 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     m_poll.start(kPollMs);
 }
 
+} // namespace bot
 } // namespace airmesh

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 namespace airmesh {
+inline namespace bot {
 
 // SIGINT and SIGTERM as a Qt signal: the handler only sets a flag, which a timer on the
 // owning thread looks at, so the stop runs as ordinary program code.
@@ -21,4 +22,5 @@ private:
     QTimer m_poll;
 };
 
+} // namespace bot
 } // namespace airmesh

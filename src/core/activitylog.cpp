@@ -5,6 +5,7 @@
 #include <QFile>
 
 namespace airmesh {
+inline namespace core {
 
 void ActivityLog::Write_Log(const QString& text) const {
     QFile f(m_fileName);
@@ -19,4 +20,5 @@ void ActivityLog::Write_Log(const QString& text) const {
     f.write(bytes); // a short write loses the line, as an unwritable file does
 }
 
+} // namespace core
 } // namespace airmesh

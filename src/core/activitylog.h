@@ -5,6 +5,7 @@
 #include <QString>
 
 namespace airmesh {
+inline namespace core {
 
 // The activity log "log.txt" in the current working folder. Every call opens the file,
 // appends one line ended CRLF in the ANSI code page, and closes it again; a line that
@@ -26,4 +27,5 @@ private:
     QString m_fileName;
 };
 
+} // namespace core
 } // namespace airmesh

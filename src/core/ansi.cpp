@@ -3,6 +3,7 @@
 #include <array>
 
 namespace airmesh {
+inline namespace core {
 
 namespace {
 
@@ -61,4 +62,5 @@ QByteArray toAnsi(const QString& text) {
     return out;
 }
 
+} // namespace core
 } // namespace airmesh

@@ -6,6 +6,7 @@
 #include <string_view>
 
 namespace airmesh {
+inline namespace core {
 
 // Windows-1252, the ANSI code page of the settings file, the activity log and the
 // simulator's message texts. Characters it cannot hold become '?' on the way out.
@@ -19,4 +20,5 @@ QByteArray toAnsi(const QString& text);
 char toAnsiChar(QChar ch);
 QChar fromAnsiChar(unsigned char byte);
 
+} // namespace core
 } // namespace airmesh

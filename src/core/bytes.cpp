@@ -5,6 +5,7 @@
 #include <array>
 
 namespace airmesh {
+inline namespace core {
 
 bool ByteReader::need(qsizetype n) {
     if (!m_ok || n < 0 || n > remaining()) {
@@ -157,4 +158,5 @@ void ByteWriter::patchU32(qsizetype pos, quint32 v) {
     }
 }
 
+} // namespace core
 } // namespace airmesh

@@ -5,6 +5,7 @@
 #include <QString>
 
 namespace airmesh {
+inline namespace core {
 
 // Reads a byte buffer from its start forward, for every codec of outside bytes. A read that
 // does not fit in what is left fails the reader: `ok()` turns false for good, the read gives
@@ -79,4 +80,5 @@ private:
     QByteArray& m_b;
 };
 
+} // namespace core
 } // namespace airmesh

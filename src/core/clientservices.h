@@ -9,6 +9,7 @@
 #include <functional>
 
 namespace airmesh {
+inline namespace core {
 
 // The program-wide services every part of the client engine uses, created once by start-up
 // and passed by reference: the settings file, the activity log and its two flags, the clock,
@@ -43,4 +44,5 @@ struct ClientServices {
     }
 };
 
+} // namespace core
 } // namespace airmesh

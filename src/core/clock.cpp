@@ -1,6 +1,7 @@
 #include "clock.h"
 
 namespace airmesh {
+inline namespace core {
 
 qint64 secondsSince(const QDateTime& then, const QDateTime& now) {
     const qint64 a = then.toMSecsSinceEpoch();
@@ -14,4 +15,5 @@ QString logTime(const QDateTime& t) {
     return t.time().toString(QStringLiteral("HH:mm:ss"));
 }
 
+} // namespace core
 } // namespace airmesh

@@ -3,6 +3,7 @@
 #include <QDateTime>
 
 namespace airmesh {
+inline namespace core {
 
 // Every "now" of the client comes from here, so tests can move time by hand.
 class Clock {
@@ -37,4 +38,5 @@ qint64 secondsSince(const QDateTime& then, const QDateTime& now);
 // "hh:nn:ss", 24-hour, as every activity-log line begins.
 QString logTime(const QDateTime& t);
 
+} // namespace core
 } // namespace airmesh

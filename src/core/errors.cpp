@@ -1,6 +1,7 @@
 #include "errors.h"
 
 namespace airmesh {
+inline namespace core {
 
 ErrorInfo errorInfo(const std::exception& e) {
     if (const auto* numbered = dynamic_cast<const NumberedError*>(&e)) {
@@ -23,4 +24,5 @@ QString errorLine(const QString& prefix, const ErrorInfo& error) {
     return prefix + QString::number(error.number) + QLatin1Char(' ') + error.description;
 }
 
+} // namespace core
 } // namespace airmesh

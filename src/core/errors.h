@@ -6,6 +6,7 @@
 #include <string>
 
 namespace airmesh {
+inline namespace core {
 
 // A failure that carries the number its error line shows: the session layer's result code, the
 // registry's collection number, the socket's number, or a number of the client's own. Every
@@ -36,4 +37,5 @@ ErrorInfo currentErrorInfo();
 // "<prefix><number> <description>".
 QString errorLine(const QString& prefix, const ErrorInfo& error);
 
+} // namespace core
 } // namespace airmesh

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 namespace airmesh {
+inline namespace core {
 
 // What identifies one version of a file on disk cheaply: a file replaced by rename gets a new
 // identity, an edit in place a new time or size. exists is false for a missing file.
@@ -25,4 +26,5 @@ FileStamp fileStamp(const QString& path);
 // file keeps its permissions. Returns false, leaving the file as it was, on any failure.
 bool replaceFileAtomically(const QString& path, const QByteArray& bytes);
 
+} // namespace core
 } // namespace airmesh

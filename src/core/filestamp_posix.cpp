@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 namespace airmesh {
+inline namespace core {
 
 FileStamp fileStamp(const QString& path) {
     struct stat st {};
@@ -79,4 +80,5 @@ bool replaceFileAtomically(const QString& path, const QByteArray& bytes) {
     return ok;
 }
 
+} // namespace core
 } // namespace airmesh

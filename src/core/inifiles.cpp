@@ -6,6 +6,7 @@
 #include <algorithm>
 
 namespace airmesh {
+inline namespace core {
 
 namespace {
 
@@ -155,4 +156,5 @@ bool settingToBool(const QString& text, bool otherwise) {
     return otherwise;
 }
 
+} // namespace core
 } // namespace airmesh

@@ -8,6 +8,7 @@
 #include <memory>
 
 namespace airmesh {
+inline namespace core {
 
 // One sectioned key/value text file: the settings file, or an aircraft file during the hangar
 // scan. Reads and writes never report failures: a missing file, section or key reads as the
@@ -48,4 +49,5 @@ private:
 // (0 off, anything else on). Anything else gives `otherwise`.
 bool settingToBool(const QString& text, bool otherwise);
 
+} // namespace core
 } // namespace airmesh

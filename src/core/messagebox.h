@@ -3,6 +3,7 @@
 #include <QString>
 
 namespace airmesh {
+inline namespace core {
 
 // The one way any part of the client shows the user a modal message with an OK button.
 // Library code asks this service; the window layer shows real boxes, tests answer it.
@@ -13,4 +14,5 @@ public:
     virtual void showMessage(const QString& text, const QString& title) = 0;
 };
 
+} // namespace core
 } // namespace airmesh

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <string>
 
-namespace airmesh::profile {
+namespace airmesh {
+inline namespace core {
+namespace profile {
 
 namespace {
 
@@ -454,4 +456,6 @@ Text applyWrite(const Text& original, std::string_view section, std::string_view
     return out;
 }
 
-} // namespace airmesh::profile
+} // namespace profile
+} // namespace core
+} // namespace airmesh

@@ -13,7 +13,9 @@
 #include <unordered_map>
 #include <vector>
 
-namespace airmesh::profile {
+namespace airmesh {
+inline namespace core {
+namespace profile {
 
 // The longest value a read returns; longer values are cut (a 128-character buffer
 // with its terminating zero).
@@ -104,4 +106,6 @@ Text applyWrite(const Text& original, std::string_view section, std::string_view
 // followed by two hex digits is escaped too, so that no two names share a stored key.
 QByteArray storedKey(QByteArray name);
 
-} // namespace airmesh::profile
+} // namespace profile
+} // namespace core
+} // namespace airmesh

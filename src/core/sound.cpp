@@ -7,6 +7,7 @@
 #include <QUrl>
 
 namespace airmesh {
+inline namespace core {
 
 QString SoundCues::cuePath(const QString& folder, const QString& fileName) {
     if (folder.endsWith(QLatin1Char('/')) || folder.endsWith(QLatin1Char('\\'))) {
@@ -62,4 +63,5 @@ void QtSoundOutput::start(const QString& path) {
     }
 }
 
+} // namespace core
 } // namespace airmesh

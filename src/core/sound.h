@@ -7,6 +7,7 @@
 #include <memory>
 
 namespace airmesh {
+inline namespace core {
 
 // Where cues are played. One cue at a time: start() is only called while isPlaying() is false.
 class SoundOutput {
@@ -56,4 +57,5 @@ public:
     void start(const QString&) override {}
 };
 
+} // namespace core
 } // namespace airmesh

@@ -1,6 +1,7 @@
 #include "text.h"
 
 namespace airmesh {
+inline namespace core {
 
 QString trimSpaces(const QString& s) {
     qsizetype begin = 0;
@@ -21,4 +22,5 @@ QString untilNul(QString text) {
     return text;
 }
 
+} // namespace core
 } // namespace airmesh

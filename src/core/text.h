@@ -3,6 +3,7 @@
 #include <QString>
 
 namespace airmesh {
+inline namespace core {
 
 // Titles, handles and texts from the server are padded with spaces: those go, other blanks
 // are part of the text.
@@ -12,4 +13,5 @@ QString trimSpaces(const QString& s);
 // client puts after a title), which must reach neither the simulator nor the log.
 QString untilNul(QString text);
 
+} // namespace core
 } // namespace airmesh

@@ -5,6 +5,7 @@
 #include <QTemporaryFile>
 
 namespace airmesh {
+inline namespace core {
 
 namespace {
 
@@ -102,4 +103,5 @@ QString stateHome(const QString& home) {
     return xdgFolder("XDG_STATE_HOME", home, QStringLiteral(".local/state"));
 }
 
+} // namespace core
 } // namespace airmesh

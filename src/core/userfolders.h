@@ -4,6 +4,7 @@
 #include <QStringList>
 
 namespace airmesh {
+inline namespace core {
 
 // Where the client keeps what it writes and where it finds its sound cues.
 //
@@ -58,4 +59,5 @@ QString installedDataFolder(const QString& programFolder);
 QString configHome(const QString& home);
 QString stateHome(const QString& home);
 
+} // namespace core
 } // namespace airmesh

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 namespace airmesh {
+inline namespace core {
 
 namespace {
 
@@ -182,4 +183,5 @@ QString findSimulatorFolder(const QStringList& prefixes) {
     return {};
 }
 
+} // namespace core
 } // namespace airmesh

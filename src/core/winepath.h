@@ -4,6 +4,7 @@
 #include <QStringList>
 
 namespace airmesh {
+inline namespace core {
 
 // The Wine prefix the simulator runs in: $WINEPREFIX when set and not empty, else ~/.wine.
 QString winePrefix();
@@ -40,4 +41,5 @@ QString findSimulatorFolder(const QStringList& prefixes);
 // empty on Windows, where the default folder is the simulator's.
 QString findSimulatorFolder();
 
+} // namespace core
 } // namespace airmesh

@@ -3,6 +3,7 @@
 #include <QDir>
 
 namespace airmesh {
+inline namespace core {
 
 // The simulator runs under Wine here, so its folders live inside the prefix.
 QString resolveWindowsPath(const QString& path) {
@@ -13,4 +14,5 @@ QString findSimulatorFolder() {
     return findSimulatorFolder(winePrefixes(QDir::homePath()));
 }
 
+} // namespace core
 } // namespace airmesh

@@ -1,6 +1,7 @@
 #include "winepath.h"
 
 namespace airmesh {
+inline namespace core {
 
 // A Windows path is already a local path here.
 QString resolveWindowsPath(const QString& path) {
@@ -12,4 +13,5 @@ QString findSimulatorFolder() {
     return {};
 }
 
+} // namespace core
 } // namespace airmesh

@@ -4,6 +4,7 @@
 #include "core/text.h"
 
 namespace airmesh {
+inline namespace hangar {
 
 QString GetAlias(const INIFiles& settings, const QString& title) {
     const QString none = QStringLiteral("None");
@@ -16,4 +17,5 @@ QString GetAlias(const INIFiles& settings, const QString& title) {
     return alias;
 }
 
+} // namespace hangar
 } // namespace airmesh

@@ -3,8 +3,13 @@
 #include <QString>
 
 namespace airmesh {
-
+inline namespace core {
 class INIFiles;
+} // namespace core
+} // namespace airmesh
+
+namespace airmesh {
+inline namespace hangar {
 
 // The local aircraft to show in place of a remote aircraft titled `title`: the value stored
 // under the title (without its surrounding spaces) in section "Aliasing" of `settings`, or
@@ -12,4 +17,5 @@ class INIFiles;
 // reads the file, so an alias set or edited in the meantime takes effect at once.
 QString GetAlias(const INIFiles& settings, const QString& title);
 
+} // namespace hangar
 } // namespace airmesh

@@ -1,6 +1,7 @@
 #include "hangar.h"
 
 namespace airmesh {
+inline namespace hangar {
 
 namespace {
 
@@ -84,4 +85,5 @@ std::vector<Hangar::AircraftPtr> Hangar::NewEnum() const {
     return out;
 }
 
+} // namespace hangar
 } // namespace airmesh

@@ -9,6 +9,7 @@
 #include <vector>
 
 namespace airmesh {
+inline namespace hangar {
 
 // One installed aircraft variant: the title of one [fltsim.N] section of an aircraft.cfg.
 struct Aircraft {
@@ -60,4 +61,5 @@ private:
     QHash<QString, AircraftPtr> m_byKey; // folded key -> record
 };
 
+} // namespace hangar
 } // namespace airmesh

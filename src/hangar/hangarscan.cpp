@@ -12,6 +12,7 @@
 #include <vector>
 
 namespace airmesh {
+inline namespace hangar {
 
 namespace {
 
@@ -161,4 +162,5 @@ QStringList LoadHangar(const QString& strFSDir, Hangar& objHangar, StatusSink& s
     return strAircraftFiles;
 }
 
+} // namespace hangar
 } // namespace airmesh

@@ -8,6 +8,7 @@
 #include <functional>
 
 namespace airmesh {
+inline namespace hangar {
 
 // Where the scan reports its progress: the main window's status line, which shows each text
 // at once.
@@ -50,4 +51,5 @@ void FindFiles(const QString& path, const QString& fileName, QStringList& list, 
 QStringList LoadHangar(const QString& strFSDir, Hangar& objHangar, StatusSink& status, const YieldHook& yield = {},
                        const StopHook& stop = {});
 
+} // namespace hangar
 } // namespace airmesh

@@ -1,6 +1,7 @@
 #include "players.h"
 
 namespace airmesh {
+inline namespace registry {
 
 namespace {
 const char* textOf(CollectionError::Code code) {
@@ -94,4 +95,5 @@ Players::PlayerPtr Players::findBySession(qint32 session) const {
     return nullptr;
 }
 
+} // namespace registry
 } // namespace airmesh

@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace airmesh {
+inline namespace registry {
 
 // One remote pilot placed into the local simulator session. Plain data: no checks, no side effects.
 struct Player {
@@ -98,4 +99,5 @@ private:
     std::unordered_map<QString, PlayerPtr> m_byKey;
 };
 
+} // namespace registry
 } // namespace airmesh

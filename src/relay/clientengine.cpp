@@ -1,6 +1,7 @@
 #include "clientengine.h"
 
 namespace airmesh {
+inline namespace relay {
 
 ClientEngine::ClientEngine(SimLink& sim, ServerLink& server) : m_sim(sim), m_server(server) {
     m_Timer1.setInterval(kTimer1Ms);
@@ -55,4 +56,5 @@ void ClientEngine::quit() {
     }
 }
 
+} // namespace relay
 } // namespace airmesh

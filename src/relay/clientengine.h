@@ -10,6 +10,7 @@
 #include <utility>
 
 namespace airmesh {
+inline namespace relay {
 
 // The client's engine once joined: Timer1 with the chat window upkeep, the link watch and the
 // message pump, and the quit sequence. The main window forwards its events here.
@@ -49,4 +50,5 @@ private:
     ServerLink& m_server;
 };
 
+} // namespace relay
 } // namespace airmesh

@@ -3,6 +3,7 @@
 #include "serverlink/serverlink.h"
 
 namespace airmesh {
+inline namespace relay {
 
 Relay::Relay(ClientServices& services, SimLink& sim, Players& colPlayers, RelayOutput& out)
     : Relay(services, sim, colPlayers, out, nullptr) {}
@@ -38,4 +39,5 @@ void Relay::logError(const QString& prefix, const std::exception& e) {
     m_services.debug(errorLine(prefix, errorInfo(e)));
 }
 
+} // namespace relay
 } // namespace airmesh

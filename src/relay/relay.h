@@ -7,8 +7,13 @@
 #include "simlink/simlink.h"
 
 namespace airmesh {
-
+inline namespace serverlink {
 class ServerLink;
+} // namespace serverlink
+} // namespace airmesh
+
+namespace airmesh {
+inline namespace relay {
 
 // What the traffic means on the other side: a server record in the simulator (the reactions of
 // Process_Packet and Process_TCPPacket: remote players, their positions, aircraft, crashes and
@@ -74,4 +79,5 @@ private:
     QString m_strMyAircraft;
 };
 
+} // namespace relay
 } // namespace airmesh

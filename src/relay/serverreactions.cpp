@@ -9,6 +9,7 @@
 #include <vector>
 
 namespace airmesh {
+inline namespace relay {
 
 namespace {
 
@@ -186,4 +187,5 @@ UserAircraft Relay::userAircraft() const {
     return {m_lngMyEngineType, m_strMyAircraft};
 }
 
+} // namespace relay
 } // namespace airmesh

@@ -3,6 +3,7 @@
 #include "simlink/simcodec.h"
 
 namespace airmesh {
+inline namespace relay {
 
 void Relay::Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer,
                               qint32 lngNoBytes) {
@@ -127,4 +128,5 @@ void Relay::forwardChat(SimMessage& dpMsg, qint32 lngNoBytes) {
     m_out.sendChat(text);
 }
 
+} // namespace relay
 } // namespace airmesh

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 namespace airmesh {
+inline namespace relayserver {
 
 namespace {
 
@@ -116,4 +117,5 @@ std::optional<Account> Accounts::check(qint32 pilotId, qint32 password) const {
     return *it;
 }
 
+} // namespace relayserver
 } // namespace airmesh

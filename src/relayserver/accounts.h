@@ -8,6 +8,7 @@
 #include <optional>
 
 namespace airmesh {
+inline namespace relayserver {
 
 // One pilot who may log on: the numeric ID and password the client sends, and the handle the
 // other pilots see (empty: the handle the client sends is used).
@@ -55,4 +56,5 @@ struct Accounts::ParseResult {
     QStringList errors; // "line N: what is wrong"; empty when the text is good
 };
 
+} // namespace relayserver
 } // namespace airmesh

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 namespace airmesh {
+inline namespace relayserver {
 
 namespace {
 
@@ -126,4 +127,5 @@ int LogonGuard::blockedCount() const {
         std::count_if(m_sources.cbegin(), m_sources.cend(), [](const Source& s) { return s.blockedUntil != 0; }));
 }
 
+} // namespace relayserver
 } // namespace airmesh

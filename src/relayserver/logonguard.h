@@ -8,6 +8,7 @@
 #include <vector>
 
 namespace airmesh {
+inline namespace relayserver {
 
 struct LogonGuardLimits {
     // Rejected logons from one source within the window that block it; 0 never blocks.
@@ -70,4 +71,5 @@ private:
     qint64 m_nextDueMs = 0;          // no block runs out and no sweep is due before this
 };
 
+} // namespace relayserver
 } // namespace airmesh

@@ -6,6 +6,7 @@
 #include <vector>
 
 namespace airmesh {
+inline namespace relayserver {
 
 using namespace wire;
 
@@ -469,4 +470,5 @@ QString RelayCore::summary() const {
         .arg(m_guard.blockedCount());
 }
 
+} // namespace relayserver
 } // namespace airmesh

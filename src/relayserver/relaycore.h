@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 namespace airmesh {
+inline namespace relayserver {
 
 // One TCP connection of the server, numbered by the socket layer.
 using ConnId = quint64;
@@ -153,4 +154,5 @@ private:
     LogonGuard m_guard;
 };
 
+} // namespace relayserver
 } // namespace airmesh

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 namespace airmesh {
+inline namespace relayserver {
 
 RelayServer::RelayServer(RelayServerConfig config, Accounts accounts, const Clock& clock, RelayCore::LogSink log,
                          QObject* parent)
@@ -152,4 +153,5 @@ void RelayServer::closeStream(ConnId conn) {
     socket->deleteLater();
 }
 
+} // namespace relayserver
 } // namespace airmesh

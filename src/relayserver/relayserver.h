@@ -14,6 +14,7 @@
 class QTcpSocket;
 
 namespace airmesh {
+inline namespace relayserver {
 
 struct RelayServerConfig {
     QHostAddress listenAddress = QHostAddress::Any;
@@ -71,4 +72,5 @@ private:
     RelayCore m_core;
 };
 
+} // namespace relayserver
 } // namespace airmesh

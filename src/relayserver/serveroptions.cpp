@@ -5,6 +5,7 @@
 #include <algorithm>
 
 namespace airmesh {
+inline namespace relayserver {
 
 namespace {
 
@@ -125,4 +126,5 @@ ParsedServerOptions parseServerOptions(const QStringList& arguments) {
     return {o, {}, 0};
 }
 
+} // namespace relayserver
 } // namespace airmesh

@@ -8,6 +8,7 @@
 #include <optional>
 
 namespace airmesh {
+inline namespace relayserver {
 
 // The command line of airmesh-server, checked.
 struct ServerOptions {
@@ -25,4 +26,5 @@ struct ParsedServerOptions {
 // `arguments` includes the program name, as QCoreApplication::arguments() gives it.
 ParsedServerOptions parseServerOptions(const QStringList& arguments);
 
+} // namespace relayserver
 } // namespace airmesh

@@ -5,6 +5,7 @@
 class QSocketNotifier;
 
 namespace airmesh {
+inline namespace relayserver {
 
 // Turns the operator's signals into Qt signals on the event loop: a summary request (SIGUSR1)
 // and a stop request (SIGINT, SIGTERM). The handlers only write one byte into a pipe, which
@@ -27,4 +28,5 @@ private:
     QSocketNotifier* m_notifier = nullptr;
 };
 
+} // namespace relayserver
 } // namespace airmesh

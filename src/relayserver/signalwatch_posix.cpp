@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 namespace airmesh {
+inline namespace relayserver {
 
 namespace {
 
@@ -76,4 +77,5 @@ void SignalWatch::drain() {
     }
 }
 
+} // namespace relayserver
 } // namespace airmesh

@@ -4,6 +4,7 @@
 #include <exception>
 
 namespace airmesh {
+inline namespace serverlink {
 
 void ChatOutbox::queue(const std::vector<wire::ServerRecord>& chat) {
     for (size_t i = 0; i < chat.size(); ++i) {
@@ -76,4 +77,5 @@ void ChatOutbox::sendComplete() {
     sendNext(false);
 }
 
+} // namespace serverlink
 } // namespace airmesh

@@ -7,6 +7,7 @@
 #include <vector>
 
 namespace airmesh {
+inline namespace serverlink {
 
 // The chats on their way to the server over TCP: one record at a time, each let go by the send
 // completion of the one before, and every send of the connection still to complete, so that a
@@ -62,4 +63,5 @@ private:
     bool m_sending = false;
 };
 
+} // namespace serverlink
 } // namespace airmesh

@@ -1,6 +1,7 @@
 #include "framing.h"
 
 namespace airmesh {
+inline namespace serverlink {
 
 void RecordGate::deliver(QList<QByteArray> records) {
     for (QByteArray& r : records) {
@@ -80,4 +81,5 @@ void TcpFramer::DataArrival(qint64 bytesTotal, ReceiveQueue& socket, RecordGate&
     }
 }
 
+} // namespace serverlink
 } // namespace airmesh

@@ -9,6 +9,7 @@
 #include <functional>
 
 namespace airmesh {
+inline namespace serverlink {
 
 // What the receive path needs of a socket: how much is queued, and the next piece of it
 // (UDP: one whole datagram; TCP: every byte queued).
@@ -67,4 +68,5 @@ private:
     QByteArray m_carry;
 };
 
+} // namespace serverlink
 } // namespace airmesh

@@ -1,6 +1,7 @@
 #include "linkstate.h"
 
 namespace airmesh {
+inline namespace serverlink {
 
 QString linkStatusText(LinkState state) {
     switch (state) {
@@ -24,4 +25,5 @@ QString linkStatusText(LinkState state) {
     return {};
 }
 
+} // namespace serverlink
 } // namespace airmesh

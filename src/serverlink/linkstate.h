@@ -3,6 +3,7 @@
 #include <QString>
 
 namespace airmesh {
+inline namespace serverlink {
 
 // Where the link to the server stands, as ServerLink reports it with its status text.
 enum class LinkState {
@@ -20,4 +21,5 @@ enum class LinkState {
 // stands, so this gives an empty text for it.
 QString linkStatusText(LinkState state);
 
+} // namespace serverlink
 } // namespace airmesh

@@ -4,6 +4,7 @@
 #include <QString>
 
 namespace airmesh {
+inline namespace serverlink {
 
 // What the relay needs of the server link: whether the client is logged on, and the records
 // that carry the user's traffic to the server. A send that fails at once throws (the socket's
@@ -26,4 +27,5 @@ public:
     virtual void sendChat(const QString& text) = 0;
 };
 
+} // namespace serverlink
 } // namespace airmesh

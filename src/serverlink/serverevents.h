@@ -6,6 +6,7 @@
 #include <exception>
 
 namespace airmesh {
+inline namespace serverlink {
 
 // The user's aircraft as the simulator last reported it.
 struct UserAircraft {
@@ -54,4 +55,5 @@ public:
     virtual bool noteIfSessionGone(const std::exception& e) = 0;
 };
 
+} // namespace serverlink
 } // namespace airmesh

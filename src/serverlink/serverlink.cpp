@@ -8,6 +8,7 @@
 #include <utility>
 
 namespace airmesh {
+inline namespace serverlink {
 
 using namespace wire;
 
@@ -507,4 +508,5 @@ void ServerLink::logCurrentError(const QString& prefix) const {
     m_services.debug(errorLine(prefix, currentErrorInfo()));
 }
 
+} // namespace serverlink
 } // namespace airmesh

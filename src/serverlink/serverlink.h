@@ -16,6 +16,12 @@
 #include <QTimer>
 
 namespace airmesh {
+// The tests' one way to a joined or logged-on client (tests/fakes).
+class ClientFixture;
+} // namespace airmesh
+
+namespace airmesh {
+inline namespace serverlink {
 
 // The link to the multiplayer server: the UDP socket and the TCP connection, logon, decoding
 // the server's records and reporting them to the relay (ServerEvents), heartbeat and loss watch,
@@ -114,7 +120,7 @@ signals:
 
 private:
     // The one fixture of the tests makes a logged-on link without the logon's conversation.
-    friend class ClientFixture;
+    friend class airmesh::ClientFixture;
 
     enum class ConnectState { Idle, TcpConnecting, AwaitingLogon };
 
@@ -166,4 +172,5 @@ private:
     ChatOutbox m_chatOutbox;
 };
 
+} // namespace serverlink
 } // namespace airmesh

@@ -8,6 +8,7 @@
 #include <utility>
 
 namespace airmesh {
+inline namespace serverlink {
 
 static_assert(Socket::kTcpReadBufferBytes % 128 == 0, "a full read buffer must hold whole records");
 
@@ -411,4 +412,5 @@ void Socket::requireProtocol(Protocol p, const char* operation) const {
     }
 }
 
+} // namespace serverlink
 } // namespace airmesh

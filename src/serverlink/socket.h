@@ -17,6 +17,7 @@ class QTcpSocket;
 class QUdpSocket;
 
 namespace airmesh {
+inline namespace serverlink {
 
 // The values State() returns, numbered as the Winsock control numbers them.
 namespace SocketState {
@@ -183,4 +184,5 @@ private:
     std::deque<qint64> m_sendEnds; // where each unfinished send ends within m_sentTotal
 };
 
+} // namespace serverlink
 } // namespace airmesh

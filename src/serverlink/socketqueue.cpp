@@ -1,6 +1,7 @@
 #include "socketqueue.h"
 
 namespace airmesh {
+inline namespace serverlink {
 
 QByteArray SocketReceiveQueue::GetData() {
     if (m_socket.protocol() != Socket::Protocol::Udp || m_allowed.isNull()) {
@@ -20,4 +21,5 @@ QByteArray SocketReceiveQueue::GetData() {
     return {};
 }
 
+} // namespace serverlink
 } // namespace airmesh

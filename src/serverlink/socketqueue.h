@@ -4,6 +4,7 @@
 #include "socket.h"
 
 namespace airmesh {
+inline namespace serverlink {
 
 // A socket seen by the receive framing. For UDP, datagrams from anyone but the allowed sender
 // (an address and port, when set) are read and thrown away before they reach the framing: only
@@ -29,4 +30,5 @@ private:
     int m_refused = 0;
 };
 
+} // namespace serverlink
 } // namespace airmesh

@@ -1,6 +1,7 @@
 #include "chatwindow.h"
 
 namespace airmesh {
+inline namespace simlink {
 
 namespace {
 
@@ -52,4 +53,5 @@ void ChatWindowBridge::Scroll_Chat_Window(bool blnAltGuid) {
     m_windows.SendMessage(m_lngChatRichEdit, WindowSystem::WM_VSCROLL, WindowSystem::SB_BOTTOM, 0);
 }
 
+} // namespace simlink
 } // namespace airmesh

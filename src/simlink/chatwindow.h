@@ -3,6 +3,7 @@
 #include <QString>
 
 namespace airmesh {
+inline namespace simlink {
 
 // The few window-system calls that find the simulator's chat window and scroll it.
 class WindowSystem {
@@ -54,4 +55,5 @@ private:
     WindowSystem::Handle m_lngChatRichEdit = 0;
 };
 
+} // namespace simlink
 } // namespace airmesh

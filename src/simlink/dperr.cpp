@@ -3,7 +3,9 @@
 #include <array>
 #include <utility>
 
-namespace airmesh::dp {
+namespace airmesh {
+inline namespace simlink {
+namespace dp {
 
 QString joinErrorName(qint32 code) {
     static constexpr std::array<std::pair<qint32, const char*>, 21> kNames = {{
@@ -37,4 +39,6 @@ QString joinErrorName(qint32 code) {
     return {};
 }
 
-} // namespace airmesh::dp
+} // namespace dp
+} // namespace simlink
+} // namespace airmesh

@@ -4,7 +4,9 @@
 
 #include <QString>
 
-namespace airmesh::dp {
+namespace airmesh {
+inline namespace simlink {
+namespace dp {
 
 // Result codes of the session layer (32-bit HRESULTs, as DirectPlay 4 reports them).
 inline constexpr qint32 hr(quint32 v) {
@@ -65,4 +67,6 @@ enum class SysMsg : qint32 {
     SetSessionDesc = 0x0104,
 };
 
-} // namespace airmesh::dp
+} // namespace dp
+} // namespace simlink
+} // namespace airmesh

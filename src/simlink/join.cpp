@@ -7,6 +7,7 @@
 #include <algorithm>
 
 namespace airmesh {
+inline namespace simlink {
 
 namespace {
 
@@ -306,4 +307,5 @@ std::optional<JoinedSession> SimLink::Join_Session(SessionFactory& objDX) {
     }
 }
 
+} // namespace simlink
 } // namespace airmesh

@@ -5,6 +5,7 @@
 #include <vector>
 
 namespace airmesh {
+inline namespace simlink {
 
 namespace {
 
@@ -220,4 +221,5 @@ bool SimLink::noteIfSessionGone(const std::exception& e) {
     return true;
 }
 
+} // namespace simlink
 } // namespace airmesh

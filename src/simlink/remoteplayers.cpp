@@ -3,6 +3,7 @@
 #include "simcodec.h"
 
 namespace airmesh {
+inline namespace simlink {
 
 SimLink::SimLink(ClientServices& services, Players& colPlayers, WindowSystem& windows)
     : m_services(services), m_players(colPlayers), m_chatWindow(windows) {}
@@ -99,4 +100,5 @@ void SimLink::closeSession() {
     m_objDP.reset();
 }
 
+} // namespace simlink
 } // namespace airmesh

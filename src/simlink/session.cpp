@@ -1,6 +1,7 @@
 #include "session.h"
 
 namespace airmesh {
+inline namespace simlink {
 
 const Connection& ConnectionList::at(int i) const {
     if (i < 1 || i > GetCount()) {
@@ -28,4 +29,5 @@ const GroupInfo& GroupList::at(int i) const {
     return m_items[i - 1];
 }
 
+} // namespace simlink
 } // namespace airmesh

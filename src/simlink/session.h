@@ -11,6 +11,7 @@
 #include <memory>
 
 namespace airmesh {
+inline namespace simlink {
 
 // The simulator's multiplayer session as the client uses it: the operations of a DirectPlay 4
 // session object, under the same names. Every failing operation throws dp::DpError with the
@@ -117,6 +118,9 @@ public:
 
     virtual ConnectionList GetDPEnumConnections(const QString& guid, int flags) = 0;
     virtual void InitializeConnection(const QByteArray& address) = 0;
+    // The session object's own factories, called through it as the session layer's interface has
+    // them, so they stay members.
+    // NOLINTNEXTLINE(readability-convert-member-functions-to-static)
     SessionData CreateSessionData() const { return {}; }
     virtual SessionList GetDPEnumSessions(const SessionData& search, int timeoutMs, int flags) = 0;
     virtual void Open(const SessionData& session, int flags) = 0;
@@ -127,6 +131,7 @@ public:
     virtual GroupList GetDPEnumGroups(const QString& guid, int flags) = 0;
     virtual void AddPlayerToGroup(qint32 group, qint32 player) = 0;
     virtual QString GetPlayerFriendlyName(qint32 player) = 0;
+    // NOLINTNEXTLINE(readability-convert-member-functions-to-static)
     SimMessage CreateMessage() const { return {}; }
     // Sends from one of our players to one player, or to all others (to = 0).
     virtual void Send(qint32 from, qint32 to, int flags, const SimMessage& message) = 0;
@@ -154,7 +159,7 @@ public:
     // flag) and never call back into the session. An empty function stops the calls; once this
     // returns, the function it replaced is not running and will not run again. By default a
     // session makes no such calls.
-    virtual void setArrivalNotifier(std::function<void()> notify) { (void)notify; }
+    virtual void setArrivalNotifier(std::function<void()> /*notify*/) {}
 };
 
 // The root object that creates sessions.
@@ -165,4 +170,5 @@ public:
     virtual std::unique_ptr<Session> DirectPlayCreate(const QString& guid) = 0;
 };
 
+} // namespace simlink
 } // namespace airmesh

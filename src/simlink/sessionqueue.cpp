@@ -1,6 +1,7 @@
 #include "sessionqueue.h"
 
 namespace airmesh {
+inline namespace simlink {
 
 bool SessionQueue::full(qint64 extraBytes) const {
     return static_cast<qint64>(m_items.size()) >= m_maxMessages || m_bytes + extraBytes > m_maxBytes;
@@ -46,4 +47,5 @@ Intake admit(const IntakeFilter& filter, const Arrival& arrival) {
     return filter ? filter(arrival) : Intake::Queue;
 }
 
+} // namespace simlink
 } // namespace airmesh

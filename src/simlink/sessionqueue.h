@@ -7,6 +7,7 @@
 #include <deque>
 
 namespace airmesh {
+inline namespace simlink {
 
 // A session's bounded receive queue. Messages marked `first` (the session layer's notices, and
 // what the intake filter puts first) push out the oldest ordinary messages when the queue is
@@ -61,4 +62,5 @@ private:
 // What the filter says of one arrival; Queue when there is no filter.
 Intake admit(const IntakeFilter& filter, const Arrival& arrival);
 
+} // namespace simlink
 } // namespace airmesh

@@ -3,6 +3,7 @@
 #include "core/ansi.h"
 
 namespace airmesh {
+inline namespace simlink {
 
 QString engineTypeText(qint32 code) {
     switch (code) {
@@ -108,4 +109,5 @@ QString readChatText(SimMessage& m, qint32 payloadLength) {
 }
 
 } // namespace sim
+} // namespace simlink
 } // namespace airmesh

@@ -5,6 +5,7 @@
 #include <QString>
 
 namespace airmesh {
+inline namespace simlink {
 
 // Message numbers of the simulator's session. Only append: the simulator owns these numbers.
 enum class SimMsg : qint32 {
@@ -83,4 +84,5 @@ QString readAnsiZ(SimMessage& m);
 void writeAnsiZ(SimMessage& m, const QString& text);
 
 } // namespace sim
+} // namespace simlink
 } // namespace airmesh

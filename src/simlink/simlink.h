@@ -16,6 +16,12 @@
 #include <utility>
 
 namespace airmesh {
+// The tests' one way to a joined or logged-on client (tests/fakes).
+class ClientFixture;
+} // namespace airmesh
+
+namespace airmesh {
+inline namespace simlink {
 
 // What a join leaves behind: the session's players and groups as the client uses them.
 struct JoinedSession {
@@ -130,7 +136,7 @@ public:
 
 private:
     // The one fixture of the tests makes a joined link without the join's conversation.
-    friend class ClientFixture;
+    friend class airmesh::ClientFixture;
 
     // One received message: logged and dropped, dispatched, or dropped silently.
     void dispatch(SimMessage& dpMsg, qint32 fromId, qint32 toId);
@@ -157,4 +163,5 @@ private:
     bool m_sessionLost = false;
 };
 
+} // namespace simlink
 } // namespace airmesh

@@ -3,6 +3,7 @@
 #include "core/bytes.h"
 
 namespace airmesh {
+inline namespace simlink {
 
 void SimMessage::WriteLong(qint32 v) {
     ByteWriter(m_data).i32(v);
@@ -46,4 +47,5 @@ void SimMessage::Clear() {
     m_read = 0;
 }
 
+} // namespace simlink
 } // namespace airmesh

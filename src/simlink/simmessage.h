@@ -5,6 +5,7 @@
 #include <QByteArray>
 
 namespace airmesh {
+inline namespace simlink {
 
 // One message of the simulator's session: written by appending, read strictly from its start
 // forward (through a ByteReader). A read past the end throws dp::DpError and never touches
@@ -40,4 +41,5 @@ private:
     qsizetype m_read = 0;
 };
 
+} // namespace simlink
 } // namespace airmesh

@@ -7,6 +7,7 @@
 #include <numbers>
 
 namespace airmesh {
+inline namespace standin {
 
 namespace {
 
@@ -106,4 +107,5 @@ PositionBlock Circuit::at(double seconds, quint32 sequence) const {
     return b;
 }
 
+} // namespace standin
 } // namespace airmesh

@@ -4,6 +4,7 @@
 #include <QtGlobal>
 
 namespace airmesh {
+inline namespace standin {
 
 // The 52-byte position block our stand-in simulator sends for its aircraft. The client passes
 // the block on unchanged and never reads it; this is our own deterministic layout, all fields
@@ -54,4 +55,5 @@ struct Circuit {
     PositionBlock at(double seconds, quint32 sequence) const;
 };
 
+} // namespace standin
 } // namespace airmesh

@@ -5,6 +5,7 @@
 #include <QtEndian>
 
 namespace airmesh {
+inline namespace standin {
 
 namespace {
 
@@ -50,7 +51,7 @@ QByteArray MemoryWorld::hostSession(const QString& guid, const QString& name, co
     s.name = name;
     s.password = password;
     s.maxPlayers = maxPlayers;
-    const QByteArray instance = s.instance;
+    QByteArray instance = s.instance;
     m_sessions.emplace(instance, std::move(s));
     return instance;
 }
@@ -367,7 +368,7 @@ void MemorySession::Send(qint32 from, qint32 to, int, const SimMessage& message)
         }
         // A const look-up: the non-const operator[] would check for a copy to detach on every call.
         const auto rec = std::as_const(m_world.m_players).constFind(p);
-        if (rec != m_world.m_players.constEnd() && rec->owner) {
+        if (rec != m_world.m_players.constEnd() && rec->owner != nullptr) {
             m_world.deliver(rec->owner, from, to, p, message.bytes());
         } else {
             toHost = true;
@@ -410,4 +411,5 @@ void MemorySession::waitForMessage(int maxMs) {
     }
 }
 
+} // namespace standin
 } // namespace airmesh

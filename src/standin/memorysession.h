@@ -13,6 +13,7 @@
 #include <map>
 
 namespace airmesh {
+inline namespace standin {
 
 class MemorySession;
 
@@ -171,4 +172,5 @@ private:
     MemoryWorld& m_world;
 };
 
+} // namespace standin
 } // namespace airmesh

@@ -11,6 +11,7 @@
 #include <exception>
 
 namespace airmesh {
+inline namespace standin {
 
 namespace {
 
@@ -503,4 +504,5 @@ void detachStandin(MemoryWorld& world) {
     world.onClientPlayerDestroyed = nullptr;
 }
 
+} // namespace standin
 } // namespace airmesh

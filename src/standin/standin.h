@@ -16,6 +16,7 @@
 #include <functional>
 
 namespace airmesh {
+inline namespace standin {
 
 class MemoryWorld;
 
@@ -191,4 +192,5 @@ private:
 void attachStandin(MemoryWorld& world, SimulatorStandin& standin);
 void detachStandin(MemoryWorld& world);
 
+} // namespace standin
 } // namespace airmesh

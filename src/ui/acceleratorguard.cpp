@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 
 namespace airmesh {
+inline namespace ui {
 
 namespace {
 
@@ -33,4 +34,5 @@ bool AcceleratorGuard::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+} // namespace ui
 } // namespace airmesh

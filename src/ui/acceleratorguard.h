@@ -3,6 +3,7 @@
 #include <QObject>
 
 namespace airmesh {
+inline namespace ui {
 
 // Keeps an Alt+letter that no enabled accelerator took from reaching the control that has the
 // focus. Qt hands the accelerator of a disabled button (or a letter that no button has) on to
@@ -17,4 +18,5 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
+} // namespace ui
 } // namespace airmesh

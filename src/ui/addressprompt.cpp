@@ -3,6 +3,7 @@
 #include <QInputDialog>
 
 namespace airmesh {
+inline namespace ui {
 
 std::optional<QString> askSessionHost(QWidget* parent, const QString& suggested) {
     bool ok = false;
@@ -17,4 +18,5 @@ std::optional<QString> askSessionHost(QWidget* parent, const QString& suggested)
     return typed.trimmed();
 }
 
+} // namespace ui
 } // namespace airmesh

@@ -13,7 +13,9 @@
 #include <array>
 #include <cmath>
 
-namespace airmesh::artwork {
+namespace airmesh {
+inline namespace ui {
+namespace artwork {
 
 namespace {
 
@@ -180,4 +182,6 @@ void fixedWhiteDialog(QWidget* window, QSize clientSize) {
     window->setAutoFillBackground(true);
 }
 
-} // namespace airmesh::artwork
+} // namespace artwork
+} // namespace ui
+} // namespace airmesh

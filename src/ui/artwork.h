@@ -6,7 +6,9 @@
 
 class QWidget;
 
-namespace airmesh::artwork {
+namespace airmesh {
+inline namespace ui {
+namespace artwork {
 
 // The traffic light of the main window: one picture per link state, all of this size.
 inline constexpr QSize kTrafficLightSize{80, 80};
@@ -30,4 +32,6 @@ QPixmap decorativeStrip(QSize size);
 // box, no resizing, no minimise or maximise button) and a white background.
 void fixedWhiteDialog(QWidget* window, QSize clientSize);
 
-} // namespace airmesh::artwork
+} // namespace artwork
+} // namespace ui
+} // namespace airmesh

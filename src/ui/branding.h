@@ -2,7 +2,9 @@
 
 #include <QString>
 
-namespace airmesh::branding {
+namespace airmesh {
+inline namespace ui {
+namespace branding {
 
 // The maker, named alike on every window.
 inline QString maker() {
@@ -14,4 +16,6 @@ inline QString defaultMessageTitle() {
     return QStringLiteral("Airmesh Client");
 }
 
-} // namespace airmesh::branding
+} // namespace branding
+} // namespace ui
+} // namespace airmesh

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 namespace airmesh {
+inline namespace ui {
 
 namespace {
 
@@ -213,4 +214,5 @@ void openAliasDialog(ClientServices& services, Players& players, const Hangar& h
     dialog->show();
 }
 
+} // namespace ui
 } // namespace airmesh

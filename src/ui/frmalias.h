@@ -12,6 +12,7 @@ class QListWidget;
 class QPushButton;
 
 namespace airmesh {
+inline namespace ui {
 
 // Lets the user choose, for the aircraft of each remote player online, a local aircraft from
 // the hangar to be shown in its place. Modeless; closing it unloads (deletes) it.
@@ -55,4 +56,5 @@ private:
 void openAliasDialog(ClientServices& services, Players& players, const Hangar& hangar, QPointer<FrmAlias>& dialog,
                      QWidget* parent);
 
+} // namespace ui
 } // namespace airmesh

@@ -16,6 +16,7 @@
 #include <QStyleFactory>
 
 namespace airmesh {
+inline namespace ui {
 
 namespace {
 
@@ -259,4 +260,5 @@ void FrmMain::closeEvent(QCloseEvent* event) {
     }
 }
 
+} // namespace ui
 } // namespace airmesh

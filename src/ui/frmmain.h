@@ -15,6 +15,7 @@ class QLineEdit;
 class QPushButton;
 
 namespace airmesh {
+inline namespace ui {
 
 // The client's main window: server address, pilot ID and password, the Connect, Aliasing and
 // Cancel buttons, the traffic light and the status line. It shows each state the server link
@@ -83,4 +84,5 @@ private:
     QLabel* m_image1 = nullptr;
 };
 
+} // namespace ui
 } // namespace airmesh

@@ -14,6 +14,7 @@
 #include <QPushButton>
 
 namespace airmesh {
+inline namespace ui {
 
 namespace {
 
@@ -180,4 +181,5 @@ void FrmSplash::reject() {
     QDialog::reject();
 }
 
+} // namespace ui
 } // namespace airmesh

@@ -11,6 +11,7 @@ class QLabel;
 class QPushButton;
 
 namespace airmesh {
+inline namespace ui {
 
 // The first window of every run: the product, its version and terms, and the choice between
 // agreeing (after which the simulator folder must be known and valid) and quitting. It hides
@@ -60,4 +61,5 @@ private:
     QPushButton* m_cmdCancel = nullptr;
 };
 
+} // namespace ui
 } // namespace airmesh

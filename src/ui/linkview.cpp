@@ -3,6 +3,7 @@
 #include <array>
 
 namespace airmesh {
+inline namespace ui {
 
 namespace {
 
@@ -30,4 +31,5 @@ const LinkView& LinkView::of(LinkState state) {
     return i < kViews.size() ? kViews[i] : kViews[0];
 }
 
+} // namespace ui
 } // namespace airmesh

@@ -3,6 +3,7 @@
 #include "serverlink/linkstate.h"
 
 namespace airmesh {
+inline namespace ui {
 
 // How the main window shows each state of the server link: the one place for the traffic light,
 // the buttons' enabled states and the Connect caption.
@@ -26,4 +27,5 @@ struct LinkView {
     static const LinkView& of(LinkState state);
 };
 
+} // namespace ui
 } // namespace airmesh

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 
 namespace airmesh {
+inline namespace ui {
 
 void WidgetMessageBoxService::showMessage(const QString& text, const QString& title) {
     QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? branding::defaultMessageTitle() : title, text,
@@ -13,4 +14,5 @@ void WidgetMessageBoxService::showMessage(const QString& text, const QString& ti
     box.exec();
 }
 
+} // namespace ui
 } // namespace airmesh

@@ -3,6 +3,7 @@
 #include "core/messagebox.h"
 
 namespace airmesh {
+inline namespace ui {
 
 // Real modal message boxes.
 class WidgetMessageBoxService final : public MessageBoxService {
@@ -10,4 +11,5 @@ public:
     void showMessage(const QString& text, const QString& title) override;
 };
 
+} // namespace ui
 } // namespace airmesh

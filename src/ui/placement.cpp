@@ -8,6 +8,7 @@
 #include <QWidget>
 
 namespace airmesh {
+inline namespace ui {
 
 namespace {
 
@@ -81,4 +82,5 @@ void centreOnScreen(QWidget* window, ScreenArea area) {
     new FrameWatch(window, area, place(window, area));
 }
 
+} // namespace ui
 } // namespace airmesh

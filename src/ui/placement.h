@@ -3,6 +3,7 @@
 class QWidget;
 
 namespace airmesh {
+inline namespace ui {
 
 // Which part of the screen a window is centred on.
 enum class ScreenArea {
@@ -16,4 +17,5 @@ enum class ScreenArea {
 // by what is known before it is shown and placed again, once, when its frame is known.
 void centreOnScreen(QWidget* window, ScreenArea area);
 
+} // namespace ui
 } // namespace airmesh

@@ -8,6 +8,7 @@
 #include <QThread>
 
 namespace airmesh {
+inline namespace ui {
 
 namespace {
 const QString kAlreadyRunning =
@@ -171,4 +172,5 @@ void Startup::endProgram() {
     }
 }
 
+} // namespace ui
 } // namespace airmesh

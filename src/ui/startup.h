@@ -21,6 +21,7 @@
 #include <memory>
 
 namespace airmesh {
+inline namespace ui {
 
 // The program from its start to the running main window: one copy per user, the settings file
 // in the program folder, the splash and its folder check, the join of the simulator's session,
@@ -93,4 +94,5 @@ private:
     QString m_strFSDir;
 };
 
+} // namespace ui
 } // namespace airmesh

@@ -395,7 +395,7 @@ void DpHost::handlePlayerMessage(const QByteArray& body) {
     if (!r.ok()) {
         return;
     }
-    if (!m_players.count(from)) {
+    if (!m_players.contains(from)) {
         // Only the joiners' players speak here; one that is still being created over TCP is
         // heard once it exists.
         if (m_early.size() < kMaxEarly && from != m_ownPlayer && from != m_systemPlayer) {
@@ -452,7 +452,7 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
             return;
         }
         quint32 result = 0;
-        const bool system = flags & playerflag::SysPlayer;
+        const bool system = (flags & playerflag::SysPlayer) != 0;
         const bool full = m_desc.maxPlayers != 0 && currentPlayers() >= m_desc.maxPlayers;
         // An ordinary player belongs to a machine that has joined, on the connection it joined on.
         const auto machine = system ? std::nullopt : machineOfConnection(origin.conn);
@@ -535,7 +535,7 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
             return;
         }
         const auto c = readCreateMessage(m.body, false, false);
-        if (!c || (c->player.flags & playerflag::SysPlayer) || m_players.count(c->player.id)) {
+        if (!c || (c->player.flags & playerflag::SysPlayer) || m_players.contains(c->player.id)) {
             return;
         }
         // A machine creates its own players, with ids it was given.
@@ -609,7 +609,7 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
             return;
         }
         const auto g = m_groups.find(ids->group);
-        if (g == m_groups.end() || !m_players.count(ids->player)) {
+        if (g == m_groups.end() || !m_players.contains(ids->player)) {
             return;
         }
         if (m.command == AddPlayerToGroup) {

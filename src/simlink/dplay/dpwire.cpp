@@ -126,7 +126,7 @@ std::optional<Guid> parseGuid(const QString& text) {
     qToLittleEndian(d2, g.data() + 4);
     qToLittleEndian(d3, g.data() + 6);
     const QString rest = m.captured(4) + m.captured(5);
-    for (int i = 0; i < 8; ++i) {
+    for (qsizetype i = 0; i < 8; ++i) {
         g[static_cast<size_t>(8 + i)] = static_cast<quint8>(rest.mid(i * 2, 2).toUInt(nullptr, 16));
     }
     return g;

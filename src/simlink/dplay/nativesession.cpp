@@ -413,7 +413,7 @@ void NativeSession::DestroyPlayer(qint32 player) {
     std::lock_guard lock(m_mutex);
     requireOpen();
     const auto id = static_cast<quint32>(player);
-    if (!m_local.count(id)) {
+    if (!m_local.contains(id)) {
         throw dp::DpError(dp::DPERR_INVALIDPLAYER, "not one of our players");
     }
     m_local.erase(id);
@@ -440,7 +440,7 @@ void NativeSession::AddPlayerToGroup(qint32 group, qint32 player) {
     if (g == m_groups.end()) {
         throw dp::DpError(dp::DPERR_INVALIDGROUP, "no such group");
     }
-    if (!m_players.count(static_cast<quint32>(player))) {
+    if (!m_players.contains(static_cast<quint32>(player))) {
         throw dp::DpError(dp::DPERR_INVALIDPLAYER, "no such player");
     }
     if (m_lost) {
@@ -481,7 +481,7 @@ void NativeSession::Send(qint32 from, qint32 to, int flags, const SimMessage& me
     {
         std::lock_guard lock(m_mutex);
         requireOpen();
-        if (!m_local.count(src)) {
+        if (!m_local.contains(src)) {
             throw dp::DpError(dp::DPERR_INVALIDPLAYER, "send from a player that is not ours");
         }
         if (m_lost) {
@@ -493,12 +493,12 @@ void NativeSession::Send(qint32 from, qint32 to, int flags, const SimMessage& me
             if (id == src) {
                 return;
             }
-            if (m_local.count(id)) {
+            if (m_local.contains(id)) {
                 localTo.push_back(id);
                 return;
             }
             const auto p = m_players.find(id);
-            if (p != m_players.end() && !(p->second.flags & playerflag::SysPlayer)) {
+            if (p != m_players.end() && (p->second.flags & playerflag::SysPlayer) == 0) {
                 machines.insert(p->second.systemPlayer);
             }
         };
@@ -506,7 +506,7 @@ void NativeSession::Send(qint32 from, qint32 to, int flags, const SimMessage& me
             for (const auto& [id, p] : m_players) {
                 consider(id);
             }
-        } else if (m_players.count(dst)) {
+        } else if (m_players.contains(dst)) {
             consider(dst);
         } else if (const auto g = m_groups.find(dst); g != m_groups.end()) {
             for (const quint32 id : g->second.members) {
@@ -590,7 +590,7 @@ void NativeSession::offerMessage(quint32 from, quint32 addressedTo, quint32 reci
     a.addressedTo = static_cast<qint32>(addressedTo);
     a.recipient = static_cast<qint32>(recipient);
     a.number = ByteReader(bytes).i32(); // 0 for a message too short to carry one
-    a.fromOurs = m_local.count(from) != 0;
+    a.fromOurs = m_local.contains(from);
     const Intake intake = admit(m_filter, a);
     if (intake != Intake::Drop) {
         queueMessage(from, recipient, bytes, intake == Intake::QueueFirst);
@@ -641,7 +641,7 @@ void NativeSession::addRecord(PlayerRecord p, quint32 sourceIp) {
         }
     }
     if (p.isGroup) {
-        if (!m_groups.count(p.id)) {
+        if (!m_groups.contains(p.id)) {
             m_groupOrder.push_back(p.id);
         }
         m_groups[p.id] = p;
@@ -688,7 +688,7 @@ void NativeSession::handlePlayerMessage(const WireMessage& m) {
     if (!r.ok()) {
         return;
     }
-    if (m_local.count(from)) {
+    if (m_local.contains(from)) {
         return; // nobody else speaks for our players
     }
     const QByteArray payload = m.body.mid(8);
@@ -696,11 +696,11 @@ void NativeSession::handlePlayerMessage(const WireMessage& m) {
         for (const quint32 id : m_local) {
             offerMessage(from, to, id, payload);
         }
-    } else if (m_local.count(to)) {
+    } else if (m_local.contains(to)) {
         offerMessage(from, to, to, payload);
     } else if (const auto g = m_groups.find(to); g != m_groups.end()) {
         for (const quint32 id : g->second.members) {
-            if (m_local.count(id)) {
+            if (m_local.contains(id)) {
                 offerMessage(from, to, id, payload);
             }
         }
@@ -727,7 +727,7 @@ void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
         if (f.hostPort == 0) {
             return;
         }
-        if (!m_found.count(a->desc.instance)) {
+        if (!m_found.contains(a->desc.instance)) {
             m_foundOrder.push_back(a->desc.instance);
         }
         m_found[a->desc.instance] = f;
@@ -774,10 +774,10 @@ void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
     case CreatePlayerVerify:
     case CreateGroup: {
         const auto c = readCreateMessage(m.body, m.command == CreateGroup, false);
-        if (!c || c->player.id == m_sysPlayer || m_local.count(c->player.id)) {
+        if (!c || c->player.id == m_sysPlayer || m_local.contains(c->player.id)) {
             return;
         }
-        const bool known = m_players.count(c->player.id) || m_groups.count(c->player.id);
+        const bool known = m_players.contains(c->player.id) || m_groups.contains(c->player.id);
         addRecord(c->player, origin.ip);
         if (m.command == AddForward) {
             try {
@@ -792,10 +792,10 @@ void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
     }
     case DeletePlayer: {
         const auto ids = readPlayerIds(m.body);
-        if (!ids || !m_players.count(ids->player) || m_local.count(ids->player)) {
+        if (!ids || !m_players.contains(ids->player) || m_local.contains(ids->player)) {
             return;
         }
-        const bool system = m_players[ids->player].flags & playerflag::SysPlayer;
+        const bool system = (m_players[ids->player].flags & playerflag::SysPlayer) != 0;
         if (system) {
             std::vector<quint32> owned;
             for (const auto& [id, p] : m_players) {

@@ -32,7 +32,7 @@ struct NativeOptions {
     int pingIntervalMs = 35000;
     int pingMisses = 8;
     int maxQueuedMessages = 8192;
-    qint64 maxQueuedBytes = 16 * 1024 * 1024;
+    qint64 maxQueuedBytes = qint64{16} * 1024 * 1024;
 };
 
 // The session a joining program uses, speaking DirectPlay 4 on the wire: finds sessions with

@@ -51,8 +51,8 @@ public:
     Waker(const Waker&) = delete;
     Waker& operator=(const Waker&) = delete;
     Fd fd() const { return m_read; }
-    void wake();
-    void drain();
+    void wake() const;
+    void drain() const;
 
 private:
     Fd m_read = kNoFd;

@@ -198,12 +198,12 @@ Waker::~Waker() {
     closeFd(m_write);
 }
 
-void Waker::wake() {
+void Waker::wake() const {
     const char c = 1;
     [[maybe_unused]] const ssize_t n = write(asInt(m_write), &c, 1);
 }
 
-void Waker::drain() {
+void Waker::drain() const {
     char buffer[64];
     while (read(asInt(m_read), buffer, sizeof buffer) > 0) {
     }

@@ -146,10 +146,10 @@ bool Node::sendOn(int conn, const QByteArray& bytes) {
     if (c.state == ConnState::Open) {
         flush(conn);
     }
-    if (m_conns.count(conn) && !m_conns[conn].tx.isEmpty()) {
+    if (m_conns.contains(conn) && !m_conns[conn].tx.isEmpty()) {
         m_waker.wake();
     }
-    return m_conns.count(conn) != 0;
+    return m_conns.contains(conn);
 }
 
 Node::ConnState Node::connState(int conn) const {
@@ -366,7 +366,7 @@ void Node::run() {
             if (item.readable || (item.failed && it->second.state == ConnState::Open)) {
                 readConnection(id);
             }
-            if (m_conns.count(id) && item.writable && m_conns[id].state == ConnState::Open) {
+            if (m_conns.contains(id) && item.writable && m_conns[id].state == ConnState::Open) {
                 flush(id);
             }
         }
