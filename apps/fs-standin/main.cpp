@@ -250,7 +250,9 @@ int main(int argc, char** argv) {
     if (latencyFile) {
         std::fclose(latencyFile);
     }
-    for (auto& [player, d] : delays) {
+    for (auto& entry : delays) {
+        const auto& player = entry.first;
+        auto& d = entry.second;
         std::sort(d.begin(), d.end());
         const auto at = [&d](double q) {
             return d[std::min(d.size() - 1, static_cast<size_t>(q * static_cast<double>(d.size())))];

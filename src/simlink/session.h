@@ -159,6 +159,8 @@ public:
     // flag) and never call back into the session. An empty function stops the calls; once this
     // returns, the function it replaced is not running and will not run again. By default a
     // session makes no such calls.
+    // By value, so that a back-end keeps it by moving.
+    // NOLINTNEXTLINE(performance-unnecessary-value-param)
     virtual void setArrivalNotifier(std::function<void()> /*notify*/) {}
 };
 
