@@ -4,7 +4,7 @@
 #include "frmalias.h"
 #include "frmmain.h"
 #include "frmsplash.h"
-#include "messagebox.h"
+#include "widgetmessagebox.h"
 
 #include "core/clientservices.h"
 #include "core/userfolders.h"

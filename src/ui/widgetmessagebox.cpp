@@ -1,4 +1,4 @@
-#include "messagebox.h"
+#include "widgetmessagebox.h"
 
 #include "branding.h"
 
