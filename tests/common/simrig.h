@@ -16,10 +16,28 @@
 #include "simlink/simlink.h"
 #include "standin/memorysession.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace airmesh {
+
+// A new temporary working folder for as long as it lives (the rigs write log.txt there); the
+// old one is back when it goes.
+class ScratchWorkingFolder {
+public:
+    ScratchWorkingFolder() : m_old(QDir::currentPath()) { m_ok = m_dir.isValid() && QDir::setCurrent(m_dir.path()); }
+    ~ScratchWorkingFolder() { QDir::setCurrent(m_old); }
+    ScratchWorkingFolder(const ScratchWorkingFolder&) = delete;
+    ScratchWorkingFolder& operator=(const ScratchWorkingFolder&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_old;
+    bool m_ok = false;
+};
 
 struct SimRig {
     ManualClock clock;

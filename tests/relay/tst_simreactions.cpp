@@ -5,7 +5,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <functional>
@@ -23,16 +22,13 @@ class TestSimReactions : public QObject {
 
 private slots:
     void init() {
-        m_dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_dir->isValid());
-        m_oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir->path()));
+        m_folder = std::make_unique<ScratchWorkingFolder>();
+        QVERIFY(m_folder->ok());
         m_rig = std::make_unique<Rig>();
     }
     void cleanup() {
         m_rig.reset();
-        QDir::setCurrent(m_oldCwd);
-        m_dir.reset();
+        m_folder.reset();
     }
 
     void reactions_data() {
@@ -351,8 +347,7 @@ private slots:
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_oldCwd;
+    std::unique_ptr<ScratchWorkingFolder> m_folder;
     std::unique_ptr<Rig> m_rig;
 };
 
