@@ -14,6 +14,7 @@
 //
 //   bench_e2e [--bin DIR] [--seconds S] [--idle-seconds S] [--rates 4,20] [--pilots 1,15]
 // DIR is the build tree (default: the one this program was built in).
+#include "procstat.h"
 #include "wire/records.h"
 
 #include <QByteArray>
@@ -152,21 +153,7 @@ struct Child {
         }
         return total;
     }
-    long long cpuTicks() const {
-        std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-        std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-        std::istringstream rest(s.substr(s.rfind(')') + 2));
-        std::string field;
-        long long utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && rest >> field; ++i) {
-            if (i == 14) {
-                utime = std::stoll(field);
-            } else if (i == 15) {
-                stime = std::stoll(field);
-            }
-        }
-        return utime + stime;
-    }
+    long long cpuTicks() const { return processCpuTicks(pid); }
     void stop() {
         if (pid > 0) {
             ::kill(pid, SIGTERM);

@@ -7,6 +7,7 @@
 //   bench_serverload [--server PATH] [--seconds S] [--pilots 8,16,32,64]
 // The server is found by --server, else $AIRMESH_SERVER, else ../apps/airmesh-server/ next to
 // this program in the build tree.
+#include "procstat.h"
 #include "wire/records.h"
 
 #include <QByteArray>
@@ -93,22 +94,7 @@ struct ServerProcess {
         });
     }
     // utime + stime in clock ticks.
-    long long cpuTicks() const {
-        std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
-        std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-        const auto close = s.rfind(')');
-        std::istringstream rest(s.substr(close + 2));
-        std::string field;
-        long long utime = 0, stime = 0;
-        for (int i = 3; i <= 15 && rest >> field; ++i) {
-            if (i == 14) {
-                utime = std::stoll(field);
-            } else if (i == 15) {
-                stime = std::stoll(field);
-            }
-        }
-        return utime + stime;
-    }
+    long long cpuTicks() const { return processCpuTicks(pid); }
     void stop() {
         ::kill(pid, SIGTERM);
         int status = 0;
