@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -26,6 +27,10 @@ struct Player {
     qint32 Aircraft_Type = 0;     // engine type code of the pilot's aircraft
     QString Aircraft_Name;        // aircraft title as the server reported it, before aliasing
     bool Rcv_Detailed_Info = false;
+    // For the traffic picture, kept as they pass and read only when someone looks:
+    QString shownTitle;       // the aircraft title last sent to the simulator for this pilot
+    QByteArray lastPosition;  // the pilot's last position block, as relayed
+    QDateTime lastPositionAt; // when it came
 };
 
 // The registry's errors carry the numbers and texts of a keyed collection's errors, since

@@ -39,6 +39,10 @@ public:
     // The user's aircraft as last reported by the simulator.
     qint32 lngMyEngineType() const { return m_lngMyEngineType; }
     const QString& strMyAircraft() const { return m_strMyAircraft; }
+    // The user's aircraft's last position block from the simulator, and when it came (null
+    // before the first).
+    const QByteArray& myPosition() const { return m_myPosition; }
+    const QDateTime& myPositionAt() const { return m_myPositionAt; }
 
     // ---- A simulator message on the server (simreactions.cpp) ----
     void Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer,
@@ -77,6 +81,8 @@ private:
     ServerLink* m_link;
     qint32 m_lngMyEngineType = 0;
     QString m_strMyAircraft;
+    QByteArray m_myPosition;
+    QDateTime m_myPositionAt;
 };
 
 } // namespace relay

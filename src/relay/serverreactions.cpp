@@ -75,10 +75,21 @@ void Relay::positionUpdate(qint32 session, const QByteArray& block) {
     // it concerns (usually one) are picked out by their fields first; only they pay for the
     // registry's check that they are still in it when their turn comes, which is what walking
     // the registry's enumerator would do for every player.
+    // Each of them keeps the block as it passes, for the traffic picture: nothing more is done
+    // with it here, so a picture nobody looks at costs a copy of a shared buffer.
     std::vector<Players::PlayerPtr> to;
+    QDateTime now;
     for (int i = 1, n = m_players.Count(); i <= n; ++i) {
         Players::PlayerPtr p = m_players.Item(i);
-        if (p->Server_Session_ID == session && p->RcvdPlaneType && p->Add_Success) {
+        if (p->Server_Session_ID != session) {
+            continue;
+        }
+        if (now.isNull()) {
+            now = m_services.clock.now();
+        }
+        p->lastPosition = block;
+        p->lastPositionAt = now;
+        if (p->RcvdPlaneType && p->Add_Success) {
             to.push_back(std::move(p));
         }
     }
@@ -96,13 +107,15 @@ void Relay::positionUpdate(qint32 session, const QByteArray& block) {
 
 void Relay::aircraftDetails(qint32 session, qint32 engineType, const QString& title) {
     SimMessage m;
-    sim::writeAircraftDetails(m, engineType, GetAlias(m_services.objINI, title));
+    const QString shown = GetAlias(m_services.objINI, title);
+    sim::writeAircraftDetails(m, engineType, shown);
     for (const Players::PlayerPtr& p : m_players.NewEnum()) {
         if (p->Server_Session_ID != session) {
             continue;
         }
         p->RcvdPlaneType = true;
         p->Aircraft_Name = title;
+        p->shownTitle = shown;
         m_sim.sendToAll(p->Key.toInt(), m);
         m_services.debug(QStringLiteral(" - User Changed Plane ") + p->PlayerHandle + QLatin1Char(' ') + title);
     }

@@ -91,8 +91,16 @@ bool Relay::react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint
         return true;
 
     case SimMsg::PositionUpdate:
-        if (m_out.isConnected() && lngFromPlayer == m_sim.lngHostPlayerID() && lngToPlayer == m_sim.lngMyPlayerID()) {
-            m_out.sendPosition(sim::readPositionBlock(dpMsg));
+        if (lngFromPlayer == m_sim.lngHostPlayerID() && lngToPlayer == m_sim.lngMyPlayerID()) {
+            if (m_out.isConnected()) {
+                m_myPosition = sim::readPositionBlock(dpMsg);
+                m_out.sendPosition(m_myPosition);
+            } else if (dpMsg.remaining() >= kPositionBlockBytes) {
+                // Where the user is, for the traffic picture, also while not logged on; a
+                // short block then goes unread, as it always did.
+                m_myPosition = sim::readPositionBlock(dpMsg);
+            }
+            m_myPositionAt = m_services.clock.now();
         }
         return true;
 

@@ -11,9 +11,13 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyleFactory>
+
+#include <algorithm>
 
 namespace airmesh {
 inline namespace ui {
@@ -164,8 +168,17 @@ void FrmMain::buildControls() {
         picture->setGeometry(QRect(kConnStatusPos, artwork::kTrafficLightSize));
         picture->setAlignment(Qt::AlignCenter);
         picture->setPixmap(artwork::trafficLight(i));
+        picture->setToolTip(trafficLightTip());
+        picture->setCursor(Qt::PointingHandCursor);
+        picture->installEventFilter(this);
         m_connStatus[static_cast<size_t>(i)] = picture;
     }
+    auto* traffic = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(traffic, &QShortcut::activated, this, [this] {
+        if (onTraffic) {
+            onTraffic();
+        }
+    });
 
     m_lblStatus = new QLabel(this);
     m_lblStatus->setObjectName(QStringLiteral("lblStatus"));
@@ -188,6 +201,21 @@ void FrmMain::buildControls() {
 QString FrmMain::productLine() {
     return branding::maker() + QStringLiteral(" Airmesh Client (c) ") + branding::maker() + QStringLiteral(" Ver:") +
            QStringLiteral(AIRMESH_VERSION);
+}
+
+QString FrmMain::trafficLightTip() {
+    return QStringLiteral("Click to see who is flying where (Ctrl+T).");
+}
+
+bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton &&
+        std::find(m_connStatus.begin(), m_connStatus.end(), watched) != m_connStatus.end()) {
+        if (onTraffic) {
+            onTraffic();
+        }
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FrmMain::load() {

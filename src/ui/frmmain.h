@@ -34,6 +34,8 @@ public:
     // Connect pressed (button, Alt+T or Enter): the three texts as they stand.
     std::function<void(const QString& hostIP, const QString& pilotId, const QString& password)> onConnect;
     std::function<void()> onAlias;
+    // The Traffic window asked for: a click on the traffic light, or Ctrl+T.
+    std::function<void()> onTraffic;
     std::function<void()> onCancel;
     // The window's close box.
     std::function<void()> onClosed;
@@ -59,12 +61,16 @@ public:
     // The index of the one traffic-light picture shown, or -1 unless exactly one is shown.
     int visiblePicture() const;
 
+    // What the traffic light says when the pointer rests on it.
+    static QString trafficLightTip();
+
     // The product line: name, notice and "Ver:" with the program's version.
     static QString productLine();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();

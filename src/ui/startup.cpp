@@ -106,8 +106,11 @@ bool Startup::Main() {
     // 8. The user's handle.
     m_services.debug(QStringLiteral(" - Your Handle in the game is ") + m_sim.strHandle());
 
-    // 9. Show it.
+    // 9. Show it, and the Traffic window if it was open when the program last ended.
     m_frmMain->show();
+    if (trafficWindowWanted(m_objINI)) {
+        openTraffic();
+    }
 
     // 10. The hangar, with the hourglass over the window. The scan lets events run, so the
     //     user may quit meanwhile: then it stops, and so does start-up.
@@ -125,6 +128,7 @@ void Startup::wireMainWindow() {
         m_server->Connect(host, pid, pwd);
     };
     w.onAlias = [this] { openAliasDialog(m_services, m_colPlayers, m_hangar, m_frmAlias, m_frmMain.get()); };
+    w.onTraffic = [this] { openTraffic(); };
     w.onCancel = [this] { endProgram(); };
     w.onClosed = [this] {
         // The close box: only the alias dialog goes with the window; the program ends because
@@ -133,10 +137,19 @@ void Startup::wireMainWindow() {
         if (m_frmAlias) {
             m_frmAlias->close();
         }
+        // The Traffic window goes too, and opens again at the next start.
+        if (m_frmTraffic && m_frmTraffic->isVisible()) {
+            m_frmTraffic->rememberPlace(true);
+            m_frmTraffic->hide();
+        }
         if (!m_started) {
             endProgram();
         }
     };
+}
+
+void Startup::openTraffic() {
+    openTrafficWindow(m_services, m_colPlayers, *m_relay, m_frmTraffic, m_frmMain.get());
 }
 
 void Startup::endProgram() {
@@ -155,6 +168,9 @@ void Startup::endProgram() {
     }
     if (m_frmAlias) {
         m_frmAlias->close();
+    }
+    if (m_frmTraffic && m_frmTraffic->isVisible()) {
+        m_frmTraffic->rememberPlace(true);
     }
     // The splash, the main window and any message box: a nested loop that waits for one of
     // them to go sees it gone.

@@ -4,6 +4,7 @@
 #include "frmalias.h"
 #include "frmmain.h"
 #include "frmsplash.h"
+#include "frmtraffic.h"
 #include "widgetmessagebox.h"
 
 #include "core/clientservices.h"
@@ -62,12 +63,14 @@ public:
     // For tests and the windows.
     ClientServices& services() { return m_services; }
     FrmMain* mainWindow() { return m_frmMain.get(); }
+    FrmTraffic* trafficWindow() { return m_frmTraffic; }
     SimLink& sim() { return m_sim; }
     ServerLink& server() { return *m_server; }
     Hangar& hangar() { return m_hangar; }
 
 private:
     void wireMainWindow();
+    void openTraffic();
 
     Options m_options;
     UserFolders m_folders;
@@ -91,6 +94,7 @@ private:
     std::unique_ptr<ClientEngine> m_engine;
     std::unique_ptr<FrmMain> m_frmMain;
     QPointer<FrmAlias> m_frmAlias;
+    QPointer<FrmTraffic> m_frmTraffic; // made when first opened
     QString m_strFSDir;
 };
 

@@ -3,6 +3,9 @@
 // session: the remote players' life, positions, aircraft, crashes and chat, and failures.
 #include "linkrig.h"
 
+#include "relay/traffic.h"
+#include "wire/positionblock.h"
+
 #include <QtTest>
 
 using namespace airmesh;
@@ -33,6 +36,7 @@ private slots:
     void remotePlayerLife();
     void receivedTextsEndAtNul();
     void positionRoad();
+    void trafficPicture();
     void handlerFailureLogged();
 };
 
@@ -234,6 +238,72 @@ void TestServerReactions::positionRoad() {
     QCOMPARE(positionSenders(10), QList<qint32>{bob});
     rig.approve(bob2);
     QCOMPARE(positionSenders(11), (QList<qint32>{bob, bob2}));
+}
+
+void TestServerReactions::trafficPicture() {
+    LinkRig rig;
+    rig.ini.WriteINI(QStringLiteral("Aliasing"), QStringLiteral("Cessna"), QStringLiteral("Piper Cub"));
+    auto at = [](double lat, double lon, double ft) {
+        wire::AircraftPosition p;
+        p.latitudeDeg = lat;
+        p.longitudeDeg = lon;
+        p.altitudeFt = ft;
+        p.headingDeg = 90;
+        p.groundSpeedKt = 120;
+        return wire::encodePosition(p);
+    };
+    auto fromUser = [&rig](const QByteArray& b) {
+        rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID(), fromFs([&b](SimMessage& m) {
+                                   m.WriteLong(simMsgNumber(SimMsg::PositionUpdate));
+                                   m.WriteLong(static_cast<qint32>(b.size()));
+                                   m.writeBytes(b);
+                               }));
+        rig.sim.pumpMessages();
+    };
+
+    // Before the logon: a short block is left unread, as ever, and a whole one is kept.
+    fromUser(QByteArray(10, 'x'));
+    QVERIFY(rig.relay.myPosition().isEmpty());
+    fromUser(at(47.45, -122.31, 1500)); // over Seattle-Tacoma
+    QVERIFY(rig.logLines().filter(QStringLiteral("Error")).isEmpty());
+
+    QVERIFY(rig.logon());
+    QVERIFY(rig.readyPilot(7, QStringLiteral("Far")) != 0);
+    QVERIFY(rig.readyPilot(8, QStringLiteral("Near")) != 0);
+    QVERIFY(rig.readyPilot(9, QStringLiteral("Silent")) != 0);
+    QVERIFY(rig.readyPilot(10, QStringLiteral("Lost")) != 0);
+    rig.toClientUdp(toClient::positionUpdate(7, at(47.91, -122.28, 3000))); // Paine Field, 27.6 nm
+    rig.toClientUdp(toClient::positionUpdate(8, at(47.53, -122.30, 2000))); // Boeing Field, 4.8 nm
+    wire::PositionBlockFields inSpace;
+    inSpace.altitude = qint64{40000} << 16; // 40 km up: no aircraft is there
+    rig.toClientUdp(toClient::positionUpdate(10, inSpace.toBytes()));
+    QVERIFY(rig.udpHandled());
+    rig.clock.advance(3);
+    rig.toClientUdp(toClient::positionUpdate(8, at(47.53, -122.30, 2100)));
+    QVERIFY(rig.udpHandled());
+
+    const TrafficPicture pic = airmesh::trafficPicture(rig.players, rig.relay, rig.clock.now());
+    QVERIFY(pic.own);
+    QCOMPARE(qRound(pic.own->altitudeFt), 1500);
+    QCOMPARE(pic.rows.size(), size_t{4});
+    QStringList order;
+    for (const TrafficRow& r : pic.rows) {
+        order << r.handle;
+    }
+    // Nearest first; those without a distance last, by handle.
+    QCOMPARE(order, (QStringList{QStringLiteral("Near"), QStringLiteral("Far"), QStringLiteral("Lost"),
+                                 QStringLiteral("Silent")}));
+    const TrafficRow& near = pic.rows[0];
+    QCOMPARE(near.title, QStringLiteral("Cessna"));
+    QCOMPARE(near.shownTitle, QStringLiteral("Piper Cub"));
+    QVERIFY(qAbs(*near.distanceNm - 4.8) < 0.1);
+    QVERIFY(*near.bearingDeg < 10 || *near.bearingDeg > 350);
+    QCOMPARE(qRound(near.position->altitudeFt), 2100);
+    QCOMPARE(near.heardSeconds, 0);
+    QVERIFY(qAbs(*pic.rows[1].distanceNm - 27.6) < 0.3);
+    QCOMPARE(pic.rows[1].heardSeconds, 3);
+    QVERIFY(pic.rows[2].heard && !pic.rows[2].position);
+    QVERIFY(!pic.rows[3].heard && pic.rows[3].heardSeconds == -1);
 }
 
 void TestServerReactions::handlerFailureLogged() {

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "wire/positionblock.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace airmesh {
+inline namespace registry {
+class Players;
+} // namespace registry
+inline namespace relay {
+class Relay;
+
+// One remote pilot as the traffic picture shows him.
+struct TrafficRow {
+    QString handle;
+    QString title;      // the aircraft he flies, as the server reported it; empty until it came
+    QString shownTitle; // the local aircraft the simulator shows for it (alias applied)
+    // Where he is; none before his first position, or when his last block made no sense.
+    std::optional<wire::AircraftPosition> position;
+    bool heard = false;       // a position block has come from him
+    qint64 heardSeconds = -1; // whole seconds since his last block; -1 before the first
+    // From the user's own aircraft; none unless both positions are known.
+    std::optional<double> distanceNm;
+    std::optional<double> bearingDeg;
+};
+
+// Who is flying where, as of one instant: the user's own aircraft and every remote pilot,
+// nearest first (pilots whose distance is unknown last, by handle).
+struct TrafficPicture {
+    std::optional<wire::AircraftPosition> own;
+    bool ownHeard = false; // the simulator has sent the user's position at least once
+    qint64 ownHeardSeconds = -1;
+    std::vector<TrafficRow> rows;
+};
+
+// Decodes the blocks the relay kept. Costs one decode per pilot: made when someone looks,
+// never per position.
+TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock, const QDateTime& ownAt,
+                              const QDateTime& now);
+TrafficPicture trafficPicture(const Players& players, const Relay& relay, const QDateTime& now);
+
+} // namespace relay
+} // namespace airmesh

@@ -1,0 +1,229 @@
+#include "frmtraffic.h"
+
+#include "placement.h"
+
+#include "registry/players.h"
+#include "relay/relay.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScreen>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <array>
+#include <cmath>
+
+namespace airmesh {
+inline namespace ui {
+
+namespace {
+
+const QString kGeneral = QStringLiteral("General");
+const QString kPlaceKey = QStringLiteral("TrafficWindow");
+const QString kOpenKey = QStringLiteral("TrafficOpen");
+const QString kDash = QStringLiteral("-");
+const QString kUnknown = QStringLiteral("position unknown");
+
+QString number(double v, int decimals) {
+    return QString::number(v, 'f', decimals);
+}
+
+// Degrees as a pilot reads a heading or bearing: three digits, 360 for north.
+QString degrees(double v) {
+    long d = std::lround(v) % 360;
+    if (d <= 0) {
+        d += 360;
+    }
+    return QStringLiteral("%1").arg(d, 3, 10, QLatin1Char('0'));
+}
+
+QString latLon(const wire::AircraftPosition& p) {
+    return QStringLiteral("%1 %2 %3 %4")
+        .arg(number(std::abs(p.latitudeDeg), 4), p.latitudeDeg < 0 ? QStringLiteral("S") : QStringLiteral("N"),
+             number(std::abs(p.longitudeDeg), 4), p.longitudeDeg < 0 ? QStringLiteral("W") : QStringLiteral("E"));
+}
+
+QString heard(qint64 seconds) {
+    return seconds < 0 ? kDash : QString::number(seconds);
+}
+
+} // namespace
+
+FrmTraffic::FrmTraffic(ClientServices& services, const Players& players, const Relay& relay, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_services(services), m_players(players), m_relay(relay) {
+    setObjectName(QStringLiteral("frmTraffic"));
+    setWindowTitle(QStringLiteral("Traffic"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+
+    auto* layout = new QVBoxLayout(this);
+    m_lblOwn = new QLabel(this);
+    m_lblOwn->setObjectName(QStringLiteral("lblOwn"));
+    m_lblOwn->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_lblOwn);
+
+    m_table = new QTableWidget(0, kColumns, this);
+    m_table->setObjectName(QStringLiteral("tblTraffic"));
+    m_table->setHorizontalHeaderLabels({QStringLiteral("Pilot"), QStringLiteral("Aircraft"), QStringLiteral("Shown as"),
+                                        QStringLiteral("Distance (nm)"), QStringLiteral("Bearing"),
+                                        QStringLiteral("Altitude (ft)"), QStringLiteral("Heading"),
+                                        QStringLiteral("Speed (kt)"), QStringLiteral("Heard (s)")});
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->verticalHeader()->setVisible(false);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setWordWrap(false);
+    layout->addWidget(m_table);
+
+    m_timer = new QTimer(this);
+    m_timer->setInterval(kRefreshMs);
+    connect(m_timer, &QTimer::timeout, this, &FrmTraffic::refresh);
+
+    resize(kDefaultSize);
+    restorePlace();
+}
+
+bool FrmTraffic::refreshing() const {
+    return m_timer->isActive();
+}
+
+QString FrmTraffic::ownLine(const TrafficPicture& picture) {
+    const QString lead = QStringLiteral("Your aircraft: ");
+    if (!picture.ownHeard) {
+        return lead + QStringLiteral("no position from the simulator yet");
+    }
+    if (!picture.own) {
+        return lead + kUnknown;
+    }
+    const wire::AircraftPosition& p = *picture.own;
+    return lead + QStringLiteral("%1, %2 ft, heading %3, %4 kt%5")
+                      .arg(latLon(p), number(p.altitudeFt, 0), degrees(p.headingDeg), number(p.groundSpeedKt, 0),
+                           p.onGround ? QStringLiteral(", on the ground") : QString());
+}
+
+QStringList FrmTraffic::cells(const TrafficRow& row) {
+    QStringList c(kColumns, kDash);
+    c[Pilot] = row.handle;
+    if (!row.title.isEmpty()) {
+        c[Aircraft] = row.title;
+        c[ShownAs] = row.shownTitle;
+    }
+    c[Heard] = heard(row.heardSeconds);
+    if (!row.heard) {
+        return c;
+    }
+    if (!row.position) {
+        c[Distance] = kUnknown;
+        return c;
+    }
+    const wire::AircraftPosition& p = *row.position;
+    if (row.distanceNm) {
+        c[Distance] = number(*row.distanceNm, 1);
+        c[Bearing] = degrees(*row.bearingDeg);
+    }
+    c[Altitude] = number(p.altitudeFt, 0);
+    c[Heading] = degrees(p.headingDeg);
+    c[Speed] = number(p.groundSpeedKt, 0);
+    return c;
+}
+
+void FrmTraffic::refresh() {
+    const TrafficPicture picture = trafficPicture(m_players, m_relay, m_services.clock.now());
+    m_lblOwn->setText(ownLine(picture));
+    // The selected pilot stays selected as the rows move.
+    const QTableWidgetItem* current = m_table->currentItem();
+    const QString selected = current != nullptr ? m_table->item(current->row(), Pilot)->text() : QString();
+    const int n = static_cast<int>(picture.rows.size());
+    m_table->setRowCount(n);
+    for (int r = 0; r < n; ++r) {
+        const QStringList c = cells(picture.rows[static_cast<size_t>(r)]);
+        for (int col = 0; col < kColumns; ++col) {
+            QTableWidgetItem* item = m_table->item(r, col);
+            if (item == nullptr) {
+                item = new QTableWidgetItem;
+                if (col >= Distance) {
+                    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                }
+                m_table->setItem(r, col, item);
+            }
+            if (item->text() != c[col]) {
+                item->setText(c[col]);
+            }
+        }
+        if (!selected.isEmpty() && c[Pilot] == selected && m_table->currentRow() != r) {
+            m_table->setCurrentCell(r, Pilot);
+        }
+    }
+}
+
+void FrmTraffic::showEvent(QShowEvent* event) {
+    refresh();
+    m_timer->start();
+    QWidget::showEvent(event);
+}
+
+void FrmTraffic::hideEvent(QHideEvent* event) {
+    m_timer->stop();
+    QWidget::hideEvent(event);
+}
+
+void FrmTraffic::closeEvent(QCloseEvent* event) {
+    rememberPlace(false);
+    event->accept();
+}
+
+void FrmTraffic::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void FrmTraffic::rememberPlace(bool open) {
+    const QPoint at = pos();
+    m_services.objINI.WriteINI(kGeneral, kPlaceKey,
+                               QStringLiteral("%1,%2,%3,%4").arg(at.x()).arg(at.y()).arg(width()).arg(height()));
+    m_services.objINI.WriteINI(kGeneral, kOpenKey, open ? 1 : 0);
+}
+
+void FrmTraffic::restorePlace() {
+    const QStringList parts = m_services.objINI.ReadINI(kGeneral, kPlaceKey, QString()).split(QLatin1Char(','));
+    bool ok = parts.size() == 4;
+    std::array<int, 4> v{};
+    for (int i = 0; ok && i < 4; ++i) {
+        v[static_cast<size_t>(i)] = parts[i].trimmed().toInt(&ok);
+    }
+    const QRect place(v[0], v[1], v[2], v[3]);
+    // A place kept from another screen set-up that no screen shows now is forgotten.
+    const bool onScreen = ok && place.width() >= 200 && place.height() >= 100 && place.width() <= 10000 &&
+                          place.height() <= 10000 && QGuiApplication::screenAt(place.center()) != nullptr;
+    if (onScreen) {
+        resize(place.size());
+        move(place.topLeft());
+    } else {
+        centreOnScreen(this, ScreenArea::WorkArea);
+    }
+}
+
+void openTrafficWindow(ClientServices& services, const Players& players, const Relay& relay,
+                       QPointer<FrmTraffic>& window, QWidget* parent) {
+    if (!window) {
+        window = new FrmTraffic(services, players, relay, parent);
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+bool trafficWindowWanted(const INIFiles& ini) {
+    return settingToBool(ini.ReadINI(kGeneral, kOpenKey, 0), false);
+}
+
+} // namespace ui
+} // namespace airmesh

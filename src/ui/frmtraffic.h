@@ -1,0 +1,77 @@
+#pragma once
+
+#include "core/clientservices.h"
+#include "relay/traffic.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+class QTableWidget;
+class QTimer;
+
+namespace airmesh {
+inline namespace registry {
+class Players;
+} // namespace registry
+inline namespace relay {
+class Relay;
+} // namespace relay
+
+inline namespace ui {
+
+// Who is flying where: the user's own aircraft on a line at the top, then one row per remote
+// pilot (handle, the aircraft he flies, the local aircraft shown for it, distance and bearing
+// from the user, altitude, heading, ground speed, seconds since last heard), nearest first.
+// Modeless; refreshed once a second while it is shown and not at all while it is not. Its
+// place and size, and whether it was open, are kept in the settings file.
+class FrmTraffic : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kRefreshMs = 1000;
+    static constexpr QSize kDefaultSize{720, 300};
+    enum Column { Pilot, Aircraft, ShownAs, Distance, Bearing, Altitude, Heading, Speed, Heard, kColumns };
+
+    FrmTraffic(ClientServices& services, const Players& players, const Relay& relay, QWidget* parent = nullptr);
+
+    // Fills the window from the registry and the user's last position, as of now.
+    void refresh();
+    // Writes the window's place and size, and whether it is to open at the next start.
+    void rememberPlace(bool open);
+
+    QLabel* lblOwn() const { return m_lblOwn; }
+    QTableWidget* table() const { return m_table; }
+    bool refreshing() const;
+
+    // How the picture reads: the user's line and a row's cells.
+    static QString ownLine(const TrafficPicture& picture);
+    static QStringList cells(const TrafficRow& row);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void restorePlace();
+
+    ClientServices& m_services;
+    const Players& m_players;
+    const Relay& m_relay;
+    QLabel* m_lblOwn = nullptr;
+    QTableWidget* m_table = nullptr;
+    QTimer* m_timer = nullptr;
+};
+
+// The Traffic window (a click on the traffic light, Ctrl+T): the one that is open, raised, or
+// a new one made and shown.
+void openTrafficWindow(ClientServices& services, const Players& players, const Relay& relay,
+                       QPointer<FrmTraffic>& window, QWidget* parent);
+
+// Whether the settings ask for the Traffic window at start.
+bool trafficWindowWanted(const INIFiles& ini);
+
+} // namespace ui
+} // namespace airmesh

@@ -1,0 +1,144 @@
+// The Traffic window: what it shows of the registry and the user's position, that it refreshes
+// only while shown, and that it keeps its place; and the main window's ways to open it.
+#include "linkrig.h"
+
+#include "ui/frmmain.h"
+#include "ui/frmtraffic.h"
+#include "wire/positionblock.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QtTest>
+
+using namespace airmesh;
+
+namespace {
+
+QByteArray at(double lat, double lon, double ft, double heading, double kt) {
+    wire::AircraftPosition p;
+    p.latitudeDeg = lat;
+    p.longitudeDeg = lon;
+    p.altitudeFt = ft;
+    p.headingDeg = heading;
+    p.groundSpeedKt = kt;
+    return wire::encodePosition(p);
+}
+
+Players::PlayerPtr addPilot(LinkRig& rig, const QString& key, const QString& handle, const QString& title) {
+    Players::PlayerPtr p = rig.players.Add(key);
+    p->PlayerHandle = handle;
+    p->Aircraft_Name = title;
+    p->shownTitle = title.isEmpty() ? QString() : QStringLiteral("Local ") + title;
+    return p;
+}
+
+QStringList rowText(const QTableWidget* t, int row) {
+    QStringList out;
+    for (int c = 0; c < t->columnCount(); ++c) {
+        out << t->item(row, c)->text();
+    }
+    return out;
+}
+
+} // namespace
+
+class TestFrmTraffic : public QObject {
+    Q_OBJECT
+
+private slots:
+    void showsWhoIsWhereWhileShown();
+    void keepsItsPlace();
+    void opensFromTheTrafficLightAndCtrlT();
+};
+
+void TestFrmTraffic::showsWhoIsWhereWhileShown() {
+    LinkRig rig;
+    const Players::PlayerPtr bob = addPilot(rig, QStringLiteral("11"), QStringLiteral("Bob"), QStringLiteral("Cessna"));
+    addPilot(rig, QStringLiteral("12"), QStringLiteral("Quiet"), QString());
+    bob->lastPosition = at(47.53, -122.30, 2000, 181, 95);
+    bob->lastPositionAt = rig.clock.now();
+    rig.clock.advance(4);
+
+    FrmTraffic w(rig.services, rig.players, rig.relay);
+    QVERIFY(!w.refreshing());
+    w.show();
+    QVERIFY(w.refreshing());
+    QCOMPARE(w.lblOwn()->text(), QStringLiteral("Your aircraft: no position from the simulator yet"));
+    // Without the user's position there is no distance: dashes, and the rows by handle.
+    QCOMPARE(rowText(w.table(), 0), (QStringList{"Bob", "Cessna", "Local Cessna", "-", "-", "2000", "181", "95", "4"}));
+    QCOMPARE(rowText(w.table(), 1), (QStringList{"Quiet", "-", "-", "-", "-", "-", "-", "-", "-"}));
+
+    // The user's aircraft over Seattle-Tacoma, on the ground: Bob is 4.8 nm north.
+    rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID(), fromFs([](SimMessage& m) {
+                               wire::AircraftPosition p;
+                               p.latitudeDeg = 47.45;
+                               p.longitudeDeg = -122.31;
+                               p.altitudeFt = 433;
+                               p.headingDeg = 340;
+                               p.onGround = true;
+                               sim::writePositionUpdate(m, wire::encodePosition(p));
+                           }));
+    rig.sim.pumpMessages();
+    w.refresh();
+    QCOMPARE(w.lblOwn()->text(),
+             QStringLiteral("Your aircraft: 47.4500 N 122.3100 W, 433 ft, heading 340, 0 kt, on the ground"));
+    QCOMPARE(w.table()->item(0, FrmTraffic::Distance)->text(), QStringLiteral("4.8"));
+    QCOMPARE(w.table()->item(0, FrmTraffic::Bearing)->text(), QStringLiteral("005"));
+
+    // A block no aircraft can have, and a pilot who left.
+    wire::PositionBlockFields inSpace;
+    inSpace.altitude = qint64{40000} << 16;
+    bob->lastPosition = inSpace.toBytes();
+    rig.players.Remove(QStringLiteral("12"));
+    w.refresh();
+    QCOMPARE(w.table()->rowCount(), 1);
+    QCOMPARE(w.table()->item(0, FrmTraffic::Distance)->text(), QStringLiteral("position unknown"));
+
+    // Hidden, it does nothing at all.
+    w.hide();
+    QVERIFY(!w.refreshing());
+}
+
+void TestFrmTraffic::keepsItsPlace() {
+    LinkRig rig;
+    QVERIFY(!trafficWindowWanted(rig.ini));
+    {
+        FrmTraffic w(rig.services, rig.players, rig.relay);
+        w.show();
+        w.resize(500, 260);
+        w.move(40, 30);
+        w.rememberPlace(true);
+        QVERIFY(trafficWindowWanted(rig.ini));
+        w.close(); // closed by the user: not opened at the next start
+    }
+    QVERIFY(!trafficWindowWanted(rig.ini));
+    FrmTraffic again(rig.services, rig.players, rig.relay);
+    QCOMPARE(again.size(), QSize(500, 260));
+    QCOMPARE(again.pos(), QPoint(40, 30));
+
+    // A place no screen shows (another monitor, a hand-edited file) is not used.
+    rig.ini.WriteINI(QStringLiteral("General"), QStringLiteral("TrafficWindow"), QStringLiteral("-9000,-9000,500,260"));
+    FrmTraffic elsewhere(rig.services, rig.players, rig.relay);
+    QVERIFY(QGuiApplication::primaryScreen()->geometry().contains(elsewhere.geometry().center()));
+}
+
+void TestFrmTraffic::opensFromTheTrafficLightAndCtrlT() {
+    LinkRig rig;
+    FrmMain w(rig.services);
+    int opened = 0;
+    w.onTraffic = [&opened] { ++opened; };
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto* lamp = w.findChild<QLabel*>(QStringLiteral("ConnStatus%1").arg(w.visiblePicture()));
+    QVERIFY(lamp != nullptr);
+    QCOMPARE(lamp->toolTip(), FrmMain::trafficLightTip());
+    QTest::mouseClick(lamp, Qt::LeftButton);
+    QCOMPARE(opened, 1);
+    QTest::keyClick(w.txtHostIP(), Qt::Key_T, Qt::ControlModifier);
+    QCOMPARE(opened, 2);
+    QCOMPARE(w.txtHostIP()->text(), QString()); // Ctrl+T types nothing
+}
+
+QTEST_MAIN(TestFrmTraffic)
+#include "tst_frmtraffic.moc"
