@@ -25,6 +25,9 @@ public:
     // The most chat text gathered for one pilot while the end mark has not come; far above
     // any chat line the simulator lets a user type. Pieces beyond it are dropped and logged.
     static constexpr int kMaxChatTextChars = 4096;
+    // A chat piece this long after the pilot's previous one starts afresh: what was gathered
+    // before it is dropped.
+    static constexpr qint64 kChatPieceGapMs = 5000;
     // The number of the failure when a chat end mark comes from a pilot not in the registry.
     static constexpr int kErrNoMatchingPlayer = 91;
 

@@ -124,6 +124,22 @@ void Relay::aircraftDetails(qint32 session, qint32 engineType, const QString& ti
 void Relay::chatPiece(qint32 session, const QString& piece) {
     const QString trimmed = trimSpaces(piece);
     const Players::PlayerPtr p = m_players.findBySession(session);
+    if (p) {
+        // A pilot's pieces come back to back; after a long silence what was gathered is the
+        // remains of a message whose end never came (his link dropped, or it was cut off as too
+        // long), and must neither be glued to his next message nor swallow it.
+        const QDateTime now = m_services.clock.now();
+        const bool stale = p->ChatRcvd.isValid() && p->ChatRcvd.msecsTo(now) > kChatPieceGapMs;
+        p->ChatRcvd = now;
+        if (stale && (!p->ChatText.isEmpty() || p->ChatTooLong)) {
+            m_services.debug(QStringLiteral(" - Unfinished chat from %1 dropped").arg(p->PlayerHandle));
+            p->ChatText.clear();
+            p->ChatTooLong = false;
+            if (trimmed == wire::kChatEndMark) {
+                return; // the end of what was just dropped
+            }
+        }
+    }
     if (trimmed != wire::kChatEndMark) {
         if (!p || p->ChatTooLong) {
             return;
@@ -140,7 +156,6 @@ void Relay::chatPiece(qint32 session, const QString& piece) {
             return;
         }
         p->ChatText += add;
-        p->ChatRcvd = m_services.clock.now();
         m_services.lowLevel(QStringLiteral(" - Chat ") + p->PlayerHandle + piece);
         return;
     }

@@ -112,6 +112,28 @@ void TestServerReactions::chatInFromNobodyOrTooLong() {
     const QList<MemoryWorld::Sent> fs = rig.takeFs();
     QCOMPARE(fs.size(), 1);
     QCOMPARE(simChatText(fs[0]), QStringLiteral("hello again"));
+
+    // Pieces whose end never comes (a flood cut off, then a message cut off by a dropped link):
+    // after more than 5 s of silence the pilot's next chat starts clean and arrives exactly.
+    const QString normal = QStringLiteral("Ready for departure, runway 34R");
+    for (const int flood : {10000, 1}) {
+        for (int i = 0; i < flood; ++i) {
+            rig.link.Process_TCPPacket(toClient::chatChunk(7, QString(56, QChar(u'a' + i % 26))).toBytes());
+        }
+        rig.clock.advanceMs(5001);
+        rig.link.Process_TCPPacket(toClient::chatChunk(7, normal).toBytes());
+        rig.link.Process_TCPPacket(toClient::chatChunk(7, kChatEndMark).toBytes());
+        const QList<MemoryWorld::Sent> after = rig.takeFs();
+        QCOMPARE(after.size(), 1);
+        QCOMPARE(simChatText(after[0]), normal);
+    }
+    QCOMPARE(rig.logLines().count(QStringLiteral(" - Unfinished chat from Bob dropped")), 2);
+    // Pieces that keep coming within 5 s of each other stay one message.
+    rig.link.Process_TCPPacket(toClient::chatChunk(7, QString(56, u'x')).toBytes());
+    rig.clock.advanceMs(5000);
+    rig.link.Process_TCPPacket(toClient::chatChunk(7, QStringLiteral("y")).toBytes());
+    rig.link.Process_TCPPacket(toClient::chatChunk(7, kChatEndMark).toBytes());
+    QCOMPARE(simChatText(rig.takeFs().value(0)), QString(56, u'x') + QStringLiteral("y"));
 }
 
 // A text from the server ends at its first U+0000: in the simulator, in the registry and in
