@@ -100,8 +100,9 @@ int main(int argc, char** argv) {
                                    QStringLiteral("Do not print the session layer's own log lines."));
     const QCommandLineOption stamp(
         QStringLiteral("stamp-positions"),
-        QStringLiteral("Latency measurement: put the send time in the own position blocks (in place of the ground and "
-                       "vertical speed) and time the stamped positions of remote players."));
+        QStringLiteral("Latency measurement: put the send time in the own position blocks (microseconds, the low 32 "
+                       "bits in the application time at +4, the high 32 bits in the reserved bytes at +24; position "
+                       "and speeds stay as flown) and time the stamped positions of remote players."));
     const QCommandLineOption latencyLog(
         QStringLiteral("latency-log"),
         QStringLiteral(

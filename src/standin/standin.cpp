@@ -2,13 +2,14 @@
 
 #include "memorysession.h"
 
-#include "core/bytes.h"
+#include "wire/positionblock.h"
 
 #include <QStringList>
 
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <optional>
 
 namespace airmesh {
 inline namespace standin {
@@ -16,21 +17,23 @@ inline namespace standin {
 namespace {
 
 constexpr qsizetype kHeaderBytes = 8;
-// Where a stamped position block carries its send time: the ground and vertical speed fields.
-constexpr qsizetype kStampOffset = 36;
 
-QByteArray stampBytes(qint64 micros) {
-    QByteArray out;
-    ByteWriter w(out);
-    w.u32(static_cast<quint32>(static_cast<quint64>(micros)));
-    w.u32(static_cast<quint32>(static_cast<quint64>(micros) >> 32));
-    return out;
+// A stamped block carries its send time in the fields no reader of positions relies on: the
+// low 32 bits of the microseconds in the application time, the high 32 bits in the reserved
+// bytes.
+QByteArray stamped(const QByteArray& block, qint64 micros) {
+    std::optional<wire::PositionBlockFields> f = wire::PositionBlockFields::read(block);
+    if (!f) {
+        return block;
+    }
+    f->applicationTime = static_cast<quint32>(static_cast<quint64>(micros));
+    f->reserved = static_cast<quint32>(static_cast<quint64>(micros) >> 32);
+    return f->toBytes();
 }
 
 qint64 readStamp(QByteArrayView block) {
-    ByteReader r(block.sliced(kStampOffset));
-    const quint64 low = r.u32();
-    return static_cast<qint64>(low | (static_cast<quint64>(r.u32()) << 32));
+    const std::optional<wire::PositionBlockFields> f = wire::PositionBlockFields::read(block);
+    return f ? static_cast<qint64>(f->applicationTime | (static_cast<quint64>(f->reserved) << 32)) : 0;
 }
 
 QString hexId(qint32 id) {
@@ -339,10 +342,9 @@ void SimulatorStandin::sendAircraft(qint32 to) {
 void SimulatorStandin::sendPosition(qint64 nowMs) {
     const double seconds = static_cast<double>(nowMs - m_startMs) / 1000.0;
     SimMessage m;
-    QByteArray block = m_options.circuit.at(seconds, m_sequence).toBytes();
+    QByteArray block = m_options.circuit.block(seconds, m_sequence);
     if (m_options.stampMicros) {
-        const QByteArray stamp = stampBytes(m_options.stampMicros());
-        block.replace(kStampOffset, stamp.size(), stamp);
+        block = stamped(block, m_options.stampMicros());
     }
     sim::writePositionUpdate(m, block);
     ++m_sequence;

@@ -55,10 +55,12 @@ struct StandinOptions {
     // under the second application identifier.
     SimMsg chatNumber = SimMsg::ChatMessage;
     // Latency measurement: when set, every own position block carries this clock's reading (in
-    // microseconds, a clock all processes on the machine share) in place of its ground speed and
-    // vertical speed (+36..+43, little-endian 64 bits), and each position received from a remote
-    // player is handed to `positionLatency` with that player's name and the time it took since
-    // its block was stamped. The client and the server carry the block through unchanged.
+    // microseconds, a clock all processes on the machine share) in the two fields a block's reader
+    // takes for information only: the low 32 bits in the application time (+4), the high 32 bits
+    // in the reserved bytes (+24), each little-endian; position, attitude and speeds stay as
+    // flown. Each position received from a remote player is handed to `positionLatency` with that
+    // player's name and the time it took since its block was stamped. The client and the server
+    // carry the block through unchanged.
     std::function<qint64()> stampMicros;
     std::function<void(const QString& player, qint64 micros)> positionLatency;
 };

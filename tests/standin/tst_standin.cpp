@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <optional>
 
 using namespace airmesh;
 
@@ -155,14 +156,15 @@ private slots:
 
         const Circuit& c = rig.standin->options().circuit;
         for (qsizetype i = 0; i < rig.relay.positions.size(); ++i) {
-            bool ok = false;
-            const PositionBlock b = PositionBlock::fromBytes(rig.relay.positions[i], &ok);
-            QVERIFY(ok);
-            QCOMPARE(b.sequence, static_cast<quint32>(i));
-            QCOMPARE(b.altitudeFt, c.altitudeFt);
-            const double northNm = (b.latitude - c.centreLatitude) * 60.0;
+            const QByteArray& bytes = rig.relay.positions[i];
+            QCOMPARE(wire::PositionBlockFields::read(bytes)->packetIndex, static_cast<quint32>(i));
+            const std::optional<wire::AircraftPosition> p = wire::decodePosition(bytes);
+            QVERIFY(p);
+            QVERIFY(std::abs(p->altitudeFt - c.altitudeFt) < 1e-3);
+            QVERIFY(!p->onGround && std::abs(p->groundSpeedKt - c.speedKt) < 1e-3);
+            const double northNm = (p->latitudeDeg - c.centreLatitude) * 60.0;
             const double eastNm =
-                (b.longitude - c.centreLongitude) * 60.0 * std::cos(c.centreLatitude * 3.141592653589793 / 180.0);
+                (p->longitudeDeg - c.centreLongitude) * 60.0 * std::cos(c.centreLatitude * 3.141592653589793 / 180.0);
             QVERIFY(std::abs(std::hypot(northNm, eastNm) - c.radiusNm) < 1e-6);
         }
 
@@ -173,37 +175,38 @@ private slots:
         QCOMPARE(rig.relay.positions.size(), 12);
     }
 
-    void circuitClosesAndTheBlockRoundTrips() {
+    void circuitClosesAndGoesOutAsTheSimulatorsBlock() {
         Circuit c;
         const double lap = c.lapSeconds();
         QVERIFY(lap > 0);
-        const PositionBlock start = c.at(0, 0);
-        const PositionBlock end = c.at(lap, 0);
-        QVERIFY(std::abs(start.latitude - end.latitude) < 1e-9);
-        QVERIFY(std::abs(start.longitude - end.longitude) < 1e-9);
-        QVERIFY(start.latitude > c.centreLatitude);              // starts at the north point
-        QCOMPARE(start.headingDeg, 90.0f);                       // flying east: clockwise
-        QVERIFY(c.at(lap / 4, 0).longitude > c.centreLongitude); // a quarter later: east point
+        const wire::AircraftPosition start = c.at(0);
+        const wire::AircraftPosition end = c.at(lap);
+        QVERIFY(std::abs(start.latitudeDeg - end.latitudeDeg) < 1e-9);
+        QVERIFY(std::abs(start.longitudeDeg - end.longitudeDeg) < 1e-9);
+        QVERIFY(start.latitudeDeg > c.centreLatitude);           // starts at the north point
+        QCOMPARE(start.headingDeg, 90.0);                        // flying east: clockwise
+        QVERIFY(c.at(lap / 4).longitudeDeg > c.centreLongitude); // a quarter later: east point
         QVERIFY(start.bankDeg > 0 && start.bankDeg < 45);
+        QCOMPARE(start.verticalSpeedFpm, 0.0);
 
-        const PositionBlock b = c.at(123.4, 77);
-        const QByteArray bytes = b.toBytes();
-        QCOMPARE(bytes.size(), 52);
-        bool ok = false;
-        QCOMPARE(PositionBlock::fromBytes(bytes, &ok), b);
-        QVERIFY(ok);
-        // Fixed offsets: the sequence number at +44, little-endian.
-        QCOMPARE(bytes.mid(44, 4), QByteArray::fromHex("4d000000"));
-        PositionBlock::fromBytes(bytes.left(51), &ok);
-        QVERIFY(!ok);
+        // Packet index and application time (ms) in front, then what the decoder reads back.
+        const QByteArray bytes = c.block(123.4, 77);
+        QCOMPARE(bytes.left(8).toHex(' '), QByteArray("4d 00 00 00 08 e2 01 00"));
+        const std::optional<wire::AircraftPosition> p = wire::decodePosition(bytes);
+        QVERIFY(p);
+        const wire::AircraftPosition want = c.at(123.4);
+        QVERIFY(std::abs(p->latitudeDeg - want.latitudeDeg) < 1e-9);
+        QVERIFY(std::abs(p->longitudeDeg - want.longitudeDeg) < 1e-9);
+        QVERIFY(std::abs(p->headingDeg - want.headingDeg) <= 360.0 / 2048);
+        QVERIFY(std::abs(p->bankDeg - want.bankDeg) <= 180.0 / 1024);
 
         Circuit still;
         still.speedKt = 0;
         QCOMPARE(still.lapSeconds(), 0.0);
-        QCOMPARE(still.at(50, 0).latitude, still.centreLatitude);
+        QCOMPARE(still.at(50).latitudeDeg, still.centreLatitude);
     }
 
-    // Latency measurement: the send time rides in the own blocks' speed fields; a remote
+    // Latency measurement: the send time rides in the own blocks' informational fields; a remote
     // player's stamped block is timed on arrival.
     void stampedPositionsAreTimed() {
         qint64 micros = 0x0102030405060708;
@@ -218,15 +221,20 @@ private slots:
         rig.run(200);
         rig.sim.pumpMessages();
         QVERIFY(!rig.relay.positions.isEmpty());
+        // Low half in the application time, high half in the reserved bytes; the rest as flown.
         const QByteArray own = rig.relay.positions.first();
-        QCOMPARE(own.mid(36, 8), QByteArray::fromHex("0807060504030201"));
-        QCOMPARE(own.mid(44, 4), QByteArray::fromHex("00000000")); // the rest of the block as before
-        QCOMPARE(own.left(36), rig.standin->options().circuit.at(0.1, 0).toBytes().left(36));
+        QCOMPARE(own.mid(4, 4).toHex(), QByteArray("08070605"));
+        QCOMPARE(own.mid(24, 4).toHex(), QByteArray("04030201"));
+        const QByteArray flown = rig.standin->options().circuit.block(0.1, 0);
+        QCOMPARE(own.left(4), flown.left(4));
+        QCOMPARE(own.mid(8, 16), flown.mid(8, 16));
+        QCOMPARE(own.mid(28), flown.mid(28));
 
         rig.sim.Add_Remote_Player(QStringLiteral("Bob"), 17);
         rig.sim.pumpMessages();
         QByteArray block(52, 'p');
-        block.replace(36, 8, QByteArray::fromHex("0807060504030201"));
+        block.replace(4, 4, QByteArray::fromHex("08070605"));
+        block.replace(24, 4, QByteArray::fromHex("04030201"));
         SimMessage pos;
         sim::writePositionUpdate(pos, block);
         micros += 1250;
