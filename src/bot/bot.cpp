@@ -35,6 +35,7 @@ StandinOptions standinOptions(const BotConfig& c) {
     o.engineType = c.engineType;
     o.positionsPerSecond = c.positionsPerSecond;
     o.reportSeconds = c.reportSeconds;
+    o.circuit = c.circuit;
     return o;
 }
 } // namespace
@@ -64,12 +65,23 @@ Bot::Bot(BotConfig config, const Clock& clock, LineSink out, QObject* parent)
     m_lastStatus = m_link.statusText();
     connect(&m_link, &ServerLink::stateChanged, this, [this](LinkState, const QString& text) { onLinkState(text); });
     connect(&m_timer, &QTimer::timeout, this, &Bot::tick);
-    // A bot whose simulator session has ended has nothing left to fly.
+    // Who talks to whom, as in the client: the stand-in's messages and the server's records go
+    // to the relay; the end of the stand-in's session goes to the engine, and a bot whose
+    // simulator session has ended has nothing left to fly.
+    m_sim.setHandler(&m_relay);
+    m_link.setEvents(&m_relay);
+    m_link.setLogonDetails(&m_relay);
+    m_sim.setOnSessionLost([this] { m_engine.sessionLostNoticed(); });
     m_engine.setOnEnded([this] { stop(); });
 }
 
 Bot::~Bot() {
     m_timer.stop();
+    // The links outlive the relay and the engine: they must not call them on the way out.
+    m_sim.setHandler(nullptr);
+    m_sim.setOnSessionLost(nullptr);
+    m_link.setEvents(nullptr);
+    m_link.setLogonDetails(nullptr);
     // The session goes with the simulator link after this body; the stand-in has nothing
     // more to say about it.
     detachStandin(m_world);

@@ -34,7 +34,35 @@ bool validText(const QString& s) {
     return std::none_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
+// The non-negative remainder of `v` by `n`, for pilot IDs of either sign.
+int slot(qint64 v, int n) {
+    return static_cast<int>(((v % n) + n) % n);
+}
+
+QString airportList() {
+    QStringList out;
+    for (const BotAirport& a : kBotAirports) {
+        out << QStringLiteral("%1 (%2)").arg(QLatin1String(a.icao), QLatin1String(a.name));
+    }
+    return out.join(QStringLiteral(", "));
+}
+
 } // namespace
+
+Circuit botCircuit(qint32 pilotId, int airport) {
+    constexpr int kFields = static_cast<int>(kBotAirports.size());
+    const qint64 k = qint64{pilotId} - 1;
+    const BotAirport& field =
+        kBotAirports.at(static_cast<size_t>(airport >= 0 && airport < kFields ? airport : slot(k, kFields)));
+    Circuit c;
+    c.centreLatitude = field.latitude;
+    c.centreLongitude = field.longitude;
+    // Each a cycle of its own length, so they combine differently from one ID to the next.
+    c.altitudeFt = 1500.0 + 500.0 * slot(k, 7);
+    c.radiusNm = 2.0 + 0.5 * slot((k - slot(k, kFields)) / kFields, 3); // by each round of the table
+    c.speedKt = 90.0 + 10.0 * slot(k, 8);
+    return c;
+}
 
 bool parseBotArguments(const QStringList& args, BotRun& run, QString& error, QString* usage) {
     QCommandLineParser p;
@@ -90,8 +118,13 @@ bool parseBotArguments(const QStringList& args, BotRun& run, QString& error, QSt
                                     QStringLiteral("Folder for each bot's settings and log (a temporary one)."),
                                     QStringLiteral("dir"));
     const QCommandLineOption log(QStringLiteral("log"), QStringLiteral("Write each bot's activity log."));
-    p.addOptions({help, server, udpPort, tcpPort, clientPort, pilotId, password, handle, title, engine, rate, report,
-                  chatInterval, chatText, crashAfter, count, runTime, folder, log});
+    const QCommandLineOption airport(
+        QStringLiteral("airport"),
+        QStringLiteral("The field every bot circles over: %1 (default: one after another by pilot ID).")
+            .arg(airportList()),
+        QStringLiteral("icao"));
+    p.addOptions({help, server, udpPort,      tcpPort,  clientPort, pilotId, password, handle, title, engine,
+                  rate, report, chatInterval, chatText, crashAfter, count,   runTime,  folder, log,   airport});
     if (usage) {
         *usage = p.helpText();
     }
@@ -207,6 +240,18 @@ bool parseBotArguments(const QStringList& args, BotRun& run, QString& error, QSt
     run.runSeconds = static_cast<int>(v);
     run.folder = p.value(folder);
     base.activityLog = p.isSet(log);
+    int field = -1;
+    if (p.isSet(airport)) {
+        const QString icao = p.value(airport).trimmed();
+        const auto* const found = std::find_if(kBotAirports.begin(), kBotAirports.end(), [&icao](const BotAirport& a) {
+            return icao.compare(QLatin1String(a.icao), Qt::CaseInsensitive) == 0;
+        });
+        if (found == kBotAirports.end()) {
+            error = QStringLiteral("--airport wants one of %1, not \"%2\"").arg(airportList(), p.value(airport));
+            return false;
+        }
+        field = static_cast<int>(found - kBotAirports.begin());
+    }
 
     const bool handleGiven = p.isSet(handle);
     const QString handleBase = handleGiven ? p.value(handle).trimmed() : QStringLiteral("Bot");
@@ -224,6 +269,7 @@ bool parseBotArguments(const QStringList& args, BotRun& run, QString& error, QSt
         }
         c.pilotId = static_cast<qint32>(base.pilotId + i);
         c.clientUdpPort = base.clientUdpPort == 0 ? 0 : base.clientUdpPort + i;
+        c.circuit = botCircuit(c.pilotId, field);
         run.bots.append(c);
     }
     return true;

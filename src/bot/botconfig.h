@@ -1,11 +1,38 @@
 #pragma once
 
+#include "standin/circuit.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <array>
+
 namespace airmesh {
 inline namespace bot {
+
+// A field the bots circle over. All lie within 40 nm of Seattle-Tacoma, where fs-standin flies
+// the user's aircraft by default, so that a simulator there sees the bots around it.
+struct BotAirport {
+    const char* icao;
+    const char* name;
+    double latitude;
+    double longitude;
+};
+inline constexpr std::array<BotAirport, 5> kBotAirports{{
+    {"KBFI", "Boeing Field", 47.5300, -122.3019},
+    {"KPAE", "Paine Field", 47.9063, -122.2816},
+    {"KTIW", "Tacoma Narrows", 47.2679, -122.5781},
+    {"KOLM", "Olympia", 46.9694, -122.9025},
+    {"KPWT", "Bremerton", 47.4902, -122.7648},
+}};
+
+// The circuit of the bot with this pilot ID: over the airport at index `airport` of
+// kBotAirports, or with -1 over the one the pilot ID picks (pilot IDs 1, 6, 11, ... and 1001,
+// 2001 over KBFI, the next ID over the next field), so bots with IDs counting up go round the
+// table. Altitude (1500 to 4500 ft), radius (2 to 3 nm) and speed (90 to 160 kt) vary with the
+// ID too: no two of 100 consecutive IDs fly the same circle at the same altitude.
+Circuit botCircuit(qint32 pilotId, int airport = -1);
 
 // One headless pilot: where its server is, who it is, what it flies and how it behaves.
 struct BotConfig {
@@ -30,6 +57,8 @@ struct BotConfig {
     QString folder;
     // The activity log's two flags.
     bool activityLog = false;
+    // Where its simulator flies.
+    Circuit circuit = botCircuit(1001);
 };
 
 // What the command line asks for: the bots and how long to run.

@@ -7,6 +7,7 @@
 #include "bot/bot.h"
 #include "bot/botfleet.h"
 #include "standin/circuit.h"
+#include "wire/positionblock.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -114,8 +115,14 @@ private slots:
         QCOMPARE(pos.size(), 5);
         quint32 previous = 0;
         for (qsizetype i = 0; i < pos.size(); ++i) {
+            // Over the bot's own field, on its circle.
             const QByteArray block = decode<PositionUpdate>(pos[i]).block;
-            QVERIFY(decodePosition(block));
+            const std::optional<AircraftPosition> p = decodePosition(block);
+            QVERIFY(p);
+            const Circuit& circuit = bot.config().circuit;
+            QVERIFY(
+                std::abs(distanceNm(circuit.centreLatitude, circuit.centreLongitude, p->latitudeDeg, p->longitudeDeg) -
+                         circuit.radiusNm) < 0.01);
             const quint32 index = PositionBlockFields::read(block)->packetIndex;
             QCOMPARE(pos[i].SenderSession, 5);
             if (i > 0) {
@@ -258,6 +265,42 @@ private slots:
         QCOMPARE(quit.count(), 1);
     }
 
+    // Round the fields near Seattle-Tacoma, where the user's simulator flies by default, and
+    // never two bots in the same circle at the same altitude.
+    void botsSpreadOverFieldsNearSeattle_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("pinned");
+        QTest::newRow("100 bots") << QStringList{"--count", "100", "--pilot-id", "1001"} << false;
+        QTest::newRow("pilot ids across 0") << QStringList{"--count", "100", "--pilot-id", "-50"} << false;
+        QTest::newRow("all at Paine Field") << QStringList{"--count", "3", "--airport", "kpae"} << true;
+    }
+    void botsSpreadOverFieldsNearSeattle() {
+        QFETCH(QStringList, args);
+        QFETCH(bool, pinned);
+        BotRun run;
+        QString error;
+        QVERIFY2(parseBotArguments(args, run, error), qPrintable(error));
+        QSet<QString> fields;
+        QSet<QString> circles;
+        for (const BotConfig& b : std::as_const(run.bots)) {
+            const Circuit& c = b.circuit;
+            const double fromKsea = distanceNm(47.4502, -122.3088, c.centreLatitude, c.centreLongitude);
+            QVERIFY2(fromKsea > 3 && fromKsea < 40, qPrintable(QString::number(fromKsea)));
+            QVERIFY(c.altitudeFt >= 1500 && c.altitudeFt <= 4500);
+            QVERIFY(c.radiusNm >= 2 && c.radiusNm <= 3);
+            QVERIFY(c.speedKt >= 90 && c.speedKt <= 160);
+            const QString field = QStringLiteral("%1 %2").arg(c.centreLatitude).arg(c.centreLongitude);
+            fields.insert(field);
+            circles.insert(QStringLiteral("%1 %2 %3").arg(field).arg(c.altitudeFt).arg(c.radiusNm));
+        }
+        QCOMPARE(circles.size(), run.bots.size());
+        QCOMPARE(fields.size(), pinned ? 1 : 5);
+        if (pinned) {
+            const Circuit& c = run.bots.first().circuit;
+            QVERIFY(distanceNm(47.9063, -122.2816, c.centreLatitude, c.centreLongitude) < 0.01);
+        }
+    }
+
     void argumentsAreChecked_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("ok");
@@ -269,7 +312,8 @@ private slots:
                                             "--title",     "Piper Cub", "--engine",          "0",
                                             "--rate",      "0.5",       "--chat-interval",   "30",
                                             "--chat-text", "hey",       "--crash-after",     "60",
-                                            "--run-time",  "120",       "--report",          "2"}
+                                            "--run-time",  "120",       "--report",          "2",
+                                            "--airport",   "KBFI"}
                              << true;
         QTest::newRow("count 0") << QStringList{"--count", "0"} << false;
         QTest::newRow("count 101") << QStringList{"--count", "101"} << false;
@@ -288,6 +332,7 @@ private slots:
         QTest::newRow("handle with space") << QStringList{"--handle", "Red Baron"} << false;
         QTest::newRow("stray argument") << QStringList{"extra"} << false;
         QTest::newRow("unknown option") << QStringList{"--speed", "3"} << false;
+        QTest::newRow("airport not in the table") << QStringList{"--airport", "KSEA"} << false;
     }
     void argumentsAreChecked() {
         QFETCH(QStringList, args);
