@@ -44,9 +44,14 @@ int main(int argc, char* argv[]) {
         return clock.now().toString(Qt::ISODateWithMs) + u' ' + text;
     };
     RelayServer server(o.config, std::move(accounts), clock, [](const QString& line) { out(stdout, line); });
+    // The counts and a line per pilot, each line stamped.
+    const auto printSummary = [&] {
+        for (const QString& line : server.core().summary().split(u'\n')) {
+            out(stdout, stamped(line));
+        }
+    };
     SignalWatch signalWatch;
-    QObject::connect(&signalWatch, &SignalWatch::summaryRequested,
-                     [&] { out(stdout, stamped(server.core().summary())); });
+    QObject::connect(&signalWatch, &SignalWatch::summaryRequested, printSummary);
     QObject::connect(&signalWatch, &SignalWatch::stopRequested, &app, &QCoreApplication::quit);
 
     QString error;
@@ -61,6 +66,6 @@ int main(int argc, char* argv[]) {
                             .arg(o.openMode ? QStringLiteral("open to any pilot")
                                             : QStringLiteral("%1 accounts").arg(accountCount))));
     const int rc = QCoreApplication::exec();
-    out(stdout, stamped(server.core().summary()));
+    printSummary();
     return rc;
 }

@@ -1,8 +1,12 @@
 #include "relaycore.h"
 
+#include "wire/positionblock.h"
+
 #include <QStringList>
 
+#include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace airmesh {
@@ -30,6 +34,23 @@ QString cleanTitle(QString title) {
         title.truncate(nul);
     }
     return title;
+}
+
+// "47.4647 N 8.5492 E 1416 ft hdg 275 95 kt", or "position unknown".
+QString positionText(const QByteArray& block) {
+    const std::optional<wire::AircraftPosition> p = wire::decodePosition(block);
+    if (!p) {
+        return QStringLiteral("position unknown");
+    }
+    return QStringLiteral("%1 %2 %3 %4 %5 ft hdg %6 %7 kt%8")
+        .arg(std::abs(p->latitudeDeg), 0, 'f', 4)
+        .arg(p->latitudeDeg < 0 ? QLatin1Char('S') : QLatin1Char('N'))
+        .arg(std::abs(p->longitudeDeg), 0, 'f', 4)
+        .arg(p->longitudeDeg < 0 ? QLatin1Char('W') : QLatin1Char('E'))
+        .arg(std::lround(p->altitudeFt))
+        .arg(std::lround(p->headingDeg) % 360)
+        .arg(std::lround(p->groundSpeedKt))
+        .arg(p->onGround ? QStringLiteral(" on the ground") : QString());
 }
 
 } // namespace
@@ -66,10 +87,7 @@ QString RelayCore::describe(const Conn& c) {
         return QStringLiteral("connection from %1 (no logon)").arg(c.address.toString());
     }
     return QStringLiteral("pilot %1 \"%2\" session %3 from %4")
-        .arg(c.pilotId)
-        .arg(c.handle)
-        .arg(c.session)
-        .arg(c.address.toString());
+        .arg(QString::number(c.pilotId), c.handle, QString::number(c.session), c.address.toString());
 }
 
 // ---- Connections ------------------------------------------------------------------------
@@ -371,7 +389,8 @@ void RelayCore::relay(Conn& from, const ServerRecord& r) {
         break;
     case RecordType::PositionUpdate:
         ++m_stats.positions;
-        toOthers(from, toClient::positionUpdate(from.session, decode<PositionUpdate>(r).block), Transport::Udp);
+        from.lastPosition = decode<PositionUpdate>(r).block;
+        toOthers(from, toClient::positionUpdate(from.session, from.lastPosition), Transport::Udp);
         break;
     case RecordType::QueryPlane:
         ++m_stats.queries;
@@ -441,33 +460,42 @@ void RelayCore::sendUdp(const UdpEndpoint& to, const ServerRecord& r) {
 }
 
 QString RelayCore::summary() const {
+    QString pilotLines;
+    for (const auto& [session, id] : m_sessions) {
+        const Conn& c = m_conns.at(id);
+        // One pass over the pattern: a handle holding "%3" stays as it is.
+        pilotLines +=
+            QStringLiteral("\npilot %1 \"%2\" session %3: %4")
+                .arg(QString::number(c.pilotId), c.handle, QString::number(session), positionText(c.lastPosition));
+    }
     const RelayStats& s = m_stats;
     return QStringLiteral("summary: %1 pilots online; logons %2, rejected %3, logoffs %4, dropped %5, refused "
                           "connections %6, blocked logons %19 (%20 blocks, %21 addresses blocked now); relayed in: "
                           "heartbeats %7, positions %8, queries %9, crashes %10, aircraft %11, chat chunks %12; "
                           "records out: UDP %13, TCP %14; thrown away: wrong size %15, bad records %16, unknown "
                           "senders %17, wrong source %18")
-        .arg(pilotCount())
-        .arg(s.logons)
-        .arg(s.rejectedLogons)
-        .arg(s.logoffs)
-        .arg(s.droppedPeers)
-        .arg(s.refusedConnections)
-        .arg(s.heartBeats)
-        .arg(s.positions)
-        .arg(s.queries)
-        .arg(s.crashes)
-        .arg(s.aircraft)
-        .arg(s.chatChunks)
-        .arg(s.udpRecordsSent)
-        .arg(s.tcpRecordsSent)
-        .arg(s.badSizeDatagrams)
-        .arg(s.badRecords)
-        .arg(s.unknownSenders)
-        .arg(s.wrongSourceDatagrams)
-        .arg(s.blockedLogons)
-        .arg(s.logonBlocks)
-        .arg(m_guard.blockedCount());
+               .arg(pilotCount())
+               .arg(s.logons)
+               .arg(s.rejectedLogons)
+               .arg(s.logoffs)
+               .arg(s.droppedPeers)
+               .arg(s.refusedConnections)
+               .arg(s.heartBeats)
+               .arg(s.positions)
+               .arg(s.queries)
+               .arg(s.crashes)
+               .arg(s.aircraft)
+               .arg(s.chatChunks)
+               .arg(s.udpRecordsSent)
+               .arg(s.tcpRecordsSent)
+               .arg(s.badSizeDatagrams)
+               .arg(s.badRecords)
+               .arg(s.unknownSenders)
+               .arg(s.wrongSourceDatagrams)
+               .arg(s.blockedLogons)
+               .arg(s.logonBlocks)
+               .arg(m_guard.blockedCount()) +
+           pilotLines;
 }
 
 } // namespace relayserver

@@ -71,7 +71,7 @@ struct RelayStats {
 // The reference server's logic, free of sockets: logon, membership, relay, liveness. Fed by a
 // socket layer (RelayServer) or directly by tests and the fuzzer; talks back through a
 // RelayTransport. Memory per connection is bounded: a carry of less than one record, one stored
-// aircraft record and a few fields.
+// aircraft record, the last position block and a few fields.
 class RelayCore {
 public:
     using LogSink = std::function<void(const QString& line)>;
@@ -102,6 +102,9 @@ public:
     // The session number of a logged-on connection, else 0.
     qint32 sessionOf(ConnId conn) const;
     const RelayStats& stats() const { return m_stats; }
+    // The relay counts on the first line, then one line per pilot online, in logon order, with
+    // where his last position block puts him ("position unknown" when there is none or it holds
+    // no position an aircraft can have). Blocks are decoded here, not as they pass.
     QString summary() const;
 
 private:
@@ -117,6 +120,7 @@ private:
         QString handle;
         std::optional<UdpEndpoint> udp;             // learned from its datagrams
         std::optional<wire::ServerRecord> aircraft; // its last AircraftDetails, as relayed
+        QByteArray lastPosition;                    // the block of its last PositionUpdate
     };
 
     void tcpRecord(Conn& c, const QByteArray& bytes);

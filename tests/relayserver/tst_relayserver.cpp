@@ -1,5 +1,7 @@
 #include "serverrig.h"
 
+#include "wire/positionblock.h"
+
 #include <QSignalSpy>
 
 #include <netinet/in.h>
@@ -36,6 +38,7 @@ private slots:
     void pilotsLearnEachOtherAndTheEarlierAircraft();
     void udpEndpointLearnedOnlyFromTheConnectionsAddress();
     void positionsQueriesAndCrashesGoToTheOthersOverUdp();
+    void summaryShowsEachPilotsLastPosition();
     void aircraftDetailsOverUdpAndTcpRelayedOverTcp();
     void chatChunksRelayedInOrder();
     void claimedSessionNumbersAreIgnored();
@@ -209,6 +212,35 @@ void TestRelayServer::positionsQueriesAndCrashesGoToTheOthersOverUdp() {
     QCOMPARE(s.positions, quint64(1));
     QCOMPARE(s.queries, quint64(1));
     QCOMPARE(s.crashes, quint64(1));
+}
+
+void TestRelayServer::summaryShowsEachPilotsLastPosition() {
+    ServerRig rig;
+    auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
+    auto b = rig.loggedOn(2, QStringLiteral("Bravo"));
+    auto c = rig.loggedOn(3, QStringLiteral("Charlie"));
+    AircraftPosition first;
+    first.latitudeDeg = 47.4647;
+    first.longitudeDeg = 8.5492;
+    first.altitudeFt = 1416;
+    AircraftPosition last; // south and west, heading a hair short of north
+    last.latitudeDeg = -34.8222;
+    last.longitudeDeg = -58.5358;
+    last.altitudeFt = 67;
+    last.headingDeg = 359.8;
+    last.onGround = true;
+    last.groundSpeedKt = 12.4;
+    a->toServerUdp(toServer::positionUpdate(a->session, encodePosition(first)));
+    a->toServerUdp(toServer::positionUpdate(a->session, encodePosition(last)));
+    b->toServerUdp(toServer::positionUpdate(b->session, positionBlock('p'))); // latitude beyond the pole
+    QVERIFY(QTest::qWaitFor([&] { return rig.server->core().stats().positions == 3; }, kWaitMs));
+    const QStringList lines = rig.server->core().summary().split(u'\n');
+    QCOMPARE(
+        lines.mid(1),
+        (QStringList{QStringLiteral("pilot 1 \"Alpha\" session %1: 34.8222 S 58.5358 W 67 ft hdg 0 12 kt on the ground")
+                         .arg(a->session),
+                     QStringLiteral("pilot 2 \"Bravo\" session %1: position unknown").arg(b->session),
+                     QStringLiteral("pilot 3 \"Charlie\" session %1: position unknown").arg(c->session)}));
 }
 
 void TestRelayServer::aircraftDetailsOverUdpAndTcpRelayedOverTcp() {
