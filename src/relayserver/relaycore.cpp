@@ -473,29 +473,29 @@ QString RelayCore::summary() const {
                           "connections %6, blocked logons %19 (%20 blocks, %21 addresses blocked now); relayed in: "
                           "heartbeats %7, positions %8, queries %9, crashes %10, aircraft %11, chat chunks %12; "
                           "records out: UDP %13, TCP %14; thrown away: wrong size %15, bad records %16, unknown "
-                          "senders %17, wrong source %18")
-               .arg(pilotCount())
-               .arg(s.logons)
-               .arg(s.rejectedLogons)
-               .arg(s.logoffs)
-               .arg(s.droppedPeers)
-               .arg(s.refusedConnections)
-               .arg(s.heartBeats)
-               .arg(s.positions)
-               .arg(s.queries)
-               .arg(s.crashes)
-               .arg(s.aircraft)
-               .arg(s.chatChunks)
-               .arg(s.udpRecordsSent)
-               .arg(s.tcpRecordsSent)
-               .arg(s.badSizeDatagrams)
-               .arg(s.badRecords)
-               .arg(s.unknownSenders)
-               .arg(s.wrongSourceDatagrams)
-               .arg(s.blockedLogons)
-               .arg(s.logonBlocks)
-               .arg(m_guard.blockedCount()) +
-           pilotLines;
+                          "senders %17, wrong source %18%22")
+        .arg(pilotCount())
+        .arg(s.logons)
+        .arg(s.rejectedLogons)
+        .arg(s.logoffs)
+        .arg(s.droppedPeers)
+        .arg(s.refusedConnections)
+        .arg(s.heartBeats)
+        .arg(s.positions)
+        .arg(s.queries)
+        .arg(s.crashes)
+        .arg(s.aircraft)
+        .arg(s.chatChunks)
+        .arg(s.udpRecordsSent)
+        .arg(s.tcpRecordsSent)
+        .arg(s.badSizeDatagrams)
+        .arg(s.badRecords)
+        .arg(s.unknownSenders)
+        .arg(s.wrongSourceDatagrams)
+        .arg(s.blockedLogons)
+        .arg(s.logonBlocks)
+        .arg(m_guard.blockedCount())
+        .arg(pilotLines); // last: the handles in it meet no further placeholder
 }
 
 } // namespace relayserver
