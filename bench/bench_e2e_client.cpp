@@ -4,7 +4,7 @@
 // Prints "joined", "logged on <session>" and "message: ..." lines; SIGTERM or SIGINT quit.
 //
 //   bench_e2e_client --session-host localhost:47624 --server 127.0.0.1 --udp-port U --tcp-port T
-//                    --pilot-id N --password P [--folder DIR]
+//                    --pilot-id N --password P [--folder DIR] [--traffic-window]
 #include "core/clientservices.h"
 #include "registry/players.h"
 #include "relay/clientengine.h"
@@ -13,6 +13,9 @@
 #include "simlink/dplay/nativesession.h"
 #include "simlink/simlink.h"
 
+#include "ui/frmtraffic.h"
+
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +23,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -49,7 +54,18 @@ void onSignal(int) {
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    // The Traffic window needs the widgets; without it the program is the engine alone, as in
+    // the client before its window loads anything else.
+    bool withWindow = false;
+    for (int i = 1; i < argc; ++i) {
+        withWindow = withWindow || std::strcmp(argv[i], "--traffic-window") == 0;
+    }
+    if (withWindow && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    std::unique_ptr<QCoreApplication> application =
+        withWindow ? std::make_unique<QApplication>(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication& app = *application;
     QCommandLineParser cli;
     const QCommandLineOption sessionHost(QStringLiteral("session-host"), QStringLiteral("Simulator host[:port]."),
                                          QStringLiteral("address"), QStringLiteral("localhost"));
@@ -63,7 +79,8 @@ int main(int argc, char** argv) {
                                       QStringLiteral("1"));
     const QCommandLineOption folder(QStringLiteral("folder"), QStringLiteral("Settings and log folder."),
                                     QStringLiteral("dir"), QDir::currentPath());
-    cli.addOptions({sessionHost, server, udp, tcp, pilot, password, folder});
+    const QCommandLineOption traffic(QStringLiteral("traffic-window"), QStringLiteral("Show the Traffic window."));
+    cli.addOptions({sessionHost, server, udp, tcp, pilot, password, folder, traffic});
     cli.process(app);
 
     const QDir dir(cli.value(folder));
@@ -85,6 +102,10 @@ int main(int argc, char** argv) {
     ServerLink link(services);
     Relay relay(services, sim, players, link);
     ClientEngine engine(sim, link);
+    sim.setHandler(&relay);
+    link.setEvents(&relay);
+    link.setLogonDetails(&relay);
+    sim.setOnSessionLost([&engine] { engine.sessionLostNoticed(); });
     engine.setOnEnded([] { QCoreApplication::exit(2); });
 
     dplay::NativeOptions native;
@@ -104,6 +125,11 @@ int main(int argc, char** argv) {
         }
     });
     link.Connect(cli.value(server), cli.value(pilot), cli.value(password));
+    std::unique_ptr<FrmTraffic> window;
+    if (withWindow) {
+        window = std::make_unique<FrmTraffic>(services, players, relay);
+        window->show();
+    }
 
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
         std::signal(SIGINT, onSignal);

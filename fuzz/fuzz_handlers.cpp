@@ -43,6 +43,9 @@ struct Client {
 
     Client() {
         world.addGroup(fs, QStringLiteral("FS61_REQUEST_PARAMS"));
+        sim.setHandler(&relay);
+        link.setEvents(&relay);
+        link.setLogonDetails(&relay);
         joinAsTheJoinWould(sim, sessions, host);
         pretendLoggedOn(link, kSession, clock.now());
     }

@@ -6,13 +6,13 @@ inline namespace relay {
 ClientEngine::ClientEngine(SimLink& sim, ServerLink& server) : m_sim(sim), m_server(server) {
     m_Timer1.setInterval(kTimer1Ms);
     connect(&m_Timer1, &QTimer::timeout, this, &ClientEngine::Timer1_Timer);
-    // The loss is found deep inside a handler; it is dealt with once that has returned.
-    m_sim.setOnSessionLost(
-        [this] { QMetaObject::invokeMethod(this, &ClientEngine::simulatorSessionLost, Qt::QueuedConnection); });
 }
 
-ClientEngine::~ClientEngine() {
-    m_sim.setOnSessionLost(nullptr);
+ClientEngine::~ClientEngine() = default;
+
+void ClientEngine::sessionLostNoticed() {
+    // The loss is found deep inside a handler; it is dealt with once that has returned.
+    QMetaObject::invokeMethod(this, &ClientEngine::simulatorSessionLost, Qt::QueuedConnection);
 }
 
 void ClientEngine::windowLoaded() {
@@ -36,7 +36,7 @@ void ClientEngine::simulatorSessionLost() {
     }
     m_ended = true;
     m_Timer1.stop();
-    m_server.simulatorGone();
+    m_server.leave();
     m_sim.services().messages.showMessage(kSessionEndedText, QStringLiteral("ERROR"));
     if (m_onEnded) {
         m_onEnded();

@@ -35,6 +35,9 @@ public:
     // sees the pilot leave (nothing is said into the dead session), the user is told in an
     // "ERROR" box, and then the `onEnded` set here runs, which ends the program.
     void simulatorSessionLost();
+    // The same, once the handler that found the loss has returned: for SimLink's
+    // setOnSessionLost, which start-up points here.
+    void sessionLostNoticed();
     void setOnEnded(std::function<void()> onEnded) { m_onEnded = std::move(onEnded); }
     static inline const QString kSessionEndedText =
         QStringLiteral("The simulator's multiplayer session has ended. Host a session in FS again, then start the "

@@ -7,12 +7,6 @@
 #include "simlink/simlink.h"
 
 namespace airmesh {
-inline namespace serverlink {
-class ServerLink;
-} // namespace serverlink
-} // namespace airmesh
-
-namespace airmesh {
 inline namespace relay {
 
 // What the traffic means on the other side: a server record in the simulator (the reactions of
@@ -20,7 +14,10 @@ inline namespace relay {
 // chat, the answer to a plane query, the logon's text lines and plane query, and Set_Closed's
 // clean-up), and a simulator message on the server (Process_MP_Packet). The server link and the
 // simulator link never meet but here.
-class Relay : public ServerEvents, public SimMessageHandler {
+//
+// It connects itself to nothing: start-up hands it to the links (SimLink::setHandler,
+// ServerLink::setEvents and setLogonDetails).
+class Relay : public ServerEvents, public LogonDetails, public SimMessageHandler {
 public:
     // The most chat text gathered for one pilot while the end mark has not come; far above
     // any chat line the simulator lets a user type. Pieces beyond it are dropped and logged.
@@ -31,11 +28,9 @@ public:
     // The number of the failure when a chat end mark comes from a pilot not in the registry.
     static constexpr int kErrNoMatchingPlayer = 91;
 
-    // Takes the simulator link's messages, and sends the user's traffic to `out`.
+    // Acts in `sim` and sends the user's traffic to `out`.
     Relay(ClientServices& services, SimLink& sim, Players& colPlayers, RelayOutput& out);
-    // ... and takes the server link's records as well.
-    Relay(ClientServices& services, SimLink& sim, Players& colPlayers, ServerLink& link);
-    ~Relay() override;
+    ~Relay() override = default;
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
 
@@ -63,13 +58,23 @@ public:
     void aircraftDetails(qint32 session, qint32 engineType, const QString& title) override;
     void chatPiece(qint32 session, const QString& piece) override;
     void linkClosed() override;
-    bool trafficWanted() const override;
+
+    // ---- What the logon says of the user ----
     QString logonHandle() const override;
     UserAircraft userAircraft() const override;
-    bool noteIfSessionGone(const std::exception& e) override;
 
 private:
-    Relay(ClientServices& services, SimLink& sim, Players& colPlayers, RelayOutput& out, ServerLink* link);
+    // Runs a reaction to a server record in the simulator's session. A failure that says the
+    // session is gone is noted once (SimLink's loss) and goes no further: it is not the
+    // record's, and the server link logs nothing for it. Once the session is gone, traffic
+    // has nowhere to go and `traffic` reactions do nothing.
+    enum class Kind { Logon, Traffic };
+    template <typename F> void inSession(Kind kind, F&& reaction);
+    // The traffic reactions themselves.
+    void answerPlaneQuery(qint32 session);
+    void placePosition(qint32 session, const QByteArray& block);
+    void placeAircraft(qint32 session, qint32 engineType, const QString& title);
+    void gatherChat(qint32 session, const QString& piece);
 
     // The reactions of Process_MP_Packet, outside its error trap; false: not handled.
     bool react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer, qint32 lngNoBytes);
@@ -81,7 +86,6 @@ private:
     SimLink& m_sim;
     Players& m_players;
     RelayOutput& m_out;
-    ServerLink* m_link;
     qint32 m_lngMyEngineType = 0;
     QString m_strMyAircraft;
     QByteArray m_myPosition;

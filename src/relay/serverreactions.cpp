@@ -19,46 +19,65 @@ constexpr int kFullChatPieceChars = 54;
 
 } // namespace
 
+template <typename F> void Relay::inSession(Kind kind, F&& reaction) {
+    if (kind == Kind::Traffic && m_sim.sessionLost()) {
+        return; // the records still arriving until the link is closed have nowhere to go
+    }
+    try {
+        reaction();
+    } catch (const std::exception& e) {
+        if (m_sim.noteIfSessionGone(e)) {
+            return;
+        }
+        throw;
+    }
+}
+
 // ---- The logon ----------------------------------------------------------------------------
 
 void Relay::logonAccepted(const QString& greeting) {
-    m_sim.sendTextLine(greeting);
+    inSession(Kind::Logon, [&] { m_sim.sendTextLine(greeting); });
 }
 
 void Relay::loggedOn() {
     // Ask the simulator for the user's aircraft; the answer goes to the server from the pump.
-    Session& session = m_sim.session();
-    SimMessage m = session.CreateMessage();
-    sim::writeQueryPlaneOnLogon(m);
-    session.Send(m_sim.lngMyPlayerID(), m_sim.lngHostPlayerID(), 0, m);
-    m_services.debug(QStringLiteral(" - Query Plane"));
+    inSession(Kind::Logon, [&] {
+        m_sim.queryUserAircraft();
+        m_services.debug(QStringLiteral(" - Query Plane"));
+    });
 }
 
 void Relay::logonRejected() {
-    m_sim.sendTextLine(QStringLiteral("Server rejected your logon."));
+    inSession(Kind::Logon, [&] { m_sim.sendTextLine(QStringLiteral("Server rejected your logon.")); });
 }
 
 // ---- Traffic ------------------------------------------------------------------------------
 
 void Relay::playerJoined(qint32 session, const QString& handle) {
-    m_sim.Add_Remote_Player(handle, session);
+    inSession(Kind::Traffic, [&] { m_sim.Add_Remote_Player(handle, session); });
 }
 
 void Relay::playerLeft(qint32 session) {
-    m_sim.Remove_Remote_Player(session);
+    inSession(Kind::Traffic, [&] { m_sim.Remove_Remote_Player(session); });
 }
 
 void Relay::playerCrashed(qint32 session, const QString& text) {
-    QString line;
-    if (const Players::PlayerPtr p = m_players.findBySession(session)) {
-        line = p->PlayerHandle + QLatin1Char(' ') + text;
-    }
-    m_sim.sendTextLine(line);
-    m_services.sound.Play_Sound(QStringLiteral("crash.wav"));
-    m_services.debug(QStringLiteral(" - Player crashed "));
+    inSession(Kind::Traffic, [&] {
+        QString line;
+        if (const Players::PlayerPtr p = m_players.findBySession(session)) {
+            line = p->PlayerHandle + QLatin1Char(' ') + text;
+        }
+        m_sim.sendTextLine(line);
+        m_services.sound.Play_Sound(QStringLiteral("crash.wav"));
+        m_services.debug(QStringLiteral(" - Player crashed "));
+    });
 }
 
 void Relay::queryPlane(qint32 session) {
+    inSession(Kind::Traffic, [&] { answerPlaneQuery(session); });
+}
+
+void Relay::answerPlaneQuery(qint32 session) {
     if (m_services.blnDebug) {
         for (const Players::PlayerPtr& p : m_players.NewEnum()) {
             if (p->Server_Session_ID == session) {
@@ -71,6 +90,10 @@ void Relay::queryPlane(qint32 session) {
 }
 
 void Relay::positionUpdate(qint32 session, const QByteArray& block) {
+    inSession(Kind::Traffic, [&] { placePosition(session, block); });
+}
+
+void Relay::placePosition(qint32 session, const QByteArray& block) {
     // The busiest road of the relay: every pilot's positions several times a second. The players
     // it concerns (usually one) are picked out by their fields first; only they pay for the
     // registry's check that they are still in it when their turn comes, which is what walking
@@ -106,6 +129,10 @@ void Relay::positionUpdate(qint32 session, const QByteArray& block) {
 }
 
 void Relay::aircraftDetails(qint32 session, qint32 engineType, const QString& title) {
+    inSession(Kind::Traffic, [&] { placeAircraft(session, engineType, title); });
+}
+
+void Relay::placeAircraft(qint32 session, qint32 engineType, const QString& title) {
     SimMessage m;
     const QString shown = GetAlias(m_services.objINI, title);
     sim::writeAircraftDetails(m, engineType, shown);
@@ -122,6 +149,10 @@ void Relay::aircraftDetails(qint32 session, qint32 engineType, const QString& ti
 }
 
 void Relay::chatPiece(qint32 session, const QString& piece) {
+    inSession(Kind::Traffic, [&] { gatherChat(session, piece); });
+}
+
+void Relay::gatherChat(qint32 session, const QString& piece) {
     const QString trimmed = trimSpaces(piece);
     const Players::PlayerPtr p = m_players.findBySession(session);
     if (p) {
@@ -185,27 +216,14 @@ void Relay::linkClosed() {
         }
     };
     // Nothing is said into a simulator session that has ended.
-    const bool simAlive = !m_sim.sessionLost();
-    if (simAlive) {
+    if (!m_sim.sessionLost()) {
         guarded([this] { m_sim.sendTextLine(QStringLiteral("Server connection lost.")); });
     }
-    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
-        if (simAlive) {
-            guarded([&] { m_sim.session().DestroyPlayer(p->Key.toInt()); });
-        }
-        m_services.debug(QStringLiteral(" - Removed Player ") + p->PlayerHandle);
-        // Out of the registry even when the session refused: the pilot is gone with the link.
-        guarded([&] { m_players.Remove(p->Key); });
-    }
+    m_sim.removeAllRemotePlayers(
+        [this](const std::exception& e) { logError(QStringLiteral(" - Error Set_Closed "), e); });
 }
 
-// ---- What the server link asks ------------------------------------------------------------
-
-bool Relay::trafficWanted() const {
-    // Once the simulator's session has ended, the records still arriving until the link is
-    // closed have nowhere to go.
-    return !m_sim.sessionLost();
-}
+// ---- What the logon says of the user -------------------------------------------------------
 
 QString Relay::logonHandle() const {
     return m_sim.strHandle();

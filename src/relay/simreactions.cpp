@@ -17,8 +17,6 @@ void Relay::Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFrom
 }
 
 bool Relay::react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer, qint32 lngNoBytes) {
-    SimMessage reply;
-
     // Numbers outside the table match no case and count as not handled.
     switch (static_cast<SimMsg>(lngMsgNo)) {
     case SimMsg::Unnamed4096:
@@ -55,9 +53,8 @@ bool Relay::react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint
     }
 
     case SimMsg::PlayerQuery:
-        sim::writeHeaderOnly(reply, SimMsg::AddPlayerApproved);
         if (const Players::PlayerPtr p = m_players.findByPlayerId(lngToPlayer)) {
-            m_sim.session().Send(p->Key.toInt(), dpflags::AllPlayers, 0, reply);
+            m_sim.answerPlayerQuery(p->Key.toInt());
         }
         return true;
 

@@ -147,7 +147,7 @@ void ServerLink::onTcpConnected() {
     try {
         Send_Logon(toLong(m_pendingPilotId, "Type mismatch: the Pilot ID is not a number"),
                    toLong(m_pendingPassword, "Type mismatch: the password is not a number"),
-                   m_events ? m_events->logonHandle() : QString());
+                   m_logonDetails != nullptr ? m_logonDetails->logonHandle() : QString());
     } catch (const std::exception&) {
         connectFailed(currentErrorInfo().description);
         return;
@@ -199,8 +199,8 @@ void ServerLink::logonAccepted(const LogonAccepted& accepted, const char* handle
     m_blnConnected = true;
     m_dtLastServerAck = m_services.clock.now();
     m_services.debug(QStringLiteral(" - Server accepted Logon Credentials"));
-    // A simulator that cannot be told must not keep the window from showing the logon, with
-    // every button disabled: the session steps log their failure and the rest goes on.
+    // A reaction that fails must not keep the window from showing the logon, with every button
+    // disabled: its failure is logged and the rest goes on.
     try {
         if (m_events) {
             m_events->logonAccepted(receivedText(accepted.greeting));
@@ -214,7 +214,7 @@ void ServerLink::logonAccepted(const LogonAccepted& accepted, const char* handle
 
     report(LinkState::LoggedOn);
 
-    // The simulator is asked for the user's aircraft; the answer goes to the server from the pump.
+    // The relay asks for the user's aircraft, which then goes to the server.
     try {
         if (m_events) {
             m_events->loggedOn();
@@ -237,7 +237,7 @@ void ServerLink::logonRejected() {
 }
 
 void ServerLink::Set_Closed() {
-    // The other pilots go with the link, told and out of the simulator; the tear-down always
+    // The other pilots go with the link (the relay's part); the tear-down always
     // runs to its end.
     if (m_events) {
         m_events->linkClosed();
@@ -262,7 +262,7 @@ void ServerLink::Set_Closed() {
     }
 }
 
-void ServerLink::simulatorGone() {
+void ServerLink::leave() {
     if (m_blnConnected || isConnecting()) {
         Set_Closed();
     }
@@ -308,7 +308,7 @@ void ServerLink::Timer2_Timer() {
     }
     ++m_intPostConnectCount;
     try {
-        const UserAircraft aircraft = m_events ? m_events->userAircraft() : UserAircraft();
+        const UserAircraft aircraft = m_logonDetails != nullptr ? m_logonDetails->userAircraft() : UserAircraft();
         sendTcp(toServer::aircraftDetails(m_lngSessionID, aircraft.engineType, aircraft.title, true));
     } catch (const std::exception&) {
         logCurrentError(QStringLiteral(" - Error Timer2_Timer "));
@@ -357,9 +357,8 @@ void ServerLink::handleRecord(const ServerRecord& r, const char* handler) {
         logonRejected();
         return;
     }
-    // Everything else is traffic of a logged-on client, and goes into the simulator's session:
-    // once that has ended, the records still arriving until the link is closed have nowhere to go.
-    if (!m_blnConnected || !m_events || !m_events->trafficWanted()) {
+    // Everything else is traffic of a logged-on client.
+    if (!m_blnConnected || !m_events) {
         return;
     }
     ServerEvents& events = *m_events;
@@ -495,16 +494,6 @@ void ServerLink::abandonChatInFlight() {
 }
 
 void ServerLink::logCurrentError(const QString& prefix) const {
-    // A session operation that found the simulator gone is not this record's fault: the loss
-    // is noted once, and handled as such, instead of an error line per record.
-    try {
-        throw;
-    } catch (const std::exception& ex) {
-        if (m_events && m_events->noteIfSessionGone(ex)) {
-            return;
-        }
-    } catch (...) {
-    }
     m_services.debug(errorLine(prefix, currentErrorInfo()));
 }
 

@@ -25,8 +25,8 @@ inline namespace serverlink {
 
 // The link to the multiplayer server: the UDP socket and the TCP connection, logon, decoding
 // the server's records and reporting them to the relay (ServerEvents), heartbeat and loss watch,
-// and the records that carry the user's traffic (RelayOutput). It knows nothing of the
-// simulator.
+// and the records that carry the user's traffic (RelayOutput). What a record means beyond the
+// link is the relay's business.
 //
 // Nothing here runs a nested event loop: Connect returns at once and the outcome arrives
 // through socket events and the Timer1 tick, each state reported by stateChanged.
@@ -45,6 +45,9 @@ public:
 
     // Where the decoded records go; none are reacted to while it is unset.
     void setEvents(ServerEvents* events) { m_events = events; }
+    // Who says what the logon and the post-connect sends tell of the user; without, an empty
+    // handle and no aircraft.
+    void setLogonDetails(const LogonDetails* details) { m_logonDetails = details; }
 
     // ---- State ----
     // The state last reported, and the status text that goes with it (a Connecting link keeps
@@ -75,14 +78,14 @@ public:
     // Tears the link down: the relay's part (the other pilots out of the session and the
     // registry), sockets as they should be, the window showing the loss.
     void Set_Closed();
-    // The simulator's session has ended: a logon, or one being made, is torn down, so that the
-    // server sees the pilot leave.
-    void simulatorGone();
+    // The user leaves: a logon, or one being made, is torn down, so that the server sees the
+    // pilot leave. Nothing when idle.
+    void leave();
 
     // ---- Heartbeat and post-connect details ----
     void Send_HeartBeat();
     // The link watch of a Timer1 tick; also ends a logon wait that has run out. Returns false
-    // when it tore the link down, in which case the tick reads no simulator messages.
+    // when it tore the link down, in which case the rest of the tick waits for the next one.
     bool linkWatch();
     void Timer2_Timer();
 
@@ -144,6 +147,7 @@ private:
 
     ClientServices& m_services;
     ServerEvents* m_events = nullptr;
+    const LogonDetails* m_logonDetails = nullptr;
 
     // Declared before everything that refers to them, so they outlive it.
     Socket m_ctlWinsock;

@@ -73,6 +73,37 @@ void SimLink::removePlayer(const Players::PlayerPtr& player) {
     m_services.debug(QStringLiteral(" - Removed Player ") + handle);
 }
 
+void SimLink::removeAllRemotePlayers(const std::function<void(const std::exception&)>& failed) {
+    auto guarded = [&failed](auto&& step) {
+        try {
+            step();
+        } catch (const std::exception& e) {
+            failed(e);
+        }
+    };
+    const bool alive = !m_sessionLost;
+    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
+        if (alive) {
+            guarded([&] { session().DestroyPlayer(p->Key.toInt()); });
+        }
+        m_services.debug(QStringLiteral(" - Removed Player ") + p->PlayerHandle);
+        guarded([&] { m_players.Remove(p->Key); });
+    }
+}
+
+void SimLink::answerPlayerQuery(qint32 fromPlayer) {
+    SimMessage reply;
+    sim::writeHeaderOnly(reply, SimMsg::AddPlayerApproved);
+    sendToAll(fromPlayer, reply);
+}
+
+void SimLink::queryUserAircraft() {
+    Session& dp = session();
+    SimMessage m = dp.CreateMessage();
+    sim::writeQueryPlaneOnLogon(m);
+    dp.Send(m_joined.lngMyPlayerID, m_joined.lngHostPlayerID, 0, m);
+}
+
 void SimLink::sendTextLine(const QString& text) {
     if (text.isEmpty()) {
         // No text at all: the bare header, not a lone zero byte.

@@ -117,6 +117,16 @@ public:
     void Remove_Remote_Player(qint32 sessionNumber);
     // Takes one registry player out of the session and the registry.
     void removePlayer(const Players::PlayerPtr& player);
+    // Takes every registry player out of the session (unless the session has ended) and out of
+    // the registry, logging " - Removed Player <handle>" for each; a step that fails goes to
+    // `failed` and the rest goes on: the pilots are gone with the link whatever the session says.
+    void removeAllRemotePlayers(const std::function<void(const std::exception&)>& failed);
+    // The simulator's question about one of our remote players answered: AddPlayerApproved,
+    // without payload, from that player to all.
+    void answerPlayerQuery(qint32 fromPlayer);
+    // Asks the user's own simulator player for its aircraft (QueryPlane from the observer); the
+    // answer comes through the pump.
+    void queryUserAircraft();
     // A text line shown in the simulator: a ChatMessage from the observer to all players. An
     // empty text goes out with payload length 0 and no zero byte.
     void sendTextLine(const QString& text);

@@ -39,6 +39,13 @@ Startup::~Startup() {
     if (m_frmAlias) {
         delete m_frmAlias.data();
     }
+    // The links outlive the relay and the engine: they must not call them on the way out.
+    m_sim.setHandler(nullptr);
+    m_sim.setOnSessionLost(nullptr);
+    if (m_server) {
+        m_server->setEvents(nullptr);
+        m_server->setLogonDetails(nullptr);
+    }
 }
 
 bool Startup::Main() {
@@ -94,7 +101,14 @@ bool Startup::Main() {
     m_server = std::make_unique<ServerLink>(m_services);
     m_relay = std::make_unique<Relay>(m_services, m_sim, m_colPlayers, *m_server);
     m_engine = std::make_unique<ClientEngine>(m_sim, *m_server);
-    // The simulator's session has ended and the user has been told: the program ends.
+    // Who talks to whom: the simulator's messages and the server's records go to the relay,
+    // which sends the user's traffic to the server link and the others' into the simulator;
+    // the end of the simulator's session goes to the engine, and once the user has been told,
+    // the program ends.
+    m_sim.setHandler(m_relay.get());
+    m_server->setEvents(m_relay.get());
+    m_server->setLogonDetails(m_relay.get());
+    m_sim.setOnSessionLost([this] { m_engine->sessionLostNoticed(); });
     m_engine->setOnEnded([this] { endProgram(); });
     m_frmMain = std::make_unique<FrmMain>(m_services);
     m_frmMain->showLinkState(m_server->state(), m_server->statusText());

@@ -76,6 +76,9 @@ struct LinkRig {
             f.open(QIODevice::WriteOnly);
             f.write("RIFF");
         }
+        sim.setHandler(&relay);
+        link.setEvents(&relay);
+        link.setLogonDetails(&relay);
         joinAsTheJoinWould(sim, sessions, hostId, adjust);
         QObject::connect(&link, &ServerLink::stateChanged, [this](LinkState state, const QString& text) {
             reported.append({state, text});

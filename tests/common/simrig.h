@@ -80,7 +80,10 @@ struct SimRig {
 
 // The bench with the relay's reactions and a recording server link.
 struct RelayRig : SimRig {
-    using SimRig::SimRig;
+    // The pump hands its messages to the reactions, as start-up has it.
+    template <typename... Args> explicit RelayRig(Args&&... args) : SimRig(std::forward<Args>(args)...) {
+        sim.setHandler(&reactions);
+    }
 
     FakeRelayOutput out;
     Relay reactions{services, sim, players, out};

@@ -86,6 +86,7 @@ void TestClientEngine::simulatorSessionEnds() {
     QFETCH(qint32, failure);
     LinkRig rig;
     ClientEngine engine(rig.sim, rig.link);
+    rig.sim.setOnSessionLost([&engine] { engine.sessionLostNoticed(); });
     int ended = 0;
     engine.setOnEnded([&] { ++ended; });
     engine.windowLoaded();
