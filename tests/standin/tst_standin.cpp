@@ -50,6 +50,7 @@ struct Rig {
     std::unique_ptr<SimulatorStandin> standin;
 
     explicit Rig(StandinOptions options = {}) {
+        sim.setHandler(&reactions); // the pump hands its messages to the reactions, as start-up has it
         options.title = QStringLiteral("Jetliner 400-B");
         options.engineType = 1;
         standin = std::make_unique<SimulatorStandin>(port, clock, options, [this](const QString& l) { lines << l; });
@@ -57,7 +58,10 @@ struct Rig {
         // Waiting for an answer that never comes takes no real time.
         world.onWait = [this](int ms) { clock.advanceMs(ms); };
     }
-    ~Rig() { detachStandin(world); }
+    ~Rig() {
+        sim.setHandler(nullptr);
+        detachStandin(world);
+    }
 
     bool join() { return sim.Join_Session(factory).has_value(); }
     QStringList take() { return std::exchange(lines, {}); }
