@@ -104,32 +104,20 @@ bool RelayCore::connectionOpened(ConnId conn, const QHostAddress& peer) {
     c.id = conn;
     c.address = plainAddress(peer);
     c.lastHeard = m_clock.now();
-    c.carry.reserve(kRecordBytes);
     m_conns.emplace(conn, std::move(c));
     return true;
 }
 
 void RelayCore::streamBytes(ConnId conn, QByteArrayView bytes) {
-    while (!bytes.isEmpty()) {
-        Conn* c = find(conn); // a record may have dropped the connection
-        if (!c) {
-            return;
-        }
-        if (!c->carry.isEmpty() || bytes.size() < kRecordBytes) {
-            const qsizetype take = std::min<qsizetype>(kRecordBytes - c->carry.size(), bytes.size());
-            c->carry.append(bytes.first(take));
-            bytes = bytes.sliced(take);
-            if (c->carry.size() < kRecordBytes) {
-                return;
-            }
-            const QByteArray record = std::exchange(c->carry, QByteArray());
-            c->carry.reserve(kRecordBytes);
-            tcpRecord(*c, record);
-            continue;
-        }
-        tcpRecord(*c, bytes.first(kRecordBytes).toByteArray());
-        bytes = bytes.sliced(kRecordBytes);
+    Conn* c = find(conn);
+    if (!c) {
+        return;
     }
+    c->stream.push(bytes, [&](const QByteArray& record) {
+        tcpRecord(*c, record);
+        // A record may have dropped the connection, and the stream with it.
+        return find(conn) != nullptr;
+    });
 }
 
 void RelayCore::connectionClosed(ConnId conn) {

@@ -4,6 +4,7 @@
 #include "core/clock.h"
 #include "logonguard.h"
 #include "wire/records.h"
+#include "wire/recordstream.h"
 
 #include <QByteArrayView>
 #include <QDateTime>
@@ -110,9 +111,9 @@ public:
 private:
     struct Conn {
         ConnId id = 0;
-        QHostAddress address; // plain form
-        QByteArray carry;     // start of a record whose rest has not arrived; < 128 bytes
-        QDateTime lastHeard;  // last valid record, or the connection's opening
+        QHostAddress address;      // plain form
+        wire::RecordStream stream; // its TCP bytes cut into records
+        QDateTime lastHeard;       // last valid record, or the connection's opening
         int rejectedLogons = 0;
         // Set at logon.
         qint32 session = 0;

@@ -60,7 +60,7 @@ void UdpDataArrival(qint64 bytesTotal, ReceiveQueue& socket, RecordGate& gate) {
 }
 
 void TcpFramer::DataArrival(qint64 bytesTotal, ReceiveQueue& socket, RecordGate& gate) {
-    if ((m_carry.size() + bytesTotal) % wire::kRecordBytes != 0) {
+    if ((m_stream.carried() + bytesTotal) % wire::kRecordBytes != 0) {
         return; // the bytes stay queued; a later notification reports the grown total
     }
     QList<QByteArray> batch;
@@ -69,12 +69,10 @@ void TcpFramer::DataArrival(qint64 bytesTotal, ReceiveQueue& socket, RecordGate&
         if (chunk.isEmpty()) {
             break;
         }
-        m_carry.append(chunk);
-        qsizetype offset = 0;
-        for (; offset + wire::kRecordBytes <= m_carry.size(); offset += wire::kRecordBytes) {
-            batch.append(m_carry.mid(offset, wire::kRecordBytes));
-        }
-        m_carry.remove(0, offset);
+        m_stream.push(chunk, [&batch](const QByteArray& record) {
+            batch.append(record);
+            return true;
+        });
     }
     if (!batch.isEmpty()) {
         gate.deliver(std::move(batch));

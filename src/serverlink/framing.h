@@ -1,5 +1,6 @@
 #pragma once
 
+#include "wire/recordstream.h"
 #include "wire/serverrecord.h"
 
 #include <QByteArray>
@@ -59,13 +60,13 @@ public:
     // Reads only when the queued bytes complete whole records, then hands each record on.
     void DataArrival(qint64 bytesTotal, ReceiveQueue& socket, RecordGate& gate);
     // A new connection starts at a record boundary.
-    void reset() { m_carry.clear(); }
-    qsizetype carried() const { return m_carry.size(); }
+    void reset() { m_stream.reset(); }
+    qsizetype carried() const { return m_stream.carried(); }
 
 private:
-    // Bytes of a record whose rest had not yet arrived when the stream was read (data can
-    // arrive between the notification and the read). Always shorter than one record.
-    QByteArray m_carry;
+    // Holds the start of a record whose rest had not yet arrived when the socket was read (data
+    // can arrive between the notification and the read).
+    wire::RecordStream m_stream;
 };
 
 } // namespace serverlink
