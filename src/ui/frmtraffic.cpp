@@ -76,7 +76,17 @@ FrmTraffic::FrmTraffic(ClientServices& services, const Players& players, const R
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->verticalHeader()->setVisible(false);
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // Names and titles (handles of 20 characters, titles of 30) get room to be read whole; the
+    // figures take what they need.
+    QHeaderView* header = m_table->horizontalHeader();
+    header->setStretchLastSection(true);
+    const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
+    m_table->setColumnWidth(Pilot, 10 * em);
+    m_table->setColumnWidth(Aircraft, 16 * em);
+    m_table->setColumnWidth(ShownAs, 16 * em);
+    for (int col = Distance; col < kColumns; ++col) {
+        header->setSectionResizeMode(col, QHeaderView::ResizeToContents);
+    }
     m_table->setWordWrap(false);
     layout->addWidget(m_table);
 

@@ -30,7 +30,7 @@ class FrmTraffic : public QWidget {
 
 public:
     static constexpr int kRefreshMs = 1000;
-    static constexpr QSize kDefaultSize{720, 300};
+    static constexpr QSize kDefaultSize{960, 300};
     enum Column { Pilot, Aircraft, ShownAs, Distance, Bearing, Altitude, Heading, Speed, Heard, kColumns };
 
     FrmTraffic(ClientServices& services, const Players& players, const Relay& relay, QWidget* parent = nullptr);
