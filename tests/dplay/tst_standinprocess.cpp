@@ -75,6 +75,7 @@ void TestStandinProcess::clientAgainstFsStandin() {
     SimLink sim{services, players, windows};
     FakeRelayOutput relay;
     Relay reactions(services, sim, players, relay);
+    sim.setHandler(&reactions); // the pump hands its messages to the reactions, as start-up has it
     NativeOptions o;
     const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
     o.prompt = [address](const QString&) { return std::optional<QString>(address); };
