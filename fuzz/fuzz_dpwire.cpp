@@ -1,5 +1,6 @@
-// Every DirectPlay wire parser on arbitrary bytes: the TCP and datagram framing and each
-// message body a joiner or a host reads. Nothing may read outside the input or crash.
+// Every DirectPlay wire parser on arbitrary bytes: the TCP and datagram framing, each message
+// body a joiner or a host reads, a PACKET fragment and a message put together from fragments.
+// Nothing may read outside the input or crash.
 #include "simlink/dplay/dpwire.h"
 
 #include <cstddef>
@@ -46,6 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     (void)readEnumPlayersReply(bytes);
+    if (const auto f = readPacket(bytes)) {
+        const auto back = readPacket(packetBody(*f));
+        if (!back || back->data != f->data || back->offset != f->offset || back->index != f->index ||
+            back->count != f->count || back->messageSize != f->messageSize || back->message != f->message) {
+            __builtin_trap();
+        }
+    }
+    (void)parseReassembled(bytes, SockAddr{});
     airmesh::ByteReader r(bytes);
     (void)readSuperPacked(r, size % 2 == 0);
     (void)d;

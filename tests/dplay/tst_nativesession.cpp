@@ -12,6 +12,7 @@
 #include <QUdpSocket>
 
 #include <atomic>
+#include <mutex>
 
 using namespace airmesh;
 using namespace airmesh::dplay;
@@ -57,6 +58,22 @@ bool receive(NativeSession& s, qint32& from, qint32& to, SimMessage& out, int ms
     }
     return false;
 }
+
+// Log lines, from whichever thread writes them.
+struct LogLines {
+    std::mutex mutex;
+    QStringList lines;
+    std::function<void(const QString&)> sink() {
+        return [this](const QString& l) {
+            std::lock_guard lock(mutex);
+            lines << l;
+        };
+    }
+    int count(const QString& part) {
+        std::lock_guard lock(mutex);
+        return static_cast<int>(lines.filter(part).size());
+    }
+};
 } // namespace
 
 class TestNativeSession : public QObject {
@@ -78,6 +95,7 @@ private slots:
     void bothRolesAnswerPings();
     void hostSurvivesGarbage();
     void joinerSurvivesGarbageFromTheHost();
+    void putsFragmentedMessagesTogether();
 };
 
 void TestNativeSession::joinsAndExchangesEverything() {
@@ -534,6 +552,105 @@ void TestNativeSession::joinerSurvivesGarbageFromTheHost() {
     QCOMPARE(from, static_cast<qint32>(rig.host->ownPlayer()));
     QVERIFY(s->isOpen());
     QVERIFY(!s->sessionLost());
+}
+
+void TestNativeSession::putsFragmentedMessagesTogether() {
+    HostRig rig;
+    NativeOptions jo = rig.joinerOptions();
+    std::atomic<qint64> clock{0};
+    jo.clockMs = [&clock] { return clock.load(); };
+    LogLines log;
+    jo.log = log.sink();
+    auto s = rig.joiner(jo);
+    HostRig::join(*s);
+    const auto observer = static_cast<quint32>(s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("A O"), 0, 0));
+    const quint32 host = rig.host->ownPlayer();
+    // The host's chat line to the observer, as the player message it sends in pieces.
+    SimMessage chat;
+    sim::writeChat(chat, SimMsg::ChatMessage, QStringLiteral("a chat line that the host sends in three pieces"));
+    QByteArray whole;
+    ByteWriter w(whole);
+    w.u32(host);
+    w.u32(observer);
+    w.bytes(chat.bytes());
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, s->listenPort());
+    QVERIFY(peer.waitForConnected(3000));
+    // Fragment `index` of 3 of message `id`.
+    const auto fragment = [&](quint8 id, quint32 index) {
+        const qsizetype piece = (whole.size() + 2) / 3;
+        Fragment f;
+        f.message[0] = id;
+        f.index = index;
+        f.count = 3;
+        f.offset = static_cast<quint32>(piece * index);
+        f.messageSize = static_cast<quint32>(whole.size());
+        f.data = whole.mid(piece * index, piece);
+        peer.write(systemMessage(2300, Packet, packetBody(f)));
+    };
+    // What the session delivers up to a marker sent after it on the same connection.
+    const auto delivered = [&] {
+        peer.write(playerMessageTcp(2300, host, observer, header(SimMsg::QueryPlane).bytes()));
+        peer.flush();
+        QList<QByteArray> out;
+        qint32 from = 0, to = 0;
+        SimMessage got;
+        while (receive(*s, from, to, got) && got.ReadLong() != 4111) {
+            out << got.bytes();
+        }
+        return out;
+    };
+    const QList<QByteArray> once{chat.bytes()};
+
+    for (const quint32 i : {0, 1, 2}) {
+        fragment(1, i);
+    }
+    QCOMPARE(delivered(), once);
+    // Out of order, one fragment twice, and all of them again once the message is complete.
+    for (const quint32 i : {2, 0, 0, 1, 0, 1, 2}) {
+        fragment(2, i);
+    }
+    QCOMPARE(delivered(), once);
+
+    // An incomplete message waits 15 s for its next fragment, and no longer.
+    fragment(3, 0);
+    fragment(3, 2);
+    QVERIFY(delivered().isEmpty());
+    clock += 14999;
+    fragment(3, 1);
+    QCOMPARE(delivered(), once);
+    fragment(4, 0);
+    fragment(4, 1);
+    QVERIFY(delivered().isEmpty());
+    clock += 15000;
+    fragment(4, 2);
+    QVERIFY(delivered().isEmpty());
+    QCOMPARE(log.count(QStringLiteral("none in the last 15000 ms")), 1);
+
+    // Bounds: a message longer than the session takes is dropped with one line for all its
+    // fragments; a ninth message in the making from one peer pushes out the oldest.
+    Fragment big;
+    big.message[0] = 5;
+    big.count = 2;
+    big.messageSize = 1024 * 1024;
+    big.data = QByteArray(1000, 'x');
+    for (const quint32 i : {0, 1}) {
+        big.index = i;
+        big.offset = i * 1000;
+        peer.write(systemMessage(2300, Packet, packetBody(big)));
+    }
+    for (quint8 id = 10; id < 19; ++id) {
+        fragment(id, 0);
+        QVERIFY(delivered().isEmpty());
+        clock += 1;
+    }
+    for (quint8 id = 10; id < 19; ++id) {
+        fragment(id, 1);
+        fragment(id, 2);
+    }
+    QCOMPARE(delivered(), QList<QByteArray>(8, chat.bytes()));
+    QCOMPARE(log.count(QStringLiteral("1048576 bytes")), 1);
+    QCOMPARE(log.count(QStringLiteral("messages from one peer")), 1);
 }
 
 QTEST_GUILESS_MAIN(TestNativeSession)

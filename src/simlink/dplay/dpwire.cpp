@@ -16,6 +16,7 @@ constexpr int kSecDesc32 = 24; // the security description: two pointers among i
 constexpr int kSecDesc64 = 32;
 constexpr int kCreateOffset = 28;         // from the play signature: header 8 + five ids
 constexpr quint32 kMaxListEntries = 4096; // players, groups or members in one message
+constexpr quint32 kPacketDataOffset = 48; // from the play signature: header 8, identifier 16, six fields
 
 quint32 lengthCode(quint32 v) {
     return v == 0 ? 0 : v <= 0xFF ? 1 : v <= 0xFFFF ? 2 : 3;
@@ -214,6 +215,26 @@ std::optional<WireMessage> parseDatagram(const QByteArray& bytes) {
     WireMessage player;
     player.body = bytes;
     return player;
+}
+
+std::optional<WireMessage> parseReassembled(const QByteArray& whole, const SockAddr& replyTo) {
+    // With a header of its own the message says its length, and it is exactly what was put
+    // together; a bare player message is told from one only by the odds of its first four bytes.
+    const quint32 token = ByteReader(whole).u32() & 0xFFF00000u;
+    const bool knownToken = token == kTokenRemote || token == 0xCAB00000u || token == 0xBAB00000u;
+    if (knownToken && announcedSize(whole.constData(), static_cast<int>(whole.size())) == quint32(whole.size())) {
+        auto m = parseTcpMessage(whole);
+        if (m && m->replyTo.port == 0) {
+            m->replyTo = replyTo;
+        }
+        return m;
+    }
+    if (whole.size() < 8) {
+        return std::nullopt; // neither a system message's header nor a player message's two ids
+    }
+    WireMessage m;
+    m.replyTo = replyTo;
+    return parseBody(m, whole);
 }
 
 // ---- Structures ----
@@ -740,6 +761,41 @@ std::optional<NameTable> readEnumPlayersReply(const QByteArray& body) {
     return readTable(body, false);
 }
 
+std::optional<Fragment> readPacket(const QByteArray& body) {
+    ByteReader r(body);
+    Fragment f;
+    f.message = readGuid(r);
+    f.index = r.u32();
+    const quint32 dataSize = r.u32();
+    f.offset = r.u32();
+    f.count = r.u32();
+    f.messageSize = r.u32();
+    // Where the data stands in the message. It follows these fields in every fragment; a sender
+    // that counts from elsewhere (the service provider header) would name another number for
+    // the same place, so the data is read from where it stands and this is not relied on.
+    (void)r.u32();
+    if (!r.ok() || dataSize == 0 || static_cast<qint64>(dataSize) > r.remaining() || f.count == 0 ||
+        f.index >= f.count || static_cast<quint64>(f.offset) + dataSize > f.messageSize) {
+        return std::nullopt;
+    }
+    f.data = r.bytes(static_cast<qsizetype>(dataSize));
+    return f;
+}
+
+QByteArray packetBody(const Fragment& f) {
+    QByteArray out;
+    ByteWriter w(out);
+    writeGuid(w, f.message);
+    w.u32(f.index);
+    w.u32(static_cast<quint32>(f.data.size()));
+    w.u32(f.offset);
+    w.u32(f.count);
+    w.u32(f.messageSize);
+    w.u32(kPacketDataOffset);
+    w.bytes(f.data);
+    return out;
+}
+
 QString commandName(quint16 command) {
     switch (command) {
     case EnumSessionsReply:
@@ -766,6 +822,8 @@ QString commandName(quint16 command) {
         return QStringLiteral("DELETEPLAYERFROMGROUP");
     case AddForwardRequest:
         return QStringLiteral("ADDFORWARDREQUEST");
+    case Packet:
+        return QStringLiteral("PACKET");
     case Ping:
         return QStringLiteral("PING");
     case PingReply:

@@ -44,6 +44,7 @@ enum Command : quint16 {
     PlayerDataChanged = 0x0F,
     PlayerNameChanged = 0x10,
     AddForwardRequest = 0x13,
+    Packet = 0x15,
     Ping = 0x16,
     PingReply = 0x17,
     YouAreDead = 0x18,
@@ -210,6 +211,27 @@ struct NameTable {
 };
 std::optional<NameTable> readSuperEnumPlayersReply(const QByteArray& body);
 std::optional<NameTable> readEnumPlayersReply(const QByteArray& body);
+
+// PACKET: one fragment of a message that its sender split because it was too long to go in one
+// piece. The fragments of one message share its identifier; put together in index order their
+// data is the whole message.
+struct Fragment {
+    Guid message{};
+    quint32 index = 0;
+    quint32 count = 0;       // fragments in the message
+    quint32 offset = 0;      // where this fragment's data stands in the whole message
+    quint32 messageSize = 0; // the whole message's length
+    QByteArray data;
+};
+// nullopt unless the fragment carries data and lies inside the message it names (index below
+// the count, data within the length).
+std::optional<Fragment> readPacket(const QByteArray& body);
+QByteArray packetBody(const Fragment& f);
+// A message put together from fragments, read as if it had arrived in one piece: the bytes after
+// a service provider header (a system message or a player message), or a whole message with its
+// own header. `replyTo` is the fragments' reply address, for a message without a header of its
+// own.
+std::optional<WireMessage> parseReassembled(const QByteArray& whole, const SockAddr& replyTo);
 
 QString commandName(quint16 command);
 

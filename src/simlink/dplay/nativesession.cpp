@@ -36,7 +36,7 @@ bool splitAddress(const QString& text, QString& host, quint16& port) {
 } // namespace
 
 NativeSession::NativeSession(NativeOptions options)
-    : Node(nodeConfig(options)), m_options(std::move(options)),
+    : Node(nodeConfig(options)), m_options(std::move(options)), m_fragments(m_options.log),
       m_queue(m_options.maxQueuedMessages, m_options.maxQueuedBytes) {}
 
 NativeSession::~NativeSession() {
@@ -371,6 +371,7 @@ void NativeSession::Close() {
     m_groups.clear();
     m_groupOrder.clear();
     m_queue.clear();
+    m_fragments.clear();
     m_hostConn = -1;
     m_sysPlayer = 0;
     lock.unlock();
@@ -707,6 +708,31 @@ void NativeSession::handlePlayerMessage(const WireMessage& m) {
     }
 }
 
+qint64 NativeSession::fragmentClock() const {
+    return m_options.clockMs ? m_options.clockMs() : nowMs();
+}
+
+void NativeSession::handleFragment(const WireMessage& m, const Origin& origin) {
+    const auto f = readPacket(m.body);
+    if (!f) {
+        log(QStringLiteral("malformed PACKET dropped"));
+        return;
+    }
+    // The peer: the connection it came on, or the address and port of a datagram's sender.
+    const quint64 peer =
+        origin.tcp ? (quint64{1} << 63) | static_cast<quint32>(origin.conn) : (quint64{origin.ip} << 16) | origin.port;
+    const auto whole = m_fragments.add(peer, *f, fragmentClock());
+    if (!whole) {
+        return;
+    }
+    const auto inner = parseReassembled(*whole, m.replyTo);
+    if (!inner || (inner->system && inner->command == Packet)) {
+        log(QStringLiteral("malformed message put together from fragments dropped (%1 bytes)").arg(whole->size()));
+        return;
+    }
+    handle(*inner, origin);
+}
+
 void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
     switch (m.command) {
     case EnumSessionsReply: {
@@ -754,6 +780,9 @@ void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
                 m_joinError = static_cast<quint32>(dp::DPERR_GENERIC);
             }
         }
+        return;
+    case Packet:
+        handleFragment(m, origin);
         return;
     case AddForwardReply:
         if (m_joining) {
@@ -873,6 +902,7 @@ void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
 }
 
 void NativeSession::connectionClosed(int conn) {
+    m_fragments.forget((quint64{1} << 63) | static_cast<quint32>(conn));
     if (conn == m_hostConn) {
         m_hostConn = -1;
         markLost(QStringLiteral("the host closed the connection"));
@@ -880,6 +910,7 @@ void NativeSession::connectionClosed(int conn) {
 }
 
 void NativeSession::tick(qint64 now) {
+    m_fragments.expire(fragmentClock());
     if (!m_open || m_lost || !(m_session.desc.flags & sessionflag::KeepAlive)) {
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "node.h"
+#include "reassembly.h"
 
 #include "simlink/session.h"
 #include "simlink/sessionqueue.h"
@@ -33,6 +34,9 @@ struct NativeOptions {
     int pingMisses = 8;
     int maxQueuedMessages = 8192;
     qint64 maxQueuedBytes = qint64{16} * 1024 * 1024;
+    // The steady clock in milliseconds that times the fragments of a message being put back
+    // together; none: the system's. Tests move it by hand.
+    std::function<qint64()> clockMs;
 };
 
 // The session a joining program uses, speaking DirectPlay 4 on the wire: finds sessions with
@@ -87,6 +91,10 @@ private:
 
     void handleSystem(const WireMessage& m, const Origin& origin);
     void handlePlayerMessage(const WireMessage& m);
+    // A PACKET fragment: once it completes its message, that message is handled as if it had
+    // arrived in one piece.
+    void handleFragment(const WireMessage& m, const Origin& origin);
+    qint64 fragmentClock() const;
     void addRecord(PlayerRecord p, quint32 sourceIp);
     void removePlayer(quint32 id);
     // A player message for one of our players, through the intake filter.
@@ -135,6 +143,7 @@ private:
     std::set<quint32> m_local; // our ordinary players
     std::mutex m_requestMutex; // one REQUESTPLAYERID at a time
 
+    Reassembly m_fragments;
     IntakeFilter m_filter;
     SessionQueue m_queue;
     std::function<void()> m_arrival; // called under m_mutex, so clearing it waits for a running call
