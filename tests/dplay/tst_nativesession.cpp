@@ -96,6 +96,7 @@ private slots:
     void hostSurvivesGarbage();
     void joinerSurvivesGarbageFromTheHost();
     void putsFragmentedMessagesTogether();
+    void searchFallsBackToBroadcast();
 };
 
 void TestNativeSession::joinsAndExchangesEverything() {
@@ -651,6 +652,22 @@ void TestNativeSession::putsFragmentedMessagesTogether() {
     QCOMPARE(delivered(), QList<QByteArray>(8, chat.bytes()));
     QCOMPARE(log.count(QStringLiteral("1048576 bytes")), 1);
     QCOMPARE(log.count(QStringLiteral("messages from one peer")), 1);
+}
+
+void TestNativeSession::searchFallsBackToBroadcast() {
+    // A host that hears only searches sent to the loopback network's broadcast address.
+    HostOptions o;
+    o.enumBindIp = 0x7FFFFFFFu;
+    HostRig rig(o);
+    QVERIFY(rig.started);
+    NativeOptions jo = rig.joinerOptions(); // its address, 127.0.0.1
+    jo.enumWindowMs = 3000;
+    auto s = rig.joiner(jo);
+    QElapsedTimer t;
+    t.start();
+    QCOMPARE(codeOf([&] { HostRig::join(*s); }), 0);
+    QVERIFY(s->isOpen());
+    QVERIFY2(t.elapsed() >= 1000, qPrintable(QString::number(t.elapsed()))); // asked directly first
 }
 
 QTEST_GUILESS_MAIN(TestNativeSession)

@@ -39,6 +39,7 @@ Node::Config nodeConfig(const HostOptions& o) {
     c.bindIp = o.bindIp;
     c.listenForEnum = true;
     c.enumPort = o.enumPort;
+    c.enumBindIp = o.enumBindIp;
     c.log = o.log;
     return c;
 }

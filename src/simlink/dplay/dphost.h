@@ -24,6 +24,9 @@ struct HostOptions {
     QString ownLongName;
     quint32 bindIp = 0;
     quint16 enumPort = kEnumPort;
+    // The address the enumeration socket takes (0 = every local address): a test binds the
+    // loopback broadcast address to stand for a host that hears only broadcast searches.
+    quint32 enumBindIp = 0;
     // The session's instance and id key; random unless given (a test replays a recorded join).
     std::optional<Guid> instance;
     std::optional<quint32> key;

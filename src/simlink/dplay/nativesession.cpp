@@ -1,6 +1,9 @@
 #include "nativesession.h"
 
+#include <QSet>
+
 #include <algorithm>
+#include <vector>
 
 namespace airmesh::dplay {
 
@@ -137,6 +140,28 @@ SessionList NativeSession::GetDPEnumSessions(const SessionData& search, int time
     const qint64 window = timeoutMs > 0 ? timeoutMs : m_options.enumWindowMs;
     const qint64 start = nowMs();
     qint64 nextSend = start;
+    // A host asked at its address that stays silent may hear only broadcasts, as DirectPlay's
+    // own provider sends them: after the first second the search also goes to the local network
+    // and, for an address on this machine, to the loopback network.
+    std::vector<quint32> fallback;
+    if (!m_broadcast) {
+        fallback.push_back(0xFFFFFFFFu);
+        if ((m_targetIp >> 24) == 127) {
+            fallback.push_back(0x7FFFFFFFu);
+        }
+    }
+    const qint64 fallbackFrom = start + m_options.enumBroadcastAfterMs;
+    bool broadcasting = false;
+    QSet<quint32> unsendable; // each address that refuses a datagram is logged once per search
+    const auto send = [&](quint32 ip) {
+        if (!sendDatagram(ip, m_targetPort, request) && !unsendable.contains(ip)) {
+            unsendable.insert(ip);
+            log(QStringLiteral("session search: cannot send to %1:%2: %3")
+                    .arg(net::ipText(ip))
+                    .arg(m_targetPort)
+                    .arg(net::lastErrorText()));
+        }
+    };
     for (;;) {
         const qint64 now = nowMs();
         if (now >= start + window) {
@@ -146,16 +171,27 @@ SessionList NativeSession::GetDPEnumSessions(const SessionData& search, int time
         if (!m_broadcast && !m_found.empty() && now >= m_lastAnswerMs + m_options.enumSettleMs) {
             break;
         }
+        if (!broadcasting && !fallback.empty() && m_found.empty() && now >= fallbackFrom) {
+            broadcasting = true;
+            nextSend = now;
+            log(QStringLiteral("session search: no answer from %1:%2 in %3 ms, searching by broadcast too")
+                    .arg(net::ipText(m_targetIp))
+                    .arg(m_targetPort)
+                    .arg(m_options.enumBroadcastAfterMs));
+        }
         if (now >= nextSend) {
-            if (!sendDatagram(m_targetIp, m_targetPort, request)) {
-                log(QStringLiteral("session search: cannot send to %1:%2: %3")
-                        .arg(net::ipText(m_targetIp))
-                        .arg(m_targetPort)
-                        .arg(net::lastErrorText()));
+            send(m_targetIp);
+            if (broadcasting) {
+                for (const quint32 ip : fallback) {
+                    send(ip);
+                }
             }
             nextSend = now + m_options.enumResendMs;
         }
         qint64 until = std::min(start + window, nextSend);
+        if (!broadcasting && !fallback.empty()) {
+            until = std::min(until, std::max(fallbackFrom, now + 1));
+        }
         if (!m_broadcast && !m_found.empty()) {
             until = std::min(until, m_lastAnswerMs + m_options.enumSettleMs);
         }

@@ -27,6 +27,9 @@ struct NativeOptions {
     int enumWindowMs = 3000; // a search with time-out 0
     int enumResendMs = 500;
     int enumSettleMs = 30; // a host that answered a direct question has said all it will after this
+    // A host asked at its address that has not answered after this is also searched for by
+    // broadcast for the rest of the search.
+    int enumBroadcastAfterMs = 1000;
     int connectTimeoutMs = 5000;
     int playerIdTimeoutMs = 15000;
     int nameTableTimeoutMs = 30000;

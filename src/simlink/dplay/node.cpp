@@ -46,7 +46,7 @@ bool Node::start(QString& error) {
         m_listen = net::tcpListen(m_config.bindIp, p);
     }
     if (m_config.listenForEnum) {
-        m_enum = net::udpOpen(0, m_config.enumPort, true);
+        m_enum = net::udpOpen(m_config.enumBindIp, m_config.enumPort, true);
     }
     if (m_udp == net::kNoFd || m_listen == net::kNoFd || (m_config.listenForEnum && m_enum == net::kNoFd)) {
         error = m_udp == net::kNoFd ? QStringLiteral("no free UDP port in 2350-2399")

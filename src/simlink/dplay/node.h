@@ -29,6 +29,7 @@ public:
         quint32 bindIp = 0; // 0 = every local address
         bool listenForEnum = false;
         quint16 enumPort = kEnumPort;
+        quint32 enumBindIp = 0; // the enumeration socket's address; 0 = every local address
         int maxConnections = 64;
         int maxPendingWriteBytes = 4 * 1024 * 1024;
         std::function<void(const QString&)> log;
