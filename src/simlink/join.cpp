@@ -81,7 +81,8 @@ qint64 wholeSecondsDeadline(const QDateTime& started, int seconds) {
 class Joiner {
 public:
     // `msg` holds each message built for the session.
-    Joiner(Session& dp, const Clock& clock, SimMessage& msg) : m_dp(dp), m_clock(clock), m_msg(msg) {}
+    Joiner(Session& dp, const Clock& clock, const ActivityLog& log, SimMessage& msg)
+        : m_dp(dp), m_clock(clock), m_log(log), m_msg(msg) {}
 
     void chooseProvider();
     void findSession();
@@ -98,6 +99,7 @@ private:
 
     Session& m_dp;
     const Clock& m_clock;
+    const ActivityLog& m_log;
     SimMessage& m_msg;
     SessionData m_objSessionData;
     JoinedSession m_joined;
@@ -153,6 +155,11 @@ qint32 Joiner::searchAndOpen(const QString& guid) {
         m_dp.Open(first, dpflags::OpenJoin);
     } catch (const dp::DpError& e) {
         code = e.code();
+        // A session found but of a kind the client cannot use: the message box that follows
+        // cannot tell the user why, so the log does, in the session layer's words.
+        if (code == dp::DPERR_UNSUPPORTED || code == dp::DPERR_CANTLOADSSPI) {
+            m_log.line(QStringLiteral(" - Session refused: ") + e.description());
+        }
     }
     return code;
 }
@@ -286,7 +293,7 @@ std::optional<JoinedSession> SimLink::Join_Session(SessionFactory& objDX) {
         if (!m_objDP) {
             throw errorBox(QStringLiteral("Couldn't start the multiplayer session layer. The program will close."));
         }
-        Joiner join(*m_objDP, m_services.clock, m_objDPMsg);
+        Joiner join(*m_objDP, m_services.clock, m_services.log, m_objDPMsg);
         join.chooseProvider();
         join.findSession();
         join.handshake();

@@ -2,12 +2,16 @@
 // groups, messages both ways, and every way a join or a session can fail.
 #include "dprig.h"
 
+#include "fakes/fakemessageboxes.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
+
+#include "core/clientservices.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QUdpSocket>
 
@@ -97,6 +101,8 @@ private slots:
     void joinerSurvivesGarbageFromTheHost();
     void putsFragmentedMessagesTogether();
     void searchFallsBackToBroadcast();
+    void logsWhyASessionIsRefused_data();
+    void logsWhyASessionIsRefused();
 };
 
 void TestNativeSession::joinsAndExchangesEverything() {
@@ -668,6 +674,52 @@ void TestNativeSession::searchFallsBackToBroadcast() {
     QCOMPARE(codeOf([&] { HostRig::join(*s); }), 0);
     QVERIFY(s->isOpen());
     QVERIFY2(t.elapsed() >= 1000, qPrintable(QString::number(t.elapsed()))); // asked directly first
+}
+
+void TestNativeSession::logsWhyASessionIsRefused_data() {
+    QTest::addColumn<quint32>("flags");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("box");
+    const QString failed =
+        QStringLiteral("Failed to connect are you sure that FS is running and you have hosted a local session?");
+    QTest::newRow("no player ids") << sessionflag::NoMessageId
+                                   << QStringLiteral(" - Session refused: its messages carry no player ids") << failed;
+    QTest::newRow("client/server") << sessionflag::ClientServer
+                                   << QStringLiteral(" - Session refused: it is a client/server session") << failed;
+    QTest::newRow("secure") << sessionflag::SecureServer
+                            << QStringLiteral(" - Session refused: it needs a secure logon")
+                            << QStringLiteral("DPERR_CANTLOADSSPI reported as error");
+}
+
+void TestNativeSession::logsWhyASessionIsRefused() {
+    QFETCH(quint32, flags);
+    QFETCH(QString, line);
+    QFETCH(QString, box);
+    HostOptions o;
+    o.flags |= flags;
+    o.application = *parseGuid(SimLink::kFirstAppGuid);
+    HostRig rig(o);
+    NativeOptions jo = rig.joinerOptions();
+    jo.enumWindowMs = 300;
+    NativeSessionFactory factory(jo);
+    QTemporaryDir dir;
+    SystemClock clock;
+    ActivityLog log{clock, dir.filePath(QStringLiteral("log.txt"))};
+    INIFiles ini;
+    SilentSoundOutput soundOut;
+    SoundCues sound{QString(), soundOut};
+    FakeMessageBoxes boxes;
+    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
+    Players players;
+    NoWindowSystem windows;
+    SimLink sim{services, players, windows};
+    QVERIFY(!sim.Join_Session(factory));
+    QCOMPARE(boxes.texts(), QStringList{box}); // what the user is shown stays as it was
+    QFile file(dir.filePath(QStringLiteral("log.txt")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1);
+    QCOMPARE(lines[0].mid(8), line); // after "hh:nn:ss"
 }
 
 QTEST_GUILESS_MAIN(TestNativeSession)

@@ -13,6 +13,28 @@ constexpr quint32 kRequestPlayer = playerflag::Local;                           
 constexpr quint32 kDpPlayerTypePlayer = 1;
 constexpr quint32 kDpPlayerTypeGroup = 0;
 constexpr quint32 kEnumPasswordRequired = 0x40;
+constexpr const char* kNeedsReliableProtocol = "it needs DirectPlay's own reliable protocol";
+constexpr const char* kNeedsSecureLogon = "it needs a secure logon";
+
+// Why a session of these flags cannot be used by this client; nullptr when it can.
+const char* unusableKind(quint32 flags) {
+    if ((flags & sessionflag::DirectPlayProtocol) != 0) {
+        return kNeedsReliableProtocol;
+    }
+    if ((flags & sessionflag::SecureServer) != 0) {
+        return kNeedsSecureLogon;
+    }
+    if ((flags & sessionflag::NoMessageId) != 0) {
+        return "its messages carry no player ids";
+    }
+    if ((flags & sessionflag::MulticastServer) != 0) {
+        return "its messages go through a multicast server";
+    }
+    if ((flags & sessionflag::ClientServer) != 0) {
+        return "it is a client/server session";
+    }
+    return nullptr;
+}
 
 Node::Config nodeConfig(const NativeOptions& o) {
     Node::Config c;
@@ -271,7 +293,7 @@ quint32 NativeSession::requestPlayerId(quint32 flags) {
     }
     if (m_idReply->secure) {
         log(QStringLiteral("the session wants a secure logon, which is not supported"));
-        throw dp::DpError(dp::DPERR_CANTLOADSSPI, "secure session");
+        throw dp::DpError(dp::DPERR_CANTLOADSSPI, kNeedsSecureLogon);
     }
     return m_idReply->id;
 }
@@ -292,20 +314,11 @@ void NativeSession::Open(const SessionData& session, int) {
         throw dp::DpError(dp::DPERR_NOSESSIONS, "that session did not answer the search");
     }
     const Found f = it->second;
-    if (f.desc.flags & sessionflag::DirectPlayProtocol) {
-        log(QStringLiteral("session \"%1\" uses DirectPlay's own reliable protocol, which is not supported: not joined")
-                .arg(f.name));
-        throw dp::DpError(dp::DPERR_UNSUPPORTED, "reliable-protocol session");
-    }
-    if (f.desc.flags & sessionflag::SecureServer) {
-        log(QStringLiteral("session \"%1\" needs a secure logon, which is not supported: not joined").arg(f.name));
-        throw dp::DpError(dp::DPERR_CANTLOADSSPI, "secure session");
-    }
-    if (f.desc.flags & (sessionflag::NoMessageId | sessionflag::MulticastServer | sessionflag::ClientServer)) {
-        log(QStringLiteral("session \"%1\" has flags %2 that this client cannot work with: not joined")
-                .arg(f.name)
-                .arg(f.desc.flags, 0, 16));
-        throw dp::DpError(dp::DPERR_UNSUPPORTED, "unsupported session kind");
+    // A session of a kind this client cannot use is refused; the error's text says why, in
+    // words the join passes on to the user's log.
+    if (const char* why = unusableKind(f.desc.flags)) {
+        log(QStringLiteral("session \"%1\" (flags %2) not joined: %3").arg(f.name).arg(f.desc.flags, 0, 16).arg(why));
+        throw dp::DpError(why == kNeedsSecureLogon ? dp::DPERR_CANTLOADSSPI : dp::DPERR_UNSUPPORTED, why);
     }
     if (f.desc.flags & sessionflag::JoinDisabled) {
         throw dp::DpError(dp::DPERR_NONEWPLAYERS, "the session takes no new players");
@@ -339,7 +352,7 @@ void NativeSession::Open(const SessionData& session, int) {
         m_sysPlayer = requestPlayerId(kRequestSystemPlayer);
     } catch (const dp::DpError& e) {
         lock.lock();
-        fail(e.code(), "no system player");
+        fail(e.code(), e.what());
     }
     lock.lock();
     m_table.reset();
