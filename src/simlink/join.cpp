@@ -298,10 +298,7 @@ std::optional<JoinedSession> SimLink::Join_Session(SessionFactory& objDX) {
         join.findSession();
         join.handshake();
         join.joinGroupsAndQueryPlane();
-        m_joined = join.joined();
-        if (m_pumpOnArrival) {
-            watchArrivals(true);
-        }
+        adopt(std::move(m_objDP), join.joined());
         return m_joined;
     } catch (const JoinStopped& stop) {
         if (!stop.text.isEmpty()) {

@@ -8,6 +8,14 @@ inline namespace simlink {
 SimLink::SimLink(ClientServices& services, Players& colPlayers, WindowSystem& windows)
     : m_services(services), m_players(colPlayers), m_chatWindow(windows) {}
 
+void SimLink::adopt(std::unique_ptr<Session> session, JoinedSession joined) {
+    m_objDP = std::move(session);
+    m_joined = std::move(joined);
+    if (m_pumpOnArrival) {
+        watchArrivals(true);
+    }
+}
+
 Session& SimLink::session() {
     if (!m_objDP) {
         throw dp::DpError(dp::DPERR_NOCONNECTION, "no simulator session");

@@ -16,11 +16,6 @@
 #include <utility>
 
 namespace airmesh {
-// The tests' one way to a joined or logged-on client (tests/fakes).
-class ClientFixture;
-} // namespace airmesh
-
-namespace airmesh {
 inline namespace simlink {
 
 // What a join leaves behind: the session's players and groups as the client uses them.
@@ -61,6 +56,11 @@ public:
     // has been shown why and the session is closed and cleared, except after a cancelled
     // address prompt, which shows nothing and leaves it be.
     std::optional<JoinedSession> Join_Session(SessionFactory& objDX);
+
+    // Takes `session`, joined as the observer, and what its join found: from now on the link
+    // acts in it (and the pump reads it on arrival, once asked to). The join ends here; so does
+    // whoever joins by other means.
+    void adopt(std::unique_ptr<Session> session, JoinedSession joined);
 
     // The joined session object; null before a join, after a failed one and once closed.
     Session* objDP() const { return m_objDP.get(); }
@@ -145,9 +145,6 @@ public:
     Players& players() { return m_players; }
 
 private:
-    // The one fixture of the tests makes a joined link without the join's conversation.
-    friend class airmesh::ClientFixture;
-
     // One received message: logged and dropped, dispatched, or dropped silently.
     void dispatch(SimMessage& dpMsg, qint32 fromId, qint32 toId);
     // Installs (or, when off, removes) the arrival notice on the current session.

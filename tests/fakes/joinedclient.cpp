@@ -40,8 +40,7 @@ qint32 ClientFixture::joinAsTheJoinWould(SimLink& sim, SessionFactory& sessions,
     if (adjust) {
         adjust(joined);
     }
-    sim.m_objDP = std::move(s);
-    sim.m_joined = joined;
+    sim.adopt(std::move(s), joined);
     return observer;
 }
 

@@ -2,7 +2,8 @@
 
 // The one place that makes a client joined to the simulator's session, or logged on to the
 // server, without going through the join's or the logon's conversation: test benches and fuzz
-// targets start from here. The links let this fixture, and nothing else, set their state.
+// targets start from here. The simulator link adopts the fixture's session as it adopts a
+// join's; the server link lets this fixture, and nothing else, set its logon state.
 
 #include "serverlink/serverlink.h"
 #include "simlink/session.h"
