@@ -1,9 +1,9 @@
 // Datagram sends through the native session, from 50 local players to a host on loopback,
 // against a plain loopback UDP send loop to the same host socket in the same run; then the time
 // a joiner takes to find, join and create its player in a local host's session.
-#include "simlink/dplay/dphost.h"
 #include "simlink/dplay/nativesession.h"
 #include "simlink/dplay/netio.h"
+#include "standin/dplay/dphost.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 // it accepts the observer, answers the aircraft query, flies the user's aircraft along a
 // circuit, approves remote players, and prints one line per event it sees. Commands on
 // standard input: "chat TEXT", "crash", "aircraft TITLE ENGINE", "quit".
-#include "simlink/dplay/dphost.h"
+#include "standin/dplay/dphost.h"
 #include "standin/standin.h"
 
 #include <QCommandLineParser>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "simlink/dplay/dphost.h"
 #include "simlink/dplay/nativesession.h"
+#include "standin/dplay/dphost.h"
 
 #include <QTest>
 

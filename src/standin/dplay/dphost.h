@@ -1,6 +1,6 @@
 #pragma once
 
-#include "node.h"
+#include "simlink/dplay/node.h"
 
 #include <deque>
 #include <functional>
