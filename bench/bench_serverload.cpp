@@ -4,10 +4,16 @@
 // at every other pilot (p50, p99, max), lost datagrams, and the server's CPU time over the
 // measurement window as a fraction of one core (utime + stime from /proc/<pid>/stat).
 //
-//   bench_serverload [--server PATH] [--seconds S] [--pilots 8,16,32,64]
+// With --groups G the pilots are split into G groups (pilot i in group i % G), each circling
+// one of G spots spread over the world (one on the date line, the rest at least 900 nm apart),
+// and --range-nm N starts the server with that range: a pilot's positions are then expected at
+// the other pilots of his group only. The server's peak resident memory (VmHWM) is reported too.
+//
+//   bench_serverload [--server PATH] [--seconds S] [--pilots 8,16,32,64] [--groups G] [--range-nm N]
 // The server is found by --server, else $AIRMESH_SERVER, else ../apps/airmesh-server/ next to
 // this program in the build tree.
 #include "procstat.h"
+#include "wire/positionblock.h"
 #include "wire/records.h"
 
 #include <QByteArray>
@@ -57,7 +63,7 @@ struct ServerProcess {
     quint16 udp = 0, tcp = 0;
     std::thread drain;
 
-    void start(const std::string& binary, int maxPilots) {
+    void start(const std::string& binary, int maxPilots, double rangeNm) {
         int fds[2];
         if (::pipe(fds) != 0) {
             die("pipe");
@@ -67,8 +73,11 @@ struct ServerProcess {
             ::dup2(fds[1], 1);
             ::close(fds[0]);
             const std::string max = std::to_string(maxPilots);
+            const std::string range = std::to_string(rangeNm);
+            // Every logon sends a PlayerJoined to everybody: room for a thousand of them unread.
             ::execl(binary.c_str(), binary.c_str(), "--open", "--listen", "127.0.0.1", "--udp-port", "0", "--tcp-port",
-                    "0", "--max-pilots", max.c_str(), static_cast<char*>(nullptr));
+                    "0", "--max-pilots", max.c_str(), "--range-nm", range.c_str(), "--max-queue-kib", "4096",
+                    static_cast<char*>(nullptr));
             std::_Exit(127);
         }
         ::close(fds[1]);
@@ -95,6 +104,16 @@ struct ServerProcess {
     }
     // utime + stime in clock ticks.
     long long cpuTicks() const { return processCpuTicks(pid); }
+    // Peak resident memory in KiB (VmHWM of /proc/<pid>/status), 0 when unreadable.
+    long long peakRssKiB() const {
+        std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+        for (std::string line; std::getline(f, line);) {
+            if (line.rfind("VmHWM:", 0) == 0) {
+                return std::atoll(line.c_str() + 6);
+            }
+        }
+        return 0;
+    }
     void stop() {
         ::kill(pid, SIGTERM);
         int status = 0;
@@ -177,12 +196,35 @@ Pilot logOn(const ServerProcess& s, int index) {
 struct Result {
     int pilots = 0;
     quint64 sent = 0, expected = 0, received = 0;
-    double p50Ms = 0, p99Ms = 0, maxMs = 0, cpuCores = 0;
+    double p50Ms = 0, p99Ms = 0, maxMs = 0, cpuCores = 0, seconds = 0;
+    long long rssKiB = 0;
 };
 
-Result run(const std::string& binary, int n, double seconds) {
+// Spot g of `groups`: five latitude rows, ten longitudes 36 degrees apart starting on the date line.
+std::pair<double, double> spot(int g) {
+    static constexpr double kLatitudes[] = {-45, -15, 15, 45, 62};
+    return {kLatitudes[g % 5], -179.9 + 36.0 * (g / 5 % 10) + 7.0 * (g / 50)};
+}
+
+// Pilot i's position block: within 15 nm of his group's spot (0 groups: all at one place).
+QByteArray blockOf(int i, int groups) {
+    AircraftPosition p;
+    const auto [lat, lon] = groups > 0 ? spot(i % groups) : std::pair{47.46, 8.55};
+    const double angle = i * 2.399963; // golden angle: the pilots of a group spread round the spot
+    const double nm = 3.0 + (i / std::max(groups, 1)) % 12;
+    p.latitudeDeg = lat + nm / 60.0 * std::cos(angle);
+    p.longitudeDeg = lon + nm / 60.0 * std::sin(angle) / std::cos(lat * 3.14159265358979 / 180.0);
+    if (p.longitudeDeg < -180) {
+        p.longitudeDeg += 360;
+    }
+    p.altitudeFt = 3000;
+    p.groundSpeedKt = 120;
+    return encodePosition(p);
+}
+
+Result run(const std::string& binary, int n, double seconds, int groups, double rangeNm) {
     ServerProcess server;
-    server.start(binary, n);
+    server.start(binary, n, rangeNm);
     std::vector<Pilot> pilots;
     for (int i = 0; i < n; ++i) {
         pilots.push_back(logOn(server, i));
@@ -192,7 +234,18 @@ Result run(const std::string& binary, int n, double seconds) {
     std::atomic<bool> stop{false};
     std::atomic<qint64> measureFrom{LLONG_MAX}, measureTo{LLONG_MAX};
     std::vector<qint64> latencies;
-    latencies.reserve(static_cast<size_t>(n * (n - 1) * 10 * (seconds + warmup + 1)));
+    // How many others get each pilot's positions.
+    std::vector<int> audience(static_cast<size_t>(n), n - 1);
+    if (groups > 0 && rangeNm > 0) {
+        for (int i = 0; i < n; ++i) {
+            audience[static_cast<size_t>(i)] = (n / groups + (i % groups < n % groups ? 1 : 0)) - 1;
+        }
+    }
+    quint64 perRound = 0;
+    for (const int a : audience) {
+        perRound += static_cast<quint64>(a);
+    }
+    latencies.reserve(static_cast<size_t>(double(perRound) * 10 * (seconds + warmup + 1)));
     quint64 received = 0;
 
     // Receiver: every pilot's UDP socket and TCP stream (drained, so nobody counts as not reading).
@@ -238,13 +291,16 @@ Result run(const std::string& binary, int n, double seconds) {
     });
 
     // Sender: pilot i sends at i/n of each 100 ms period, so the load is spread evenly.
-    quint64 sent = 0;
+    quint64 sent = 0, expected = 0;
+    std::vector<QByteArray> blocks;
+    for (int i = 0; i < n; ++i) {
+        blocks.push_back(blockOf(i, groups));
+    }
     const qint64 start = nowNs() + 50'000'000;
     const qint64 periodNs = 100'000'000;
     const qint64 endNs = start + static_cast<qint64>((warmup + seconds) * 1e9);
     long long cpuStart = 0;
     bool measuring = false;
-    QByteArray block(PositionUpdate::kBlockBytes, '\0');
     for (qint64 tick = 0;; ++tick) {
         const qint64 slot = start + tick * periodNs / n;
         if (slot >= endNs) {
@@ -257,16 +313,20 @@ Result run(const std::string& binary, int n, double seconds) {
             measureFrom = nowNs();
             measureTo = endNs;
         }
-        Pilot& p = pilots[static_cast<size_t>(tick % n)];
+        const auto i = static_cast<size_t>(tick % n);
+        Pilot& p = pilots[i];
+        QByteArray& block = blocks[i];
         const qint64 t = nowNs();
-        std::memcpy(block.data(), &t, 8);
+        std::memcpy(block.data(), &t, 8); // packet index and application time: not the position
         const QByteArray record = toServer::positionUpdate(p.session, block).toBytes();
         if (::send(p.udp, record.constData(), kRecordBytes, 0) == kRecordBytes && measuring) {
             ++sent;
+            expected += static_cast<quint64>(audience[i]);
         }
     }
     const long long cpuEnd = server.cpuTicks();
     const qint64 measuredNs = nowNs() - measureFrom.load();
+    const long long rss = server.peakRssKiB();
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the last ones arrive
     stop = true;
     receiver.join();
@@ -279,7 +339,9 @@ Result run(const std::string& binary, int n, double seconds) {
     Result r;
     r.pilots = n;
     r.sent = sent;
-    r.expected = sent * static_cast<quint64>(n - 1);
+    r.expected = expected;
+    r.rssKiB = rss;
+    r.seconds = double(measuredNs) / 1e9;
     r.received = received;
     std::sort(latencies.begin(), latencies.end());
     const auto pct = [&](double q) {
@@ -310,12 +372,18 @@ int main(int argc, char* argv[]) {
     std::string server = defaultServer(argv[0]);
     double seconds = 10;
     std::vector<int> counts{8, 16, 32, 64};
+    int groups = 0;
+    double rangeNm = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i], val = argv[i + 1];
         if (opt == "--server") {
             server = val;
         } else if (opt == "--seconds") {
             seconds = std::stod(val);
+        } else if (opt == "--groups") {
+            groups = std::stoi(val);
+        } else if (opt == "--range-nm") {
+            rangeNm = std::stod(val);
         } else if (opt == "--pilots") {
             counts.clear();
             std::stringstream ss(val);
@@ -323,22 +391,28 @@ int main(int argc, char* argv[]) {
                 counts.push_back(std::stoi(item));
             }
         } else {
-            std::fprintf(stderr, "usage: %s [--server PATH] [--seconds S] [--pilots 8,16,32,64]\n", argv[0]);
+            std::fprintf(stderr,
+                         "usage: %s [--server PATH] [--seconds S] [--pilots 8,16,32,64] [--groups G] [--range-nm N]\n",
+                         argv[0]);
             return 2;
         }
     }
-    std::printf("server: %s, %.0f s per run, 10 positions/s per pilot\n", server.c_str(), seconds);
-    std::printf("%7s %10s %12s %8s %9s %9s %9s %12s\n", "pilots", "sent", "received", "lost%", "p50 ms", "p99 ms",
-                "max ms", "server CPU");
+    std::printf(
+        "server: %s, %.0f s per run, 10 positions/s per pilot, %s\n", server.c_str(), seconds,
+        groups > 0 ? (std::to_string(groups) + " groups, range " + std::to_string(int(rangeNm)) + " nm").c_str()
+                   : (rangeNm > 0 ? "range " + std::to_string(int(rangeNm)) + " nm, one place" : "all to all").c_str());
+    std::printf("%7s %10s %12s %10s %8s %9s %9s %9s %12s %9s\n", "pilots", "sent", "received", "recv/s", "lost%",
+                "p50 ms", "p99 ms", "max ms", "server CPU", "RSS MiB");
     for (const int n : counts) {
         if (n < 2) {
             continue;
         }
-        const Result r = run(server, n, seconds);
+        const Result r = run(server, n, seconds, groups, rangeNm);
         const double lost =
             r.expected ? 100.0 * double(r.expected - std::min(r.expected, r.received)) / double(r.expected) : 0;
-        std::printf("%7d %10llu %12llu %8.3f %9.3f %9.3f %9.3f %11.1f%%\n", r.pilots, (unsigned long long)r.sent,
-                    (unsigned long long)r.received, lost, r.p50Ms, r.p99Ms, r.maxMs, 100.0 * r.cpuCores);
+        std::printf("%7d %10llu %12llu %10.0f %8.3f %9.3f %9.3f %9.3f %11.1f%% %9.1f\n", r.pilots,
+                    (unsigned long long)r.sent, (unsigned long long)r.received, double(r.received) / r.seconds, lost,
+                    r.p50Ms, r.p99Ms, r.maxMs, 100.0 * r.cpuCores, double(r.rssKiB) / 1024.0);
         std::fflush(stdout);
     }
     return 0;

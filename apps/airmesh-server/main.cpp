@@ -4,8 +4,11 @@
 #include "relayserver/signalwatch.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 #include <cstdio>
+#include <iostream>
+#include <string>
 
 using namespace airmesh;
 
@@ -28,6 +31,27 @@ int main(int argc, char* argv[]) {
         return parsed.exitCode;
     }
     const ServerOptions& o = *parsed.options;
+    if (o.addPilot) {
+        // The password's digits on standard input (a terminal echoes them; a pipe does not).
+        std::string line;
+        std::getline(std::cin, line);
+        bool ok = false;
+        const qint32 password = QByteArray::fromStdString(line).trimmed().toInt(&ok, 10);
+        if (!ok) {
+            out(stderr,
+                QStringLiteral("airmesh-server: the password on standard input is not a 32-bit decimal number"));
+            return 2;
+        }
+        const QString error = Accounts::addPilot(o.accountsPath, *o.addPilot, password,
+                                                 o.addHandle.isEmpty() ? std::nullopt : std::optional(o.addHandle));
+        if (!error.isEmpty()) {
+            out(stderr, QStringLiteral("airmesh-server: %1").arg(error));
+            return 1;
+        }
+        out(stdout,
+            QStringLiteral("pilot %1 written to %2 with a hashed password").arg(*o.addPilot).arg(o.accountsPath));
+        return 0;
+    }
     Accounts accounts = Accounts::open();
     if (!o.openMode) {
         Accounts::ParseResult loaded = Accounts::load(o.accountsPath);
@@ -36,6 +60,10 @@ int main(int argc, char* argv[]) {
             return 2;
         }
         accounts = std::move(loaded.accounts);
+    }
+    QStringList plainIds;
+    for (const qint32 id : accounts.plainPilotIds()) {
+        plainIds.append(QString::number(id));
     }
 
     const qsizetype accountCount = accounts.size();
@@ -65,6 +93,11 @@ int main(int argc, char* argv[]) {
                             .arg(server.tcpPort())
                             .arg(o.openMode ? QStringLiteral("open to any pilot")
                                             : QStringLiteral("%1 accounts").arg(accountCount))));
+    if (!plainIds.isEmpty()) {
+        out(stdout, stamped(QStringLiteral("warning: %1 holds plain passwords for pilots %2; replace them with hashed "
+                                           "lines (airmesh-server --accounts FILE --add-pilot ID)")
+                                .arg(o.accountsPath, plainIds.join(QStringLiteral(", ")))));
+    }
     const int rc = QCoreApplication::exec();
     printSummary();
     return rc;

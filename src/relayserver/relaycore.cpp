@@ -59,6 +59,9 @@ RelayCore::RelayCore(Accounts accounts, RelayLimits limits, const Clock& clock, 
     : m_accounts(std::move(accounts)), m_limits(std::move(limits)), m_clock(clock), m_transport(transport),
       m_log(std::move(log)), m_guard(m_limits.logonGuard) {
     m_limits.greeting.truncate(kMaxGreetingChars);
+    if (m_limits.rangeNm > 0) {
+        m_range.emplace(m_limits.rangeNm);
+    }
 }
 
 qint32 RelayCore::sessionOf(ConnId conn) const {
@@ -157,6 +160,9 @@ void RelayCore::forget(ConnId conn, const QString& line) {
         return;
     }
     m_sessions.erase(c.session);
+    if (m_range) {
+        m_range->remove(conn);
+    }
     if (c.udp) {
         m_byEndpoint.remove(*c.udp);
     }
@@ -195,7 +201,7 @@ void RelayCore::tcpRecord(Conn& c, const QByteArray& bytes) {
     }
     const bool loggedOn = c.session != 0;
     if (r.type() == RecordType::LogonRequest) {
-        if (loggedOn) {
+        if (loggedOn || c.hashCheck != 0) {
             ++m_stats.badRecords; // one logon per connection
             return;
         }
@@ -230,20 +236,67 @@ void RelayCore::logon(Conn& c, const LogonRequest& request) {
         return;
     }
     const qint32 pilotId = request.pilotId;
-    const std::optional<Account> account = m_accounts.check(pilotId, request.password);
-    if (!account) {
-        const QHostAddress from = c.address; // the rejection may drop the connection
-        reject(c, QStringLiteral("pilot %1: wrong pilot ID or password").arg(pilotId));
-        if (const int seconds = m_guard.failed(from, nowMs)) {
-            ++m_stats.logonBlocks;
-            logLine(QStringLiteral("logons from %1 blocked for %2 s: %3 rejected within %4 s")
-                        .arg(LogonGuard::describe(LogonGuard::sourceOf(from)))
-                        .arg(seconds)
-                        .arg(m_limits.logonGuard.maxFailures)
-                        .arg(m_limits.logonGuard.windowSeconds));
-        }
+    if (m_accounts.isOpen()) {
+        accept(c, request, {});
         return;
     }
+    const Account* account = m_accounts.find(pilotId);
+    if (!account || (account->passwordHash.isEmpty() && account->password != request.password)) {
+        wrongCredentials(c, pilotId);
+        return;
+    }
+    if (account->passwordHash.isEmpty()) {
+        accept(c, request, account->handle);
+        return;
+    }
+    // A hash costs tens of milliseconds: checked away from the relay, a bounded number at once.
+    if (m_hashChecks >= kMaxHashChecks) {
+        reject(c, QStringLiteral("pilot %1: server busy (%2 logons being checked)").arg(pilotId).arg(m_hashChecks));
+        return;
+    }
+    const quint64 check = m_nextHashCheck++;
+    c.hashCheck = check;
+    ++m_hashChecks;
+    if (!m_hashCheck) {
+        hashChecked(c.id, check, request, Accounts::verifyHash(account->passwordHash, request.password));
+        return;
+    }
+    m_hashCheck(account->passwordHash, request.password,
+                [this, conn = c.id, check, request](bool right) { hashChecked(conn, check, request, right); });
+}
+
+void RelayCore::hashChecked(ConnId conn, quint64 check, const LogonRequest& request, bool right) {
+    --m_hashChecks;
+    Conn* c = find(conn);
+    if (!c || c->hashCheck != check) {
+        return; // the connection went while its logon was checked
+    }
+    c->hashCheck = 0;
+    // The accounts do not change while the server runs: the account is still there.
+    const Account* account = m_accounts.find(request.pilotId);
+    if (!right || !account) {
+        wrongCredentials(*c, request.pilotId);
+        return;
+    }
+    accept(*c, request, account->handle);
+}
+
+void RelayCore::wrongCredentials(Conn& c, qint32 pilotId) {
+    const qint64 nowMs = m_clock.now().toMSecsSinceEpoch();
+    const QHostAddress from = c.address; // the rejection may drop the connection
+    reject(c, QStringLiteral("pilot %1: wrong pilot ID or password").arg(pilotId));
+    if (const int seconds = m_guard.failed(from, nowMs)) {
+        ++m_stats.logonBlocks;
+        logLine(QStringLiteral("logons from %1 blocked for %2 s: %3 rejected within %4 s")
+                    .arg(LogonGuard::describe(LogonGuard::sourceOf(from)))
+                    .arg(seconds)
+                    .arg(m_limits.logonGuard.maxFailures)
+                    .arg(m_limits.logonGuard.windowSeconds));
+    }
+}
+
+void RelayCore::accept(Conn& c, const LogonRequest& request, const QString& accountHandle) {
+    const qint32 pilotId = request.pilotId;
     // The same pilot logging on again: his old link is stale (a client whose connection broke
     // without our noticing); the new logon proved the password, so it wins.
     if (const auto old = m_byPilotId.constFind(pilotId); old != m_byPilotId.cend() && *old != c.id) {
@@ -253,7 +306,7 @@ void RelayCore::logon(Conn& c, const LogonRequest& request) {
         reject(c, QStringLiteral("pilot %1: server full (%2 pilots)").arg(pilotId).arg(m_limits.maxPilots));
         return;
     }
-    QString handle = account->handle;
+    QString handle = accountHandle;
     if (handle.isEmpty()) {
         handle = request.handle.trimmed();
     }
@@ -284,6 +337,9 @@ void RelayCore::logon(Conn& c, const LogonRequest& request) {
     }
     m_sessions.emplace(c.session, c.id);
     m_byPilotId.insert(pilotId, c.id);
+    if (m_range) {
+        m_range->place(c.id, std::nullopt, std::nullopt); // hears everybody until his first position
+    }
 }
 
 void RelayCore::reject(Conn& c, const QString& why, bool quiet) {
@@ -378,7 +434,7 @@ void RelayCore::relay(Conn& from, const ServerRecord& r) {
     case RecordType::PositionUpdate:
         ++m_stats.positions;
         from.lastPosition = decode<PositionUpdate>(r).block;
-        toOthers(from, toClient::positionUpdate(from.session, from.lastPosition), Transport::Udp);
+        relayPosition(from, toClient::positionUpdate(from.session, from.lastPosition));
         break;
     case RecordType::QueryPlane:
         ++m_stats.queries;
@@ -435,6 +491,25 @@ void RelayCore::toOthers(const Conn& from, const ServerRecord& r, Transport t) {
             m_transport.sendDatagram(bytes, *to.udp);
         }
     }
+}
+
+void RelayCore::relayPosition(Conn& from, const ServerRecord& r) {
+    if (!m_range) {
+        toOthers(from, r, Transport::Udp);
+        return;
+    }
+    // A block that holds no position an aircraft can have puts him among those without one.
+    const std::optional<AircraftPosition> p = decodePosition(from.lastPosition);
+    m_range->place(from.id, p ? std::optional(p->latitudeDeg) : std::nullopt,
+                   p ? std::optional(p->longitudeDeg) : std::nullopt);
+    const QByteArray bytes = r.toBytes();
+    m_range->forEachRecipient(from.id, [&](ConnId id) {
+        const auto it = m_conns.find(id);
+        if (it != m_conns.end() && it->second.udp) {
+            ++m_stats.udpRecordsSent;
+            m_transport.sendDatagram(bytes, *it->second.udp);
+        }
+    });
 }
 
 void RelayCore::sendTcp(const Conn& to, const ServerRecord& r) {

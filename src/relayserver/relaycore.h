@@ -3,6 +3,7 @@
 #include "accounts.h"
 #include "core/clock.h"
 #include "logonguard.h"
+#include "rangefilter.h"
 #include "wire/records.h"
 #include "wire/recordstream.h"
 
@@ -54,6 +55,8 @@ struct RelayLimits {
     LogonGuardLimits logonGuard;
     // Where a LogonRejected goes when no datagram from the client's address has shown its port.
     quint16 defaultClientUdpPort = 1501;
+    // Positions go only to pilots within this many nautical miles of the sender; 0: to everybody.
+    double rangeNm = 0;
     QString greeting = QStringLiteral("Welcome to Airmesh");
 };
 
@@ -76,6 +79,12 @@ struct RelayStats {
 class RelayCore {
 public:
     using LogSink = std::function<void(const QString& line)>;
+    // Checks a password against a hashed account's hash away from the relay and calls `done` with
+    // the answer later, on the relay's thread (never from within the call). Without one, the
+    // relay checks in place.
+    using HashCheck = std::function<void(QByteArray hash, qint32 password, std::function<void(bool right)> done)>;
+    // Hashed logons being checked at once; further ones are rejected as "server busy" unchecked.
+    static constexpr int kMaxHashChecks = 16;
     static constexpr int kMaxGreetingChars = wire::LogonAccepted::kGreetingChars;
     // The text of a relayed crash; receiving clients show it after the pilot's handle.
     static inline const QString kCrashText = QStringLiteral("has crashed.");
@@ -96,6 +105,7 @@ public:
     // Drops every connection silent for the limit and lifts the logon blocks that have run out;
     // call it about once a second.
     void checkSilence();
+    void setHashCheck(HashCheck check) { m_hashCheck = std::move(check); }
 
     bool hasConnection(ConnId conn) const { return m_conns.contains(conn); }
     int pilotCount() const { return static_cast<int>(m_sessions.size()); }
@@ -115,6 +125,7 @@ private:
         wire::RecordStream stream; // its TCP bytes cut into records
         QDateTime lastHeard;       // last valid record, or the connection's opening
         int rejectedLogons = 0;
+        quint64 hashCheck = 0; // the number of its logon being checked, 0 when none
         // Set at logon.
         qint32 session = 0;
         qint32 pilotId = 0;
@@ -126,6 +137,11 @@ private:
 
     void tcpRecord(Conn& c, const QByteArray& bytes);
     void logon(Conn& c, const wire::LogonRequest& request);
+    // The answer of a hashed account's check for connection `conn`'s logon numbered `check`.
+    void hashChecked(ConnId conn, quint64 check, const wire::LogonRequest& request, bool right);
+    // The logon's credentials were wrong: rejected, and counted against its address.
+    void wrongCredentials(Conn& c, qint32 pilotId);
+    void accept(Conn& c, const wire::LogonRequest& request, const QString& accountHandle);
     // Ends the logon blocks that have run out, one log line each.
     void releaseLogonBlocks(qint64 nowMs);
     // Answers a logon with LogonRejected. Quiet: no log line, also not for dropping the connection.
@@ -133,6 +149,8 @@ private:
     void relay(Conn& from, const wire::ServerRecord& r);
     void storeAndRelayAircraft(Conn& from, const wire::AircraftDetails& details);
     void toOthers(const Conn& from, const wire::ServerRecord& r, wire::Transport t);
+    // A position: to everybody, or with a range to the pilots the range filter names.
+    void relayPosition(Conn& from, const wire::ServerRecord& r);
     void sendTcp(const Conn& to, const wire::ServerRecord& r);
     void sendUdp(const UdpEndpoint& to, const wire::ServerRecord& r);
     void forget(ConnId conn, const QString& logLine);
@@ -157,6 +175,10 @@ private:
     static constexpr int kMaxRememberedPorts = 4096;
     qint32 m_nextSession = 1;
     LogonGuard m_guard;
+    std::optional<RangeFilter> m_range; // with a range only
+    HashCheck m_hashCheck;
+    int m_hashChecks = 0; // under way
+    quint64 m_nextHashCheck = 1;
 };
 
 } // namespace relayserver

@@ -1,6 +1,7 @@
 #include "relayserver.h"
 
 #include <QTcpSocket>
+#include <QThread>
 
 #include <algorithm>
 
@@ -15,9 +16,22 @@ RelayServer::RelayServer(RelayServerConfig config, Accounts accounts, const Cloc
     connect(&m_udp, &QUdpSocket::readyRead, this, &RelayServer::onDatagrams);
     m_silenceTimer.setInterval(1000);
     connect(&m_silenceTimer, &QTimer::timeout, this, &RelayServer::checkSilence);
+    // Half the cores at most: the relay and the system keep the rest.
+    m_hashPool.setMaxThreadCount(std::clamp(QThread::idealThreadCount() / 2, 1, 4));
+    m_core.setHashCheck([this](QByteArray hash, qint32 password, std::function<void(bool)> done) {
+        m_hashPool.start([this, hash = std::move(hash), password, done = std::move(done)] {
+            const bool right = Accounts::verifyHash(hash, password);
+            // Back on the relay's thread; dropped with this object if it is gone by then.
+            QMetaObject::invokeMethod(
+                this, [done, right] { done(right); }, Qt::QueuedConnection);
+        });
+    });
 }
 
 RelayServer::~RelayServer() {
+    // No check may finish into a relay that is being taken apart.
+    m_hashPool.clear();
+    m_hashPool.waitForDone();
     for (auto& [id, socket] : m_sockets) {
         socket->disconnect(this);
         socket->abort();

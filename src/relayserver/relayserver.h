@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QTcpServer>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -63,6 +64,8 @@ private:
     void closeStream(ConnId conn) override;
 
     RelayServerConfig m_config;
+    // Checks hashed passwords off the relay's thread.
+    QThreadPool m_hashPool;
     QUdpSocket m_udp;
     QTcpServer m_tcp;
     QTimer m_silenceTimer;

@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 
 #include <algorithm>
+#include <limits>
 
 namespace airmesh {
 inline namespace relayserver {
@@ -66,8 +67,23 @@ ParsedServerOptions parseServerOptions(const QStringList& arguments) {
                                         QStringLiteral("Seconds of an address's first logon block; each further "
                                                        "block lasts twice as long, up to an hour (default 60)."),
                                         QStringLiteral("seconds"), QStringLiteral("60"));
+    const QCommandLineOption rangeNm(QStringLiteral("range-nm"),
+                                     QStringLiteral("Send a pilot's positions only to the pilots within this many "
+                                                    "nautical miles of him (default 0: to everybody)."),
+                                     QStringLiteral("nm"), QStringLiteral("0"));
+    const QCommandLineOption httpPort(QStringLiteral("http-port"),
+                                      QStringLiteral("Port of the status page (/, /status.json, /metrics) on the "
+                                                     "--listen address (default 0: none)."),
+                                      QStringLiteral("port"), QStringLiteral("0"));
+    const QCommandLineOption addPilot(QStringLiteral("add-pilot"),
+                                      QStringLiteral("Write this pilot into the --accounts file with a hash of the "
+                                                     "password read from standard input, and end."),
+                                      QStringLiteral("id"));
+    const QCommandLineOption handle(QStringLiteral("handle"),
+                                    QStringLiteral("With --add-pilot: the handle the other pilots see."),
+                                    QStringLiteral("name"));
     p.addOptions({help, listen, udpPort, tcpPort, accounts, open, greeting, maxPilots, silence, clientUdp, maxQueue,
-                  logonFailures, logonBlock});
+                  logonFailures, logonBlock, rangeNm, httpPort, addPilot, handle});
 
     const auto fail = [&](const QString& what) {
         return ParsedServerOptions{std::nullopt, what + QStringLiteral("\n\n") + p.helpText(), 2};
@@ -105,6 +121,32 @@ ParsedServerOptions parseServerOptions(const QStringList& arguments) {
         return fail(QStringLiteral("--logon-failures takes a number from 0 to 1000, --logon-block seconds from 1 to "
                                    "86400."));
     }
+    bool rangeOk = false;
+    const double range = p.value(rangeNm).toDouble(&rangeOk);
+    if (!rangeOk || !(range >= 0 && range <= 20000)) {
+        return fail(QStringLiteral("--range-nm takes nautical miles from 0 to 20000."));
+    }
+    const std::optional<qint64> http = port(httpPort, 0);
+    if (!http) {
+        return fail(QStringLiteral("--http-port takes a port from 1 to 65535 (0: no status page)."));
+    }
+    if (p.isSet(addPilot)) {
+        const std::optional<qint64> id =
+            number(p.value(addPilot), std::numeric_limits<qint32>::min(), std::numeric_limits<qint32>::max());
+        if (!id || !p.isSet(accounts)) {
+            return fail(QStringLiteral("--add-pilot takes a 32-bit pilot ID and needs --accounts <file>."));
+        }
+        if (p.value(handle).trimmed().size() > Accounts::kMaxHandleChars) {
+            return fail(QStringLiteral("--handle: at most %1 characters.").arg(Accounts::kMaxHandleChars));
+        }
+        o.addPilot = static_cast<qint32>(*id);
+        o.addHandle = p.value(handle).trimmed();
+        o.accountsPath = p.value(accounts);
+        return {o, {}, 0};
+    }
+    if (p.isSet(handle)) {
+        return fail(QStringLiteral("--handle goes with --add-pilot."));
+    }
     if (p.isSet(open) == p.isSet(accounts)) {
         return fail(QStringLiteral("Give either --accounts <file> or --open."));
     }
@@ -121,6 +163,8 @@ ParsedServerOptions parseServerOptions(const QStringList& arguments) {
     o.config.limits.logonGuard.maxFailures = static_cast<int>(*failures);
     o.config.limits.logonGuard.firstBlockSeconds = static_cast<int>(*block);
     o.config.limits.logonGuard.maxBlockSeconds = std::max(3600, static_cast<int>(*block));
+    o.config.limits.rangeNm = range;
+    o.httpPort = static_cast<quint16>(*http);
     o.openMode = p.isSet(open);
     o.accountsPath = p.value(accounts);
     return {o, {}, 0};

@@ -15,6 +15,10 @@ struct ServerOptions {
     RelayServerConfig config;
     QString accountsPath; // empty with openMode
     bool openMode = false;
+    quint16 httpPort = 0; // 0: no status page
+    // --add-pilot: write this pilot's hashed line into the accounts file and end.
+    std::optional<qint32> addPilot;
+    QString addHandle;
 };
 
 struct ParsedServerOptions {

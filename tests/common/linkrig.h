@@ -4,22 +4,17 @@
 // session, a scripted multiplayer server on real loopback sockets, a manual clock, a recording
 // sound output and a program folder of its own with the settings file, the log and the cue files.
 
-#include "core/clientservices.h"
 #include "fakes/fakefaultysession.h"
-#include "fakes/fakemessageboxes.h"
 #include "fakes/fakeserver.h"
-#include "fakes/fakesoundoutput.h"
 #include "fakes/joinedclient.h"
+#include "fakes/servicesrig.h"
 #include "relay/relay.h"
 #include "serverlink/serverlink.h"
 #include "simlink/simcodec.h"
 #include "standin/memorysession.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -36,18 +31,10 @@ inline quint16 freeUdpPort() {
     return probe.localPort();
 }
 
-struct LinkRig {
+// Both log flags on, the cue files in the program folder.
+struct LinkRig : ServicesRig {
     static constexpr qint32 kSession = 42; // what the server assigns us
     static constexpr int kWaitMs = 5000;   // bound on every wait for a loopback event
-
-    QTemporaryDir dir;
-    ManualClock clock;
-    ActivityLog log{clock, dir.filePath(QStringLiteral("log.txt"))};
-    INIFiles ini{dir.filePath(QStringLiteral("AirmeshClient.ini"))};
-    FakeSoundOutput soundOut;
-    SoundCues sound{dir.path(), soundOut};
-    FakeMessageBoxes boxes;
-    ClientServices services{ini, log, clock, sound, boxes, true, true, {}};
 
     // The simulator: its session with the user's aircraft and the two parameter groups.
     MemoryWorld world;
@@ -70,12 +57,8 @@ struct LinkRig {
     QList<std::pair<LinkState, QString>> reported;
 
     // Joined as a join leaves the link, changed by `adjust` when given.
-    explicit LinkRig(const std::function<void(JoinedSession&)>& adjust = {}) {
-        for (const char* cue : {"connected.wav", "incoming.wav", "crash.wav"}) {
-            QFile f(dir.filePath(QLatin1String(cue)));
-            f.open(QIODevice::WriteOnly);
-            f.write("RIFF");
-        }
+    explicit LinkRig(const std::function<void(JoinedSession&)>& adjust = {}) : ServicesRig(true, true) {
+        writeCueFiles(dir.path());
         sim.setHandler(&relay);
         link.setEvents(&relay);
         link.setLogonDetails(&relay);
@@ -164,19 +147,6 @@ struct LinkRig {
 
     // Messages our players sent into the simulator since the last call.
     QList<MemoryWorld::Sent> takeFs() { return world.takeSentToHost(); }
-
-    // The log's texts without their time.
-    QStringList logLines() const {
-        QFile f(dir.filePath(QStringLiteral("log.txt")));
-        f.open(QIODevice::ReadOnly);
-        QStringList out;
-        for (const QByteArray& line : f.readAll().split('\n')) {
-            if (line.size() > 8) {
-                out.append(QString::fromLatin1(line.mid(8).chopped(line.endsWith('\r') ? 1 : 0)));
-            }
-        }
-        return out;
-    }
 };
 
 // 52 bytes told apart by `seed`.

@@ -2,51 +2,25 @@
 
 // The simulator link on a test bench: the simulator's session in memory, with the user's
 // aircraft, a second simulator player and both parameter groups, and the client joined to it
-// as a join leaves it. The log goes to "log.txt" in the working folder (tests run in a
-// temporary one).
+// as a join leaves it. The log goes to "log.txt" in the rig's program folder.
 
-#include "core/ansi.h"
-#include "core/clientservices.h"
 #include "fakes/fakefaultysession.h"
-#include "fakes/fakemessageboxes.h"
 #include "fakes/fakerelayoutput.h"
 #include "fakes/joinedclient.h"
+#include "fakes/servicesrig.h"
 #include "relay/relay.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
 #include "standin/memorysession.h"
 
-#include <QDir>
-#include <QFile>
 #include <QStringList>
-#include <QTemporaryDir>
+
+#include <functional>
+#include <utility>
 
 namespace airmesh {
 
-// A new temporary working folder for as long as it lives (the rigs write log.txt there); the
-// old one is back when it goes.
-class ScratchWorkingFolder {
-public:
-    ScratchWorkingFolder() : m_old(QDir::currentPath()) { m_ok = m_dir.isValid() && QDir::setCurrent(m_dir.path()); }
-    ~ScratchWorkingFolder() { QDir::setCurrent(m_old); }
-    ScratchWorkingFolder(const ScratchWorkingFolder&) = delete;
-    ScratchWorkingFolder& operator=(const ScratchWorkingFolder&) = delete;
-    bool ok() const { return m_ok; }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_old;
-    bool m_ok = false;
-};
-
-struct SimRig {
-    ManualClock clock;
-    ActivityLog log{clock};
-    INIFiles ini;
-    SilentSoundOutput soundOut;
-    SoundCues sound{QString(), soundOut};
-    FakeMessageBoxes boxes;
-    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
+struct SimRig : ServicesRig {
     Players players;
     NoWindowSystem windows;
     MemoryWorld world;
@@ -64,10 +38,6 @@ struct SimRig {
     explicit SimRig(const std::function<void(JoinedSession&)>& adjust = {})
         : observer(joinAsTheJoinWould(sim, sessions, host, adjust)) {}
 
-    void flags(bool debug, bool lowLevel) {
-        services.blnDebug = debug;
-        services.blnDebugLowLevel = lowLevel;
-    }
     // The session's players that the client created, observer aside, in creation order.
     QList<qint32> remotePlayers() const {
         QList<qint32> out = world.playersIn(instance);
@@ -154,27 +124,5 @@ inline QByteArray positionBlock() {
 inline const QString kSystemLine = QStringLiteral(" - ****System Message ignored, Type: ");
 inline const QString kReadPastEnd =
     QStringLiteral(" - Error Process_MP_Packet -2147467259 read past the end of a session message");
-
-// The log written so far, one entry a line, each without its time when that is the clock's.
-inline QStringList logged(const SimRig& rig) {
-    QFile f(QStringLiteral("log.txt"));
-    if (!f.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    const QString time = logTime(rig.clock.now());
-    QStringList out;
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        QString text = fromAnsi(line.chopped(line.endsWith('\r') ? 1 : 0));
-        if (text.isEmpty()) {
-            continue;
-        }
-        out << (text.startsWith(time) ? text.mid(time.size()) : text);
-    }
-    return out;
-}
-
-inline void clearLog() {
-    QFile::remove(QStringLiteral("log.txt"));
-}
 
 } // namespace airmesh

@@ -3,8 +3,6 @@
 #include "serverlink/socket.h"
 #include "simrig.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTest>
 
 #include <functional>
@@ -21,15 +19,8 @@ class TestSimReactions : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        m_folder = std::make_unique<ScratchWorkingFolder>();
-        QVERIFY(m_folder->ok());
-        m_rig = std::make_unique<Rig>();
-    }
-    void cleanup() {
-        m_rig.reset();
-        m_folder.reset();
-    }
+    void init() { m_rig = std::make_unique<Rig>(); }
+    void cleanup() { m_rig.reset(); }
 
     void reactions_data() {
         QTest::addColumn<QByteArray>("bytes");
@@ -154,14 +145,14 @@ private slots:
         r.out.connected = connected;
 
         for (const bool debugPass : {true, false}) {
-            clearLog();
+            r.clearLog();
             r.out.calls.clear();
             r.reportAircraft(2, QStringLiteral("Before"));
             r.flags(debugPass, !debugPass);
             r.world.sendFromHost(fromHost ? r.host : r.other, r.observer, SimMessage(bytes));
             r.sim.pumpMessages();
 
-            QCOMPARE(logged(r), debugPass ? debugLines : lowLines);
+            QCOMPARE(r.logLines(), debugPass ? debugLines : lowLines);
             QCOMPARE(r.out.calls, calls);
             QCOMPARE(r.reactions.strMyAircraft(), aircraft);
             QCOMPARE(r.reactions.lngMyEngineType(), engine);
@@ -181,20 +172,20 @@ private slots:
         Rig& r = *m_rig;
         const qint32 hawk = r.addRemote(QStringLiteral("Hawk12"), 17);
         const qint32 falcon = r.addRemote(QStringLiteral("Falcon"), 18);
-        clearLog();
+        r.clearLog();
         r.flags(true, true);
 
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::AddPlayerApproved, le32(falcon)));
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::AddPlayerApproved, le32(12345)));
         r.sim.pumpMessages();
-        QCOMPARE(logged(r), QStringList{" - Player addition approved: Falcon"});
+        QCOMPARE(r.logLines(), QStringList{" - Player addition approved: Falcon"});
         QVERIFY(r.players.Item(QString::number(falcon))->Add_Success);
         QVERIFY(!r.players.Item(QString::number(hawk))->Add_Success);
 
-        clearLog();
+        r.clearLog();
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::AddPlayerApproved));
         r.sim.pumpMessages();
-        QCOMPARE(logged(r), QStringList{kReadPastEnd});
+        QCOMPARE(r.logLines(), QStringList{kReadPastEnd});
     }
 
     // The rejection is addressed to the rejected player, and that player is the one removed,
@@ -204,14 +195,14 @@ private slots:
         const qint32 first = r.addRemote(QStringLiteral("Hawk12"), 17);
         const qint32 falcon = r.addRemote(QStringLiteral("Falcon"), 18);
         const qint32 second = r.addRemote(QStringLiteral("Hawk12"), 17);
-        clearLog();
+        r.clearLog();
         r.flags(true, true);
 
         r.world.sendFromHost(r.host, second, message(SimMsg::AddPlayerRejected));
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::AddPlayerRejected)); // concerns nobody
         r.sim.pumpMessages();
 
-        QCOMPARE(logged(r),
+        QCOMPARE(r.logLines(),
                  (QStringList{" - Player addition Rejected by your machine: Hawk12", " - Removed Player Hawk12"}));
         QCOMPARE(r.players.Count(), 2);
         QCOMPARE(r.players.Item(1)->Key, QString::number(first));
@@ -221,18 +212,18 @@ private slots:
 
         // A player we created but never recorded is not ours to answer for.
         const qint32 stray = r.sim.objDP()->CreatePlayer(QStringLiteral("Stray"), QStringLiteral("Stray"), 0, 0);
-        clearLog();
+        r.clearLog();
         r.world.sendFromHost(r.host, stray, message(SimMsg::AddPlayerRejected));
         r.sim.pumpMessages();
-        QCOMPARE(logged(r), QStringList());
+        QCOMPARE(r.logLines(), QStringList());
         QVERIFY(r.world.playerExists(stray));
 
         // A removal that fails in the session is logged; the entry stays.
         r.faults.failOperation(Op::DestroyPlayer, dp::DPERR_INVALIDPLAYER);
         r.world.sendFromHost(r.host, falcon, message(SimMsg::AddPlayerRejected));
         r.sim.pumpMessages();
-        QCOMPARE(logged(r), (QStringList{" - Player addition Rejected by your machine: Falcon",
-                                         " - Error Process_MP_Packet -2005466986 injected failure"}));
+        QCOMPARE(r.logLines(), (QStringList{" - Player addition Rejected by your machine: Falcon",
+                                            " - Error Process_MP_Packet -2005466986 injected failure"}));
         QCOMPARE(r.players.Count(), 2);
     }
 
@@ -243,7 +234,7 @@ private slots:
         const qint32 hawk = r.addRemote(QStringLiteral("Hawk12"), 17);
         const qint32 falcon = r.addRemote(QStringLiteral("Falcon"), 18);
         const qint32 eagle = r.addRemote(QStringLiteral("Eagle"), 19);
-        clearLog();
+        r.clearLog();
         r.flags(true, false);
 
         r.world.sendFromHost(r.host, dpflags::AllPlayers, message(SimMsg::AddPlayerRejected));
@@ -253,7 +244,7 @@ private slots:
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::AddPlayerRejected, le32(hawk)));
         r.world.sendFromHost(r.host, dpflags::AllPlayers, message(SimMsg::AddPlayerRejected, le32(falcon)));
         r.sim.pumpMessages();
-        QCOMPARE(logged(r),
+        QCOMPARE(r.logLines(),
                  (QStringList{" - Player addition Rejected by your machine: Hawk12", " - Removed Player Hawk12",
                               " - Player addition Rejected by your machine: Falcon", " - Removed Player Falcon"}));
         QCOMPARE(r.players.Count(), 1);
@@ -268,7 +259,7 @@ private slots:
         const qint32 hawk = r.addRemote(QStringLiteral("Hawk12"), 17);
         const qint32 stray = r.sim.objDP()->CreatePlayer(QStringLiteral("Stray"), QStringLiteral("Stray"), 0, 0);
         (void)r.world.takeSentToHost();
-        clearLog();
+        r.clearLog();
         r.flags(true, true);
 
         r.world.sendFromHost(r.host, hawk, message(SimMsg::PlayerQuery));
@@ -282,19 +273,19 @@ private slots:
         QCOMPARE(sent[0].from, hawk);
         QCOMPARE(sent[0].to, dpflags::AllPlayers);
         QCOMPARE(sent[0].bytes, QByteArray::fromHex("0310000000000000"));
-        QCOMPARE(logged(r), QStringList());
+        QCOMPARE(r.logLines(), QStringList());
         QCOMPARE(r.out.calls, QStringList());
         // The reply's copies for our own other players are echoes: they never take queue room.
         QCOMPARE(r.waiting(), 0);
-        clearLog();
+        r.clearLog();
 
         // A reply that cannot be sent is logged, and the next message is still handled.
         r.faults.failOperation(Op::Send, dp::DPERR_INVALIDPLAYER);
         r.world.sendFromHost(r.host, hawk, message(SimMsg::PlayerQuery));
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::PlayerCrashed));
         r.sim.pumpMessages();
-        QCOMPARE(logged(r), (QStringList{" - Error Process_MP_Packet -2005466986 injected failure",
-                                         " - Send Player Crashed to host"}));
+        QCOMPARE(r.logLines(), (QStringList{" - Error Process_MP_Packet -2005466986 injected failure",
+                                            " - Send Player Crashed to host"}));
         QCOMPARE(r.out.calls, QStringList{"crashed"});
     }
 
@@ -335,19 +326,18 @@ private slots:
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::PlayerCrashed));
         r.sim.pumpMessages();
-        QCOMPARE(logged(r), QStringList{line});
+        QCOMPARE(r.logLines(), QStringList{line});
         QCOMPARE(r.out.calls, (QStringList{"query", "crashed"}));
 
         r.flags(false, false);
-        clearLog();
+        r.clearLog();
         r.out.onCall = [] { throw std::runtime_error("again"); };
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
         r.sim.pumpMessages();
-        QCOMPARE(logged(r), QStringList());
+        QCOMPARE(r.logLines(), QStringList());
     }
 
 private:
-    std::unique_ptr<ScratchWorkingFolder> m_folder;
     std::unique_ptr<Rig> m_rig;
 };
 

@@ -14,6 +14,7 @@ private slots:
     void badLines_data();
     void badLines();
     void fileLimits();
+    void addPilotWritesAHashAndKeepsTheRest();
     void options_data();
     void options();
 };
@@ -27,14 +28,65 @@ void TestAccounts::goodFile() {
                                                     "-7 2147483647 Zo\xc3\xab"); // last line without newline
     QVERIFY2(r.errors.isEmpty(), qPrintable(r.errors.join(u"; ")));
     QCOMPARE(r.accounts.size(), 3);
-    QCOMPARE(r.accounts.check(100, 111), (Account{100, 111, QStringLiteral("Red Baron")}));
-    QCOMPARE(r.accounts.check(200, -5), (Account{200, -5, {}}));
+    QCOMPARE(r.accounts.check(100, 111), (Account{100, 111, QStringLiteral("Red Baron"), {}}));
+    QCOMPARE(r.accounts.check(200, -5), (Account{200, -5, {}, {}}));
     QCOMPARE(r.accounts.check(-7, 2147483647)->handle, QString::fromUtf8("Zo\xc3\xab"));
     QVERIFY(!r.accounts.check(100, 112));
     QVERIFY(!r.accounts.check(101, 111));
     QVERIFY(!r.accounts.isOpen());
     // Open mode takes any numbers.
-    QCOMPARE(Accounts::open().check(5, -9), (Account{5, -9, {}}));
+    QCOMPARE(Accounts::open().check(5, -9), (Account{5, -9, {}, {}}));
+}
+
+void TestAccounts::addPilotWritesAHashAndKeepsTheRest() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("pilots.txt"));
+    const QByteArray before = "# the club\r\n1001 4711 Old Handle\r\n\n  # keep me\n1002 1234 Goose\n";
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(before);
+    }
+    const auto perms = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup;
+    QVERIFY(QFile::setPermissions(path, perms));
+    const auto read = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+
+    // Pilot 1001 gets a hashed line in place of his plain one, his handle kept.
+    QCOMPARE(Accounts::addPilot(path, 1001, 8642, std::nullopt), QString());
+    QByteArray after = read();
+    QVERIFY(after.startsWith("# the club\r\n1001 $argon2id$"));
+    QVERIFY(after.endsWith(" Old Handle\r\n\n  # keep me\n1002 1234 Goose\n"));
+    QVERIFY(!after.contains("8642"));
+    QCOMPARE(QFile::permissions(path) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), perms);
+    Accounts::ParseResult r = Accounts::parse(after);
+    QVERIFY2(r.errors.isEmpty(), qPrintable(r.errors.join(u"; ")));
+    QCOMPARE(r.accounts.check(1001, 8642)->handle, QStringLiteral("Old Handle"));
+    QVERIFY(!r.accounts.check(1001, 4711)); // the old password is gone
+    QVERIFY(!r.accounts.check(1001, -8642));
+    QCOMPARE(r.accounts.check(1002, 1234)->handle, QStringLiteral("Goose")); // plain lines still work
+    QCOMPARE(r.accounts.plainPilotIds(), QList<qint32>{1002});
+
+    // A new pilot is added at the end, with his handle; a new file is its owner's only.
+    QCOMPARE(Accounts::addPilot(path, -7, 0, QStringLiteral("New Pilot")), QString());
+    r = Accounts::parse(read());
+    QCOMPARE(r.accounts.size(), 3);
+    QCOMPARE(r.accounts.check(-7, 0)->handle, QStringLiteral("New Pilot"));
+    QVERIFY(read().startsWith(after));
+    const QString fresh = dir.filePath(QStringLiteral("new.txt"));
+    QCOMPARE(Accounts::addPilot(fresh, 5, 55, std::nullopt), QString());
+    QCOMPARE(QFile::permissions(fresh) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    // A file the server would refuse is left as it is; so is a mangled hash refused at start.
+    QFile bad(dir.filePath(QStringLiteral("bad.txt")));
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("1 1\n1 2\n");
+    bad.close();
+    QVERIFY(Accounts::addPilot(bad.fileName(), 3, 3, std::nullopt).contains(QStringLiteral("listed twice")));
+    QVERIFY(!Accounts::parse("1 $argon2id$v=19$m=65536,t=2,p=1$bad\n").errors.isEmpty());
 }
 
 void TestAccounts::badLines_data() {

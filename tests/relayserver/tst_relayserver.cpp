@@ -39,6 +39,7 @@ private slots:
     void udpEndpointLearnedOnlyFromTheConnectionsAddress();
     void positionsQueriesAndCrashesGoToTheOthersOverUdp();
     void summaryShowsEachPilotsLastPosition();
+    void withARangePositionsGoOnlyToPilotsNearby();
     void aircraftDetailsOverUdpAndTcpRelayedOverTcp();
     void chatChunksRelayedInOrder();
     void claimedSessionNumbersAreIgnored();
@@ -51,6 +52,7 @@ private slots:
     void pilotAndConnectionLimits();
     void clientThatDoesNotReadIsDropped();
     void logonGuessingBlockedPerAddress();
+    void hashedAccountsCheckedOffTheRelay();
     void logonGuardBackOffAndBounds();
 };
 
@@ -241,6 +243,58 @@ void TestRelayServer::summaryShowsEachPilotsLastPosition() {
                          .arg(a->session),
                      QStringLiteral("pilot 2 \"Bravo\" session %1: position unknown").arg(b->session),
                      QStringLiteral("pilot 3 \"Charlie\" session %1: position unknown").arg(c->session)}));
+}
+
+void TestRelayServer::withARangePositionsGoOnlyToPilotsNearby() {
+    RelayServerConfig config = ServerRig::defaultConfig();
+    config.limits.rangeNm = 100;
+    ServerRig rig(Accounts::open(), config);
+    auto zurich = rig.loggedOn(1, QStringLiteral("Zurich"));
+    auto basel = rig.loggedOn(2, QStringLiteral("Basel"));
+    auto sydney = rig.loggedOn(3, QStringLiteral("Sydney"));
+    auto fresh = rig.loggedOn(4, QStringLiteral("Fresh")); // sends no position
+    const auto at = [](double lat, double lon) {
+        AircraftPosition p;
+        p.latitudeDeg = lat;
+        p.longitudeDeg = lon;
+        p.altitudeFt = 3000;
+        return encodePosition(p);
+    };
+    const QByteArray zrh = at(47.46, 8.55), bsl = at(47.59, 7.53), syd = at(-33.95, 151.18);
+    // Each first position reaches the pilots who have none yet, and those nearby.
+    const qsizetype zBefore = zurich->udpIn.size(), bBefore = basel->udpIn.size(), fBefore = fresh->udpIn.size();
+    sydney->toServerUdp(toServer::positionUpdate(sydney->session, syd));
+    zurich->toServerUdp(toServer::positionUpdate(zurich->session, zrh));
+    basel->toServerUdp(toServer::positionUpdate(basel->session, bsl));
+    QVERIFY(fresh->waitUdp(fBefore + 3) && zurich->waitUdp(zBefore + 2) && basel->waitUdp(bBefore + 2));
+    // Now all three are placed: the next round goes only within 100 nm, and to Fresh.
+    for (FakePilot* p : {zurich.get(), basel.get(), sydney.get()}) {
+        p->udpIn.clear();
+    }
+    fresh->udpIn.clear();
+    sydney->toServerUdp(toServer::positionUpdate(sydney->session, syd));
+    zurich->toServerUdp(toServer::positionUpdate(zurich->session, zrh));
+    basel->toServerUdp(toServer::positionUpdate(basel->session, bsl));
+    fresh->toServerUdp(toServer::positionUpdate(fresh->session, positionBlock('p'))); // holds no position
+    QVERIFY(fresh->waitUdp(3));
+    QVERIFY(zurich->waitUdp(2) && basel->waitUdp(2) && sydney->waitUdp(1));
+    QVERIFY(QTest::qWaitFor([&] { return rig.server->core().stats().positions == 7; }, kWaitMs));
+    const auto senders = [](const FakePilot& p) {
+        QList<qint32> out;
+        for (const ServerRecord& r : p.udpOfType(RecordType::PositionUpdate)) {
+            out.append(r.SenderSession);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    QCOMPARE(senders(*zurich), (QList<qint32>{basel->session, fresh->session}));
+    QCOMPARE(senders(*basel), (QList<qint32>{zurich->session, fresh->session}));
+    QCOMPARE(senders(*sydney), (QList<qint32>{fresh->session}));
+    QCOMPARE(senders(*fresh), (QList<qint32>{zurich->session, basel->session, sydney->session}));
+    // Crashes are not filtered.
+    zurich->toServerUdp(toServer::playerCrashed(zurich->session));
+    QVERIFY(sydney->waitUdp(2));
+    QCOMPARE(sydney->udpIn.last().type(), RecordType::PlayerCrashed);
 }
 
 void TestRelayServer::aircraftDetailsOverUdpAndTcpRelayedOverTcp() {
@@ -601,6 +655,24 @@ void TestRelayServer::logonGuessingBlockedPerAddress() {
     QVERIFY2(
         rig.server->core().summary().contains(QStringLiteral("blocked logons 11 (2 blocks, 1 addresses blocked now)")),
         qPrintable(rig.server->core().summary()));
+}
+
+void TestRelayServer::hashedAccountsCheckedOffTheRelay() {
+    const QByteArray text = "7 " + Accounts::hashPassword(77) + " Seven\n8 88 Eight\n";
+    ServerRig rig(accountsOf(text.constData()));
+    auto eight = rig.pilot(); // plain line, answered at once
+    QVERIFY(eight->logon(8, 88, QStringLiteral("x")));
+    auto p = rig.pilot();
+    QVERIFY(p->connected());
+    p->toServerUdp(toServer::heartBeat(0));
+    // The wrong password: the LogonRejected arrives once the check, off the relay's thread, is done.
+    p->toServerTcp(toServer::logonRequest(7, 78, QStringLiteral("x")));
+    QVERIFY(p->waitUdp(1));
+    QCOMPARE(p->udpOfType(RecordType::LogonRejected).size(), 1);
+    QVERIFY(rig.logHas(QStringLiteral("logon rejected: pilot 7: wrong pilot ID or password")));
+    QVERIFY(p->logon(7, 77, QStringLiteral("x")));
+    QVERIFY(rig.logHas(QStringLiteral("logon: pilot 7 \"Seven\"")));
+    QCOMPARE(rig.server->core().pilotCount(), 2);
 }
 
 void TestRelayServer::logonGuardBackOffAndBounds() {

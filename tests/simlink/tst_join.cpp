@@ -1,13 +1,10 @@
 #include "fakes/fakefaultysession.h"
-#include "fakes/fakemessageboxes.h"
 #include "fakes/joinedclient.h"
+#include "fakes/servicesrig.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
 #include "standin/memorysession.h"
 
-#include "core/clientservices.h"
-
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace airmesh;
@@ -76,19 +73,11 @@ struct HostedFs {
 // The user's machine: FS hosting its session, answering the observer's join requests as the
 // test scripts it, and a client about to join. Time is a manual clock that moves only while the
 // client waits for a message.
-struct Machine {
-    QTemporaryDir dir;
-    ManualClock clock;
+struct Machine : ServicesRig {
     MemoryWorld world;
     FakeSessionFaults faults;
     QList<HostedFs> hosted;
 
-    FakeMessageBoxes messages;
-    INIFiles ini;
-    ActivityLog log{clock, dir.filePath(QStringLiteral("log.txt"))};
-    SilentSoundOutput silence;
-    SoundCues sound{dir.path(), silence};
-    ClientServices services{ini, log, clock, sound, messages, false, false, {}};
     Players players;
     NoWindowSystem windows;
     SimLink link{services, players, windows};
@@ -249,7 +238,7 @@ void TestJoin::joins() {
 
     Machine m(guids);
     QVERIFY(m.join());
-    QCOMPARE(m.messages.shown, QList<Box>{});
+    QCOMPARE(m.boxes.shown, QList<Box>{});
     QCOMPARE(m.yields, 0);
 
     const HostedFs& fs = m.hosted.at(joinedFs);
@@ -339,10 +328,10 @@ void TestJoin::answerPeriods() {
     }
     QCOMPARE(m.yields, 0);
     if (joined) {
-        QVERIFY(m.messages.shown.isEmpty());
+        QVERIFY(m.boxes.shown.isEmpty());
         QCOMPARE(m.link.lngHostPlayerID(), m.hosted[0].host);
     } else {
-        QCOMPARE(m.messages.shown, (QList<Box>{{kNoAnswer, kError}}));
+        QCOMPARE(m.boxes.shown, (QList<Box>{{kNoAnswer, kError}}));
         QVERIFY(!m.link.objDP());
         QVERIFY(m.closeWasCalled());
     }
@@ -387,12 +376,12 @@ void TestJoin::answerBatches() {
     m.markClose();
     QCOMPARE(m.join(), joined);
     if (!joined) {
-        QCOMPARE(m.messages.shown, (QList<Box>{{message, kError}}));
+        QCOMPARE(m.boxes.shown, (QList<Box>{{message, kError}}));
         QVERIFY(!m.link.objDP());
         QVERIFY(m.closeWasCalled());
         return;
     }
-    QVERIFY(m.messages.shown.isEmpty());
+    QVERIFY(m.boxes.shown.isEmpty());
     const HostedFs& fs = m.hosted[0];
     const qint32 accepter = otherAccepted ? fs.other : fs.host;
     QCOMPARE(m.link.lngHostPlayerID(), accepter);
@@ -458,7 +447,7 @@ void TestJoin::sessionSearch() {
     m.faults.failOperation(op, code, times);
     m.markClose();
     QCOMPARE(m.join(), joined);
-    QCOMPARE(m.messages.shown, boxes);
+    QCOMPARE(m.boxes.shown, boxes);
     QCOMPARE(m.closeWasCalled(), closed);
     QCOMPARE(m.link.blnAltGuid(), altGuid);
     if (joined) {
@@ -494,9 +483,9 @@ void TestJoin::providers() {
     m.markClose();
     QCOMPARE(m.join(), joined);
     if (!joined) {
-        QCOMPARE(m.messages.shown.size(), 1);
-        QCOMPARE(m.messages.shown[0].title, kError);
-        QVERIFY(m.messages.shown[0].text.contains(QStringLiteral("TCP/IP")));
+        QCOMPARE(m.boxes.shown.size(), 1);
+        QCOMPARE(m.boxes.shown[0].title, kError);
+        QVERIFY(m.boxes.shown[0].text.contains(QStringLiteral("TCP/IP")));
         QVERIFY(!m.link.objDP());
         QVERIFY(m.closeWasCalled());
     }
@@ -536,9 +525,9 @@ void TestJoin::orderlyStops() {
     }
     m.markClose();
     QVERIFY(!m.join());
-    QCOMPARE(m.messages.shown.size(), 1);
-    QCOMPARE(m.messages.shown[0].title, kError);
-    QVERIFY2(m.messages.shown[0].text.contains(QString::number(code)), qPrintable(m.messages.shown[0].text));
+    QCOMPARE(m.boxes.shown.size(), 1);
+    QCOMPARE(m.boxes.shown[0].title, kError);
+    QVERIFY2(m.boxes.shown[0].text.contains(QString::number(code)), qPrintable(m.boxes.shown[0].text));
     QVERIFY(!m.link.objDP());
     QVERIFY(m.closeWasCalled());
 }
@@ -551,9 +540,9 @@ void TestJoin::sessionLayerMissing() {
     // The session layer is not installed.
     m.faults.failOperation(Op::Create, dp::DPERR_CANTLOADSSPI);
     QVERIFY(!m.link.Join_Session(m.factory));
-    QCOMPARE(m.messages.shown.size(), 1);
-    QCOMPARE(m.messages.shown[0].title, kError);
-    QVERIFY(m.messages.shown[0].text.contains(QString::number(dp::DPERR_CANTLOADSSPI)));
+    QCOMPARE(m.boxes.shown.size(), 1);
+    QCOMPARE(m.boxes.shown[0].title, kError);
+    QVERIFY(m.boxes.shown[0].text.contains(QString::number(dp::DPERR_CANTLOADSSPI)));
     QVERIFY(!m.link.objDP());
     QVERIFY(m.link.strHandle().isEmpty());
 }
@@ -579,7 +568,7 @@ void TestJoin::parameterGroups() {
 
     Machine m({kFirst}, groups);
     QVERIFY(m.join());
-    QVERIFY(m.messages.shown.isEmpty());
+    QVERIFY(m.boxes.shown.isEmpty());
     QCOMPARE(m.link.objEnumGroups().GetCount(), groups.size());
     QCOMPARE(m.link.intRequestParamsGroup(), request);
     QCOMPARE(m.link.intRefuseParamsGroup(), refuse);

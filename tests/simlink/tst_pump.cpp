@@ -4,8 +4,6 @@
 #include "simrig.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
 #include <QTest>
 
 #include <functional>
@@ -22,28 +20,21 @@ class TestPump : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        m_folder = std::make_unique<ScratchWorkingFolder>();
-        QVERIFY(m_folder->ok());
-        m_rig = std::make_unique<Rig>();
-    }
-    void cleanup() {
-        m_rig.reset();
-        m_folder.reset();
-    }
+    void init() { m_rig = std::make_unique<Rig>(); }
+    void cleanup() { m_rig.reset(); }
 
     void emptyQueue() {
         Rig& r = *m_rig;
         r.flags(true, true);
         r.sim.pumpMessages();
         QVERIFY(!r.sim.blnPumpBusy());
-        QCOMPARE(logged(r), QStringList());
+        QCOMPARE(r.logLines(), QStringList());
         QCOMPARE(r.out.calls, QStringList());
 
         // Without a session there is nothing to drain, and nothing fails.
         r.sim.closeSession();
         r.sim.pumpMessages();
-        QCOMPARE(logged(r), QStringList());
+        QCOMPARE(r.logLines(), QStringList());
     }
 
     void queueOrderAndAddressing_data() {
@@ -70,7 +61,7 @@ private slots:
         QFETCH(QStringList, lines);
         Rig& r = *m_rig;
         const qint32 hawk = r.addRemote(QStringLiteral("Hawk12"), 17);
-        clearLog();
+        r.clearLog();
         r.flags(debug, lowLevel);
 
         SimMessage aircraft;
@@ -86,7 +77,7 @@ private slots:
         r.out.onCall = [&] { waitingAtDispatch << r.waiting(); };
         r.sim.pumpMessages();
 
-        QCOMPARE(logged(r), lines);
+        QCOMPARE(r.logLines(), lines);
         QCOMPARE(r.out.calls, QStringList{"query"});
         QCOMPARE(waitingAtDispatch, QList<int>{0}); // all four taken before the first dispatch
         QVERIFY(r.players.Item(QString::number(hawk))->Add_Success);
@@ -123,7 +114,7 @@ private slots:
         if (endSession) {
             expected << QStringLiteral(" - Simulator session lost");
         }
-        QCOMPARE(logged(r), expected);
+        QCOMPARE(r.logLines(), expected);
         QCOMPARE(r.out.calls, QStringList());
         QCOMPARE(r.sim.sessionLost(), endSession);
     }
@@ -158,7 +149,7 @@ private slots:
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
 
         r.sim.pumpMessages();
-        const QStringList lines = logged(r);
+        const QStringList lines = r.logLines();
         QCOMPARE(lines.size(), 1);
         if (line.isEmpty()) {
             QVERIFY2(lines[0].startsWith(" - ") && !lines[0].contains("System Message ignored"), qPrintable(lines[0]));
@@ -168,11 +159,11 @@ private slots:
         QCOMPARE(r.out.calls, QStringList{"query"});
 
         // Only the drop line is gated: with both flags off a dropped message leaves no trace.
-        clearLog();
+        r.clearLog();
         r.flags(false, false);
         r.world.sendFromHost(r.host, r.observer, SimMessage(QByteArray("\x23\x10", 2)));
         r.sim.pumpMessages();
-        QCOMPARE(logged(r), QStringList());
+        QCOMPARE(r.logLines(), QStringList());
     }
 
     // A failing session call costs the tick, never a message: the next tick takes everything.
@@ -191,7 +182,7 @@ private slots:
         r.faults.failOperation(op, dp::DPERR_GENERIC);
 
         r.sim.pumpMessages();
-        const QStringList lines = logged(r);
+        const QStringList lines = r.logLines();
         QCOMPARE(lines.size(), 1);
         QVERIFY(lines[0].startsWith(" - "));
         QCOMPARE(r.out.calls, QStringList());
@@ -250,13 +241,13 @@ private slots:
 
         // Coalesced: three arrivals, one wake-up (each reading of the queue logs its failure).
         r.flags(true, false);
-        clearLog();
+        r.clearLog();
         r.faults.failOperation(Op::GetMessageQueue, 7, -1);
         for (int i = 0; i < 3; ++i) {
             r.world.sendFromHost(r.host, r.observer, message(SimMsg::QueryPlane));
         }
         QCoreApplication::processEvents();
-        QCOMPARE(logged(r), QStringList{" - FS message queue not readable, error 7"});
+        QCOMPARE(r.logLines(), QStringList{" - FS message queue not readable, error 7"});
     }
 
     // A wake-up takes what the queue held when it ran; later arrivals wait for the next one,
@@ -344,7 +335,6 @@ private slots:
     }
 
 private:
-    std::unique_ptr<ScratchWorkingFolder> m_folder;
     std::unique_ptr<Rig> m_rig;
 };
 

@@ -3,8 +3,6 @@
 #include "simrig.h"
 #include "standin/memorysession.h"
 
-#include <QDir>
-#include <QFile>
 #include <QTest>
 
 #include <memory>
@@ -34,15 +32,8 @@ class TestRemotePlayers : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() {
-        m_folder = std::make_unique<ScratchWorkingFolder>();
-        QVERIFY(m_folder->ok());
-        m_rig = std::make_unique<Rig>();
-    }
-    void cleanup() {
-        m_rig.reset();
-        m_folder.reset();
-    }
+    void init() { m_rig = std::make_unique<Rig>(); }
+    void cleanup() { m_rig.reset(); }
 
     void addition_data() {
         QTest::addColumn<bool>("debug");
@@ -88,7 +79,7 @@ private slots:
         QVERIFY(!p->Add_Success);
         QVERIFY(!p->RcvdPlaneType);
 
-        QCOMPARE(logged(r), lines);
+        QCOMPARE(r.logLines(), lines);
     }
 
     // The same pilot announced twice is two players; a removal takes out the first only.
@@ -104,11 +95,11 @@ private slots:
         r.flags(true, true);
 
         r.sim.Remove_Remote_Player(99);
-        QCOMPARE(logged(r), QStringList());
+        QCOMPARE(r.logLines(), QStringList());
         QCOMPARE(r.players.Count(), 3);
 
         r.sim.Remove_Remote_Player(17);
-        QCOMPARE(logged(r), QStringList{" - Removed Player Hawk12"});
+        QCOMPARE(r.logLines(), QStringList{" - Removed Player Hawk12"});
         QCOMPARE(r.remotePlayers(), (QList<qint32>{ids[1], ids[2]}));
         QCOMPARE(r.players.Count(), 2);
         QCOMPARE(r.players.Item(1)->Key, QString::number(ids[1]));
@@ -120,10 +111,10 @@ private slots:
         QCOMPARE(r.players.Count(), 1);
 
         // Only debug shows removals.
-        clearLog();
+        r.clearLog();
         r.flags(false, true);
         r.sim.Remove_Remote_Player(18);
-        QCOMPARE(logged(r), QStringList());
+        QCOMPARE(r.logLines(), QStringList());
         QCOMPARE(r.players.Count(), 0);
     }
 
@@ -137,7 +128,7 @@ private slots:
         QCOMPARE(r.world.groupMembers(r.requestGroup), QList<qint32>());
         QCOMPARE(r.world.sentToHost().size(), 1);
         QCOMPARE(r.players.Count(), 1);
-        const QStringList lines = logged(r);
+        const QStringList lines = r.logLines();
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines.first(), QStringLiteral(" - DP.Createplayer done Hawk12"));
         QCOMPARE(lines.last(), QStringLiteral(" - Sent Add_Player_Request Hawk12"));
@@ -181,12 +172,12 @@ private slots:
 
         r.flags(true, true);
         QCOMPARE(failureCode([&] { r.sim.Add_Remote_Player(QStringLiteral("Hawk12"), 17); }), code);
-        QStringList lines = logged(r);
+        QStringList lines = r.logLines();
         if (!failing.contains(Op::CreatePlayer)) {
             // Once a player existed, the failure is logged here as well as passed on to the caller.
             QVERIFY(!lines.isEmpty());
             QVERIFY2(lines.takeLast().startsWith(QStringLiteral(" - Error Add_Remote_Player %1 ").arg(code)),
-                     qPrintable(logged(r).join('|')));
+                     qPrintable(r.logLines().join('|')));
         }
         QCOMPARE(lines, lowLines);
         QCOMPARE(r.remotePlayers().size(), ghostLeft ? 1 : 0);
@@ -259,7 +250,6 @@ private slots:
     }
 
 private:
-    std::unique_ptr<ScratchWorkingFolder> m_folder;
     std::unique_ptr<Rig> m_rig;
 };
 

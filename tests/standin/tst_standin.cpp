@@ -1,8 +1,8 @@
 // The stand-in simulator against the client's own simulator link and relay: the join, the
 // aircraft query, positions, remote players, chat and crash all go through the real SimLink and
 // Relay code on an in-memory session, and what the stand-in prints is checked line by line.
-#include "fakes/fakemessageboxes.h"
 #include "fakes/fakerelayoutput.h"
+#include "fakes/servicesrig.h"
 #include "relay/relay.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
@@ -10,10 +10,7 @@
 #include "standin/memorysession.h"
 #include "standin/standin.h"
 
-#include "core/clientservices.h"
-
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -23,15 +20,8 @@ using namespace airmesh;
 
 namespace {
 
-struct Rig {
-    QTemporaryDir dir;
-    ManualClock clock;
-    ActivityLog log{clock, dir.filePath(QStringLiteral("log.txt"))};
-    INIFiles ini{dir.filePath(QStringLiteral("AirmeshClient.ini"))};
-    SilentSoundOutput soundOut;
-    SoundCues sound{dir.path(), soundOut};
-    FakeMessageBoxes boxes;
-    ClientServices services{ini, log, clock, sound, boxes, true, true, {}};
+// Both log flags on.
+struct Rig : ServicesRig {
     // The world outlives the client's session object, which the simulator link holds.
     MemoryWorld world;
     Players players;
@@ -49,7 +39,7 @@ struct Rig {
     QStringList lines;
     std::unique_ptr<SimulatorStandin> standin;
 
-    explicit Rig(StandinOptions options = {}) {
+    explicit Rig(StandinOptions options = {}) : ServicesRig(true, true) {
         sim.setHandler(&reactions); // the pump hands its messages to the reactions, as start-up has it
         options.title = QStringLiteral("Jetliner 400-B");
         options.engineType = 1;

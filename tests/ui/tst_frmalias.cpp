@@ -1,4 +1,4 @@
-#include "fakes/fakemessageboxes.h"
+#include "fakes/servicesrig.h"
 #include "ui/frmalias.h"
 
 #include <QApplication>
@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace airmesh;
@@ -21,15 +20,7 @@ const QString kChoose = "You have to choose an aircraft from the drop down list 
 const QString kNoPlayers = "Aliasing is not possible as there are no other Airmesh players online to alias. Try "
                            "again when another player has connected";
 
-struct Rig {
-    QTemporaryDir dir;
-    ManualClock clock;
-    ActivityLog log{clock, dir.filePath("log.txt")};
-    INIFiles ini{dir.filePath("AirmeshClient.ini")};
-    SilentSoundOutput out;
-    SoundCues sound{dir.path(), out};
-    FakeMessageBoxes boxes;
-    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
+struct Rig : ServicesRig {
     Players players;
     Hangar hangar;
     QPointer<FrmAlias> dialog;

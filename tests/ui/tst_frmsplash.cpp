@@ -1,4 +1,4 @@
-#include "fakes/fakemessageboxes.h"
+#include "fakes/servicesrig.h"
 #include "ui/frmmain.h"
 #include "ui/frmsplash.h"
 
@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <deque>
@@ -35,15 +34,7 @@ QByteArray readFile(const QString& path) {
 
 // A program folder of its own, and an empty Wine prefix so that the machine's own simulator
 // installation never answers for the default folder.
-struct Rig {
-    QTemporaryDir dir;
-    ManualClock clock;
-    ActivityLog log{clock, dir.filePath("log.txt")};
-    INIFiles ini{dir.filePath("AirmeshClient.ini")};
-    SilentSoundOutput out;
-    SoundCues sound{dir.path(), out};
-    FakeMessageBoxes boxes;
-    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
+struct Rig : ServicesRig {
     FrmSplash splash{services};
 
     // What the picker hands back, one answer per opening; it records who owned it.
