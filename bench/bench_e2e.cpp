@@ -10,11 +10,14 @@
 // and raw senders whose positions fs-standin B times (the server -> simulator half). For each
 // rate and count of remote pilots it prints median / p99 / max per road, and the same figures
 // for a plain UDP relay through as many hops run at the same time. Then it measures the idle CPU
-// of a logged-on client over 30 s (utime + stime from /proc/<pid>/stat).
+// of a logged-on client over 30 s (utime + stime from /proc/<pid>/stat), and its CPU while 64
+// pilots fly around it at 10 Hz, with its Traffic window closed and open.
 //
-//   bench_e2e [--bin DIR] [--seconds S] [--idle-seconds S] [--rates 4,20] [--pilots 1,15]
+//   bench_e2e [--bin DIR] [--seconds S] [--idle-seconds S] [--traffic-seconds S]
+//             [--traffic-window closed|open|both] [--rates 4,20] [--pilots 1,15]
 // DIR is the build tree (default: the one this program was built in).
 #include "procstat.h"
+#include "wire/positionblock.h"
 #include "wire/records.h"
 
 #include <QByteArray>
@@ -49,7 +52,10 @@ using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kStampOffset = 36; // in the 52-byte block, as fs-standin --stamp-positions puts it
+// Where fs-standin --stamp-positions puts a send time in the 52-byte block: the low 32 bits of
+// the microseconds in the application time, the high 32 bits in the reserved bytes.
+constexpr int kStampLowOffset = 4;
+constexpr int kStampHighOffset = 24;
 constexpr int kBlockOffset = 16; // the block's place in a 128-byte record
 
 [[noreturn]] void die(const std::string& what) {
@@ -63,15 +69,17 @@ qint64 nowUs() {
 
 void putStamp(char* block, qint64 us) {
     const auto v = static_cast<quint64>(us);
-    for (int i = 0; i < 8; ++i) {
-        block[kStampOffset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    for (int i = 0; i < 4; ++i) {
+        block[kStampLowOffset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+        block[kStampHighOffset + i] = static_cast<char>((v >> (32 + 8 * i)) & 0xFF);
     }
 }
 
 qint64 getStamp(const char* block) {
     quint64 v = 0;
-    for (int i = 0; i < 8; ++i) {
-        v |= static_cast<quint64>(static_cast<unsigned char>(block[kStampOffset + i])) << (8 * i);
+    for (int i = 0; i < 4; ++i) {
+        v |= static_cast<quint64>(static_cast<unsigned char>(block[kStampLowOffset + i])) << (8 * i);
+        v |= static_cast<quint64>(static_cast<unsigned char>(block[kStampHighOffset + i])) << (32 + 8 * i);
     }
     return static_cast<qint64>(v);
 }
@@ -345,10 +353,11 @@ struct Rig {
     Child server, fsA, fsB, clientA, clientB;
     quint16 udp = 0, tcp = 0;
     std::string dir;
+    std::vector<std::string> clientArgs; // more options for the clients
 
     void startServer(const Programs& p) {
         server.start(
-            {p.server, "--open", "--listen", "127.0.0.1", "--udp-port", "0", "--tcp-port", "0", "--max-pilots", "64"});
+            {p.server, "--open", "--listen", "127.0.0.1", "--udp-port", "0", "--tcp-port", "0", "--max-pilots", "80"});
         const std::string line = server.waitFor("UDP ", 5000);
         unsigned u = 0, t = 0;
         const auto at = line.find("UDP ");
@@ -368,9 +377,19 @@ struct Rig {
         if (fs.waitFor("hosting", 5000).empty()) {
             die("fs-standin " + name + " did not start");
         }
-        client.start({p.client, "--session-host", "localhost:" + std::to_string(enumPort), "--udp-port",
-                      std::to_string(udp), "--tcp-port", std::to_string(tcp), "--pilot-id", std::to_string(pilotId),
-                      "--folder", folder});
+        std::vector<std::string> args{p.client,
+                                      "--session-host",
+                                      "localhost:" + std::to_string(enumPort),
+                                      "--udp-port",
+                                      std::to_string(udp),
+                                      "--tcp-port",
+                                      std::to_string(tcp),
+                                      "--pilot-id",
+                                      std::to_string(pilotId),
+                                      "--folder",
+                                      folder};
+        args.insert(args.end(), clientArgs.begin(), clientArgs.end());
+        client.start(args);
         if (client.waitFor("logged on", 30000).empty()) {
             die("client " + name + " did not log on");
         }
@@ -490,6 +509,68 @@ void runOne(const Programs& p, double rate, int remote, double seconds) {
     [[maybe_unused]] const int rc = std::system(rm.c_str());
 }
 
+// The client's CPU while 64 pilots fly around the user at 10 Hz each, with its Traffic window
+// closed (the relay alone) and open (refreshed once a second).
+void trafficCpu(const Programs& p, double seconds, const std::string& windows) {
+    constexpr int kPilots = 64;
+    constexpr double kRate = 10;
+    std::printf("\nclient CPU, %d pilots at %g Hz, the user's simulator at %g Hz, over %.0f s each:\n", kPilots, kRate,
+                kRate, seconds);
+    for (const bool open : {false, true}) {
+        if (windows != "both" && windows != (open ? "open" : "closed")) {
+            continue;
+        }
+        char tmpl[] = "/tmp/bench_e2e.XXXXXX";
+        Rig rig;
+        rig.dir = ::mkdtemp(tmpl);
+        rig.clientArgs = open ? std::vector<std::string>{"--traffic-window"} : std::vector<std::string>{};
+        rig.startServer(p);
+        rig.startPair(p, rig.fsA, rig.clientA, "PilotA", 47703, kRate, 9004);
+        std::vector<RawPilot> raw(kPilots);
+        for (int i = 0; i < kPilots; ++i) {
+            raw[static_cast<size_t>(i)].logOn(rig.tcp, rig.udp, 9300 + i, "Traffic" + std::to_string(i));
+        }
+        std::atomic<bool> done{false};
+        std::thread send([&] {
+            const auto period = std::chrono::microseconds(static_cast<long long>(1e6 / kRate / kPilots));
+            auto next = SteadyClock::now();
+            quint32 n = 0;
+            for (size_t i = 0; !done; i = (i + 1) % raw.size(), ++n) {
+                std::this_thread::sleep_until(next);
+                next += period;
+                raw[i].drainTcp();
+                // Spread over 60 nm around Seattle-Tacoma, each moving a little.
+                AircraftPosition at;
+                at.latitudeDeg = 47.45 + static_cast<double>(i % 8) * 0.12 + static_cast<double>(n % 100) * 1e-5;
+                at.longitudeDeg = -122.31 + static_cast<double>(i / 8) * 0.15;
+                at.altitudeFt = 1000 + 100 * static_cast<double>(i);
+                at.headingDeg = static_cast<double>((i * 37) % 360);
+                at.groundSpeedKt = 120;
+                raw[i].send(toServer::positionUpdate(raw[i].session, encodePosition(at, n)));
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::seconds(3)); // every pilot placed
+        const long long beforeNs = rig.clientA.cpuNs();
+        const auto t0 = SteadyClock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
+        const long long ns = rig.clientA.cpuNs() - beforeNs;
+        const double wall = std::chrono::duration<double>(SteadyClock::now() - t0).count();
+        done = true;
+        send.join();
+        std::printf("  Traffic window %-6s  %.1f ms = %.3f %% of a core\n", open ? "open" : "closed",
+                    static_cast<double>(ns) / 1e6, 100.0 * static_cast<double>(ns) / 1e9 / wall);
+        std::fflush(stdout);
+        rig.fsA.stop();
+        rig.clientA.stop();
+        rig.server.stop();
+        for (RawPilot& r : raw) {
+            r.close();
+        }
+        std::string rm = "rm -rf " + rig.dir;
+        [[maybe_unused]] const int rc = std::system(rm.c_str());
+    }
+}
+
 void idleCpu(const Programs& p, double seconds) {
     char tmpl[] = "/tmp/bench_e2e.XXXXXX";
     Rig rig;
@@ -526,8 +607,9 @@ std::vector<double> numbers(const std::string& list) {
 
 int main(int argc, char** argv) {
     std::string bin = AIRMESH_BUILD_DIR;
-    double seconds = 10, idleSeconds = 30;
+    double seconds = 10, idleSeconds = 30, trafficSeconds = 20;
     std::string rates = "4,20", pilots = "1,15";
+    std::string trafficWindows = "both"; // closed, open or both: a client without the window takes closed
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--bin") {
@@ -538,6 +620,10 @@ int main(int argc, char** argv) {
             idleSeconds = std::stod(argv[i + 1]);
         } else if (a == "--rates") {
             rates = argv[i + 1];
+        } else if (a == "--traffic-window") {
+            trafficWindows = argv[i + 1];
+        } else if (a == "--traffic-seconds") {
+            trafficSeconds = std::stod(argv[i + 1]);
         } else if (a == "--pilots") {
             pilots = argv[i + 1];
         }
@@ -550,6 +636,9 @@ int main(int argc, char** argv) {
         for (const double n : numbers(pilots)) {
             runOne(p, rate, static_cast<int>(n), seconds);
         }
+    }
+    if (trafficSeconds > 0) {
+        trafficCpu(p, trafficSeconds, trafficWindows);
     }
     if (idleSeconds > 0) {
         idleCpu(p, idleSeconds);

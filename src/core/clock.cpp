@@ -1,7 +1,14 @@
 #include "clock.h"
 
+#include <chrono>
+
 namespace airmesh {
 inline namespace core {
+
+qint64 SystemClock::steadyMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 qint64 secondsSince(const QDateTime& then, const QDateTime& now) {
     const qint64 a = then.toMSecsSinceEpoch();

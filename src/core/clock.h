@@ -10,12 +10,16 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
+    // Milliseconds on a clock that only moves forward, from an arbitrary start: what a busy
+    // road stamps its events with (the wall clock's local time costs microseconds to read).
+    virtual qint64 steadyMs() const = 0;
 };
 
 // The wall clock, local time.
 class SystemClock final : public Clock {
 public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
+    qint64 steadyMs() const override;
 };
 
 // A clock that only moves when told to.
@@ -23,6 +27,7 @@ class ManualClock final : public Clock {
 public:
     explicit ManualClock(QDateTime start = QDateTime(QDate(2026, 1, 1), QTime(12, 0, 0))) : m_now(std::move(start)) {}
     QDateTime now() const override { return m_now; }
+    qint64 steadyMs() const override { return m_now.toMSecsSinceEpoch(); }
     void set(QDateTime t) { m_now = std::move(t); }
     void advanceMs(qint64 ms) { m_now = m_now.addMSecs(ms); }
     void advance(int seconds) { m_now = m_now.addSecs(seconds); }

@@ -28,9 +28,9 @@ struct Player {
     QString Aircraft_Name;        // aircraft title as the server reported it, before aliasing
     bool Rcv_Detailed_Info = false;
     // For the traffic picture, kept as they pass and read only when someone looks:
-    QString shownTitle;       // the aircraft title last sent to the simulator for this pilot
-    QByteArray lastPosition;  // the pilot's last position block, as relayed
-    QDateTime lastPositionAt; // when it came
+    QString shownTitle;        // the aircraft title last sent to the simulator for this pilot
+    QByteArray lastPosition;   // the pilot's last position block, as relayed
+    qint64 lastPositionMs = 0; // when it came, on the clock's steady milliseconds
 };
 
 // The registry's errors carry the numbers and texts of a keyed collection's errors, since

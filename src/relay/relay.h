@@ -37,10 +37,10 @@ public:
     // The user's aircraft as last reported by the simulator.
     qint32 lngMyEngineType() const { return m_lngMyEngineType; }
     const QString& strMyAircraft() const { return m_strMyAircraft; }
-    // The user's aircraft's last position block from the simulator, and when it came (null
-    // before the first).
+    // The user's aircraft's last position block from the simulator (empty before the first),
+    // and when it came on the clock's steady milliseconds.
     const QByteArray& myPosition() const { return m_myPosition; }
-    const QDateTime& myPositionAt() const { return m_myPositionAt; }
+    qint64 myPositionMs() const { return m_myPositionMs; }
 
     // ---- A simulator message on the server (simreactions.cpp) ----
     void Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer,
@@ -89,7 +89,7 @@ private:
     qint32 m_lngMyEngineType = 0;
     QString m_strMyAircraft;
     QByteArray m_myPosition;
-    QDateTime m_myPositionAt;
+    qint64 m_myPositionMs = 0;
 };
 
 } // namespace relay

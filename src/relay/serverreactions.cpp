@@ -101,17 +101,14 @@ void Relay::placePosition(qint32 session, const QByteArray& block) {
     // Each of them keeps the block as it passes, for the traffic picture: nothing more is done
     // with it here, so a picture nobody looks at costs a copy of a shared buffer.
     std::vector<Players::PlayerPtr> to;
-    QDateTime now;
+    const qint64 now = m_services.clock.steadyMs();
     for (int i = 1, n = m_players.Count(); i <= n; ++i) {
         Players::PlayerPtr p = m_players.Item(i);
         if (p->Server_Session_ID != session) {
             continue;
         }
-        if (now.isNull()) {
-            now = m_services.clock.now();
-        }
         p->lastPosition = block;
-        p->lastPositionAt = now;
+        p->lastPositionMs = now;
         if (p->RcvdPlaneType && p->Add_Success) {
             to.push_back(std::move(p));
         }

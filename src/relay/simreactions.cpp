@@ -97,7 +97,7 @@ bool Relay::react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint
                 // short block then goes unread, as it always did.
                 m_myPosition = sim::readPositionBlock(dpMsg);
             }
-            m_myPositionAt = m_services.clock.now();
+            m_myPositionMs = m_services.clock.steadyMs();
         }
         return true;
 

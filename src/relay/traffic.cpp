@@ -2,7 +2,6 @@
 
 #include "relay.h"
 
-#include "core/clock.h"
 #include "registry/players.h"
 
 #include <algorithm>
@@ -10,13 +9,19 @@
 namespace airmesh {
 inline namespace relay {
 
-TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock, const QDateTime& ownAt,
-                              const QDateTime& now) {
+namespace {
+// Whole seconds from `thenMs` to `nowMs`; never less than 0.
+qint64 wholeSeconds(qint64 thenMs, qint64 nowMs) {
+    return std::max<qint64>(0, nowMs - thenMs) / 1000;
+}
+} // namespace
+
+TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock, qint64 ownMs, qint64 nowMs) {
     TrafficPicture picture;
     picture.ownHeard = !ownBlock.isEmpty();
     if (picture.ownHeard) {
         picture.own = wire::decodePosition(ownBlock);
-        picture.ownHeardSeconds = ownAt.isValid() ? secondsSince(ownAt, now) : -1;
+        picture.ownHeardSeconds = wholeSeconds(ownMs, nowMs);
     }
     for (const Players::PlayerPtr& p : players.NewEnum()) {
         TrafficRow row;
@@ -26,7 +31,7 @@ TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock
         row.heard = !p->lastPosition.isEmpty();
         if (row.heard) {
             row.position = wire::decodePosition(p->lastPosition);
-            row.heardSeconds = p->lastPositionAt.isValid() ? secondsSince(p->lastPositionAt, now) : -1;
+            row.heardSeconds = wholeSeconds(p->lastPositionMs, nowMs);
         }
         if (row.position && picture.own) {
             const wire::AircraftPosition& a = *picture.own;
@@ -48,8 +53,8 @@ TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock
     return picture;
 }
 
-TrafficPicture trafficPicture(const Players& players, const Relay& relay, const QDateTime& now) {
-    return trafficPicture(players, relay.myPosition(), relay.myPositionAt(), now);
+TrafficPicture trafficPicture(const Players& players, const Relay& relay, qint64 nowMs) {
+    return trafficPicture(players, relay.myPosition(), relay.myPositionMs(), nowMs);
 }
 
 } // namespace relay

@@ -2,7 +2,7 @@
 
 #include "wire/positionblock.h"
 
-#include <QDateTime>
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -40,9 +40,9 @@ struct TrafficPicture {
 
 // Decodes the blocks the relay kept. Costs one decode per pilot: made when someone looks,
 // never per position.
-TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock, const QDateTime& ownAt,
-                              const QDateTime& now);
-TrafficPicture trafficPicture(const Players& players, const Relay& relay, const QDateTime& now);
+// Times are the clock's steady milliseconds.
+TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock, qint64 ownMs, qint64 nowMs);
+TrafficPicture trafficPicture(const Players& players, const Relay& relay, qint64 nowMs);
 
 } // namespace relay
 } // namespace airmesh

@@ -5,16 +5,18 @@
 #include "registry/players.h"
 #include "relay/relay.h"
 
+#include <QAbstractTableModel>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -54,6 +56,73 @@ QString heard(qint64 seconds) {
 
 } // namespace
 
+// The rows as text. A refresh that keeps the number of rows changes them in place, cell spans
+// that changed only, so the view repaints those and measures nothing.
+class FrmTraffic::Model final : public QAbstractTableModel {
+public:
+    explicit Model(QObject* parent) : QAbstractTableModel(parent) {}
+
+    void setRows(std::vector<QStringList> rows) {
+        if (rows.size() != m_rows.size()) {
+            beginResetModel();
+            m_rows = std::move(rows);
+            endResetModel();
+            return;
+        }
+        // Only the cells that changed are repainted: most of a pilot's figures stay as they were
+        // from one second to the next.
+        for (size_t r = 0; r < rows.size(); ++r) {
+            QStringList& now = rows[r];
+            QStringList& was = m_rows[r];
+            int first = kColumns;
+            int last = -1;
+            for (int c = 0; c < kColumns; ++c) {
+                if (now[c] != was[c]) {
+                    first = std::min(first, c);
+                    last = c;
+                }
+            }
+            if (last < 0) {
+                continue;
+            }
+            was = std::move(now);
+            const int row = static_cast<int>(r);
+            emit dataChanged(index(row, first), index(row, last), {Qt::DisplayRole});
+        }
+    }
+    const QString& text(int row, int column) const { return m_rows[static_cast<size_t>(row)][column]; }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    }
+    int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : kColumns; }
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid()) {
+            return {};
+        }
+        if (role == Qt::DisplayRole) {
+            return text(index.row(), index.column());
+        }
+        if (role == Qt::TextAlignmentRole && index.column() >= Distance) {
+            return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+        }
+        return {};
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        static const std::array<QString, kColumns> kHeaders{
+            QStringLiteral("Pilot"),         QStringLiteral("Aircraft"),   QStringLiteral("Shown as"),
+            QStringLiteral("Distance (nm)"), QStringLiteral("Bearing"),    QStringLiteral("Altitude (ft)"),
+            QStringLiteral("Heading"),       QStringLiteral("Speed (kt)"), QStringLiteral("Heard (s)")};
+        if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < kColumns) {
+            return kHeaders[static_cast<size_t>(section)];
+        }
+        return QAbstractTableModel::headerData(section, orientation, role);
+    }
+
+private:
+    std::vector<QStringList> m_rows;
+};
+
 FrmTraffic::FrmTraffic(ClientServices& services, const Players& players, const Relay& relay, QWidget* parent)
     : QWidget(parent, Qt::Window), m_services(services), m_players(players), m_relay(relay) {
     setObjectName(QStringLiteral("frmTraffic"));
@@ -66,28 +135,28 @@ FrmTraffic::FrmTraffic(ClientServices& services, const Players& players, const R
     m_lblOwn->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_lblOwn);
 
-    m_table = new QTableWidget(0, kColumns, this);
+    m_model = new Model(this);
+    m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("tblTraffic"));
-    m_table->setHorizontalHeaderLabels({QStringLiteral("Pilot"), QStringLiteral("Aircraft"), QStringLiteral("Shown as"),
-                                        QStringLiteral("Distance (nm)"), QStringLiteral("Bearing"),
-                                        QStringLiteral("Altitude (ft)"), QStringLiteral("Heading"),
-                                        QStringLiteral("Speed (kt)"), QStringLiteral("Heard (s)")});
+    m_table->setModel(m_model);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->verticalHeader()->setVisible(false);
-    // Names and titles (handles of 20 characters, titles of 30) get room to be read whole; the
-    // figures take what they need.
+    m_table->setWordWrap(false);
+    // Handles (20 characters) and titles (30) get room to be read whole; each figure the width
+    // of its heading. Fixed, so that a refresh measures nothing.
     QHeaderView* header = m_table->horizontalHeader();
     header->setStretchLastSection(true);
-    const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
+    const QFontMetrics metrics = m_table->fontMetrics();
+    const int em = metrics.horizontalAdvance(QLatin1Char('M'));
     m_table->setColumnWidth(Pilot, 10 * em);
     m_table->setColumnWidth(Aircraft, 16 * em);
     m_table->setColumnWidth(ShownAs, 16 * em);
     for (int col = Distance; col < kColumns; ++col) {
-        header->setSectionResizeMode(col, QHeaderView::ResizeToContents);
+        const QString heading = m_model->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString();
+        m_table->setColumnWidth(col, metrics.horizontalAdvance(heading) + 2 * em);
     }
-    m_table->setWordWrap(false);
     layout->addWidget(m_table);
 
     m_timer = new QTimer(this);
@@ -143,32 +212,38 @@ QStringList FrmTraffic::cells(const TrafficRow& row) {
 }
 
 void FrmTraffic::refresh() {
-    const TrafficPicture picture = trafficPicture(m_players, m_relay, m_services.clock.now());
-    m_lblOwn->setText(ownLine(picture));
+    const TrafficPicture picture = trafficPicture(m_players, m_relay, m_services.clock.steadyMs());
+    const QString own = ownLine(picture);
+    if (m_lblOwn->text() != own) {
+        m_lblOwn->setText(own);
+    }
     // The selected pilot stays selected as the rows move.
-    const QTableWidgetItem* current = m_table->currentItem();
-    const QString selected = current != nullptr ? m_table->item(current->row(), Pilot)->text() : QString();
-    const int n = static_cast<int>(picture.rows.size());
-    m_table->setRowCount(n);
-    for (int r = 0; r < n; ++r) {
-        const QStringList c = cells(picture.rows[static_cast<size_t>(r)]);
-        for (int col = 0; col < kColumns; ++col) {
-            QTableWidgetItem* item = m_table->item(r, col);
-            if (item == nullptr) {
-                item = new QTableWidgetItem;
-                if (col >= Distance) {
-                    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    const QModelIndex current = m_table->currentIndex();
+    const QString selected = current.isValid() ? m_model->text(current.row(), Pilot) : QString();
+    std::vector<QStringList> rows;
+    rows.reserve(picture.rows.size());
+    for (const TrafficRow& row : picture.rows) {
+        rows.push_back(cells(row));
+    }
+    m_model->setRows(std::move(rows));
+    if (!selected.isEmpty()) {
+        for (int r = 0; r < m_model->rowCount(); ++r) {
+            if (m_model->text(r, Pilot) == selected) {
+                if (m_table->currentIndex().row() != r) {
+                    m_table->setCurrentIndex(m_model->index(r, Pilot));
                 }
-                m_table->setItem(r, col, item);
+                break;
             }
-            if (item->text() != c[col]) {
-                item->setText(c[col]);
-            }
-        }
-        if (!selected.isEmpty() && c[Pilot] == selected && m_table->currentRow() != r) {
-            m_table->setCurrentCell(r, Pilot);
         }
     }
+}
+
+QString FrmTraffic::cellText(int row, int column) const {
+    return m_model->text(row, column);
+}
+
+int FrmTraffic::rowCount() const {
+    return m_model->rowCount();
 }
 
 void FrmTraffic::showEvent(QShowEvent* event) {

@@ -7,7 +7,7 @@
 #include <QWidget>
 
 class QLabel;
-class QTableWidget;
+class QTableView;
 class QTimer;
 
 namespace airmesh {
@@ -41,7 +41,10 @@ public:
     void rememberPlace(bool open);
 
     QLabel* lblOwn() const { return m_lblOwn; }
-    QTableWidget* table() const { return m_table; }
+    QTableView* table() const { return m_table; }
+    // The text of one cell as shown.
+    QString cellText(int row, int column) const;
+    int rowCount() const;
     bool refreshing() const;
 
     // How the picture reads: the user's line and a row's cells.
@@ -61,7 +64,9 @@ private:
     const Players& m_players;
     const Relay& m_relay;
     QLabel* m_lblOwn = nullptr;
-    QTableWidget* m_table = nullptr;
+    class Model;
+    Model* m_model = nullptr;
+    QTableView* m_table = nullptr;
     QTimer* m_timer = nullptr;
 };
 

@@ -304,7 +304,7 @@ void TestServerReactions::trafficPicture() {
     rig.toClientUdp(toClient::positionUpdate(8, at(47.53, -122.30, 2100)));
     QVERIFY(rig.udpHandled());
 
-    const TrafficPicture pic = airmesh::trafficPicture(rig.players, rig.relay, rig.clock.now());
+    const TrafficPicture pic = airmesh::trafficPicture(rig.players, rig.relay, rig.clock.steadyMs());
     QVERIFY(pic.own);
     QCOMPARE(qRound(pic.own->altitudeFt), 1500);
     QCOMPARE(pic.rows.size(), size_t{4});

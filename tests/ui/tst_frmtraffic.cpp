@@ -8,7 +8,6 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QTableWidget>
 #include <QtTest>
 
 using namespace airmesh;
@@ -33,10 +32,10 @@ Players::PlayerPtr addPilot(LinkRig& rig, const QString& key, const QString& han
     return p;
 }
 
-QStringList rowText(const QTableWidget* t, int row) {
+QStringList rowText(const FrmTraffic& w, int row) {
     QStringList out;
-    for (int c = 0; c < t->columnCount(); ++c) {
-        out << t->item(row, c)->text();
+    for (int c = 0; c < FrmTraffic::kColumns; ++c) {
+        out << w.cellText(row, c);
     }
     return out;
 }
@@ -57,7 +56,7 @@ void TestFrmTraffic::showsWhoIsWhereWhileShown() {
     const Players::PlayerPtr bob = addPilot(rig, QStringLiteral("11"), QStringLiteral("Bob"), QStringLiteral("Cessna"));
     addPilot(rig, QStringLiteral("12"), QStringLiteral("Quiet"), QString());
     bob->lastPosition = at(47.53, -122.30, 2000, 181, 95);
-    bob->lastPositionAt = rig.clock.now();
+    bob->lastPositionMs = rig.clock.steadyMs();
     rig.clock.advance(4);
 
     FrmTraffic w(rig.services, rig.players, rig.relay);
@@ -66,8 +65,8 @@ void TestFrmTraffic::showsWhoIsWhereWhileShown() {
     QVERIFY(w.refreshing());
     QCOMPARE(w.lblOwn()->text(), QStringLiteral("Your aircraft: no position from the simulator yet"));
     // Without the user's position there is no distance: dashes, and the rows by handle.
-    QCOMPARE(rowText(w.table(), 0), (QStringList{"Bob", "Cessna", "Local Cessna", "-", "-", "2000", "181", "95", "4"}));
-    QCOMPARE(rowText(w.table(), 1), (QStringList{"Quiet", "-", "-", "-", "-", "-", "-", "-", "-"}));
+    QCOMPARE(rowText(w, 0), (QStringList{"Bob", "Cessna", "Local Cessna", "-", "-", "2000", "181", "95", "4"}));
+    QCOMPARE(rowText(w, 1), (QStringList{"Quiet", "-", "-", "-", "-", "-", "-", "-", "-"}));
 
     // The user's aircraft over Seattle-Tacoma, on the ground: Bob is 4.8 nm north.
     rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID(), fromFs([](SimMessage& m) {
@@ -83,8 +82,8 @@ void TestFrmTraffic::showsWhoIsWhereWhileShown() {
     w.refresh();
     QCOMPARE(w.lblOwn()->text(),
              QStringLiteral("Your aircraft: 47.4500 N 122.3100 W, 433 ft, heading 340, 0 kt, on the ground"));
-    QCOMPARE(w.table()->item(0, FrmTraffic::Distance)->text(), QStringLiteral("4.8"));
-    QCOMPARE(w.table()->item(0, FrmTraffic::Bearing)->text(), QStringLiteral("005"));
+    QCOMPARE(w.cellText(0, FrmTraffic::Distance), QStringLiteral("4.8"));
+    QCOMPARE(w.cellText(0, FrmTraffic::Bearing), QStringLiteral("005"));
 
     // A block no aircraft can have, and a pilot who left.
     wire::PositionBlockFields inSpace;
@@ -92,8 +91,8 @@ void TestFrmTraffic::showsWhoIsWhereWhileShown() {
     bob->lastPosition = inSpace.toBytes();
     rig.players.Remove(QStringLiteral("12"));
     w.refresh();
-    QCOMPARE(w.table()->rowCount(), 1);
-    QCOMPARE(w.table()->item(0, FrmTraffic::Distance)->text(), QStringLiteral("position unknown"));
+    QCOMPARE(w.rowCount(), 1);
+    QCOMPARE(w.cellText(0, FrmTraffic::Distance), QStringLiteral("position unknown"));
 
     // Hidden, it does nothing at all.
     w.hide();
