@@ -2,16 +2,13 @@
 // groups, messages both ways, and every way a join or a session can fail.
 #include "dprig.h"
 
-#include "fakes/fakemessageboxes.h"
+#include "fakes/servicesrig.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
-
-#include "core/clientservices.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QUdpSocket>
 
@@ -702,24 +699,13 @@ void TestNativeSession::logsWhyASessionIsRefused() {
     NativeOptions jo = rig.joinerOptions();
     jo.enumWindowMs = 300;
     NativeSessionFactory factory(jo);
-    QTemporaryDir dir;
-    SystemClock clock;
-    ActivityLog log{clock, dir.filePath(QStringLiteral("log.txt"))};
-    INIFiles ini;
-    SilentSoundOutput soundOut;
-    SoundCues sound{QString(), soundOut};
-    FakeMessageBoxes boxes;
-    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
+    WallClockServicesRig bench;
     Players players;
     NoWindowSystem windows;
-    SimLink sim{services, players, windows};
+    SimLink sim{bench.services, players, windows};
     QVERIFY(!sim.Join_Session(factory));
-    QCOMPARE(boxes.texts(), QStringList{box}); // what the user is shown stays as it was
-    QFile file(dir.filePath(QStringLiteral("log.txt")));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromLatin1(file.readAll()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
-    QCOMPARE(lines.size(), 1);
-    QCOMPARE(lines[0].mid(8), line); // after "hh:nn:ss"
+    QCOMPARE(bench.boxes.texts(), QStringList{box}); // what the user is shown stays as it was
+    QCOMPARE(bench.logLines(), QStringList{line});
 }
 
 QTEST_GUILESS_MAIN(TestNativeSession)

@@ -2,18 +2,15 @@
 // in a separate process: the join and observer handshake, the aircraft query, a remote pilot
 // added, approved and flying, chat both ways, the pilot removed, and the session lost when the
 // simulator goes away.
-#include "fakes/fakemessageboxes.h"
 #include "fakes/fakerelayoutput.h"
+#include "fakes/servicesrig.h"
 #include "relay/relay.h"
 #include "simlink/dplay/nativesession.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
 
-#include "core/clientservices.h"
-
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -40,8 +37,6 @@ private slots:
 };
 
 void TestStandinProcess::clientAgainstFsStandin() {
-    QTemporaryDir dir;
-    QVERIFY(QDir::setCurrent(dir.path())); // the activity log goes here
     const quint16 port = freeUdpPort();
     QProcess fs;
     fs.setProcessChannelMode(QProcess::MergedChannels);
@@ -63,25 +58,19 @@ void TestStandinProcess::clientAgainstFsStandin() {
     };
     QVERIFY2(seen(QStringLiteral("hosting")), qPrintable(out));
 
-    SystemClock clock;
-    ActivityLog log{clock};
-    INIFiles ini;
-    SilentSoundOutput soundOut;
-    SoundCues sound{QString(), soundOut};
-    FakeMessageBoxes boxes;
-    ClientServices services{ini, log, clock, sound, boxes, true, true, {}};
+    WallClockServicesRig bench(true, true); // the activity log in a folder of its own
     Players players;
     NoWindowSystem windows;
-    SimLink sim{services, players, windows};
+    SimLink sim{bench.services, players, windows};
     FakeRelayOutput relay;
-    Relay reactions(services, sim, players, relay);
+    Relay reactions(bench.services, sim, players, relay);
     sim.setHandler(&reactions); // the pump hands its messages to the reactions, as start-up has it
     NativeOptions o;
     const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
     o.prompt = [address](const QString&) { return std::optional<QString>(address); };
     NativeSessionFactory factory(o);
 
-    QVERIFY2(sim.Join_Session(factory), qPrintable(boxes.texts().join('|')));
+    QVERIFY2(sim.Join_Session(factory), qPrintable(bench.boxes.texts().join('|')));
     QCOMPARE(sim.strHandle(), QStringLiteral("Skywalker"));
     QVERIFY2(seen(QStringLiteral("observer joined: Airmesh")), qPrintable(out));
     const auto pumpUntil = [&](const std::function<bool()>& done, int ms = 5000) {

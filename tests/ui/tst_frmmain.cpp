@@ -1,4 +1,4 @@
-#include "fakes/fakemessageboxes.h"
+#include "fakes/servicesrig.h"
 #include "ui/artwork.h"
 #include "ui/frmalias.h"
 #include "ui/frmmain.h"
@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace airmesh;
@@ -29,15 +28,7 @@ protected:
 };
 
 // The main window with the settings file in a folder of its own and every callback written down.
-struct Rig {
-    QTemporaryDir dir;
-    ManualClock clock;
-    ActivityLog log{clock, dir.filePath(QStringLiteral("log.txt"))};
-    INIFiles ini{dir.filePath(QStringLiteral("AirmeshClient.ini"))};
-    SilentSoundOutput soundOut;
-    SoundCues sound{dir.path(), soundOut};
-    FakeMessageBoxes boxes;
-    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
+struct Rig : ServicesRig {
     FrmMain w{services};
     QStringList calls;
 
