@@ -60,6 +60,18 @@ bool receive(NativeSession& s, qint32& from, qint32& to, SimMessage& out, int ms
     return false;
 }
 
+// Sends a ping from `u` to `port` and waits (bounded) for the answer. Datagrams from one socket
+// are read in order, so an answer also says that everything `u` sent before has been read.
+std::optional<WireMessage> pingAnswer(QUdpSocket& u, quint16 port) {
+    u.writeDatagram(systemMessage(2300, Ping, pingBody(0x1234, 0xCAFE)), QHostAddress::LocalHost, port);
+    if (!QTest::qWaitFor([&] { return u.hasPendingDatagrams(); }, 3000)) {
+        return std::nullopt;
+    }
+    QByteArray answer(int(u.pendingDatagramSize()), '\0');
+    u.readDatagram(answer.data(), answer.size());
+    return parseDatagram(answer);
+}
+
 // Log lines, from whichever thread writes them.
 struct LogLines {
     std::mutex mutex;
@@ -471,9 +483,10 @@ void TestNativeSession::hostHearsAPlayerWhoseDatagramOvertookItsCreation() {
     HostRig::join(*s);
     const quint32 next = ((1u << 16) | 4u) ^ rig.host->key();
     QUdpSocket u;
+    QVERIFY(u.bind(QHostAddress::LocalHost, 0));
     u.writeDatagram(playerMessageUdp(next, 0, header(SimMsg::AddPlayerRequest).bytes()), QHostAddress::LocalHost,
                     rig.host->udpPort());
-    QTest::qWait(50); // the datagram is in before the player exists
+    QVERIFY(pingAnswer(u, rig.host->udpPort())); // the datagram is in before the player exists
     const qint32 bob = s->CreatePlayer(QStringLiteral("Bob"), QStringLiteral("Bob Bob"), 0, 0);
     QCOMPARE(static_cast<quint32>(bob), next);
     QVERIFY(rig.waitEvents([bob](const Events& es) {
@@ -497,11 +510,7 @@ void TestNativeSession::bothRolesAnswerPings() {
     QUdpSocket u;
     QVERIFY(u.bind(QHostAddress::LocalHost, 0));
     for (const quint16 port : {s->datagramPort(), rig.host->udpPort()}) {
-        u.writeDatagram(systemMessage(2300, Ping, pingBody(0x1234, 0xCAFE)), QHostAddress::LocalHost, port);
-        QTRY_VERIFY_WITH_TIMEOUT(u.hasPendingDatagrams(), 3000);
-        QByteArray answer(int(u.pendingDatagramSize()), '\0');
-        u.readDatagram(answer.data(), answer.size());
-        const auto m = parseDatagram(answer);
+        const auto m = pingAnswer(u, port);
         QVERIFY(m && m->system);
         QCOMPARE(m->command, quint16(PingReply));
         QCOMPARE(readPingTick(m->body), std::optional<quint32>(0xCAFE));
