@@ -1,4 +1,5 @@
 #include "fakes/servicesrig.h"
+#include "linkrig.h"
 #include "ui/artwork.h"
 #include "ui/frmalias.h"
 #include "ui/frmmain.h"
@@ -54,40 +55,19 @@ struct Rig : ServicesRig {
     }
 };
 
-// What the window shows after each report of the link: the report, then lamp, status line,
-// Connect enabled and its caption, Aliasing and Cancel enabled.
-struct WindowState {
-    LinkState state;
-    const char* reported;
-    int picture;
-    const char* status;
-    bool connect;
-    const char* caption;
-    bool alias;
-    bool cancel;
-};
-
-enum StateIndex { Idle, Connecting, Awaiting, LoggedOn, Rejected, TimedOut, Failed, Lost, ConnectingAgain, Unknown };
-
-const WindowState kStates[] = {
-    {LinkState::Idle, "Disconnected", 0, "Disconnected", true, "Connec&t", false, true},
-    {LinkState::Connecting, "Disconnected", 1, "Disconnected", false, "Connec&t", false, false},
-    {LinkState::AwaitingLogon, "Awaiting Server Logon Validation", 1, "Awaiting Server Logon Validation", false,
-     "Connec&t", false, false},
-    {LinkState::LoggedOn, "Connected", 2, "Connected", false, "Connec&t", true, true},
-    {LinkState::Rejected, "Logon rejected...Check details and try again", 0,
-     "Logon rejected...Check details and try again", true, "Connec&t", false, true},
-    {LinkState::TimedOut, "Timed out, no response...Please try again", 0, "Timed out, no response...Please try again",
-     true, "Connec&t", false, true},
-    {LinkState::Error, "Error Encountered...See Debugging", 0, "Error Encountered...See Debugging", true, "Connec&t",
-     false, true},
-    {LinkState::Lost, "Server connection lost...Please reconnect", 0, "Server connection lost...Please reconnect", true,
-     "Connect", false, true},
-    // Connecting keeps the status line whatever text comes with it, and the caption stays.
-    {LinkState::Connecting, "anything", 1, "Server connection lost...Please reconnect", false, "Connect", false, false},
-    // A state the link does not have shows as idle.
-    {static_cast<LinkState>(42), "Disconnected", 0, "Disconnected", true, "Connec&t", false, true},
-};
+// What the user sees of the link: the lit lamp, the status line, the Connect button's caption,
+// and the buttons that can be pressed.
+QStringList seen(const FrmMain& w) {
+    static const char* const lamps[] = {"red", "yellow", "green"};
+    QStringList pressable;
+    for (const QPushButton* b : {w.cmdConnect(), w.cmdAlias(), w.cmdCancel()}) {
+        if (b->isEnabled()) {
+            pressable << b->objectName();
+        }
+    }
+    return {QLatin1String(lamps[w.visiblePicture()]), w.lblStatus()->text(), w.cmdConnect()->text(),
+            pressable.join(QLatin1Char(' '))};
+}
 
 enum class Press { Click, Accelerator, EnterOnButton, CloseBox };
 
@@ -110,8 +90,9 @@ private slots:
     void passwordIsMasked();
     void loadFillsFieldsFromSettings_data();
     void loadFillsFieldsFromSettings();
-    void mirrorsStateTable_data();
-    void mirrorsStateTable();
+    void followsTheLinkThroughALogonAndALoss();
+    void failedLogonLetsTheUserTryAgain_data();
+    void failedLogonLetsTheUserTryAgain();
     void statusIsPaintedAtOnce_data();
     void statusIsPaintedAtOnce();
     void scanStatusSurvivesConnecting();
@@ -301,34 +282,71 @@ void TestFrmMain::loadFillsFieldsFromSettings() {
                                  screen.y() + (screen.height() - outer.height()) / 2));
 }
 
-void TestFrmMain::mirrorsStateTable_data() {
-    QTest::addColumn<QList<int>>("path");
-    QTest::newRow("idle") << QList<int>{Idle};
-    QTest::newRow("connecting") << QList<int>{Connecting};
-    QTest::newRow("awaiting logon") << QList<int>{Connecting, Awaiting};
-    QTest::newRow("logged on") << QList<int>{Connecting, Awaiting, LoggedOn};
-    QTest::newRow("rejected") << QList<int>{Connecting, Awaiting, Rejected};
-    QTest::newRow("timed out") << QList<int>{Connecting, Awaiting, TimedOut};
-    QTest::newRow("error while connecting") << QList<int>{Connecting, Failed};
-    QTest::newRow("connection lost") << QList<int>{Connecting, Awaiting, LoggedOn, Lost};
-    QTest::newRow("connecting after a loss") << QList<int>{Connecting, Awaiting, LoggedOn, Lost, ConnectingAgain};
-    QTest::newRow("state the link does not have") << QList<int>{Connecting, Awaiting, LoggedOn, Unknown};
+// The window wired to a real server link as start-up wires it, through a logon, a lost
+// connection and the next Connect.
+void TestFrmMain::followsTheLinkThroughALogonAndALoss() {
+    LinkRig link;
+    FrmMain w{link.services};
+    QObject::connect(&link.link, &ServerLink::stateChanged, &w, &FrmMain::showLinkState);
+    w.onConnect = [&link](const QString& host, const QString& pid, const QString& pwd) {
+        link.link.Connect(host, pid, pwd);
+    };
+    w.load();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QString idle = QStringLiteral("cmdConnect cmdCancel");
+    QCOMPARE(seen(w), (QStringList{"red", "Disconnected", "Connec&t", idle}));
+
+    w.txtHostIP()->setText(QStringLiteral("127.0.0.1"));
+    w.txtPID()->setText(QStringLiteral("1234"));
+    w.txtPWD()->setText(QStringLiteral("5678"));
+    QTest::mouseClick(w.cmdConnect(), Qt::LeftButton);
+    QCOMPARE(seen(w), (QStringList{"yellow", "Disconnected", "Connec&t", ""})); // nothing to press meanwhile
+    QVERIFY(QTest::qWaitFor([&] { return link.tcpRecords().size() == 1; }, LinkRig::kWaitMs));
+    QCOMPARE(seen(w), (QStringList{"yellow", "Awaiting Server Logon Validation", "Connec&t", ""}));
+
+    link.toClientUdp(wire::toClient::logonAccepted(LinkRig::kSession, QStringLiteral("Welcome")));
+    QVERIFY(QTest::qWaitFor([&] { return link.link.blnConnected(); }, LinkRig::kWaitMs));
+    QCOMPARE(seen(w), (QStringList{"green", "Connected", "Connec&t", "cmdAlias cmdCancel"}));
+
+    // A lost connection takes the accelerator from Connect for good.
+    link.peer()->close();
+    QVERIFY(QTest::qWaitFor([&] { return !link.link.blnConnected(); }, LinkRig::kWaitMs));
+    const QString lost = QStringLiteral("Server connection lost...Please reconnect");
+    QCOMPARE(seen(w), (QStringList{"red", lost, "Connect", idle}));
+
+    // Connecting again, the status line keeps saying what happened last.
+    QTest::mouseClick(w.cmdConnect(), Qt::LeftButton);
+    QCOMPARE(seen(w), (QStringList{"yellow", lost, "Connect", ""}));
+    QVERIFY(QTest::qWaitFor([&] { return link.tcpRecords().size() == 1; }, LinkRig::kWaitMs));
+    link.toClientUdp(wire::toClient::logonAccepted(LinkRig::kSession, QStringLiteral("Welcome")));
+    QVERIFY(QTest::qWaitFor([&] { return link.link.blnConnected(); }, LinkRig::kWaitMs));
+    QCOMPARE(seen(w), (QStringList{"green", "Connected", "Connect", "cmdAlias cmdCancel"}));
 }
 
-void TestFrmMain::mirrorsStateTable() {
-    QFETCH(QList<int>, path);
+void TestFrmMain::failedLogonLetsTheUserTryAgain_data() {
+    QTest::addColumn<LinkState>("state");
+    QTest::addColumn<QString>("text"); // as the link reports it
+    QTest::newRow("rejected") << LinkState::Rejected << "Logon rejected...Check details and try again";
+    QTest::newRow("timed out") << LinkState::TimedOut << "Timed out, no response...Please try again";
+    QTest::newRow("error") << LinkState::Error << "Error Encountered...See Debugging";
+    QTest::newRow("a state the link does not have: as idle") << static_cast<LinkState>(42) << "Disconnected";
+}
+
+// However a logon ends without a connection, the user reads why under a red lamp and can press
+// Connect again (by its letter too) or leave; Aliasing waits for a connection.
+void TestFrmMain::failedLogonLetsTheUserTryAgain() {
+    QFETCH(LinkState, state);
+    QFETCH(QString, text);
     Rig rig;
     rig.w.load();
-    for (const int step : path) {
-        rig.show(kStates[step].state, QLatin1String(kStates[step].reported));
-    }
-    const WindowState& last = kStates[path.last()];
-    QCOMPARE(rig.w.visiblePicture(), last.picture);
-    QCOMPARE(rig.w.lblStatus()->text(), QLatin1String(last.status));
-    QCOMPARE(rig.w.cmdConnect()->isEnabled(), last.connect);
-    QCOMPARE(rig.w.cmdConnect()->text(), QLatin1String(last.caption));
-    QCOMPARE(rig.w.cmdAlias()->isEnabled(), last.alias);
-    QCOMPARE(rig.w.cmdCancel()->isEnabled(), last.cancel);
+    rig.show(LinkState::Connecting);
+    rig.show(LinkState::AwaitingLogon);
+    rig.show(state, text);
+    QCOMPARE(seen(rig.w), (QStringList{"red", text, "Connec&t", "cmdConnect cmdCancel"}));
+    QVERIFY(rig.showActive());
+    QTest::keyClick(&rig.w, 't', Qt::AltModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.calls, QStringList{QStringLiteral("connect|||")}, 2000);
 }
 
 void TestFrmMain::statusIsPaintedAtOnce_data() {
