@@ -2,12 +2,14 @@
 #include "relayserver/relayserver.h"
 #include "relayserver/serveroptions.h"
 #include "relayserver/signalwatch.h"
+#include "relayserver/statushttp.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 
 using namespace airmesh;
@@ -87,12 +89,21 @@ int main(int argc, char* argv[]) {
         out(stderr, QStringLiteral("airmesh-server: cannot listen: %1").arg(error));
         return 1;
     }
-    out(stdout, stamped(QStringLiteral("airmesh-server listening on %1, UDP %2, TCP %3, %4")
+    std::unique_ptr<StatusHttp> http;
+    if (o.httpPort != 0) {
+        http = std::make_unique<StatusHttp>(server.core(), clock, QStringLiteral(AIRMESH_VERSION));
+        if (!http->start(o.config.listenAddress, o.httpPort, &error)) {
+            out(stderr, QStringLiteral("airmesh-server: cannot listen: %1").arg(error));
+            return 1;
+        }
+    }
+    out(stdout, stamped(QStringLiteral("airmesh-server listening on %1, UDP %2, TCP %3%5, %4")
                             .arg(o.config.listenAddress.toString())
                             .arg(server.udpPort())
                             .arg(server.tcpPort())
                             .arg(o.openMode ? QStringLiteral("open to any pilot")
-                                            : QStringLiteral("%1 accounts").arg(accountCount))));
+                                            : QStringLiteral("%1 accounts").arg(accountCount))
+                            .arg(http ? QStringLiteral(", HTTP %1").arg(http->port()) : QString())));
     if (!plainIds.isEmpty()) {
         out(stdout, stamped(QStringLiteral("warning: %1 holds plain passwords for pilots %2; replace them with hashed "
                                            "lines (airmesh-server --accounts FILE --add-pilot ID)")

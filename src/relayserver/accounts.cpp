@@ -206,8 +206,8 @@ QString Accounts::addPilot(const QString& path, qint32 pilotId, qint32 password,
         return QStringLiteral("could not hash the password (out of memory)");
     }
     // The pilot's line, wherever it was; the other lines byte for byte.
-    QList<QByteArray> lines = text.split('\n');
-    if (!text.isEmpty() && text.endsWith('\n')) {
+    QList<QByteArray> lines = text.isEmpty() ? QList<QByteArray>() : text.split('\n');
+    if (text.endsWith('\n')) {
         lines.removeLast();
     }
     qsizetype at = -1;

@@ -136,12 +136,13 @@ void RelayCore::connectionClosed(ConnId conn) {
     }
 }
 
-void RelayCore::dropConnection(ConnId conn, const QString& reason) {
+void RelayCore::dropConnection(ConnId conn, const QString& reason, DropReason why) {
     const Conn* c = find(conn);
     if (!c) {
         return;
     }
     ++m_stats.droppedPeers;
+    ++m_stats.droppedBy[static_cast<std::size_t>(why)];
     forget(conn, QStringLiteral("dropped %1: %2").arg(describe(*c), reason));
     m_transport.closeStream(conn);
 }
@@ -187,7 +188,7 @@ void RelayCore::checkSilence() {
         }
     }
     for (const ConnId id : silent) {
-        dropConnection(id, QStringLiteral("silent for %1 s").arg(m_limits.silenceSeconds));
+        dropConnection(id, QStringLiteral("silent for %1 s").arg(m_limits.silenceSeconds), DropReason::Silent);
     }
 }
 
@@ -300,7 +301,8 @@ void RelayCore::accept(Conn& c, const LogonRequest& request, const QString& acco
     // The same pilot logging on again: his old link is stale (a client whose connection broke
     // without our noticing); the new logon proved the password, so it wins.
     if (const auto old = m_byPilotId.constFind(pilotId); old != m_byPilotId.cend() && *old != c.id) {
-        dropConnection(*old, QStringLiteral("pilot %1 logged on again from %2").arg(pilotId).arg(c.address.toString()));
+        dropConnection(*old, QStringLiteral("pilot %1 logged on again from %2").arg(pilotId).arg(c.address.toString()),
+                       DropReason::LoggedOnAgain);
     }
     if (pilotCount() >= m_limits.maxPilots) {
         reject(c, QStringLiteral("pilot %1: server full (%2 pilots)").arg(pilotId).arg(m_limits.maxPilots));
@@ -361,12 +363,13 @@ void RelayCore::reject(Conn& c, const QString& why, bool quiet) {
         return;
     }
     if (!quiet) {
-        dropConnection(c.id, QStringLiteral("%1 rejected logons").arg(c.rejectedLogons));
+        dropConnection(c.id, QStringLiteral("%1 rejected logons").arg(c.rejectedLogons), DropReason::RejectedLogons);
         return;
     }
     // A blocked address opening connection after connection must not fill the log either.
     const ConnId id = c.id;
     ++m_stats.droppedPeers;
+    ++m_stats.droppedBy[static_cast<std::size_t>(DropReason::RejectedLogons)];
     forget(id, {});
     m_transport.closeStream(id);
 }
@@ -434,6 +437,7 @@ void RelayCore::relay(Conn& from, const ServerRecord& r) {
     case RecordType::PositionUpdate:
         ++m_stats.positions;
         from.lastPosition = decode<PositionUpdate>(r).block;
+        from.lastPositionAt = from.lastHeard;
         relayPosition(from, toClient::positionUpdate(from.session, from.lastPosition));
         break;
     case RecordType::QueryPlane:
@@ -520,6 +524,22 @@ void RelayCore::sendTcp(const Conn& to, const ServerRecord& r) {
 void RelayCore::sendUdp(const UdpEndpoint& to, const ServerRecord& r) {
     ++m_stats.udpRecordsSent;
     m_transport.sendDatagram(r.toBytes(), to);
+}
+
+std::vector<PilotView> RelayCore::pilots() const {
+    std::vector<PilotView> out;
+    out.reserve(m_sessions.size());
+    for (const auto& [session, id] : m_sessions) {
+        const Conn& c = m_conns.at(id);
+        PilotView v{c.pilotId, session, c.handle, std::nullopt, 0, c.lastPosition, c.lastPositionAt};
+        if (c.aircraft) {
+            const auto d = decode<AircraftDetails>(*c.aircraft);
+            v.title = d.title;
+            v.engine = d.engineType;
+        }
+        out.push_back(std::move(v));
+    }
+    return out;
 }
 
 QString RelayCore::summary() const {

@@ -12,10 +12,12 @@
 #include <QHash>
 #include <QHostAddress>
 
+#include <array>
 #include <functional>
 #include <map>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 namespace airmesh {
 inline namespace relayserver {
@@ -60,9 +62,25 @@ struct RelayLimits {
     QString greeting = QStringLiteral("Welcome to Airmesh");
 };
 
+// Why the relay gave up on a connection, for the counts.
+enum class DropReason { Silent, NotReading, RejectedLogons, LoggedOnAgain, Other };
+inline constexpr int kDropReasons = 5;
+
+// A pilot online as the status page shows him.
+struct PilotView {
+    qint32 pilotId = 0;
+    qint32 session = 0;
+    QString handle;
+    std::optional<QString> title; // of his last aircraft details, if any
+    qint32 engine = 0;
+    QByteArray lastPosition; // empty before his first
+    QDateTime lastPositionAt;
+};
+
 // What the server has done since it started, for the summary.
 struct RelayStats {
     quint64 logons = 0, rejectedLogons = 0, logoffs = 0, droppedPeers = 0, refusedConnections = 0;
+    std::array<quint64, kDropReasons> droppedBy{}; // droppedPeers by DropReason
     // Logons refused unchecked from blocked addresses (not in rejectedLogons), and blocks begun.
     quint64 blockedLogons = 0, logonBlocks = 0;
     quint64 heartBeats = 0, positions = 0, queries = 0, crashes = 0, aircraft = 0, chatChunks = 0;
@@ -99,7 +117,7 @@ public:
     // The peer closed the connection (or it broke).
     void connectionClosed(ConnId conn);
     // The relay or its transport gives up on a connection: it is forgotten and closed.
-    void dropConnection(ConnId conn, const QString& reason);
+    void dropConnection(ConnId conn, const QString& reason, DropReason why = DropReason::Other);
     // One UDP datagram, whole.
     void datagram(QByteArrayView bytes, const QHostAddress& from, quint16 port);
     // Drops every connection silent for the limit and lifts the logon blocks that have run out;
@@ -113,6 +131,8 @@ public:
     // The session number of a logged-on connection, else 0.
     qint32 sessionOf(ConnId conn) const;
     const RelayStats& stats() const { return m_stats; }
+    // The pilots online, in logon order.
+    std::vector<PilotView> pilots() const;
     // The relay counts on the first line, then one line per pilot online, in logon order, with
     // where his last position block puts him ("position unknown" when there is none or it holds
     // no position an aircraft can have). Blocks are decoded here, not as they pass.
@@ -133,6 +153,7 @@ private:
         std::optional<UdpEndpoint> udp;             // learned from its datagrams
         std::optional<wire::ServerRecord> aircraft; // its last AircraftDetails, as relayed
         QByteArray lastPosition;                    // the block of its last PositionUpdate
+        QDateTime lastPositionAt;
     };
 
     void tcpRecord(Conn& c, const QByteArray& bytes);

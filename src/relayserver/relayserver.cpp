@@ -129,7 +129,8 @@ void RelayServer::dropSlowPeers() {
         m_slow.pop_back();
         // Dropping sends PlayerLeft to the others, which may put more of them over the cap.
         m_core.dropConnection(
-            id, QStringLiteral("not reading (more than %1 bytes waiting to be sent)").arg(m_config.maxQueuedBytes));
+            id, QStringLiteral("not reading (more than %1 bytes waiting to be sent)").arg(m_config.maxQueuedBytes),
+            DropReason::NotReading);
     }
 }
 
