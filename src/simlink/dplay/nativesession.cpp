@@ -940,6 +940,8 @@ void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
         markLost(QStringLiteral("the host dropped us"));
         return;
     case PingReply:
+        m_pingsAnswered.fetch_add(1, std::memory_order_relaxed);
+        return;
     case SessionDescChanged:
     case PlayerDataChanged:
     case PlayerNameChanged:

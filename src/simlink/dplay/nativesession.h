@@ -6,6 +6,7 @@
 #include "simlink/session.h"
 #include "simlink/sessionqueue.h"
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -77,6 +78,8 @@ public:
     quint32 systemPlayerId() const;
     bool isOpen() const;
     bool sessionLost() const;
+    // How many of our keep-alive pings the host has answered; any thread.
+    int pingsAnswered() const { return m_pingsAnswered.load(std::memory_order_relaxed); }
     qint64 droppedMessages() const;
 
 private:
@@ -153,6 +156,7 @@ private:
 
     qint64 m_lastHeardMs = 0;
     qint64 m_lastPingMs = 0;
+    std::atomic<int> m_pingsAnswered{0};
     int m_missedPings = 0;
 };
 
