@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -75,9 +76,14 @@ struct ServerProcess {
             const std::string max = std::to_string(maxPilots);
             const std::string range = std::to_string(rangeNm);
             // Every logon sends a PlayerJoined to everybody: room for a thousand of them unread.
-            ::execl(binary.c_str(), binary.c_str(), "--open", "--listen", "127.0.0.1", "--udp-port", "0", "--tcp-port",
-                    "0", "--max-pilots", max.c_str(), "--range-nm", range.c_str(), "--max-queue-kib", "4096",
-                    static_cast<char*>(nullptr));
+            std::vector<const char*> args{binary.c_str(), "--open",    "--listen",        "127.0.0.1",
+                                          "--udp-port",   "0",         "--tcp-port",      "0",
+                                          "--max-pilots", max.c_str(), "--max-queue-kib", "4096"};
+            if (rangeNm > 0) { // also runs a server from before the range filter
+                args.insert(args.end(), {"--range-nm", range.c_str()});
+            }
+            args.push_back(nullptr);
+            ::execv(binary.c_str(), const_cast<char* const*>(args.data()));
             std::_Exit(127);
         }
         ::close(fds[1]);
@@ -196,7 +202,7 @@ Pilot logOn(const ServerProcess& s, int index) {
 struct Result {
     int pilots = 0;
     quint64 sent = 0, expected = 0, received = 0;
-    double p50Ms = 0, p99Ms = 0, maxMs = 0, cpuCores = 0, seconds = 0;
+    double p50Ms = 0, p99Ms = 0, maxMs = 0, cpuCores = 0, benchCores = 0, seconds = 0;
     long long rssKiB = 0;
 };
 
@@ -249,40 +255,60 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
     quint64 received = 0;
 
     // Receiver: every pilot's UDP socket and TCP stream (drained, so nobody counts as not reading).
+    // Where the sender's clock sits in a relayed position record (the block's first 8 bytes).
+    const QByteArray probe = toClient::positionUpdate(7, QByteArray(PositionUpdate::kBlockBytes, 'T')).toBytes();
+    const auto stampAt = static_cast<size_t>(probe.indexOf(QByteArray(8, 'T')));
+    const qint32 positionHeader[2] = {static_cast<qint32>(PositionUpdate::kCategory),
+                                      static_cast<qint32>(PositionUpdate::kType)};
+
     std::thread receiver([&] {
         const int ep = ::epoll_create1(0);
         for (size_t i = 0; i < pilots.size(); ++i) {
             for (const int fd : {pilots[i].udp, pilots[i].tcp}) {
                 epoll_event ev{};
                 ev.events = EPOLLIN;
-                ev.data.fd = fd;
+                ev.data.u64 = static_cast<quint64>(fd) | (fd == pilots[i].udp ? quint64{1} << 32 : 0);
                 ::epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
             }
         }
         std::vector<epoll_event> events(256);
-        char buf[2048];
+        constexpr int kBatch = 32;
+        static char bufs[kBatch][kRecordBytes + 1];
+        std::array<iovec, kBatch> iov{};
+        std::array<mmsghdr, kBatch> msgs{};
+        for (int m = 0; m < kBatch; ++m) {
+            iov[m] = {bufs[m], sizeof bufs[m]};
+            msgs[m].msg_hdr.msg_iov = &iov[m];
+            msgs[m].msg_hdr.msg_iovlen = 1;
+        }
+        char drain[16384];
         while (!stop.load(std::memory_order_relaxed)) {
             const int k = ::epoll_wait(ep, events.data(), static_cast<int>(events.size()), 100);
             for (int e = 0; e < k; ++e) {
-                const int fd = events[static_cast<size_t>(e)].data.fd;
-                ssize_t got;
-                while ((got = ::recv(fd, buf, sizeof buf, 0)) > 0) {
-                    if (got != kRecordBytes) {
-                        continue; // TCP chunks: only drained
+                const quint64 data = events[static_cast<size_t>(e)].data.u64;
+                const int fd = static_cast<int>(data & 0xffffffffu);
+                if (!(data >> 32)) {
+                    while (::recv(fd, drain, sizeof drain, 0) > 0) {
+                        // TCP: only drained, so nobody counts as not reading
                     }
+                    continue;
+                }
+                int got;
+                while ((got = ::recvmmsg(fd, msgs.data(), kBatch, MSG_DONTWAIT, nullptr)) > 0) {
                     const qint64 at = nowNs();
-                    const ServerRecord r = ServerRecord::fromBytes(QByteArray::fromRawData(buf, kRecordBytes));
-                    if (r.Category != static_cast<qint32>(PositionUpdate::kCategory) ||
-                        r.type() != PositionUpdate::kType) {
-                        continue;
-                    }
-                    // The sender wrote its clock into the first bytes of the position block.
-                    qint64 sentAt;
-                    std::memcpy(&sentAt, decode<PositionUpdate>(r).block.constData(), sizeof sentAt);
-                    if (sentAt >= measureFrom.load(std::memory_order_relaxed) &&
-                        sentAt < measureTo.load(std::memory_order_relaxed)) {
-                        latencies.push_back(at - sentAt);
-                        ++received;
+                    for (int m = 0; m < got; ++m) {
+                        const char* r = bufs[m];
+                        if (msgs[m].msg_len != kRecordBytes || std::memcmp(r, positionHeader, 8) != 0) {
+                            continue;
+                        }
+                        // The sender wrote its clock into the first bytes of the position block.
+                        qint64 sentAt;
+                        std::memcpy(&sentAt, r + stampAt, sizeof sentAt);
+                        if (sentAt >= measureFrom.load(std::memory_order_relaxed) &&
+                            sentAt < measureTo.load(std::memory_order_relaxed)) {
+                            latencies.push_back(at - sentAt);
+                            ++received;
+                        }
                     }
                 }
             }
@@ -299,7 +325,7 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
     const qint64 start = nowNs() + 50'000'000;
     const qint64 periodNs = 100'000'000;
     const qint64 endNs = start + static_cast<qint64>((warmup + seconds) * 1e9);
-    long long cpuStart = 0;
+    long long cpuStart = 0, benchStart = 0;
     bool measuring = false;
     for (qint64 tick = 0;; ++tick) {
         const qint64 slot = start + tick * periodNs / n;
@@ -310,6 +336,7 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
         if (!measuring && slot >= start + static_cast<qint64>(warmup * 1e9)) {
             measuring = true;
             cpuStart = server.cpuTicks();
+            benchStart = processCpuTicks(::getpid());
             measureFrom = nowNs();
             measureTo = endNs;
         }
@@ -325,6 +352,7 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
         }
     }
     const long long cpuEnd = server.cpuTicks();
+    const long long benchEnd = processCpuTicks(::getpid());
     const qint64 measuredNs = nowNs() - measureFrom.load();
     const long long rss = server.peakRssKiB();
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the last ones arrive
@@ -351,6 +379,7 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
     r.p99Ms = pct(0.99);
     r.maxMs = latencies.empty() ? 0.0 : latencies.back() / 1e6;
     r.cpuCores = double(cpuEnd - cpuStart) / double(::sysconf(_SC_CLK_TCK)) / (double(measuredNs) / 1e9);
+    r.benchCores = double(benchEnd - benchStart) / double(::sysconf(_SC_CLK_TCK)) / (double(measuredNs) / 1e9);
     return r;
 }
 
@@ -401,8 +430,8 @@ int main(int argc, char* argv[]) {
         "server: %s, %.0f s per run, 10 positions/s per pilot, %s\n", server.c_str(), seconds,
         groups > 0 ? (std::to_string(groups) + " groups, range " + std::to_string(int(rangeNm)) + " nm").c_str()
                    : (rangeNm > 0 ? "range " + std::to_string(int(rangeNm)) + " nm, one place" : "all to all").c_str());
-    std::printf("%7s %10s %12s %10s %8s %9s %9s %9s %12s %9s\n", "pilots", "sent", "received", "recv/s", "lost%",
-                "p50 ms", "p99 ms", "max ms", "server CPU", "RSS MiB");
+    std::printf("%7s %10s %12s %10s %8s %9s %9s %9s %12s %9s %10s\n", "pilots", "sent", "received", "recv/s", "lost%",
+                "p50 ms", "p99 ms", "max ms", "server CPU", "RSS MiB", "bench CPU");
     for (const int n : counts) {
         if (n < 2) {
             continue;
@@ -410,9 +439,9 @@ int main(int argc, char* argv[]) {
         const Result r = run(server, n, seconds, groups, rangeNm);
         const double lost =
             r.expected ? 100.0 * double(r.expected - std::min(r.expected, r.received)) / double(r.expected) : 0;
-        std::printf("%7d %10llu %12llu %10.0f %8.3f %9.3f %9.3f %9.3f %11.1f%% %9.1f\n", r.pilots,
+        std::printf("%7d %10llu %12llu %10.0f %8.3f %9.3f %9.3f %9.3f %11.1f%% %9.1f %9.0f%%\n", r.pilots,
                     (unsigned long long)r.sent, (unsigned long long)r.received, double(r.received) / r.seconds, lost,
-                    r.p50Ms, r.p99Ms, r.maxMs, 100.0 * r.cpuCores, double(r.rssKiB) / 1024.0);
+                    r.p50Ms, r.p99Ms, r.maxMs, 100.0 * r.cpuCores, double(r.rssKiB) / 1024.0, 100.0 * r.benchCores);
         std::fflush(stdout);
     }
     return 0;

@@ -3,7 +3,16 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <cstring>
+
 #include <algorithm>
+
+#ifdef __linux__
+#include <array>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
 
 namespace airmesh {
 inline namespace relayserver {
@@ -56,6 +65,7 @@ bool RelayServer::start(QString* error) {
 void RelayServer::checkSilence() {
     m_core.checkSilence();
     dropSlowPeers();
+    flushDatagrams();
 }
 
 void RelayServer::onNewConnections() {
@@ -93,6 +103,7 @@ void RelayServer::onStreamReadable(ConnId id) {
         m_core.streamBytes(id, QByteArrayView(buffer, n));
     }
     dropSlowPeers();
+    flushDatagrams();
 }
 
 void RelayServer::onStreamClosed(ConnId id) {
@@ -106,6 +117,7 @@ void RelayServer::onStreamClosed(ConnId id) {
     socket->deleteLater();
     m_core.connectionClosed(id);
     dropSlowPeers();
+    flushDatagrams();
 }
 
 void RelayServer::onDatagrams() {
@@ -119,8 +131,10 @@ void RelayServer::onDatagrams() {
             break;
         }
         m_core.datagram(QByteArrayView(buffer, n), from, port);
+        flushDatagrams(); // what one datagram caused goes out before the next is read
     }
     dropSlowPeers();
+    flushDatagrams();
 }
 
 void RelayServer::dropSlowPeers() {
@@ -135,8 +149,82 @@ void RelayServer::dropSlowPeers() {
 }
 
 void RelayServer::sendDatagram(const QByteArray& record, const UdpEndpoint& to) {
-    // A full socket buffer loses the datagram, as UDP may.
-    m_udp.writeDatagram(record, to.address, to.port);
+    m_outgoing.push_back(Outgoing{record, to});
+    if (m_outgoing.size() >= kDatagramBatch) {
+        flushDatagrams();
+    }
+}
+
+void RelayServer::flushDatagrams() {
+    if (m_outgoing.empty()) {
+        return;
+    }
+    // A full socket buffer loses datagrams, as UDP may.
+#ifdef __linux__
+    const int fd = static_cast<int>(m_udp.socketDescriptor());
+    sockaddr_storage local{};
+    socklen_t localLength = sizeof local;
+    const bool ok = fd >= 0 && ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) == 0;
+    const bool v6 = local.ss_family == AF_INET6;
+    std::array<sockaddr_storage, kDatagramBatch> to{};
+    std::array<iovec, kDatagramBatch> iov{};
+    std::array<mmsghdr, kDatagramBatch> msgs{};
+    const std::size_t n = std::min(m_outgoing.size(), kDatagramBatch);
+    std::size_t count = 0;
+    for (std::size_t i = 0; ok && i < n; ++i) {
+        const Outgoing& o = m_outgoing[i];
+        socklen_t length = 0;
+        bool isV4 = false;
+        const quint32 v4 = o.to.address.toIPv4Address(&isV4);
+        if (!v6 && isV4) {
+            auto* a = reinterpret_cast<sockaddr_in*>(&to[count]);
+            a->sin_family = AF_INET;
+            a->sin_port = htons(o.to.port);
+            a->sin_addr.s_addr = htonl(v4);
+            length = sizeof(sockaddr_in);
+        } else if (v6) {
+            // An IPv4 peer of a dual-stack socket as ::ffff:a.b.c.d.
+            auto* a = reinterpret_cast<sockaddr_in6*>(&to[count]);
+            a->sin6_family = AF_INET6;
+            a->sin6_port = htons(o.to.port);
+            const Q_IPV6ADDR bytes = o.to.address.toIPv6Address();
+            std::memcpy(&a->sin6_addr, &bytes, sizeof bytes);
+            a->sin6_scope_id = o.to.address.scopeId().toUInt();
+            length = sizeof(sockaddr_in6);
+        } else {
+            continue; // an IPv6 peer on an IPv4 socket: cannot be
+        }
+        iov[count] = {const_cast<char*>(o.record.constData()), static_cast<std::size_t>(o.record.size())};
+        msgs[count].msg_hdr.msg_name = &to[count];
+        msgs[count].msg_hdr.msg_namelen = length;
+        msgs[count].msg_hdr.msg_iov = &iov[count];
+        msgs[count].msg_hdr.msg_iovlen = 1;
+        ++count;
+    }
+    if (ok) {
+        for (std::size_t i = 0; i < count;) {
+            const int sent = ::sendmmsg(fd, &msgs[i], static_cast<unsigned>(count - i), MSG_DONTWAIT);
+            if (sent > 0) {
+                i += static_cast<std::size_t>(sent);
+            } else if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                ++i; // this one cannot go (its address): the others still may
+            } else if (sent < 0 && errno == EINTR) {
+                continue;
+            } else {
+                break; // the socket's buffer is full
+            }
+        }
+        m_outgoing.erase(m_outgoing.begin(), m_outgoing.begin() + static_cast<std::ptrdiff_t>(n));
+        if (!m_outgoing.empty()) {
+            flushDatagrams();
+        }
+        return;
+    }
+#endif
+    for (const Outgoing& o : m_outgoing) {
+        m_udp.writeDatagram(o.record, o.to.address, o.to.port);
+    }
+    m_outgoing.clear();
 }
 
 void RelayServer::sendStream(ConnId conn, const QByteArray& record) {

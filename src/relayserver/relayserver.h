@@ -58,6 +58,9 @@ private:
     void onStreamClosed(ConnId id);
     void onDatagrams();
     void dropSlowPeers();
+    // Sends the datagrams gathered since the last flush (one system call for up to a batch on
+    // Linux); every handler that may have sent calls it before it returns.
+    void flushDatagrams();
 
     void sendDatagram(const QByteArray& record, const UdpEndpoint& to) override;
     void sendStream(ConnId conn, const QByteArray& record) override;
@@ -71,6 +74,12 @@ private:
     QTimer m_silenceTimer;
     std::unordered_map<ConnId, QTcpSocket*> m_sockets;
     std::vector<ConnId> m_slow; // connections over their output cap, dropped after the current event
+    struct Outgoing {
+        QByteArray record;
+        UdpEndpoint to;
+    };
+    static constexpr std::size_t kDatagramBatch = 64;
+    std::vector<Outgoing> m_outgoing; // not yet flushed
     ConnId m_nextConn = 1;
     RelayCore m_core;
 };
