@@ -11,9 +11,25 @@
 namespace airmesh {
 inline namespace hangar {
 
-// One installed aircraft variant: the title of one [fltsim.N] section of an aircraft.cfg.
+// One installed aircraft variant: the title of one [fltsim.N] section of an aircraft.cfg, and
+// what the aircraft matching needs of it (empty, -1 or 0 where the file does not say).
 struct Aircraft {
     QString Title;
+    // From [fltsim.N]: ui_manufacturer, ui_type, ui_variation, atc_airline.
+    QString Manufacturer;
+    QString Type;
+    QString Variation;
+    QString Airline;
+    // From [General]: atc_type, atc_model, Category.
+    QString AtcType;
+    QString AtcModel;
+    QString Category;
+    // From [GeneralEngineData]: engine_type (0 piston, 1 jet, 2 none, 3 helicopter turbine,
+    // 5 turboprop), and how many engine.N lines it has.
+    int EngineType = -1;
+    int EngineCount = 0;
+    // From [airplane_geometry]: wing_span, in feet.
+    double WingSpan = 0;
     bool operator==(const Aircraft&) const = default;
 };
 

@@ -1,14 +1,17 @@
 #include "hangarscan.h"
 
-#include "core/inifiles.h"
+#include "core/profile.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace airmesh {
@@ -101,6 +104,74 @@ bool takeFolder(const Pending& folder, const QString& fileName, QStringList& lis
     return true;
 }
 
+// One aircraft.cfg, read once and looked up as the settings engine reads a file: a missing,
+// unreadable or over-large file has no keys; a value is cut to the 127 characters of the
+// read buffer, then its leading blanks go.
+class CfgFile {
+public:
+    explicit CfgFile(const QString& path) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly) || f.size() > profile::kMaxFileBytes) {
+            return;
+        }
+        QByteArray bytes = f.read(f.size() + 1);
+        if (bytes.size() <= profile::kMaxFileBytes) {
+            m_index.emplace(std::move(bytes));
+        }
+    }
+
+    std::optional<QString> read(std::string_view section, std::string_view key) const {
+        if (!m_index) {
+            return std::nullopt;
+        }
+        const auto value = m_index->find(section, key);
+        if (!value) {
+            return std::nullopt;
+        }
+        QString out = profile::fromText(*value, m_index->encoding());
+        if (out.size() > profile::kMaxValueChars) {
+            out.truncate(profile::kMaxValueChars);
+        }
+        qsizetype lead = 0;
+        while (lead < out.size() && out[lead] == QLatin1Char(' ')) {
+            ++lead;
+        }
+        return out.mid(lead);
+    }
+    QString text(std::string_view section, std::string_view key) const {
+        return read(section, key).value_or(QString());
+    }
+
+    bool ok() const { return m_index.has_value(); }
+
+private:
+    std::optional<profile::Index> m_index;
+};
+
+// The number of engine.0, engine.1, ... lines, up to the first gap.
+int engineCount(const CfgFile& cfg) {
+    constexpr int kMaxEngines = 16;
+    int n = 0;
+    while (n < kMaxEngines && cfg.read("GeneralEngineData", "engine." + std::to_string(n))) {
+        ++n;
+    }
+    return n;
+}
+
+// A number as the simulator reads it: what a leading number gives, and `otherwise` when
+// there is none.
+double leadingNumber(const QString& text, double otherwise) {
+    const QString t = text.trimmed();
+    qsizetype end = 0;
+    while (end < t.size() && (t[end].isDigit() || t[end] == QLatin1Char('.') ||
+                              (end == 0 && (t[end] == QLatin1Char('-') || t[end] == QLatin1Char('+'))))) {
+        ++end;
+    }
+    bool ok = false;
+    const double v = t.left(end).toDouble(&ok);
+    return ok ? v : otherwise;
+}
+
 } // namespace
 
 void FindFiles(const QString& path, const QString& fileName, QStringList& list, const YieldHook& yield,
@@ -144,17 +215,36 @@ QStringList LoadHangar(const QString& strFSDir, Hangar& objHangar, StatusSink& s
         return {};
     }
 
-    const QString title = QStringLiteral("title");
     const QString none = QStringLiteral("None");
-    INIFiles reader;
     for (const QString& file : std::as_const(strAircraftFiles)) {
-        reader.setFileName(file);
+        const CfgFile cfg(file);
+        if (!cfg.ok()) {
+            continue;
+        }
+        // What the file says once for all its variants.
+        const QString atcType = cfg.text("General", "atc_type");
+        const QString atcModel = cfg.text("General", "atc_model");
+        const QString category = cfg.text("General", "Category");
+        const int engineType = static_cast<int>(leadingNumber(cfg.text("GeneralEngineData", "engine_type"), -1));
+        const int engines = engineCount(cfg);
+        const double span = leadingNumber(cfg.text("airplane_geometry", "wing_span"), 0);
         for (int n = 0; n < kMaxSectionsPerFile; ++n) {
-            const QString t = reader.ReadINI(QLatin1String("fltsim.") + QString::number(n), title, none);
-            if (t == none) {
+            const std::string section = "fltsim." + std::to_string(n);
+            const std::optional<QString> t = cfg.read(section, "title");
+            if (!t || *t == none) {
                 break;
             }
-            objHangar.Add(t);
+            const Hangar::AircraftPtr a = objHangar.Add(*t);
+            a->Manufacturer = cfg.text(section, "ui_manufacturer");
+            a->Type = cfg.text(section, "ui_type");
+            a->Variation = cfg.text(section, "ui_variation");
+            a->Airline = cfg.text(section, "atc_airline");
+            a->AtcType = atcType;
+            a->AtcModel = atcModel;
+            a->Category = category;
+            a->EngineType = engineType;
+            a->EngineCount = engines;
+            a->WingSpan = span;
         }
     }
 
