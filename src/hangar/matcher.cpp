@@ -266,11 +266,6 @@ bool knownEngineType(int t) {
 std::int64_t key2(std::int64_t a, std::int64_t b) {
     return (a << 32) ^ (b & 0xffffffff);
 }
-std::int64_t classKey(int kind, int engineType, int engines, int size) {
-    return ((static_cast<std::int64_t>(kind) & 0xff) << 24) |
-           ((static_cast<std::int64_t>(engineType + 1) & 0xff) << 16) |
-           ((static_cast<std::int64_t>(engines) & 0xff) << 8) | (static_cast<std::int64_t>(size + 1) & 0xff);
-}
 
 // What a text says: the words of its type, maker and livery, its family and kind.
 struct Parsed {
@@ -507,7 +502,12 @@ Matcher::Matcher(const Hangar& hangar) {
                 it = m_words.insert(w, static_cast<int>(m_wordKind.size()));
                 m_wordKind.push_back(k);
             }
-            e.words.push_back(*it);
+            int* single = k == Maker ? &e.maker : (k == Variant ? &e.variant : (k == Model ? &e.model : nullptr));
+            if (!single) {
+                e.words.push_back(*it);
+            } else if (*single < 0) {
+                *single = *it;
+            }
         }
         std::sort(e.words.begin(), e.words.end());
         e.words.erase(std::unique(e.words.begin(), e.words.end()), e.words.end());
@@ -529,25 +529,26 @@ Matcher::Matcher(const Hangar& hangar) {
         const int i = sorted.second;
         const Entry& e = m_aircraft[static_cast<std::size_t>(i)];
         const int kind = static_cast<int>(e.kind);
-        const std::int64_t cls = classKey(kind, e.engineType, e.engines, e.size);
-        auto addTop = [&](std::vector<int>& tops) {
+        // Within a family the variant and model count too; outside it they never match.
+        auto addTop = [&](std::vector<int>& tops, bool withType) {
             for (const int t : tops) {
                 const Entry& o = m_aircraft[static_cast<std::size_t>(t)];
-                if (classKey(static_cast<int>(o.kind), o.engineType, o.engines, o.size) == cls) {
+                if (o.kind == e.kind && o.engineType == e.engineType && o.engines == e.engines && o.size == e.size &&
+                    o.maker == e.maker && (!withType || (o.variant == e.variant && o.model == e.model))) {
                     return;
                 }
             }
             tops.push_back(i);
         };
         if (e.family >= 0) {
-            addTop(m_familyClassTops[e.family]);
+            addTop(m_familyClassTops[e.family], true);
             for (const int w : e.words) {
                 m_familyWord[key2(e.family, w)].push_back(i);
             }
         }
         const std::int64_t ke = key2(kind, e.engineType);
-        addTop(m_kindEngineClassTops[ke]);
-        addTop(m_kindClassTops[kind]);
+        addTop(m_kindEngineClassTops[ke], false);
+        addTop(m_kindClassTops[kind], false);
         for (const int w : e.words) {
             m_kindEngineWord[key2(ke, w)].push_back(i);
         }
@@ -566,29 +567,28 @@ int Matcher::score(const Entry& e, const Features& r, int relation, Hits& hits) 
     // Both word lists are sorted by id.
     auto it = e.words.begin();
     for (const auto& [id, kind] : r.words) {
-        it = std::lower_bound(it, e.words.end(), id);
-        if (it == e.words.end()) {
+        switch (kind) {
+        case Maker:
+            maker = maker || id == e.maker;
+            continue;
+        case Variant:
+            hits.variant = hits.variant || id == e.variant;
+            continue;
+        case Model:
+            hits.model = hits.model || id == e.model;
+            continue;
+        case Livery:
+        case Designator:
             break;
         }
-        if (*it != id) {
+        it = std::lower_bound(it, e.words.end(), id);
+        if (it == e.words.end() || *it != id) {
             continue;
         }
-        switch (kind) {
-        case Livery:
+        if (kind == Livery) {
             ++livery;
-            break;
-        case Variant:
-            hits.variant = true;
-            break;
-        case Model:
-            hits.model = true;
-            break;
-        case Designator:
+        } else {
             hits.designator = true;
-            break;
-        case Maker:
-            maker = true;
-            break;
         }
     }
     if (hits.variant) {

@@ -65,7 +65,12 @@ private:
         int size = -1; // 0 light, 1 medium, 2 heavy; -1 unknown
         int rank = 0;  // position in case-folded title order
         Kind kind = Kind::Airplane;
-        std::vector<int> words; // word ids, sorted, each once
+        // The word ids of its manufacturer, variant ("737-800") and model ("A321") as first
+        // named; -1 for none.
+        int maker = -1;
+        int variant = -1;
+        int model = -1;
+        std::vector<int> words; // ids of its livery words and unknown designators, sorted, each once
     };
     struct Hits {
         bool airline = false;
@@ -88,8 +93,10 @@ private:
     std::unordered_map<std::int64_t, std::vector<int>> m_familyWord;
     // Aircraft by kind and engine type, and by kind, engine type and word.
     std::unordered_map<std::int64_t, std::vector<int>> m_kindEngineWord;
-    // The first in rank of each class, per family and per kind and engine type: every other of
-    // the class scores no more unless it shares a word, which the tables above find.
+    // The first in rank of each class (kind, engine type and count, size, manufacturer, and
+    // within a family variant and model), per family, per kind and engine type and per kind:
+    // every other of the class scores no more unless it shares a word, which the tables above
+    // find.
     std::unordered_map<std::int64_t, std::vector<int>> m_familyClassTops;
     std::unordered_map<std::int64_t, std::vector<int>> m_kindEngineClassTops;
     std::unordered_map<int, std::vector<int>> m_kindClassTops;

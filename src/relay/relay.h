@@ -1,10 +1,14 @@
 #pragma once
 
 #include "core/clientservices.h"
+#include "hangar/matcher.h"
+#include "hangar/titlechoice.h"
 #include "registry/players.h"
 #include "serverlink/relayoutput.h"
 #include "serverlink/serverevents.h"
 #include "simlink/simlink.h"
+
+#include <memory>
 
 namespace airmesh {
 inline namespace relay {
@@ -41,6 +45,12 @@ public:
     // and when it came on the clock's steady milliseconds.
     const QByteArray& myPosition() const { return m_myPosition; }
     qint64 myPositionMs() const { return m_myPositionMs; }
+
+    // Builds the aircraft matching's index from the scanned hangar (once, after the scan);
+    // from then on remote aircraft are shown as the closest installed one unless the user
+    // chose otherwise. Before, they are shown as GetAlias says.
+    void useHangar(const Hangar& hangar);
+    const Matcher* matcher() const { return m_matcher.get(); }
 
     // ---- A simulator message on the server (simreactions.cpp) ----
     void Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer,
@@ -90,6 +100,8 @@ private:
     QString m_strMyAircraft;
     QByteArray m_myPosition;
     qint64 m_myPositionMs = 0;
+    std::unique_ptr<Matcher> m_matcher;
+    TitleChooser m_titles;
 };
 
 } // namespace relay

@@ -1,7 +1,6 @@
 #include "relay.h"
 
 #include "core/text.h"
-#include "hangar/aliases.h"
 #include "simlink/simcodec.h"
 #include "wire/records.h"
 
@@ -129,9 +128,20 @@ void Relay::aircraftDetails(qint32 session, qint32 engineType, const QString& ti
     inSession(Kind::Traffic, [&] { placeAircraft(session, engineType, title); });
 }
 
+void Relay::useHangar(const Hangar& hangar) {
+    m_titles.setMatcher(nullptr);
+    m_matcher = std::make_unique<Matcher>(hangar);
+    m_titles.setMatcher(m_matcher.get());
+}
+
 void Relay::placeAircraft(qint32 session, qint32 engineType, const QString& title) {
     SimMessage m;
-    const QString shown = GetAlias(m_services.objINI, title);
+    // The user's alias, else (unless AutoMatch=0) the closest installed aircraft.
+    const TitleChoice choice = m_titles.choose(m_services.objINI, title, engineType);
+    for (const QString& line : choice.firstTime) {
+        m_services.debug(line);
+    }
+    const QString& shown = choice.title;
     sim::writeAircraftDetails(m, engineType, shown);
     for (const Players::PlayerPtr& p : m_players.NewEnum()) {
         if (p->Server_Session_ID != session) {

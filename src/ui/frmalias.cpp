@@ -142,7 +142,14 @@ void FrmAlias::Load_List() {
             title.chop(1);
         }
         const QString alias = GetAlias(m_services.objINI, title);
-        lines.push_back({player->PlayerHandle + QStringLiteral(": ") + title + QStringLiteral(" -> ") + alias, title});
+        // What the simulator shows when it is not an installed alias of the user's: the
+        // automatic choice, which Set overrides.
+        const QString& shown = player->shownTitle;
+        const bool aliasInstalled = alias != title && m_cboHangar->findText(alias, Qt::MatchFixedString) >= 0;
+        const bool automatic = !aliasInstalled && !shown.isEmpty() && shown != alias && shown != title;
+        lines.push_back({player->PlayerHandle + QStringLiteral(": ") + title + QStringLiteral(" -> ") +
+                             (automatic ? shown + QStringLiteral(" (automatic)") : alias),
+                         title});
     }
     std::stable_sort(lines.begin(), lines.end(),
                      [](const Line& a, const Line& b) { return listOrder(a.text, b.text); });

@@ -132,6 +132,9 @@ bool Startup::Main() {
     LoadHangar(
         m_strFSDir, m_hangar, *m_frmMain, [] { QCoreApplication::processEvents(); }, [this] { return m_ending; });
     QApplication::restoreOverrideCursor();
+    if (!m_ending) {
+        m_relay->useHangar(m_hangar); // the aircraft matching's index, built once
+    }
     m_started = !m_ending;
     return m_started;
 }

@@ -94,7 +94,8 @@ private slots:
 };
 
 void TestFrmAlias::listing_data() {
-    QTest::addColumn<QStringList>("players"); // handle, aircraft name, detailed ("1"/"0"), repeated
+    // handle, aircraft name, detailed ("1"/"0", then ":" and the title shown if any), repeated
+    QTest::addColumn<QStringList>("players");
     QTest::addColumn<QByteArray>("settings");
     QTest::addColumn<QStringList>("expected");
 
@@ -117,6 +118,19 @@ void TestFrmAlias::listing_data() {
     QTest::newRow("sorted without regard to case")
         << QStringList{"carl", "Baron", "1", "Bob", "Cessna", "1", "alice", "Cessna", "1"} << QByteArray()
         << QStringList{"alice: Cessna -> Cessna", "Bob: Cessna -> Cessna", "carl: Baron -> Baron"};
+    QTest::newRow("automatic choice marked")
+        << QStringList{"Bob", "Boeing 737-800 Delta", "1:Boeing 737-400", "Cid", "Learjet 45", "1:Learjet 45"}
+        << QByteArray()
+        << QStringList{"Bob: Boeing 737-800 Delta -> Boeing 737-400 (automatic)", "Cid: Learjet 45 -> Learjet 45"};
+    QTest::newRow("installed alias, even before it is shown")
+        << QStringList{"Bob", "Cessna", "1:cessna Skyhawk"} << QByteArray("[Aliasing]\r\nCessna=learjet 45\r\n")
+        << QStringList{"Bob: Cessna -> learjet 45"};
+    QTest::newRow("alias to a missing aircraft, matched")
+        << QStringList{"Bob", "Cessna", "1:cessna Skyhawk"} << QByteArray("[Aliasing]\r\nCessna=Gone\r\n")
+        << QStringList{"Bob: Cessna -> cessna Skyhawk (automatic)"};
+    QTest::newRow("alias to a missing aircraft, shown as set")
+        << QStringList{"Bob", "Cessna", "1:Gone"} << QByteArray("[Aliasing]\r\nCessna=Gone\r\n")
+        << QStringList{"Bob: Cessna -> Gone"};
 }
 
 void TestFrmAlias::listing() {
@@ -125,7 +139,8 @@ void TestFrmAlias::listing() {
     QFETCH(QStringList, expected);
     Rig rig;
     for (int i = 0; i + 2 < players.size(); i += 3) {
-        rig.addPlayer(players[i], players[i + 1], players[i + 2] == "1");
+        const QStringList detail = players[i + 2].split(':');
+        rig.addPlayer(players[i], players[i + 1], detail[0] == "1").shownTitle = detail.value(1);
     }
     if (!settings.isEmpty()) {
         QFile f(rig.ini.FileName());
