@@ -9,7 +9,12 @@
 // and --range-nm N starts the server with that range: a pilot's positions are then expected at
 // the other pilots of his group only. The server's peak resident memory (VmHWM) is reported too.
 //
+// --http-poll 1 has a client fetch /status.json and /metrics in turn, as fast as the server
+// answers, during the run; --hashed-logons R logs pilot 9 (an Argon2id-hashed account written
+// with the server's --add-pilot) on R times a second and reports how long each logon took.
+//
 //   bench_serverload [--server PATH] [--seconds S] [--pilots 8,16,32,64] [--groups G] [--range-nm N]
+//                    [--http-poll 1] [--hashed-logons R]
 // The server is found by --server, else $AIRMESH_SERVER, else ../apps/airmesh-server/ next to
 // this program in the build tree.
 #include "procstat.h"
@@ -30,6 +35,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -61,10 +67,10 @@ qint64 nowNs() {
 struct ServerProcess {
     pid_t pid = -1;
     int out = -1;
-    quint16 udp = 0, tcp = 0;
+    quint16 udp = 0, tcp = 0, http = 0;
     std::thread drain;
 
-    void start(const std::string& binary, int maxPilots, double rangeNm) {
+    void start(const std::string& binary, int maxPilots, double rangeNm, const std::vector<std::string>& extra) {
         int fds[2];
         if (::pipe(fds) != 0) {
             die("pipe");
@@ -81,6 +87,12 @@ struct ServerProcess {
                                           "--max-pilots", max.c_str(), "--max-queue-kib", "4096"};
             if (rangeNm > 0) { // also runs a server from before the range filter
                 args.insert(args.end(), {"--range-nm", range.c_str()});
+            }
+            for (const std::string& a : extra) {
+                args.push_back(a.c_str());
+            }
+            if (!extra.empty() && extra.front() == "--accounts") {
+                args.erase(args.begin() + 1); // not --open
             }
             args.push_back(nullptr);
             ::execv(binary.c_str(), const_cast<char* const*>(args.data()));
@@ -101,6 +113,11 @@ struct ServerProcess {
         }
         udp = static_cast<quint16>(u);
         tcp = static_cast<quint16>(t);
+        unsigned h = 0;
+        if (const auto ha = line.find("HTTP ");
+            ha != std::string::npos && std::sscanf(line.c_str() + ha, "HTTP %u", &h) == 1) {
+            http = static_cast<quint16>(h);
+        }
         // Its log must never fill the pipe and stop it.
         drain = std::thread([fd = out] {
             char buf[4096];
@@ -150,6 +167,106 @@ void readRecord(int fd, char* buf) {
             die("TCP read");
         }
         got += static_cast<size_t>(n);
+    }
+}
+
+int connectTo(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in to = loopback(port);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        die("connect");
+    }
+    return fd;
+}
+
+// What runs beside the pilots: a client polling the status page, hashed logons at a steady rate.
+struct Extras {
+    bool httpPoll = false;
+    int hashedLogonsPerSecond = 0;
+};
+struct ExtrasResult {
+    quint64 httpRequests = 0, logons = 0, logonFailures = 0, logonRejected = 0, logonUnanswered = 0;
+    double logonP50Ms = 0, logonP99Ms = 0, logonMaxMs = 0;
+};
+
+// GET path on a connection of its own, the answer read to its end (the server closes it).
+bool httpGet(quint16 port, const char* path) {
+    const int fd = connectTo(port);
+    const std::string req = std::string("GET ") + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n";
+    bool ok = ::write(fd, req.data(), req.size()) == static_cast<ssize_t>(req.size());
+    std::string in;
+    char buf[8192];
+    for (ssize_t n; ok && (n = ::read(fd, buf, sizeof buf)) > 0;) {
+        in.append(buf, static_cast<size_t>(n));
+        const auto end = in.find("\r\n\r\n");
+        const auto cl = in.find("Content-Length: ");
+        if (end != std::string::npos && cl != std::string::npos &&
+            in.size() >= end + 4 + std::stoul(in.substr(cl + 16))) {
+            break;
+        }
+    }
+    ::close(fd);
+    return ok && in.rfind("HTTP/1.1 200", 0) == 0;
+}
+
+// One logon of hashed pilot 9 from 127.0.1.(k % 250 + 1); its time counted while measuring.
+void hashedLogon(const ServerProcess& s, int k, const std::atomic<bool>& measuring, std::mutex& m,
+                 std::vector<qint64>& times, ExtrasResult& out) {
+    sockaddr_in from = loopback(0);
+    from.sin_addr.s_addr = htonl(0x7f000100u + static_cast<quint32>(k % 250 + 1));
+    const int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int tcp = ::socket(AF_INET, SOCK_STREAM, 0);
+    const sockaddr_in udpTo = loopback(s.udp), tcpTo = loopback(s.tcp);
+    ::bind(udp, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+    ::bind(tcp, reinterpret_cast<const sockaddr*>(&from), sizeof from);
+    const QByteArray hb = toServer::heartBeat(0).toBytes(); // shows the server our UDP port
+    ::sendto(udp, hb.constData(), kRecordBytes, 0, reinterpret_cast<const sockaddr*>(&udpTo), sizeof udpTo);
+    const qint64 t0 = nowNs();
+    int answer = 0; // 1 accepted, -1 rejected, 0 none within 5 s
+    const QByteArray logon = toServer::logonRequest(9, 99, QStringLiteral("Hashed")).toBytes();
+    if (::connect(tcp, reinterpret_cast<const sockaddr*>(&tcpTo), sizeof tcpTo) == 0 &&
+        ::write(tcp, logon.constData(), kRecordBytes) == kRecordBytes) {
+        char buf[kRecordBytes];
+        size_t got = 0;
+        while (answer == 0) {
+            pollfd fds[2] = {{tcp, POLLIN, 0}, {udp, POLLIN, 0}};
+            if (::poll(fds, 2, static_cast<int>(std::max<qint64>(1, 5000 - (nowNs() - t0) / 1'000'000))) <= 0) {
+                break;
+            }
+            if (fds[1].revents & POLLIN) {
+                const ssize_t n = ::recv(udp, buf, sizeof buf, 0);
+                if (n == kRecordBytes &&
+                    ServerRecord::fromBytes(QByteArray(buf, kRecordBytes)).type() == RecordType::LogonRejected) {
+                    answer = -1;
+                }
+            }
+            if (fds[0].revents & (POLLIN | POLLHUP)) {
+                const ssize_t n = ::read(tcp, buf + got, kRecordBytes - got);
+                if (n <= 0) {
+                    break;
+                }
+                got += static_cast<size_t>(n);
+                if (got == kRecordBytes) {
+                    got = 0;
+                    if (ServerRecord::fromBytes(QByteArray(buf, kRecordBytes)).type() == RecordType::LogonAccepted) {
+                        answer = 1;
+                    }
+                }
+            }
+        }
+    }
+    const qint64 t1 = nowNs();
+    ::close(tcp);
+    ::close(udp);
+    if (measuring.load()) {
+        const std::lock_guard lock(m);
+        if (answer == 1) {
+            ++out.logons;
+            times.push_back(t1 - t0);
+        } else {
+            ++out.logonFailures;
+            (answer < 0 ? out.logonRejected : out.logonUnanswered) += 1;
+        }
     }
 }
 
@@ -228,9 +345,42 @@ QByteArray blockOf(int i, int groups) {
     return encodePosition(p);
 }
 
-Result run(const std::string& binary, int n, double seconds, int groups, double rangeNm) {
+Result run(const std::string& binary, int n, double seconds, int groups, double rangeNm, const Extras& extras,
+           ExtrasResult& extrasOut) {
     ServerProcess server;
-    server.start(binary, n, rangeNm);
+    std::vector<std::string> extra;
+    std::string accounts;
+    if (extras.hashedLogonsPerSecond > 0) {
+        // The bench pilots on plain lines, pilot 9 (password 99) hashed by the server itself.
+        char path[] = "/tmp/bench_serverload.XXXXXX";
+        const int fd = ::mkstemp(path);
+        accounts = path;
+        std::string text;
+        for (int i = 0; i < n; ++i) {
+            text += std::to_string(1000 + i) + " 1\n";
+        }
+        if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+            die("accounts file");
+        }
+        ::close(fd);
+        const std::string add = binary + " --accounts " + accounts + " --add-pilot 9 --handle Hashed >/dev/null";
+        FILE* p = ::popen(add.c_str(), "w");
+        if (!p || std::fputs("99\n", p) < 0 || ::pclose(p) != 0) {
+            die("--add-pilot");
+        }
+        extra = {"--accounts", accounts, "--logon-failures", "0"};
+    }
+    if (extras.httpPoll) {
+        // A port free a moment ago.
+        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a = loopback(0);
+        socklen_t len = sizeof a;
+        ::bind(probe, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
+        ::close(probe);
+        extra.insert(extra.end(), {"--http-port", std::to_string(ntohs(a.sin_port))});
+    }
+    server.start(binary, n + (extras.hashedLogonsPerSecond > 0 ? 1 : 0), rangeNm, extra);
     std::vector<Pilot> pilots;
     for (int i = 0; i < n; ++i) {
         pilots.push_back(logOn(server, i));
@@ -316,6 +466,35 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
         ::close(ep);
     });
 
+    std::atomic<bool> measuring{false};
+    std::vector<qint64> logonNs;
+    std::mutex logonMutex;
+    std::thread side([&] {
+        if (extras.httpPoll) {
+            while (!stop.load()) {
+                const bool ok = httpGet(server.http, "/status.json") && httpGet(server.http, "/metrics");
+                if (ok && measuring.load()) {
+                    extrasOut.httpRequests += 2;
+                }
+            }
+        } else if (extras.hashedLogonsPerSecond > 0) {
+            // Each logon from an address of its own (127.0.1.x), on a thread of its own, so a slow
+            // answer does not hold up the next; a rejection comes over UDP to the port that
+            // address last sent from.
+            const auto period = std::chrono::nanoseconds(1'000'000'000 / extras.hashedLogonsPerSecond);
+            auto next = Clock::now();
+            std::vector<std::thread> attempts;
+            for (int k = 0; !stop.load(); ++k) {
+                std::this_thread::sleep_until(next);
+                next += period;
+                attempts.emplace_back([&, k] { hashedLogon(server, k, measuring, logonMutex, logonNs, extrasOut); });
+            }
+            for (std::thread& t : attempts) {
+                t.join();
+            }
+        }
+    });
+
     // Sender: pilot i sends at i/n of each 100 ms period, so the load is spread evenly.
     quint64 sent = 0, expected = 0;
     std::vector<QByteArray> blocks;
@@ -326,7 +505,6 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
     const qint64 periodNs = 100'000'000;
     const qint64 endNs = start + static_cast<qint64>((warmup + seconds) * 1e9);
     long long cpuStart = 0, benchStart = 0;
-    bool measuring = false;
     for (qint64 tick = 0;; ++tick) {
         const qint64 slot = start + tick * periodNs / n;
         if (slot >= endNs) {
@@ -356,8 +534,19 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
     const qint64 measuredNs = nowNs() - measureFrom.load();
     const long long rss = server.peakRssKiB();
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the last ones arrive
+    measuring = false;
     stop = true;
     receiver.join();
+    side.join();
+    if (!accounts.empty()) {
+        ::unlink(accounts.c_str());
+    }
+    std::sort(logonNs.begin(), logonNs.end());
+    if (!logonNs.empty()) {
+        extrasOut.logonP50Ms = logonNs[logonNs.size() / 2] / 1e6;
+        extrasOut.logonP99Ms = logonNs[static_cast<size_t>(0.99 * double(logonNs.size() - 1))] / 1e6;
+        extrasOut.logonMaxMs = logonNs.back() / 1e6;
+    }
     server.stop();
     for (Pilot& p : pilots) {
         ::close(p.tcp);
@@ -403,12 +592,17 @@ int main(int argc, char* argv[]) {
     std::vector<int> counts{8, 16, 32, 64};
     int groups = 0;
     double rangeNm = 0;
+    Extras extras;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i], val = argv[i + 1];
         if (opt == "--server") {
             server = val;
         } else if (opt == "--seconds") {
             seconds = std::stod(val);
+        } else if (opt == "--http-poll") {
+            extras.httpPoll = val != "0";
+        } else if (opt == "--hashed-logons") {
+            extras.hashedLogonsPerSecond = std::stoi(val);
         } else if (opt == "--groups") {
             groups = std::stoi(val);
         } else if (opt == "--range-nm") {
@@ -421,7 +615,8 @@ int main(int argc, char* argv[]) {
             }
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--server PATH] [--seconds S] [--pilots 8,16,32,64] [--groups G] [--range-nm N]\n",
+                         "usage: %s [--server PATH] [--seconds S] [--pilots 8,16,32,64] [--groups G] [--range-nm N] "
+                         "[--http-poll 1] [--hashed-logons PER_SECOND]\n",
                          argv[0]);
             return 2;
         }
@@ -436,12 +631,24 @@ int main(int argc, char* argv[]) {
         if (n < 2) {
             continue;
         }
-        const Result r = run(server, n, seconds, groups, rangeNm);
+        ExtrasResult x;
+        const Result r = run(server, n, seconds, groups, rangeNm, extras, x);
         const double lost =
             r.expected ? 100.0 * double(r.expected - std::min(r.expected, r.received)) / double(r.expected) : 0;
         std::printf("%7d %10llu %12llu %10.0f %8.3f %9.3f %9.3f %9.3f %11.1f%% %9.1f %9.0f%%\n", r.pilots,
                     (unsigned long long)r.sent, (unsigned long long)r.received, double(r.received) / r.seconds, lost,
                     r.p50Ms, r.p99Ms, r.maxMs, 100.0 * r.cpuCores, double(r.rssKiB) / 1024.0, 100.0 * r.benchCores);
+        if (extras.httpPoll) {
+            std::printf("        beside it: %.0f HTTP requests/s (/status.json and /metrics in turn)\n",
+                        double(x.httpRequests) / r.seconds);
+        }
+        if (extras.hashedLogonsPerSecond > 0) {
+            std::printf(
+                "        beside it: %llu hashed logons accepted, %llu rejected (server busy), %llu unanswered in 5 s; "
+                "accepted logon p50 %.1f ms, p99 %.1f ms, max %.1f ms\n",
+                (unsigned long long)x.logons, (unsigned long long)x.logonRejected,
+                (unsigned long long)x.logonUnanswered, x.logonP50Ms, x.logonP99Ms, x.logonMaxMs);
+        }
         std::fflush(stdout);
     }
     return 0;

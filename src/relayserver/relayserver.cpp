@@ -29,6 +29,8 @@ RelayServer::RelayServer(RelayServerConfig config, Accounts accounts, const Cloc
     m_hashPool.setMaxThreadCount(std::clamp(QThread::idealThreadCount() / 2, 1, 4));
     m_core.setHashCheck([this](QByteArray hash, qint32 password, std::function<void(bool)> done) {
         m_hashPool.start([this, hash = std::move(hash), password, done = std::move(done)] {
+            // Only the time the relay leaves over (SCHED_IDLE on Linux): logons wait, positions do not.
+            QThread::currentThread()->setPriority(QThread::IdlePriority);
             const bool right = Accounts::verifyHash(hash, password);
             // Back on the relay's thread; dropped with this object if it is gone by then.
             QMetaObject::invokeMethod(
