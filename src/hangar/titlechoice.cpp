@@ -14,6 +14,14 @@ bool TitleChooser::autoMatchOn(const INIFiles& settings) {
                          true);
 }
 
+void TitleChooser::remember(QSet<QString>& told, const QString& title) {
+    // A server may send any number of titles; past this many they may be told again.
+    if (told.size() >= kMaxRemembered) {
+        told.clear();
+    }
+    told.insert(title);
+}
+
 TitleChoice TitleChooser::choose(const INIFiles& settings, const QString& title, int engineType) {
     TitleChoice c;
     if (!m_matcher || !autoMatchOn(settings)) {
@@ -23,6 +31,8 @@ TitleChoice TitleChooser::choose(const INIFiles& settings, const QString& title,
     }
     const QString none = QStringLiteral("None");
     const QString key = trimSpaces(title);
+    // Log lines name the title up to the NUL that ended it on the wire.
+    const QString named = key.left(key.indexOf(QChar(0)) >= 0 ? key.indexOf(QChar(0)) : key.size());
     const QString alias = settings.ReadINI(QStringLiteral("Aliasing"), key, none);
     if (alias != none) {
         if (m_matcher->isInstalled(alias)) {
@@ -31,8 +41,8 @@ TitleChoice TitleChooser::choose(const INIFiles& settings, const QString& title,
             return c;
         }
         if (!m_toldMissingAlias.contains(key)) {
-            m_toldMissingAlias.insert(key);
-            c.firstTime << QStringLiteral(" - Alias of ") + key + QStringLiteral(" to ") + alias +
+            remember(m_toldMissingAlias, key);
+            c.firstTime << QStringLiteral(" - Alias of ") + named + QStringLiteral(" to ") + alias +
                                QStringLiteral(" is not installed; matching instead");
         }
     }
@@ -47,8 +57,8 @@ TitleChoice TitleChooser::choose(const INIFiles& settings, const QString& title,
     c.title = m.title;
     c.source = TitleChoice::Source::Automatic;
     if (!m_told.contains(key)) {
-        m_told.insert(key);
-        c.firstTime << QStringLiteral(" - Matched ") + key + QStringLiteral(" to ") + m.title + QStringLiteral(" (") +
+        remember(m_told, key);
+        c.firstTime << QStringLiteral(" - Matched ") + named + QStringLiteral(" to ") + m.title + QStringLiteral(" (") +
                            m.reason + QLatin1Char(')');
     }
     return c;

@@ -46,7 +46,12 @@ public:
     // Whether [General] AutoMatch is on (the default).
     static bool autoMatchOn(const INIFiles& settings);
 
+    // The most remote titles remembered as told.
+    static constexpr qsizetype kMaxRemembered = 4096;
+
 private:
+    static void remember(QSet<QString>& told, const QString& title);
+
     const Matcher* m_matcher = nullptr;
     QSet<QString> m_told; // remote titles logged
     QSet<QString> m_toldMissingAlias;

@@ -300,6 +300,8 @@ void TestMatcher::aliasesComeFirst_data() {
         << " - Alias of Boeing 737-300 Southwest to Boeing 737-900 Gone is not installed; matching instead";
     QTest::newRow("matched") << "True" << "" << r << "Boeing 737-400" << int(S::Automatic)
         << " - Matched Boeing 737-300 Southwest to Boeing 737-400 (same family 737)";
+    QTest::newRow("logged up to the NUL") << "" << "" << r + QChar(0) + "x" << "Boeing 737-400" << int(S::Automatic)
+        << " - Matched Boeing 737-300 Southwest to Boeing 737-400 (same family 737)";
     QTest::newRow("off: remote title") << "0" << "" << r << r << int(S::Remote) << "";
     QTest::newRow("off: missing alias kept") << "False" << "Boeing 737-900 Gone" << r << "Boeing 737-900 Gone" << int(S::UserAlias) << "";
     QTest::newRow("nothing of its kind") << "" << "" << "Mil Mi-8 helicopter" << "Mil Mi-8 helicopter" << int(S::Remote) << "";
