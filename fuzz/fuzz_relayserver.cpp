@@ -1,4 +1,5 @@
-// The reference server's parsers of outside bytes: the accounts file, and the relay fed a
+// The reference server's parsers of outside bytes: the accounts file (plain and hashed lines),
+// and the relay (with and without a range filter) fed a
 // script of connections, stream bytes, datagrams and passing time from arbitrary input. Nothing
 // may crash or read out of bounds, every record sent is whole, nothing is sent to a connection
 // the relay has forgotten, and the limits on pilots and waiting connections hold.
@@ -85,6 +86,7 @@ void runRelay(Input& in) {
     RelayLimits limits;
     limits.maxPilots = kMaxPilots;
     limits.maxPendingConnections = kMaxPending;
+    limits.rangeNm = (in.byte() & 1) ? 100.0 : 0.0; // positions then go through the range filter
     Accounts accounts = (in.byte() & 1) ? Accounts::open() : Accounts::parse("1 1 One\n2 2\n3 3 Three\n").accounts;
     RelayCore core(std::move(accounts), limits, clock, transport, {});
     transport.core = &core;
@@ -134,6 +136,7 @@ void runRelay(Input& in) {
         }
     }
     (void)core.summary();
+    (void)core.pilots();
 }
 
 } // namespace
