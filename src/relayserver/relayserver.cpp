@@ -196,7 +196,7 @@ void RelayServer::drainUdpBatch() {
     }
     dropSlowPeers();
     flushDatagrams();
-    if (handled > 0) {
+    if (handled > 0 && m_core.connectionCount() >= kUdpRestFromConnections) {
         m_udpDrain.start(); // still busy: look again in a moment, without the notifier
     } else {
         m_udpNotifier->setEnabled(true); // quiet: wait for the next one

@@ -60,9 +60,10 @@ private:
     void onStreamReadable(ConnId id);
     void onStreamClosed(ConnId id);
     void onDatagrams();
-    // Linux: reads with recvmmsg on a notifier of our own. Under load the notifier rests and a
-    // 1 ms timer drains what came meanwhile, so a thousand pilots wake the event loop (which
-    // polls every connection each time) about a thousand times a second, not ten thousand.
+    // Linux: reads with recvmmsg on a notifier of our own. Under load with many connections the
+    // notifier rests and a 1 ms timer drains what came meanwhile, so a thousand pilots wake the
+    // event loop (which polls every connection each time) about a thousand times a second, not
+    // ten thousand; with few connections a wake-up is cheap and the notifier never rests.
     void onUdpReadable();
     void drainUdpBatch();
     void dropSlowPeers();
@@ -81,6 +82,8 @@ private:
     QSocketNotifier* m_udpNotifier = nullptr; // Linux
     QTimer m_udpDrain;                        // Linux: drains while the notifier rests
     static constexpr int kUdpRestMs = 1;
+    // Below this many connections a wake-up is cheap: the notifier never rests.
+    static constexpr int kUdpRestFromConnections = 256;
     QTcpServer m_tcp;
     QTimer m_silenceTimer;
     std::unordered_map<ConnId, QTcpSocket*> m_sockets;
