@@ -430,24 +430,24 @@ void TestRelayServer::wrongRecordsAreDropped() {
 void TestRelayServer::recordsSplitAcrossTcpSegments() {
     ServerRig rig;
     auto a = rig.loggedOn(1, QStringLiteral("Alpha"));
-    auto b = rig.pilot();
-    QVERIFY(b->connected());
-    // A logon in three pieces, the last of them together with the start of a chat record.
+    // Bravo's stream fed to the relay in the pieces a TCP read may bring: a logon in three
+    // pieces, then a chat record in two. (How any stream is cut is the record stream's own test.)
+    RelayCore& core = rig.server->core();
+    constexpr ConnId kBravo = ConnId{1} << 62; // an id no socket of the server has
+    QVERIFY(core.connectionOpened(kBravo, QHostAddress::LocalHost));
     const QByteArray logon = toServer::logonRequest(2, 2, QStringLiteral("Bravo")).toBytes();
-    b->toServerTcpRaw(logon.left(1));
-    QTest::qWait(20); // lets the first byte arrive alone; nothing here waits for a timeout
-    b->toServerTcpRaw(logon.mid(1, 100));
-    QTest::qWait(20);
-    b->toServerTcpRaw(logon.mid(101));
-    const auto accepted = b->waitTcpType(RecordType::LogonAccepted);
-    QVERIFY(accepted);
-    const QByteArray chat =
-        toServer::chatChunk(decode<LogonAccepted>(*accepted).session, QStringLiteral("split")).toBytes();
-    b->toServerTcpRaw(chat.left(70));
-    QTest::qWait(20);
-    b->toServerTcpRaw(chat.mid(70));
+    core.streamBytes(kBravo, QByteArrayView(logon).first(1));
+    core.streamBytes(kBravo, QByteArrayView(logon).sliced(1, 100));
+    QCOMPARE(core.sessionOf(kBravo), 0);
+    core.streamBytes(kBravo, QByteArrayView(logon).sliced(101));
+    const qint32 session = core.sessionOf(kBravo);
+    QVERIFY(session != 0);
+    const QByteArray chat = toServer::chatChunk(session, QStringLiteral("split")).toBytes();
+    core.streamBytes(kBravo, QByteArrayView(chat).first(70));
+    core.streamBytes(kBravo, QByteArrayView(chat).sliced(70));
     const auto relayed = a->waitTcpType(RecordType::ChatChunk);
     QVERIFY(relayed);
+    QCOMPARE(relayed->SenderSession, session);
     QCOMPARE(decode<ChatChunk>(*relayed).piece.trimmed(), QStringLiteral("split"));
 }
 
