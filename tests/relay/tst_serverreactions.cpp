@@ -3,6 +3,7 @@
 // session: the remote players' life, positions, aircraft, crashes and chat, and failures.
 #include "linkrig.h"
 
+#include "hangar/hangar.h"
 #include "relay/traffic.h"
 #include "wire/positionblock.h"
 
@@ -37,6 +38,7 @@ private slots:
     void receivedTextsEndAtNul();
     void positionRoad();
     void trafficPicture();
+    void remoteAircraftShownAsTheClosestInstalled();
     void handlerFailureLogged();
 };
 
@@ -326,6 +328,39 @@ void TestServerReactions::trafficPicture() {
     QCOMPARE(pic.rows[1].heardSeconds, 3);
     QVERIFY(pic.rows[2].heard && !pic.rows[2].position);
     QVERIFY(!pic.rows[3].heard && pic.rows[3].heardSeconds == -1);
+}
+
+// What the simulator is told a remote pilot flies: the user's alias first, else the closest
+// installed aircraft, logged once per title; the registry keeps both titles.
+void TestServerReactions::remoteAircraftShownAsTheClosestInstalled() {
+    LinkRig rig;
+    Hangar hangar;
+    for (const char* title : {"Learjet 45", "Boeing 737-400", "Cessna Skyhawk 172SP"}) {
+        hangar.Add(QLatin1String(title));
+    }
+    rig.relay.useHangar(hangar);
+    rig.ini.WriteINI(QStringLiteral("Aliasing"), QStringLiteral("Learjet 45 Medevac"),
+                     QStringLiteral("Boeing 737-400"));
+    QVERIFY(rig.logon());
+    const qint32 ice = rig.readyPilot(7, QStringLiteral("Iceman"));
+    QVERIFY(ice != 0);
+    auto sentTitle = [&rig](const QString& remote) {
+        rig.takeFs();
+        rig.toClientTcp(toClient::aircraftDetails(7, 1, remote));
+        const bool arrived = QTest::qWaitFor([&] { return !rig.world.sentToHost().isEmpty(); }, kWait);
+        SimMessage m(arrived ? rig.takeFs().first().bytes : QByteArray());
+        return arrived ? (sim::readHeader(m), sim::readAircraftDetails(m).title) : QString();
+    };
+    QCOMPARE(sentTitle(QStringLiteral("Learjet 45 Air Ambulance")), QStringLiteral("Learjet 45"));
+    QCOMPARE(rig.players.Item(1)->Aircraft_Name, QStringLiteral("Learjet 45 Air Ambulance"));
+    QCOMPARE(rig.players.Item(1)->shownTitle, QStringLiteral("Learjet 45"));
+    QCOMPARE(sentTitle(QStringLiteral("Learjet 45 Air Ambulance")), QStringLiteral("Learjet 45"));
+    QCOMPARE(rig.logLines().filter(QStringLiteral(" - Matched Learjet 45 Air Ambulance to Learjet 45 (")).size(), 1);
+    // The user's own alias wins over any match.
+    QCOMPARE(sentTitle(QStringLiteral("Learjet 45 Medevac")), QStringLiteral("Boeing 737-400"));
+    // Switched off: the remote title goes as it came.
+    rig.ini.WriteINI(QStringLiteral("General"), QStringLiteral("AutoMatch"), QStringLiteral("0"));
+    QCOMPARE(sentTitle(QStringLiteral("Learjet 45 Air Ambulance")), QStringLiteral("Learjet 45 Air Ambulance"));
 }
 
 void TestServerReactions::handlerFailureLogged() {
