@@ -46,7 +46,10 @@ settings() { # FS folder; Connect goes to a port where nobody listens, so it fai
     printf '[General]\r\nFSDir=%s/\r\nHostIP=127.0.0.1\r\nClientConnectPort=0\r\nClientConnectTCP=1\r\nDebug=0\r\n' \
         "$1" > "$ini"
 }
-start() { "$work/prog/airmesh-client" 2>/dev/null & pids+=($!); }
+start() { "$work/prog/airmesh-client" 2>>"$work/client.err" & pids+=($!); }
+# The display answers before the first client starts (a server still coming up, or one going
+# down under the same number, is no place for a program to connect to).
+for _ in $(seq 1 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.2; done
 titles() {
     for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
         printf "'%s' " "$(xdotool getwindowname "$w")"
@@ -146,6 +149,7 @@ if command -v twm >/dev/null && command -v xwininfo >/dev/null; then
 else
     echo "twm or xwininfo is not installed: the frames' placement is not checked" >&2
 fi
+[ -e "$work/failures" ] && [ -s "$work/client.err" ] && { echo "the client said:" >&2; tail -n 20 "$work/client.err" >&2; }
 [ ! -e "$work/failures" ]
 INNER
 echo "windows end-to-end: titles, accelerators, Cancel during the scan, placement"
