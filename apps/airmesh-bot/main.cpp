@@ -1,7 +1,7 @@
 // airmesh-bot: headless pilots for trying a server. Wires the real parts together only.
 #include "bot/botfleet.h"
-#include "bot/stdinlines.h"
-#include "bot/stopsignals.h"
+#include "core/stdinlines.h"
+#include "core/stopsignals.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -3,22 +3,20 @@
 // it accepts the observer, answers the aircraft query, flies the user's aircraft along a
 // circuit, approves remote players, and prints one line per event it sees. Commands on
 // standard input: "chat TEXT", "crash", "aircraft TITLE ENGINE", "quit".
+#include "core/stdinlines.h"
+#include "core/stopsignals.h"
 #include "standin/dplay/dphost.h"
 #include "standin/standin.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTextStream>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <map>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace airmesh;
@@ -47,13 +45,6 @@ public:
 private:
     DpHost& m_host;
 };
-
-int g_signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &c, 1);
-}
 
 } // namespace
 
@@ -208,35 +199,17 @@ int main(int argc, char** argv) {
     standin.start();
 
     // Commands on standard input; its end leaves the session running.
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
-        char buffer[4096];
-        const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
-        static QByteArray pending;
-        if (n <= 0) {
-            input.setEnabled(false);
-            return;
-        }
-        pending.append(buffer, n);
-        if (pending.size() > qsizetype{64} * 1024) {
-            pending.clear(); // no command is that long
-        }
-        for (qsizetype nl; (nl = pending.indexOf('\n')) >= 0;) {
-            const QString line = QString::fromUtf8(pending.left(nl)).trimmed();
-            pending.remove(0, nl + 1);
-            if (!line.isEmpty()) {
-                standin.executeCommand(line);
-            }
+    StdinLines input;
+    QObject::connect(&input, &StdinLines::lineRead, &app, [&](const QString& line) {
+        if (!line.trimmed().isEmpty()) {
+            standin.executeCommand(line.trimmed());
         }
     });
 
-    // SIGINT and SIGTERM end it cleanly, as "quit" does.
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) == 0) {
-        std::signal(SIGINT, onSignal);
-        std::signal(SIGTERM, onSignal);
-    }
-    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    // A stop request from the console (SIGINT, SIGTERM; Ctrl+C on Windows) ends it cleanly, as
+    // "quit" does.
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &app, &QCoreApplication::quit);
 
     printLine(QStringLiteral("hosting \"%1\" under %2: session searches on UDP %3, TCP %4, UDP %5; own player %6")
                   .arg(ho.sessionName, guidText(ho.application))

@@ -37,11 +37,12 @@ private:
     SoundOutput& m_output;
 };
 
-// Qt Multimedia output. Where no audio device exists it stays silent.
-class QtSoundOutput final : public SoundOutput {
+// The platform's own player: Qt Multimedia on Linux (silent where no audio device exists), winmm
+// on Windows (which itself drops a cue while another plays, and plays no substitute sound).
+class SystemSoundOutput final : public SoundOutput {
 public:
-    QtSoundOutput();
-    ~QtSoundOutput() override;
+    SystemSoundOutput();
+    ~SystemSoundOutput() override;
     bool isPlaying() const override;
     void start(const QString& path) override;
 

@@ -48,10 +48,18 @@ UserFolders UserFolders::choose(const QString& programFolder, bool perUser, cons
     return f;
 }
 
-UserFolders UserFolders::forProgram(const QString& programFolder) {
-    const bool perUser = !installedDataFolder(programFolder).isEmpty() || !folderIsWritable(programFolder);
-    const QString home = QDir::homePath();
-    return choose(programFolder, perUser, configHome(home), stateHome(home));
+UserFolders UserFolders::forWindowsProgram(const QString& programFolder, bool writable, const QString& appData) {
+    if (writable || appData.isEmpty()) {
+        UserFolders f = portable(programFolder);
+        f.logFile = QDir(programFolder).filePath(QStringLiteral("log.txt"));
+        return f;
+    }
+    UserFolders f;
+    f.perUser = true;
+    f.settingsFolder = QDir::cleanPath(QDir::fromNativeSeparators(appData) + QStringLiteral("/Airmesh"));
+    f.logFile = f.settingsFolder + QStringLiteral("/log.txt");
+    f.soundFolders = {f.settingsFolder, programFolder};
+    return f;
 }
 
 bool UserFolders::prepare() const {

@@ -10,13 +10,18 @@ inline namespace core {
 //
 // A copy that runs from a folder of its own (unpacked somewhere, or a build tree) keeps
 // everything beside the program, as it always has: the settings file and the sound files in
-// the program folder, log.txt in the working folder. An installed copy cannot, and must not,
-// write beside its program: when the program folder is not writable, or it is the bin folder of
-// an installation (the shipped data lies in ../share/airmesh), everything is kept per user:
+// the program folder, log.txt in the working folder (on Windows in the program folder). An
+// installed copy cannot, and must not, write beside its program. On Linux, when the program
+// folder is not writable, or it is the bin folder of an installation (the shipped data lies in
+// ../share/airmesh), everything is kept per user:
 //
 //   settings file and the user's own sound files   $XDG_CONFIG_HOME/airmesh/ (~/.config/airmesh/)
 //   activity log log.txt                           $XDG_STATE_HOME/airmesh/  (~/.local/state/airmesh/)
 //   sound files shipped with the program           <prefix>/share/airmesh/sounds/
+//
+// On Windows, when the program folder is not writable (a copy installed under Program Files),
+// the settings file, log.txt and the user's own sound files are kept in %APPDATA%\Airmesh\,
+// and the shipped sound files are read from the program folder.
 //
 // A cue file is taken from the first of the sound folders that holds it, so a user's own
 // connected.wav beside the settings file is played instead of the shipped one.
@@ -33,6 +38,10 @@ struct UserFolders {
     // folders are to be used, and the user's configuration and state folders.
     static UserFolders choose(const QString& programFolder, bool perUser, const QString& configHome,
                               const QString& stateHome);
+
+    // The Windows rule with everything it looks at given: the program folder, whether it is
+    // writable, and the user's %APPDATA% (an empty one is the program folder's own).
+    static UserFolders forWindowsProgram(const QString& programFolder, bool writable, const QString& appData);
 
     // The folders for a program in `programFolder` on this machine and for this user.
     static UserFolders forProgram(const QString& programFolder);

@@ -32,6 +32,14 @@ void ChatWindowBridge::Scroll_Chat_Window(bool blnAltGuid) {
     if (blnAltGuid) {
         return;
     }
+    // A handle kept from a window that is gone would scroll nothing for the rest of the run: the
+    // simulator makes a new chat window when the user opens it again.
+    if (m_lngChatRichEdit != 0 && !m_windows.IsWindow(m_lngChatRichEdit)) {
+        m_lngChatWnd = 0;
+        m_lngChatRichEdit = 0;
+    } else if (m_lngChatRichEdit == 0 && m_lngChatWnd != 0 && !m_windows.IsWindow(m_lngChatWnd)) {
+        m_lngChatWnd = 0;
+    }
     if (m_lngChatWnd == 0) {
         m_lngChatWnd = findChild(m_windows, m_windows.GetDesktopWindow(), [this](WindowSystem::Handle h) {
             return m_windows.Get_Window_Class(h) == kChatWindowClass &&
@@ -49,7 +57,6 @@ void ChatWindowBridge::Scroll_Chat_Window(bool blnAltGuid) {
     if (m_lngChatRichEdit == 0) {
         return;
     }
-    // Handles are kept once found: a closed window makes this a message to nobody, no search.
     m_windows.SendMessage(m_lngChatRichEdit, WindowSystem::WM_VSCROLL, WindowSystem::SB_BOTTOM, 0);
 }
 

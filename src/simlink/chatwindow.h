@@ -23,9 +23,11 @@ public:
     virtual QString Get_Window_Class(Handle window) = 0;
     virtual QString Get_Window_Title(Handle window) = 0;
     virtual void SendMessage(Handle window, unsigned message, quintptr wParam, qintptr lParam) = 0;
+    // False once the window is gone (its handle no longer names a window).
+    virtual bool IsWindow(Handle window) = 0;
 };
 
-// A desktop without the simulator's windows (Linux): nothing is ever found.
+// A desktop without the simulator's windows: nothing is ever found.
 class NoWindowSystem final : public WindowSystem {
 public:
     Handle GetDesktopWindow() override { return 0; }
@@ -33,6 +35,19 @@ public:
     QString Get_Window_Class(Handle) override { return {}; }
     QString Get_Window_Title(Handle) override { return {}; }
     void SendMessage(Handle, unsigned, quintptr, qintptr) override {}
+    bool IsWindow(Handle) override { return false; }
+};
+
+// The window system of this machine: user32 on Windows; on Linux the simulator's windows live
+// in Wine, out of reach of a Linux program, so nothing is found there.
+class DesktopWindowSystem final : public WindowSystem {
+public:
+    Handle GetDesktopWindow() override;
+    Handle GetWindow(Handle window, int relation) override;
+    QString Get_Window_Class(Handle window) override;
+    QString Get_Window_Title(Handle window) override;
+    void SendMessage(Handle window, unsigned message, quintptr wParam, qintptr lParam) override;
+    bool IsWindow(Handle window) override;
 };
 
 // Keeps the simulator's multiplayer chat window scrolled to its last line.
@@ -41,8 +56,9 @@ public:
     explicit ChatWindowBridge(WindowSystem& windows) : m_windows(windows) {}
 
     // Finds the chat window and its text control once (searching again on every call until
-    // found), then scrolls the control to the bottom. Does nothing under the second
-    // application identifier.
+    // found), then scrolls the control to the bottom. A control that is gone (the simulator
+    // closed its chat window, perhaps to open it again) is searched for again from the top.
+    // Does nothing under the second application identifier.
     void Scroll_Chat_Window(bool blnAltGuid);
 
     // The windows found so far; 0 until found.

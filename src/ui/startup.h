@@ -81,13 +81,13 @@ private:
     SystemClock m_clock;
     INIFiles m_objINI;
     ActivityLog m_log{m_clock, m_folders.logFile};
-    QtSoundOutput m_soundOut;
+    SystemSoundOutput m_soundOut;
     SoundCues m_sound;
     WidgetMessageBoxService m_messages;
     ClientServices m_services;
     Players m_colPlayers;
     Hangar m_hangar;
-    NoWindowSystem m_windows;
+    DesktopWindowSystem m_windows;
     SimLink m_sim;
     std::unique_ptr<ServerLink> m_server;
     std::unique_ptr<Relay> m_relay;

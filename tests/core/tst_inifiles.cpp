@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 
@@ -252,6 +253,9 @@ private slots:
     }
 
     void modes() {
+#ifdef Q_OS_WIN
+        QSKIP("Windows keeps access lists, not mode bits: a new file takes its folder's");
+#endif
         const mode_t oldMask = ::umask(0);
         INIFiles ini(m_path);
         const bool written = ini.WriteINI("General", "PWD", "secret");
@@ -308,6 +312,9 @@ private slots:
     }
 
     void writesThroughSymlink() {
+#ifdef Q_OS_WIN
+        QSKIP("QFile::link makes a shortcut (.lnk) on Windows, not a link the file system follows");
+#endif
         const QString real = m_dir->filePath(QStringLiteral("dotfiles/AirmeshClient.ini"));
         QVERIFY(QDir().mkpath(QFileInfo(real).path()));
         QVERIFY(putBytes(real, "[General]\nPID=p\n"));
@@ -357,7 +364,9 @@ private slots:
         } else if (edit == QLatin1String("replace")) {
             const QString other = m_dir->filePath(QStringLiteral("other.ini"));
             QVERIFY(putBytes(other, "[S]\r\nk=cccc\r\n"));
-            QVERIFY(::rename(QFile::encodeName(other).constData(), QFile::encodeName(m_path).constData()) == 0);
+            std::error_code error;
+            std::filesystem::rename(other.toStdWString(), m_path.toStdWString(), error);
+            QVERIFY(!error);
         } else {
             QVERIFY(QFile::remove(m_path));
         }

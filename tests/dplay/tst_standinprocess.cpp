@@ -156,9 +156,13 @@ void TestStandinProcess::hostThatStopsAnsweringIsLostByItsPings() {
     // Answered pings keep a quiet session alive: more of them than the misses that would end it.
     QVERIFY(QTest::qWaitFor([&] { return s.sessionLost() || s.pingsAnswered() > 2 * (o.pingMisses + 1); }, 20000));
     QVERIFY(!s.sessionLost());
+#ifdef Q_OS_WIN
+    QSKIP("a Windows process cannot be frozen from outside as SIGSTOP does; the answered pings were checked");
+#else
     ::kill(static_cast<pid_t>(fs.processId()), SIGSTOP);
     QTRY_VERIFY_WITH_TIMEOUT(s.sessionLost(), 5000);
     ::kill(static_cast<pid_t>(fs.processId()), SIGCONT);
+#endif
     fs.kill();
     QVERIFY(fs.waitForFinished(5000));
 }

@@ -56,6 +56,11 @@ void FakeWindowSystem::SendMessage(Handle window, unsigned message, quintptr wPa
     sent.append({window, message, wParam, lParam});
 }
 
+bool FakeWindowSystem::IsWindow(Handle window) {
+    ++calls;
+    return m_windows.contains(window);
+}
+
 QList<FakeWindowSystem::Handle>& FakeWindowSystem::children(Handle parent) {
     if (parent == kDesktop) {
         return m_desktopChildren;

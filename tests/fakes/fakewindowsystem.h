@@ -32,6 +32,7 @@ public:
     QString Get_Window_Class(Handle window) override;
     QString Get_Window_Title(Handle window) override;
     void SendMessage(Handle window, unsigned message, quintptr wParam, qintptr lParam) override;
+    bool IsWindow(Handle window) override;
 
     int calls = 0;
     QHash<Handle, int> classQueries;

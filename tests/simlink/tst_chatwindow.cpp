@@ -126,25 +126,38 @@ private slots:
         QCOMPARE(windows.sent.size(), 1);
     }
 
-    void handlesAreKeptWhenTheWindowsGo() {
+    // The simulator closes its chat window and opens it again under new handles: the next tick
+    // finds the new ones instead of scrolling the dead control; a window closed before its
+    // control was found is let go as well.
+    void windowsThatGoAreSearchedForAgain() {
         FakeWindowSystem windows;
         const Handle chat =
             windows.add(FakeWindowSystem::kDesktop, QStringLiteral("FS98MPCHAT"), QStringLiteral("Flight"));
-        const Handle edit = windows.add(chat, QStringLiteral("RichEdit20A"));
+        windows.add(chat, QStringLiteral("RichEdit20A"));
         ChatWindowBridge bridge(windows);
         bridge.Scroll_Chat_Window(false);
 
-        // The simulator reopens its chat window under new handles: the old ones stay in use.
+        windows.closeAll();
+        bridge.Scroll_Chat_Window(false);
+        QCOMPARE(bridge.lngChatWnd(), Handle(0));
+        QCOMPARE(windows.sent.size(), 1);
+
+        const Handle bare =
+            windows.add(FakeWindowSystem::kDesktop, QStringLiteral("FS98MPCHAT"), QStringLiteral("Flight"));
+        bridge.Scroll_Chat_Window(false);
+        QCOMPARE(bridge.lngChatWnd(), bare);
         windows.closeAll();
         const Handle reopened =
             windows.add(FakeWindowSystem::kDesktop, QStringLiteral("FS98MPCHAT"), QStringLiteral("Flight"));
-        windows.add(reopened, QStringLiteral("RichEdit20A"));
+        const Handle edit = windows.add(reopened, QStringLiteral("RichEdit20A"));
+        bridge.Scroll_Chat_Window(false);
+        QCOMPARE(bridge.lngChatWnd(), reopened);
+        QCOMPARE(windows.sent.last(), scrollToBottom(edit));
+
+        // While the windows live, a tick is one check and one message.
         const int callsBefore = windows.calls;
         bridge.Scroll_Chat_Window(false);
-
-        QCOMPARE(windows.calls, callsBefore + 1);
-        QCOMPARE(windows.sent.last(), scrollToBottom(edit));
-        QCOMPARE(bridge.lngChatWnd(), chat);
+        QCOMPARE(windows.calls, callsBefore + 2);
     }
 
     void textControlAppearingLaterIsFound() {

@@ -6,7 +6,7 @@
 #include <memory>
 
 namespace airmesh {
-inline namespace bot {
+inline namespace core {
 
 // Lines typed on standard input, delivered on the thread that owns this object. A reader
 // thread blocks on the input and hands complete lines over; a timer collects them, so nothing
@@ -35,5 +35,5 @@ private:
     QTimer m_poll;
 };
 
-} // namespace bot
+} // namespace core
 } // namespace airmesh

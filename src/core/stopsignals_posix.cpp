@@ -3,7 +3,7 @@
 #include <csignal>
 
 namespace airmesh {
-inline namespace bot {
+inline namespace core {
 
 namespace {
 volatile std::sig_atomic_t g_stop = 0;
@@ -25,5 +25,5 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     m_poll.start(kPollMs);
 }
 
-} // namespace bot
+} // namespace core
 } // namespace airmesh

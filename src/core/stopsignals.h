@@ -4,9 +4,10 @@
 #include <QTimer>
 
 namespace airmesh {
-inline namespace bot {
+inline namespace core {
 
-// SIGINT and SIGTERM as a Qt signal: the handler only sets a flag, which a timer on the
+// The console's stop requests as a Qt signal: SIGINT and SIGTERM on Linux; Ctrl+C, Ctrl+Break
+// and the console window closing on Windows. The handler only sets a flag, which a timer on the
 // owning thread looks at, so the stop runs as ordinary program code.
 class StopSignals : public QObject {
     Q_OBJECT
@@ -22,5 +23,5 @@ private:
     QTimer m_poll;
 };
 
-} // namespace bot
+} // namespace core
 } // namespace airmesh

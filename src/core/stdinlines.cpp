@@ -8,7 +8,7 @@
 #include <thread>
 
 namespace airmesh {
-inline namespace bot {
+inline namespace core {
 
 struct StdinLines::Shared {
     std::mutex lock;
@@ -48,5 +48,5 @@ void StdinLines::collect() {
     }
 }
 
-} // namespace bot
+} // namespace core
 } // namespace airmesh
