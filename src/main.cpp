@@ -6,6 +6,7 @@
 #include "ui/startup.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -13,6 +14,13 @@ int main(int argc, char** argv) {
     QApplication::setApplicationVersion(QStringLiteral(AIRMESH_VERSION));
     // Lets a Wayland desktop match the windows to the installed menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("example.airmesh.Client"));
+    // --help and --version, and nothing else: the program asks for all it needs in its windows.
+    // (A Windows build shows their text in a message box when it has no console.)
+    QCommandLineParser cli;
+    cli.setApplicationDescription(QStringLiteral("Relays the simulator's multiplayer session to an Airmesh server."));
+    cli.addHelpOption();
+    cli.addVersionOption();
+    cli.process(app);
 
     // The simulator's session over DirectPlay on the wire. The host address the user last
     // typed is kept in the settings file and offered again.
