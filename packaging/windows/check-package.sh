@@ -5,11 +5,12 @@
 #     resource, and its icon;
 #   - makensis reported no warning, and the installer is a 64-bit Windows program;
 #   - the zip holds exactly the deployed folder, with every file the client needs to start;
-#   - in a scratch Wine prefix with no display, the silent installer puts exactly those files
-#     and uninstall.exe into Program Files\Airmesh, the Start menu entry and the Add/Remove
-#     Programs entry; the installed client starts with nothing but its own folder and shows
-#     "airmesh-client VERSION" for --version (in a message box, as Qt does on Windows: Wine's
-#     relay trace of MessageBoxW shows its text); the silent uninstaller takes all of it away.
+#   - in a scratch Wine prefix with no display, the silent installer, run twice (an update over
+#     an installed copy), leaves exactly those files and uninstall.exe in Program Files\Airmesh,
+#     the Start menu entry and the Add/Remove Programs entry; the installed client starts with
+#     nothing but its own folder and shows "airmesh-client VERSION" for --version (in a message
+#     box, as Qt does on Windows: Wine's relay trace of MessageBoxW shows its text); the silent
+#     uninstaller takes all of it away.
 # Usage: check-package.sh BUILD VERSION
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -67,7 +68,9 @@ export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 installed="$prefix/drive_c/Program Files/Airmesh"
 key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Airmesh'
 shortcut="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Airmesh client.lnk"
+# Twice: the second goes over the first, as an update does.
 "$wine" "$setup" /S || fail "the silent installer failed"
+"$wine" "$setup" /S || fail "the silent installer failed over an installed copy"
 if [ -d "$installed" ]; then
     [ "$(cd "$installed" && find . -type f | sed 's|^\./||' | sort)" = "$(printf '%s\nuninstall.exe\n' "$deployed" | sort)" ] ||
         fail "Program Files\\Airmesh does not hold exactly the deployed files and uninstall.exe"

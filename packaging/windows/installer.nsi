@@ -20,7 +20,7 @@ SetCompressor /SOLID lzma
 !define SHORTCUT "$SMPROGRAMS\Airmesh client.lnk"
 
 !include "MUI2.nsh"
-!include "x64.nsh"
+!include "LogicLib.nsh"
 !include "FileFunc.nsh"
 
 Name "Airmesh client ${VERSION}"
@@ -42,8 +42,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
-!define MUI_FINISHPAGE_RUN "$INSTDIR\airmesh-client.exe"
-!define MUI_FINISHPAGE_RUN_TEXT "Start the Airmesh client"
+; No "start it now" box: started from this elevated installer, the client could write into its
+; program folder, and would keep its settings there instead of in %APPDATA%\Airmesh.
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
 
@@ -56,11 +56,8 @@ VIAddVersionKey /LANG=1033 "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_LANGUAGE "English"
 
+; A 64-bit installer (it starts on 64-bit Windows only), writing the 64-bit registry view.
 Function .onInit
-    ${IfNot} ${RunningX64}
-        MessageBox MB_ICONSTOP|MB_OK "The Airmesh client needs 64-bit Windows." /SD IDOK
-        Abort
-    ${EndIf}
     SetRegView 64
     SetShellVarContext all
 FunctionEnd
@@ -72,6 +69,11 @@ FunctionEnd
 
 Section "Airmesh client"
     SectionIn RO
+    ; A copy already in the folder (an earlier version) goes first, by its own uninstaller and
+    ; its own list of files, so that nothing it had and this one has not stays behind.
+    ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+        ExecWait '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
+    ${EndIf}
     SetOutPath "$INSTDIR"
     File /r "${DIST}/*"
     WriteUninstaller "$INSTDIR\uninstall.exe"
