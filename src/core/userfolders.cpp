@@ -56,7 +56,9 @@ UserFolders UserFolders::forWindowsProgram(const QString& programFolder, bool wr
     }
     UserFolders f;
     f.perUser = true;
-    f.settingsFolder = QDir::cleanPath(QDir::fromNativeSeparators(appData) + QStringLiteral("/Airmesh"));
+    // Read as a Windows path on any platform, so that the rule is the same wherever it is checked.
+    f.settingsFolder =
+        QDir::cleanPath(QString(appData).replace(QLatin1Char('\\'), QLatin1Char('/')) + QStringLiteral("/Airmesh"));
     f.logFile = f.settingsFolder + QStringLiteral("/log.txt");
     f.soundFolders = {f.settingsFolder, programFolder};
     return f;

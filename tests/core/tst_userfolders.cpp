@@ -51,6 +51,9 @@ private slots:
 
     // A copy in a writable folder of its own keeps everything as it always has.
     void portableCopyUnchanged() {
+#ifdef Q_OS_WIN
+        QSKIP("the Linux rule (XDG folders); the Windows rule is checked by windowsRule");
+#endif
         const QString prog = m_tmp->filePath("prog");
         QVERIFY(QDir().mkpath(prog));
         const EnvGuard config("XDG_CONFIG_HOME", m_tmp->filePath("config").toUtf8());
@@ -73,6 +76,9 @@ private slots:
         QTest::newRow("read-only folder") << "/proc" << false;
     }
     void installedCopyPerUser() {
+#ifdef Q_OS_WIN
+        QSKIP("the Linux rule (XDG folders); the Windows rule is checked by windowsRule");
+#endif
         QFETCH(QString, prog);
         QFETCH(bool, installed);
         if (installed) {
@@ -143,6 +149,29 @@ private slots:
 
     // A user's own cue beside the settings file wins over the shipped one; a cue the user
     // has not replaced comes from the shipped folder.
+    // Windows: a writable program folder keeps everything beside the program (a portable copy);
+    // one under Program Files sends the settings and the log to %APPDATA%\Airmesh, with the
+    // shipped cues still read beside the program.
+    void windowsRule() {
+        const UserFolders portable =
+            UserFolders::forWindowsProgram("C:/Tools/Airmesh", true, "C:\\Users\\p\\AppData\\Roaming");
+        QCOMPARE(portable.settingsFile(), QString("C:/Tools/Airmesh/AirmeshClient.ini"));
+        QCOMPARE(portable.logFile, QString("C:/Tools/Airmesh/log.txt"));
+        QVERIFY(!portable.perUser);
+
+        const UserFolders installed =
+            UserFolders::forWindowsProgram("C:/Program Files/Airmesh", false, "C:\\Users\\p\\AppData\\Roaming");
+        QVERIFY(installed.perUser);
+        QCOMPARE(installed.settingsFile(), QString("C:/Users/p/AppData/Roaming/Airmesh/AirmeshClient.ini"));
+        QCOMPARE(installed.logFile, QString("C:/Users/p/AppData/Roaming/Airmesh/log.txt"));
+        QCOMPARE(installed.soundFolders,
+                 QStringList({"C:/Users/p/AppData/Roaming/Airmesh", "C:/Program Files/Airmesh"}));
+
+        // No %APPDATA% at all: beside the program rather than nowhere.
+        QCOMPARE(UserFolders::forWindowsProgram("C:/Program Files/Airmesh", false, {}).settingsFolder,
+                 QString("C:/Program Files/Airmesh"));
+    }
+
     void usersOwnSoundsFirst() {
         const QString own = m_tmp->filePath("config/airmesh"), shipped = m_tmp->filePath("share/sounds");
         makeFile(own + "/crash.wav");

@@ -679,7 +679,11 @@ void TestNativeSession::searchFallsBackToBroadcast() {
     t.start();
     QCOMPARE(codeOf([&] { HostRig::join(*s); }), 0);
     QVERIFY(s->isOpen());
+#ifndef Q_OS_WIN
+    // Windows binds a broadcast address as if it were any address, so there the host also hears
+    // the direct question; the join above is what counts.
     QVERIFY2(t.elapsed() >= 1000, qPrintable(QString::number(t.elapsed()))); // asked directly first
+#endif
 }
 
 void TestNativeSession::logsWhyASessionIsRefused_data() {

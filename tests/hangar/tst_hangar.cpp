@@ -204,6 +204,9 @@ void TestHangar::yieldRunsOnceBeforeEachSubfolder() {
 }
 
 void TestHangar::walkSkipsHiddenAndUnreadable() {
+#ifdef Q_OS_WIN
+    QSKIP("hidden means a dot name and unreadable a mode bit on Linux; Windows marks neither so");
+#endif
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
     const QString root = tmp.path() + "/aircraft";
@@ -227,6 +230,9 @@ void TestHangar::walkSkipsHiddenAndUnreadable() {
 }
 
 void TestHangar::walkSurvivesFolderLinks() {
+#ifdef Q_OS_WIN
+    QSKIP("folder links are made with symlink(), which Windows programs do not have");
+#endif
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
     const QString root = tmp.path() + "/aircraft";
@@ -379,6 +385,9 @@ void TestHangar::loadWithoutAircraftFolder() {
 }
 
 void TestHangar::loadFindsAircraftFolderInAnyCase() {
+#ifdef Q_OS_WIN
+    QSKIP("Windows file names ignore case: two spellings are one folder");
+#endif
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
     // As a simulator installed under Wine on a case-sensitive file system has it.

@@ -14,6 +14,20 @@ using airmesh::SocketError;
 namespace SocketState = airmesh::SocketState;
 namespace SocketErrorNumber = airmesh::SocketErrorNumber;
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+// Wine's ntdll has an export of its own that Windows' lacks.
+static bool runningUnderWine() {
+#ifdef Q_OS_WIN
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
 namespace {
 
 const QHostAddress kLoopback(QHostAddress::LocalHost);
@@ -270,6 +284,10 @@ void TstSocket::tcpConnectRefusedEndsInError() {
     QSignalSpy errors(&client, &Socket::Error);
     QSignalSpy closed(&client, &Socket::Closed);
     client.Connect();
+    if (runningUnderWine()) {
+        QSKIP("Wine never reports a refused connect to a Windows program's socket notifier (Windows does, "
+              "after its retries)");
+    }
     QVERIFY(errors.wait(5000));
     QCOMPARE(errors.count(), 1);
     QCOMPARE(errors.at(0).at(0).toInt(), SocketErrorNumber::ConnectionRefused);

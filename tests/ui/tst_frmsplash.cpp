@@ -125,8 +125,8 @@ void TestFrmSplash::browsesUntilValid() {
     QCOMPARE(rig.pickerOpenings, 2);
     QCOMPARE(rig.boxes.texts(), QStringList({kNotFound, kNotFound}));
     QCOMPARE(rig.boxes.titles(), QStringList({"Airmesh", "Airmesh"}));
-    QCOMPARE(rig.storedFSDir(), folder + "/");
-    QCOMPARE(rig.splash.strFSDir(), folder + "/");
+    QCOMPARE(rig.storedFSDir(), QDir::toNativeSeparators(folder + "/"));
+    QCOMPARE(QDir::fromNativeSeparators(rig.splash.strFSDir()), folder + "/");
     QVERIFY(!rig.splash.isVisible());
     QVERIFY(!rig.splash.blnQuit());
 }
@@ -151,7 +151,7 @@ void TestFrmSplash::pickerCancelled() {
     rig.answers = {folder};
     rig.splash.cmdIAgree()->click();
     QVERIFY(!rig.splash.isVisible());
-    QCOMPARE(rig.storedFSDir(), folder);
+    QCOMPARE(rig.storedFSDir(), QDir::toNativeSeparators(folder));
 }
 
 void TestFrmSplash::declines_data() {
@@ -214,6 +214,9 @@ void TestFrmSplash::defaultFolderThroughWine_data() {
 }
 
 void TestFrmSplash::defaultFolderThroughWine() {
+#ifdef Q_OS_WIN
+    QSKIP("on Windows the default folder is a real path: no Wine prefix is searched");
+#endif
     QFETCH(QByteArray, settings);
     QFETCH(bool, driveLink);
     Rig rig;
@@ -241,6 +244,9 @@ void TestFrmSplash::defaultFolderThroughWine() {
 // With no folder of the user's own and none in the default place, the simulator in another of
 // the user's prefixes is taken and kept; a folder the user chose is never replaced by it.
 void TestFrmSplash::foundInAnotherPrefix() {
+#ifdef Q_OS_WIN
+    QSKIP("on Windows the default folder is a real path: no Wine prefix is searched");
+#endif
     Rig rig;
     const QString folder = rig.dir.filePath("home/.local/share/wineprefixes/fs2002/drive_c/Program Files (x86)/"
                                             "Microsoft Games/FS2002/");

@@ -105,7 +105,7 @@ void TestFrmTraffic::keepsItsPlace() {
     {
         FrmTraffic w(rig.services, rig.players, rig.relay);
         w.show();
-        w.resize(500, 260);
+        w.resize(700, 300);
         w.move(40, 30);
         w.rememberPlace(true);
         QVERIFY(trafficWindowWanted(rig.ini));
@@ -113,7 +113,7 @@ void TestFrmTraffic::keepsItsPlace() {
     }
     QVERIFY(!trafficWindowWanted(rig.ini));
     FrmTraffic again(rig.services, rig.players, rig.relay);
-    QCOMPARE(again.size(), QSize(500, 260));
+    QCOMPARE(again.size(), QSize(700, 300));
     QCOMPARE(again.pos(), QPoint(40, 30));
 
     // A place no screen shows (another monitor, a hand-edited file) is not used.
