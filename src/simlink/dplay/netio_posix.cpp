@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -207,31 +206,6 @@ void Waker::drain() const {
     char buffer[64];
     while (read(asInt(m_read), buffer, sizeof buffer) > 0) {
     }
-}
-
-bool resolveIPv4(const QString& host, quint32& ip) {
-    const QByteArray name = host.trimmed().toUtf8();
-    if (name.isEmpty()) {
-        return false;
-    }
-    in_addr direct{};
-    if (inet_pton(AF_INET, name.constData(), &direct) == 1) {
-        ip = ntohl(direct.s_addr);
-        return true;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found) {
-        return false;
-    }
-    ip = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-    freeaddrinfo(found);
-    return true;
-}
-
-QString ipText(quint32 ip) {
-    return QStringLiteral("%1.%2.%3.%4").arg(ip >> 24).arg((ip >> 16) & 0xFF).arg((ip >> 8) & 0xFF).arg(ip & 0xFF);
 }
 
 QString lastErrorText() {

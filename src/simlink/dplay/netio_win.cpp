@@ -278,37 +278,12 @@ void Waker::drain() const {
     }
 }
 
-bool resolveIPv4(const QString& host, quint32& ip) {
-    const QByteArray name = host.trimmed().toUtf8();
-    if (name.isEmpty() || !winsockReady()) {
-        return false;
-    }
-    in_addr direct{};
-    if (inet_pton(AF_INET, name.constData(), &direct) == 1) {
-        ip = ntohl(direct.s_addr);
-        return true;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name.constData(), nullptr, &hints, &found) != 0 || !found) {
-        return false;
-    }
-    ip = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-    freeaddrinfo(found);
-    return true;
-}
-
-QString ipText(quint32 ip) {
-    return QStringLiteral("%1.%2.%3.%4").arg(ip >> 24).arg((ip >> 16) & 0xFF).arg((ip >> 8) & 0xFF).arg(ip & 0xFF);
-}
-
 QString lastErrorText() {
     const int error = WSAGetLastError();
     wchar_t* text = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     QString result = n > 0 ? QString::fromWCharArray(text, static_cast<int>(n)).trimmed()
                            : QStringLiteral("Winsock error %1").arg(error);
     LocalFree(text);
