@@ -13,6 +13,9 @@
 #                        not connected to a server (the message pump's tick runs, and the
 #                        user's aircraft comes in RATE times a second: RATE=10 by default,
 #                        as FS sends it; RATE=0 for a simulator that sends nothing)
+# STYLE=windows starts the client with Qt's classic style instead of the native one: the native
+# (Vista) style pulses the default button (Connect) while client-area animation is on, and under
+# Wine those repaints are most of the idle cost.
 # Each start is made twice in the same prefix: the first one also sets Wine up for the display.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -52,7 +55,7 @@ cpu_ticks() { # utime + stime of the given processes
 }
 for run in 1 2; do
     t0=$(now)
-    /usr/lib/wine/wine64 "$work/prog/airmesh-client.exe" > "$work/client.out" 2>&1 &
+    /usr/lib/wine/wine64 "$work/prog/airmesh-client.exe" ${STYLE:+-style "$STYLE"} > "$work/client.out" 2>&1 &
     pid=$!
     splash=$(wait_window "Airmesh Client Module")
     t1=$(now)
