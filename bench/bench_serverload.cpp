@@ -64,6 +64,13 @@ qint64 nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
 }
 
+// The clock of the kernel's receive stamps: what senders write into their positions.
+qint64 wallNs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
+
 struct ServerProcess {
     pid_t pid = -1;
     int out = -1;
@@ -296,6 +303,8 @@ Pilot logOn(const ServerProcess& s, int index) {
     ::bind(p.udp, reinterpret_cast<const sockaddr*>(&any), sizeof any);
     const int rcvbuf = 1 << 20;
     ::setsockopt(p.udp, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    const int stamp = 1;
+    ::setsockopt(p.udp, SOL_SOCKET, SO_TIMESTAMPNS, &stamp, sizeof stamp);
     const sockaddr_in udpTo = loopback(s.udp);
     ::connect(p.udp, reinterpret_cast<const sockaddr*>(&udpTo), sizeof udpTo);
     // A heartbeat shows the server our port; wait for its answer (after a UDP LogonAccepted).
@@ -319,9 +328,54 @@ Pilot logOn(const ServerProcess& s, int index) {
 struct Result {
     int pilots = 0;
     quint64 sent = 0, expected = 0, received = 0;
-    double p50Ms = 0, p99Ms = 0, maxMs = 0, cpuCores = 0, benchCores = 0, seconds = 0;
+    double p50Ms = 0, p99Ms = 0, maxMs = 0, cpuCores = 0, systemCores = 0, benchCores = 0, seconds = 0;
     long long rssKiB = 0;
+    double floorUs = 0; // bareSendUs
 };
+
+// The kernel's own cost of a delivery on this machine: a bare loop sending `count` records to the
+// pilots' sockets round-robin, `perCall` to a sendmmsg as the server sends one position's
+// recipients, timed on this thread's CPU clock. Microseconds per datagram.
+// It sends from the server's port, now free: the pilots' sockets take datagrams from there only.
+double bareSendUs(const std::vector<Pilot>& pilots, quint16 serverPort, int perCall, int count) {
+    std::vector<sockaddr_in> to(pilots.size());
+    for (size_t i = 0; i < pilots.size(); ++i) {
+        socklen_t len = sizeof to[i];
+        ::getsockname(pilots[i].udp, reinterpret_cast<sockaddr*>(&to[i]), &len);
+    }
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const sockaddr_in from = loopback(serverPort);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) {
+        ::close(fd);
+        return 0;
+    }
+    const QByteArray record = toClient::positionUpdate(7, QByteArray(PositionUpdate::kBlockBytes, 'F')).toBytes();
+    std::vector<iovec> iov(static_cast<size_t>(perCall));
+    std::vector<mmsghdr> msgs(static_cast<size_t>(perCall));
+    timespec t0{}, t1{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t0);
+    size_t next = 0;
+    int sent = 0;
+    while (sent < count) {
+        for (int m = 0; m < perCall; ++m) {
+            iov[m] = {const_cast<char*>(record.constData()), kRecordBytes};
+            msgs[m].msg_hdr = {};
+            msgs[m].msg_hdr.msg_name = &to[next++ % to.size()];
+            msgs[m].msg_hdr.msg_namelen = sizeof(sockaddr_in);
+            msgs[m].msg_hdr.msg_iov = &iov[m];
+            msgs[m].msg_hdr.msg_iovlen = 1;
+        }
+        const int n = ::sendmmsg(fd, msgs.data(), static_cast<unsigned>(perCall), 0);
+        if (n <= 0) {
+            break;
+        }
+        sent += n;
+    }
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t1);
+    ::close(fd);
+    const double ns = double(t1.tv_sec - t0.tv_sec) * 1e9 + double(t1.tv_nsec - t0.tv_nsec);
+    return sent > 0 ? ns / 1e3 / sent : 0;
+}
 
 // Spot g of `groups`: five latitude rows, ten longitudes 36 degrees apart starting on the date line.
 std::pair<double, double> spot(int g) {
@@ -384,6 +438,10 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
     std::vector<Pilot> pilots;
     for (int i = 0; i < n; ++i) {
         pilots.push_back(logOn(server, i));
+        // A client sends its position as soon as it is on: the others' positions then reach the
+        // newcomer only, instead of everybody's first position reaching everybody at once.
+        const QByteArray first = toServer::positionUpdate(pilots.back().session, blockOf(i, groups)).toBytes();
+        ::send(pilots.back().udp, first.constData(), kRecordBytes, 0);
     }
 
     const double warmup = 1.0;
@@ -411,59 +469,77 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
     const qint32 positionHeader[2] = {static_cast<qint32>(PositionUpdate::kCategory),
                                       static_cast<qint32>(PositionUpdate::kType)};
 
+    // The relay delay of a datagram is the kernel's receive stamp (SO_TIMESTAMPNS: the moment the
+    // server's send put it on the loopback) less the send time the sender wrote into it, so it
+    // does not depend on when this thread gets round to reading. So it looks only every 10 ms
+    // (a few datagrams wait in each socket by then, read with one call), with a poll that does
+    // not wait: on loopback the server's send delivers into the receiving socket itself, and a
+    // socket watched by a sleeping reader (or by an epoll set) would have it pay for a wake-up
+    // too, which pilots on other machines never cost it.
     std::thread receiver([&] {
-        const int ep = ::epoll_create1(0);
-        for (size_t i = 0; i < pilots.size(); ++i) {
-            for (const int fd : {pilots[i].udp, pilots[i].tcp}) {
-                epoll_event ev{};
-                ev.events = EPOLLIN;
-                ev.data.u64 = static_cast<quint64>(fd) | (fd == pilots[i].udp ? quint64{1} << 32 : 0);
-                ::epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
-            }
+        std::vector<pollfd> fds;
+        for (const Pilot& p : pilots) {
+            fds.push_back({p.udp, POLLIN, 0});
+            fds.push_back({p.tcp, POLLIN, 0});
         }
-        std::vector<epoll_event> events(256);
         constexpr int kBatch = 32;
         static char bufs[kBatch][kRecordBytes + 1];
+        static char controls[kBatch][CMSG_SPACE(sizeof(timespec))];
         std::array<iovec, kBatch> iov{};
         std::array<mmsghdr, kBatch> msgs{};
-        for (int m = 0; m < kBatch; ++m) {
-            iov[m] = {bufs[m], sizeof bufs[m]};
-            msgs[m].msg_hdr.msg_iov = &iov[m];
-            msgs[m].msg_hdr.msg_iovlen = 1;
-        }
         char drain[16384];
         while (!stop.load(std::memory_order_relaxed)) {
-            const int k = ::epoll_wait(ep, events.data(), static_cast<int>(events.size()), 100);
-            for (int e = 0; e < k; ++e) {
-                const quint64 data = events[static_cast<size_t>(e)].data.u64;
-                const int fd = static_cast<int>(data & 0xffffffffu);
-                if (!(data >> 32)) {
-                    while (::recv(fd, drain, sizeof drain, 0) > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (::poll(fds.data(), fds.size(), 0) <= 0) {
+                continue;
+            }
+            for (size_t f = 0; f < fds.size(); ++f) {
+                if (!(fds[f].revents & POLLIN)) {
+                    continue;
+                }
+                const int fd = fds[f].fd;
+                if (f % 2 == 1) {
+                    while (::recv(fd, drain, sizeof drain, MSG_DONTWAIT) > 0) {
                         // TCP: only drained, so nobody counts as not reading
                     }
                     continue;
                 }
-                int got;
-                while ((got = ::recvmmsg(fd, msgs.data(), kBatch, MSG_DONTWAIT, nullptr)) > 0) {
-                    const qint64 at = nowNs();
-                    for (int m = 0; m < got; ++m) {
-                        const char* r = bufs[m];
-                        if (msgs[m].msg_len != kRecordBytes || std::memcmp(r, positionHeader, 8) != 0) {
-                            continue;
+                for (int m = 0; m < kBatch; ++m) {
+                    iov[m] = {bufs[m], sizeof bufs[m]};
+                    msgs[m].msg_hdr = {};
+                    msgs[m].msg_hdr.msg_iov = &iov[m];
+                    msgs[m].msg_hdr.msg_iovlen = 1;
+                    msgs[m].msg_hdr.msg_control = controls[m];
+                    msgs[m].msg_hdr.msg_controllen = sizeof controls[m];
+                }
+                const int got = ::recvmmsg(fd, msgs.data(), kBatch, MSG_DONTWAIT, nullptr);
+                if (got == kBatch) {
+                    --f; // more may be waiting: this socket again
+                }
+                for (int m = 0; m < got; ++m) {
+                    const char* r = bufs[m];
+                    if (msgs[m].msg_len != kRecordBytes || std::memcmp(r, positionHeader, 8) != 0) {
+                        continue;
+                    }
+                    qint64 at = 0;
+                    for (cmsghdr* c = CMSG_FIRSTHDR(&msgs[m].msg_hdr); c; c = CMSG_NXTHDR(&msgs[m].msg_hdr, c)) {
+                        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                            timespec ts;
+                            std::memcpy(&ts, CMSG_DATA(c), sizeof ts);
+                            at = qint64{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
                         }
-                        // The sender wrote its clock into the first bytes of the position block.
-                        qint64 sentAt;
-                        std::memcpy(&sentAt, r + stampAt, sizeof sentAt);
-                        if (sentAt >= measureFrom.load(std::memory_order_relaxed) &&
-                            sentAt < measureTo.load(std::memory_order_relaxed)) {
-                            latencies.push_back(at - sentAt);
-                            ++received;
-                        }
+                    }
+                    // The sender wrote its clock into the first bytes of the position block.
+                    qint64 sentAt;
+                    std::memcpy(&sentAt, r + stampAt, sizeof sentAt);
+                    if (at != 0 && sentAt >= measureFrom.load(std::memory_order_relaxed) &&
+                        sentAt < measureTo.load(std::memory_order_relaxed)) {
+                        latencies.push_back(at - sentAt);
+                        ++received;
                     }
                 }
             }
         }
-        ::close(ep);
     });
 
     std::atomic<bool> measuring{false};
@@ -495,7 +571,8 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
         }
     });
 
-    // Sender: pilot i sends at i/n of each 100 ms period, so the load is spread evenly.
+    // Sender: pilot i sends at i/n of each 100 ms period, so the load is spread evenly; the sends
+    // due within each millisecond go out together, as pilots on many machines would send them.
     quint64 sent = 0, expected = 0;
     std::vector<QByteArray> blocks;
     for (int i = 0; i < n; ++i) {
@@ -504,8 +581,9 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
     const qint64 start = nowNs() + 50'000'000;
     const qint64 periodNs = 100'000'000;
     const qint64 endNs = start + static_cast<qint64>((warmup + seconds) * 1e9);
-    long long cpuStart = 0, benchStart = 0;
-    for (qint64 tick = 0;; ++tick) {
+    long long cpuStart = 0, benchStart = 0, sysStart = 0;
+    qint64 measureSteady = 0;
+    for (qint64 tick = 0;;) {
         const qint64 slot = start + tick * periodNs / n;
         if (slot >= endNs) {
             break;
@@ -514,24 +592,29 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
         if (!measuring && slot >= start + static_cast<qint64>(warmup * 1e9)) {
             measuring = true;
             cpuStart = server.cpuTicks();
+            sysStart = processSystemTicks(server.pid);
             benchStart = processCpuTicks(::getpid());
-            measureFrom = nowNs();
-            measureTo = endNs;
+            measureSteady = nowNs();
+            measureFrom = wallNs();
+            measureTo = measureFrom + (endNs - measureSteady);
         }
-        const auto i = static_cast<size_t>(tick % n);
-        Pilot& p = pilots[i];
-        QByteArray& block = blocks[i];
-        const qint64 t = nowNs();
-        std::memcpy(block.data(), &t, 8); // packet index and application time: not the position
-        const QByteArray record = toServer::positionUpdate(p.session, block).toBytes();
-        if (::send(p.udp, record.constData(), kRecordBytes, 0) == kRecordBytes && measuring) {
-            ++sent;
-            expected += static_cast<quint64>(audience[i]);
+        for (const qint64 due = nowNs() + 1'000'000; start + tick * periodNs / n < std::min(due, endNs); ++tick) {
+            const auto i = static_cast<size_t>(tick % n);
+            Pilot& p = pilots[i];
+            QByteArray& block = blocks[i];
+            const qint64 t = wallNs();
+            std::memcpy(block.data(), &t, 8); // packet index and application time: not the position
+            const QByteArray record = toServer::positionUpdate(p.session, block).toBytes();
+            if (::send(p.udp, record.constData(), kRecordBytes, 0) == kRecordBytes && measuring) {
+                ++sent;
+                expected += static_cast<quint64>(audience[i]);
+            }
         }
     }
     const long long cpuEnd = server.cpuTicks();
+    const long long sysEnd = processSystemTicks(server.pid);
     const long long benchEnd = processCpuTicks(::getpid());
-    const qint64 measuredNs = nowNs() - measureFrom.load();
+    const qint64 measuredNs = nowNs() - measureSteady;
     const long long rss = server.peakRssKiB();
     std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the last ones arrive
     measuring = false;
@@ -548,6 +631,9 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
         extrasOut.logonMaxMs = logonNs.back() / 1e6;
     }
     server.stop();
+    // As many as the server delivered in a second, at most 200,000 (each socket holds its share).
+    const int floorCount = static_cast<int>(std::clamp<quint64>(perRound * 10, 1000, 200'000));
+    const double floorUs = bareSendUs(pilots, server.udp, std::max(1, static_cast<int>(perRound / pilots.size())), floorCount);
     for (Pilot& p : pilots) {
         ::close(p.tcp);
         ::close(p.udp);
@@ -558,6 +644,7 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
     r.sent = sent;
     r.expected = expected;
     r.rssKiB = rss;
+    r.floorUs = floorUs;
     r.seconds = double(measuredNs) / 1e9;
     r.received = received;
     std::sort(latencies.begin(), latencies.end());
@@ -568,6 +655,7 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
     r.p99Ms = pct(0.99);
     r.maxMs = latencies.empty() ? 0.0 : latencies.back() / 1e6;
     r.cpuCores = double(cpuEnd - cpuStart) / double(::sysconf(_SC_CLK_TCK)) / (double(measuredNs) / 1e9);
+    r.systemCores = double(sysEnd - sysStart) / double(::sysconf(_SC_CLK_TCK)) / (double(measuredNs) / 1e9);
     r.benchCores = double(benchEnd - benchStart) / double(::sysconf(_SC_CLK_TCK)) / (double(measuredNs) / 1e9);
     return r;
 }
@@ -625,8 +713,8 @@ int main(int argc, char* argv[]) {
         "server: %s, %.0f s per run, 10 positions/s per pilot, %s\n", server.c_str(), seconds,
         groups > 0 ? (std::to_string(groups) + " groups, range " + std::to_string(int(rangeNm)) + " nm").c_str()
                    : (rangeNm > 0 ? "range " + std::to_string(int(rangeNm)) + " nm, one place" : "all to all").c_str());
-    std::printf("%7s %10s %12s %10s %8s %9s %9s %9s %12s %9s %10s\n", "pilots", "sent", "received", "recv/s", "lost%",
-                "p50 ms", "p99 ms", "max ms", "server CPU", "RSS MiB", "bench CPU");
+    std::printf("%7s %10s %12s %10s %8s %9s %9s %9s %12s %9s %9s %10s\n", "pilots", "sent", "received", "recv/s", "lost%",
+                "p50 ms", "p99 ms", "max ms", "server CPU", "(kernel)", "RSS MiB", "bench CPU");
     for (const int n : counts) {
         if (n < 2) {
             continue;
@@ -635,9 +723,13 @@ int main(int argc, char* argv[]) {
         const Result r = run(server, n, seconds, groups, rangeNm, extras, x);
         const double lost =
             r.expected ? 100.0 * double(r.expected - std::min(r.expected, r.received)) / double(r.expected) : 0;
-        std::printf("%7d %10llu %12llu %10.0f %8.3f %9.3f %9.3f %9.3f %11.1f%% %9.1f %9.0f%%\n", r.pilots,
+        std::printf("%7d %10llu %12llu %10.0f %8.3f %9.3f %9.3f %9.3f %11.1f%% %8.1f%% %9.1f %9.0f%%\n", r.pilots,
                     (unsigned long long)r.sent, (unsigned long long)r.received, double(r.received) / r.seconds, lost,
-                    r.p50Ms, r.p99Ms, r.maxMs, 100.0 * r.cpuCores, double(r.rssKiB) / 1024.0, 100.0 * r.benchCores);
+                    r.p50Ms, r.p99Ms, r.maxMs, 100.0 * r.cpuCores, 100.0 * r.systemCores, double(r.rssKiB) / 1024.0,
+                    100.0 * r.benchCores);
+        std::printf("        floor: a bare sendmmsg loop to the same sockets costs %.2f us per datagram here, %.1f%% of "
+                    "one core at this row's rate\n",
+                    r.floorUs, r.floorUs * double(r.received) / r.seconds / 1e4);
         if (extras.httpPoll) {
             std::printf("        beside it: %.0f HTTP requests/s (/status.json and /metrics in turn)\n",
                         double(x.httpRequests) / r.seconds);

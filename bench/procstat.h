@@ -9,9 +9,10 @@
 #include <sstream>
 #include <string>
 
-// utime + stime of `pid` in clock ticks (fields 14 and 15 of /proc/<pid>/stat, read after the
-// command name, which may hold spaces); 0 when the process is gone or the file is not as expected.
-inline long long processCpuTicks(pid_t pid) {
+namespace procstat_detail {
+// The sum of fields `first`..`last` of /proc/<pid>/stat (counted from 1, read after the command
+// name, which may hold spaces); 0 when the process is gone or the file is not as expected.
+inline long long statFields(pid_t pid, int first, int last) {
     std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
     const std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     const auto close = s.rfind(')');
@@ -21,8 +22,8 @@ inline long long processCpuTicks(pid_t pid) {
     std::istringstream rest(s.substr(close + 2));
     std::string field;
     long long ticks = 0;
-    for (int i = 3; i <= 15 && rest >> field; ++i) {
-        if (i == 14 || i == 15) {
+    for (int i = 3; i <= last && rest >> field; ++i) {
+        if (i >= first) {
             try {
                 ticks += std::stoll(field);
             } catch (const std::exception&) {
@@ -32,3 +33,9 @@ inline long long processCpuTicks(pid_t pid) {
     }
     return ticks;
 }
+} // namespace procstat_detail
+
+// utime + stime of `pid` in clock ticks (fields 14 and 15).
+inline long long processCpuTicks(pid_t pid) { return procstat_detail::statFields(pid, 14, 15); }
+// stime alone: the time spent in the kernel on the process's behalf.
+inline long long processSystemTicks(pid_t pid) { return procstat_detail::statFields(pid, 15, 15); }

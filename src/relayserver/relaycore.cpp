@@ -106,7 +106,7 @@ bool RelayCore::connectionOpened(ConnId conn, const QHostAddress& peer) {
     Conn c;
     c.id = conn;
     c.address = plainAddress(peer);
-    c.lastHeard = m_clock.now();
+    c.lastHeardMs = m_clock.steadyMs();
     m_conns.emplace(conn, std::move(c));
     return true;
 }
@@ -178,12 +178,12 @@ void RelayCore::forget(ConnId conn, const QString& line) {
 }
 
 void RelayCore::checkSilence() {
-    const QDateTime now = m_clock.now();
-    releaseLogonBlocks(now.toMSecsSinceEpoch());
+    releaseLogonBlocks(m_clock.now().toMSecsSinceEpoch());
+    const qint64 now = m_clock.steadyMs();
     const qint64 limitMs = qint64(m_limits.silenceSeconds) * 1000;
     std::vector<ConnId> silent;
     for (const auto& [id, c] : m_conns) {
-        if (c.lastHeard.msecsTo(now) >= limitMs) {
+        if (now - c.lastHeardMs >= limitMs) {
             silent.push_back(id);
         }
     }
@@ -206,7 +206,7 @@ void RelayCore::tcpRecord(Conn& c, const QByteArray& bytes) {
             ++m_stats.badRecords; // one logon per connection
             return;
         }
-        c.lastHeard = m_clock.now();
+        c.lastHeardMs = m_clock.steadyMs();
         logon(c, decode<LogonRequest>(r));
         return;
     }
@@ -214,7 +214,7 @@ void RelayCore::tcpRecord(Conn& c, const QByteArray& bytes) {
         ++m_stats.badRecords; // traffic before the logon
         return;
     }
-    c.lastHeard = m_clock.now();
+    c.lastHeardMs = m_clock.steadyMs();
     relay(c, r);
 }
 
@@ -418,7 +418,7 @@ void RelayCore::datagram(QByteArrayView bytes, const QHostAddress& from, quint16
         ++m_stats.unknownSenders;
         return;
     }
-    c->lastHeard = m_clock.now();
+    c->lastHeardMs = m_clock.steadyMs();
     relay(*c, r);
 }
 
@@ -437,7 +437,7 @@ void RelayCore::relay(Conn& from, const ServerRecord& r) {
     case RecordType::PositionUpdate:
         ++m_stats.positions;
         from.lastPosition = decode<PositionUpdate>(r).block;
-        from.lastPositionAt = from.lastHeard;
+        from.lastPositionMs = from.lastHeardMs;
         relayPosition(from, toClient::positionUpdate(from.session, from.lastPosition));
         break;
     case RecordType::QueryPlane:
@@ -531,7 +531,7 @@ std::vector<PilotView> RelayCore::pilots() const {
     out.reserve(m_sessions.size());
     for (const auto& [session, id] : m_sessions) {
         const Conn& c = m_conns.at(id);
-        PilotView v{c.pilotId, session, c.handle, std::nullopt, 0, c.lastPosition, c.lastPositionAt};
+        PilotView v{c.pilotId, session, c.handle, std::nullopt, 0, c.lastPosition, c.lastPositionMs};
         if (c.aircraft) {
             const auto d = decode<AircraftDetails>(*c.aircraft);
             v.title = d.title;

@@ -74,7 +74,7 @@ struct PilotView {
     std::optional<QString> title; // of his last aircraft details, if any
     qint32 engine = 0;
     QByteArray lastPosition; // empty before his first
-    QDateTime lastPositionAt;
+    qint64 lastPositionMs = 0; // when it came, on the clock's steady milliseconds
 };
 
 // What the server has done since it started, for the summary.
@@ -143,7 +143,7 @@ private:
         ConnId id = 0;
         QHostAddress address;      // plain form
         wire::RecordStream stream; // its TCP bytes cut into records
-        QDateTime lastHeard;       // last valid record, or the connection's opening
+        qint64 lastHeardMs = 0;    // last valid record, or the connection's opening (steady clock)
         int rejectedLogons = 0;
         quint64 hashCheck = 0; // the number of its logon being checked, 0 when none
         // Set at logon.
@@ -153,7 +153,7 @@ private:
         std::optional<UdpEndpoint> udp;             // learned from its datagrams
         std::optional<wire::ServerRecord> aircraft; // its last AircraftDetails, as relayed
         QByteArray lastPosition;                    // the block of its last PositionUpdate
-        QDateTime lastPositionAt;
+        qint64 lastPositionMs = 0;                  // steady clock
     };
 
     void tcpRecord(Conn& c, const QByteArray& bytes);

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "relaycore.h"
+#include "relaydatagrams.h"
 
 #include <QHostAddress>
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QThreadPool>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <unordered_map>
 #include <vector>
@@ -28,7 +27,7 @@ struct RelayServerConfig {
 };
 
 // The reference server on real sockets: one UDP socket, one TCP listener, one connection per
-// pilot, all on the calling thread. The logic is RelayCore's; this class moves bytes and keeps
+// pilot, all on the calling thread (password hashes are checked on a pool of their own). The logic is RelayCore's; this class moves bytes and keeps
 // each connection's buffers bounded.
 class RelayServer final : public QObject, private RelayTransport {
     Q_OBJECT
@@ -36,10 +35,9 @@ public:
     // Bytes read from a connection at a time, and the most Qt may buffer for it unread.
     static constexpr qint64 kReadChunk = qint64{16} * 1024;
     static constexpr qint64 kReadBufferCap = qint64{64} * 1024;
-    // Datagrams handled per notification, so a flood on UDP cannot starve the connections.
-    static constexpr int kDatagramsPerWakeup = 1024;
-    // The UDP socket's buffers each way.
-    static constexpr int kUdpBufferBytes = 4 * 1024 * 1024;
+    // From this many connections on, datagrams are read in batches a moment apart rather than
+    // each as it comes: below it a wake-up is cheap.
+    static constexpr int kBatchReadsFromConnections = 256;
 
     RelayServer(RelayServerConfig config, Accounts accounts, const Clock& clock, RelayCore::LogSink log,
                 QObject* parent = nullptr);
@@ -59,17 +57,10 @@ private:
     void onNewConnections();
     void onStreamReadable(ConnId id);
     void onStreamClosed(ConnId id);
-    void onDatagrams();
-    // Linux: reads with recvmmsg on a notifier of our own. Under load with many connections the
-    // notifier rests and a 1 ms timer drains what came meanwhile, so a thousand pilots wake the
-    // event loop (which polls every connection each time) about a thousand times a second, not
-    // ten thousand; with few connections a wake-up is cheap and the notifier never rests.
-    void onUdpReadable();
-    void drainUdpBatch();
     void dropSlowPeers();
-    // Sends the datagrams gathered since the last flush (one system call for up to a batch on
-    // Linux); every handler that may have sent calls it before it returns.
-    void flushDatagrams();
+    // Sends the datagrams gathered since the last flush; every handler that may have sent calls
+    // it before it returns.
+    void flushDatagrams() { m_udp.flush(); }
 
     void sendDatagram(const QByteArray& record, const UdpEndpoint& to) override;
     void sendStream(ConnId conn, const QByteArray& record) override;
@@ -78,22 +69,11 @@ private:
     RelayServerConfig m_config;
     // Checks hashed passwords off the relay's thread.
     QThreadPool m_hashPool;
-    QUdpSocket m_udp;
-    QSocketNotifier* m_udpNotifier = nullptr; // Linux
-    QTimer m_udpDrain;                        // Linux: drains while the notifier rests
-    static constexpr int kUdpRestMs = 1;
-    // Below this many connections a wake-up is cheap: the notifier never rests.
-    static constexpr int kUdpRestFromConnections = 256;
+    RelayDatagrams m_udp;
     QTcpServer m_tcp;
     QTimer m_silenceTimer;
     std::unordered_map<ConnId, QTcpSocket*> m_sockets;
     std::vector<ConnId> m_slow; // connections over their output cap, dropped after the current event
-    struct Outgoing {
-        QByteArray record;
-        UdpEndpoint to;
-    };
-    static constexpr std::size_t kDatagramBatch = 64;
-    std::vector<Outgoing> m_outgoing; // not yet flushed
     ConnId m_nextConn = 1;
     RelayCore m_core;
 };

@@ -127,7 +127,7 @@ void StatusHttp::missingHandler(const QHttpServerRequest& request, QTcpSocket* s
 }
 
 QByteArray StatusHttp::statusJson() const {
-    const QDateTime now = m_clock.now();
+    const qint64 nowMs = m_clock.steadyMs();
     QJsonArray pilots;
     for (const PilotView& p : m_core.pilots()) {
         QJsonObject o{{QStringLiteral("pilot_id"), p.pilotId},
@@ -147,7 +147,7 @@ QByteArray StatusHttp::statusJson() const {
         put("bank", pos ? rounded(pos->bankDeg, 10) : 0);
         put("on_ground", pos ? pos->onGround : false);
         put("ground_speed_kt", pos ? rounded(pos->groundSpeedKt, 10) : 0);
-        put("last_position_s", pos ? rounded(double(p.lastPositionAt.msecsTo(now)) / 1000.0, 10) : 0);
+        put("last_position_s", pos ? rounded(double(nowMs - p.lastPositionMs) / 1000.0, 10) : 0);
         pilots.append(o);
     }
     const QJsonObject server{{QStringLiteral("uptime_s"), rounded(double(m_uptime.elapsed()) / 1000.0, 1)},

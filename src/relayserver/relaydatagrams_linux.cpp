@@ -1,0 +1,219 @@
+// Linux: recvmmsg and sendmmsg on the descriptor of a QUdpSocket, read on a notifier of our own
+// (QUdpSocket announces its first datagram once and, as nobody reads through it, never again).
+#include "relaydatagrams.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <array>
+#include <chrono>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <vector>
+
+namespace airmesh {
+inline namespace relayserver {
+
+namespace {
+
+constexpr int kBatch = 64;
+
+union SocketAddress {
+    sockaddr any;
+    sockaddr_in v4;
+    sockaddr_in6 v6;
+};
+
+} // namespace
+
+struct RelayDatagrams::Backend {
+    Receive receive;
+    std::function<void()> afterBatch;
+    std::function<bool()> busy;
+    QUdpSocket socket;
+    QSocketNotifier* notifier = nullptr;
+    // Under load the notifier rests and this timer drains what came meanwhile, so a thousand
+    // pilots wake the event loop (which polls every TCP connection each time) about a thousand
+    // times a second, not ten thousand.
+    QTimer drain;
+    static constexpr int kRestMs = 1;
+    int fd = -1;
+    bool v6 = false; // an IPv6 socket: IPv4 peers are written as ::ffff:a.b.c.d
+
+    struct Outgoing {
+        QByteArray record;
+        SocketAddress to;
+        socklen_t length;
+    };
+    std::vector<Outgoing> outgoing; // not yet flushed
+
+    void onReadable();
+    void drainBatch();
+    void sendQueued();
+};
+
+RelayDatagrams::RelayDatagrams(Receive receive, std::function<void()> afterBatch, std::function<bool()> busy,
+                               QObject* parent)
+    : QObject(parent), m_backend(std::make_unique<Backend>()) {
+    Backend& b = *m_backend;
+    b.receive = std::move(receive);
+    b.afterBatch = std::move(afterBatch);
+    b.busy = std::move(busy);
+    b.outgoing.reserve(kBatch);
+    b.drain.setSingleShot(true);
+    b.drain.setTimerType(Qt::PreciseTimer);
+    connect(&b.drain, &QTimer::timeout, this, [&b] { b.drainBatch(); });
+}
+
+RelayDatagrams::~RelayDatagrams() = default;
+
+bool RelayDatagrams::bind(const QHostAddress& address, quint16 port, QString* error) {
+    Backend& b = *m_backend;
+    if (!b.socket.bind(address, port)) {
+        *error = b.socket.errorString();
+        return false;
+    }
+    b.socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kBufferBytes);
+    b.socket.setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, kBufferBytes);
+    b.fd = static_cast<int>(b.socket.socketDescriptor());
+    SocketAddress local{};
+    socklen_t length = sizeof local;
+    b.v6 = ::getsockname(b.fd, &local.any, &length) == 0 && local.any.sa_family == AF_INET6;
+    b.notifier = new QSocketNotifier(b.socket.socketDescriptor(), QSocketNotifier::Read, this);
+    connect(b.notifier, &QSocketNotifier::activated, this, [&b] { b.onReadable(); });
+    return true;
+}
+
+quint16 RelayDatagrams::localPort() const { return m_backend->socket.localPort(); }
+
+void RelayDatagrams::close() {
+    Backend& b = *m_backend;
+    delete b.notifier;
+    b.notifier = nullptr;
+    b.drain.stop();
+    b.outgoing.clear();
+    b.socket.close();
+    b.fd = -1;
+}
+
+void RelayDatagrams::queue(const QByteArray& record, const UdpEndpoint& to) {
+    Backend& b = *m_backend;
+    Backend::Outgoing o{record, {}, 0};
+    bool isV4 = false;
+    const quint32 v4 = to.address.toIPv4Address(&isV4);
+    if (!b.v6 && isV4) {
+        o.to.v4.sin_family = AF_INET;
+        o.to.v4.sin_port = htons(to.port);
+        o.to.v4.sin_addr.s_addr = htonl(v4);
+        o.length = sizeof o.to.v4;
+    } else if (b.v6) {
+        o.to.v6.sin6_family = AF_INET6;
+        o.to.v6.sin6_port = htons(to.port);
+        const Q_IPV6ADDR bytes = to.address.toIPv6Address(); // IPv4 as ::ffff:a.b.c.d
+        std::memcpy(&o.to.v6.sin6_addr, &bytes, sizeof bytes);
+        o.to.v6.sin6_scope_id = to.address.scopeId().isEmpty() ? 0 : to.address.scopeId().toUInt();
+        o.length = sizeof o.to.v6;
+    } else {
+        return; // an IPv6 peer of an IPv4 socket: cannot be
+    }
+    b.outgoing.push_back(std::move(o));
+    if (b.outgoing.size() >= kBatch) {
+        b.sendQueued();
+    }
+}
+
+void RelayDatagrams::flush() { m_backend->sendQueued(); }
+
+void RelayDatagrams::Backend::sendQueued() {
+    Backend& b = *this;
+    if (b.outgoing.empty() || b.fd < 0) {
+        b.outgoing.clear();
+        return;
+    }
+    std::array<iovec, kBatch> iov{};
+    std::array<mmsghdr, kBatch> msgs{};
+    for (std::size_t start = 0; start < b.outgoing.size(); start += kBatch) {
+        const std::size_t count = std::min<std::size_t>(kBatch, b.outgoing.size() - start);
+        for (std::size_t i = 0; i < count; ++i) {
+            Backend::Outgoing& o = b.outgoing[start + i];
+            iov[i] = {const_cast<char*>(o.record.constData()), static_cast<std::size_t>(o.record.size())};
+            msgs[i].msg_hdr = {};
+            msgs[i].msg_hdr.msg_name = &o.to;
+            msgs[i].msg_hdr.msg_namelen = o.length;
+            msgs[i].msg_hdr.msg_iov = &iov[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+        }
+        for (std::size_t i = 0; i < count;) {
+            const int sent = ::sendmmsg(b.fd, &msgs[i], static_cast<unsigned>(count - i), MSG_DONTWAIT);
+            if (sent > 0) {
+                i += static_cast<std::size_t>(sent);
+            } else if (errno == EINTR) {
+                continue;
+            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                break; // the socket's buffer is full: the rest of this batch is lost
+            } else {
+                ++i; // this one cannot go (its address): the others still may
+            }
+        }
+    }
+    b.outgoing.clear();
+}
+
+void RelayDatagrams::Backend::onReadable() {
+    // The first datagram after a quiet spell is handled at once; then the notifier may rest.
+    notifier->setEnabled(false);
+    drainBatch();
+}
+
+void RelayDatagrams::Backend::drainBatch() {
+    if (fd < 0) {
+        return;
+    }
+    // One byte more than a record: a longer datagram shows itself by filling the buffer.
+    static char buffers[kBatch][wire::kRecordBytes + 1];
+    std::array<SocketAddress, kBatch> from{};
+    std::array<iovec, kBatch> iov{};
+    std::array<mmsghdr, kBatch> msgs{};
+    const auto began = std::chrono::steady_clock::now();
+    int handled = 0;
+    while (handled < kDatagramsPerBatch && fd >= 0) {
+        for (int i = 0; i < kBatch; ++i) {
+            iov[i] = {buffers[i], sizeof buffers[i]};
+            msgs[i].msg_hdr = {};
+            msgs[i].msg_hdr.msg_name = &from[i];
+            msgs[i].msg_hdr.msg_namelen = sizeof from[i];
+            msgs[i].msg_hdr.msg_iov = &iov[i];
+            msgs[i].msg_hdr.msg_iovlen = 1;
+        }
+        const int got = ::recvmmsg(fd, msgs.data(), kBatch, MSG_DONTWAIT, nullptr);
+        if (got <= 0) {
+            break;
+        }
+        for (int i = 0; i < got && fd >= 0; ++i) {
+            const QHostAddress address(&from[i].any);
+            const quint16 port = ntohs(from[i].any.sa_family == AF_INET6 ? from[i].v6.sin6_port : from[i].v4.sin_port);
+            receive(QByteArrayView(buffers[i], msgs[i].msg_len), address, port);
+            sendQueued(); // what one datagram caused goes out before the next is handled
+        }
+        handled += got;
+    }
+    afterBatch();
+    if (fd < 0) {
+        return;
+    }
+    if (handled > 0 && busy()) {
+        // Still busy: look again in a moment, without the notifier. The moment counts from this
+        // batch's start: a rest after a long batch would let the next one grow longer still,
+        // until the datagrams wait for the rests rather than for the relay.
+        const auto took = std::chrono::steady_clock::now() - began;
+        drain.start(took >= std::chrono::microseconds(kRestMs * 500) ? 0 : kRestMs);
+    } else {
+        notifier->setEnabled(true); // quiet: wait for the next one
+    }
+}
+
+} // namespace relayserver
+} // namespace airmesh
