@@ -1,4 +1,5 @@
 // airmesh-server: the reference multiplayer server, on the console.
+#include "relayserver/openfiles.h"
 #include "relayserver/relayserver.h"
 #include "relayserver/serveroptions.h"
 #include "relayserver/signalwatch.h"
@@ -15,6 +16,9 @@
 using namespace airmesh;
 
 namespace {
+
+// Open files besides the pilots' connections: the sockets, the status page's clients, the log.
+constexpr long long kOtherOpenFiles = 64;
 
 void out(FILE* to, const QString& line) {
     std::fputs(qPrintable(line + QLatin1Char('\n')), to);
@@ -84,6 +88,12 @@ int main(int argc, char* argv[]) {
     QObject::connect(&signalWatch, &SignalWatch::summaryRequested, printSummary);
     QObject::connect(&signalWatch, &SignalWatch::stopRequested, &app, &QCoreApplication::quit);
 
+    // A file per pilot and per connection waiting for its logon, and room for the rest (the
+    // sockets, the status page's clients, the log).
+    const long long filesWanted =
+        qint64{o.config.limits.maxPilots} + o.config.limits.maxPendingConnections + kOtherOpenFiles;
+    const long long filesAllowed = raiseOpenFileLimit(filesWanted);
+
     QString error;
     if (!server.start(&error)) {
         out(stderr, QStringLiteral("airmesh-server: cannot listen: %1").arg(error));
@@ -104,6 +114,13 @@ int main(int argc, char* argv[]) {
                             .arg(o.openMode ? QStringLiteral("open to any pilot")
                                             : QStringLiteral("%1 accounts").arg(accountCount))
                             .arg(http ? QStringLiteral(", HTTP %1").arg(http->port()) : QString())));
+    if (filesAllowed >= 0 && filesAllowed < filesWanted) {
+        out(stdout, stamped(QStringLiteral("warning: only %1 files may be open at once, and --max-pilots %2 needs about "
+                                           "%3; raise the limit (ulimit -n, or LimitNOFILE= for the service)")
+                                .arg(filesAllowed)
+                                .arg(o.config.limits.maxPilots)
+                                .arg(filesWanted)));
+    }
     if (!plainIds.isEmpty()) {
         out(stdout, stamped(QStringLiteral("warning: %1 holds plain passwords for pilots %2; replace them with hashed "
                                            "lines (airmesh-server --accounts FILE --add-pilot ID)")

@@ -15,6 +15,9 @@
 #include "wire/positionblock.h"
 
 #include <csignal>
+#include <fstream>
+#include <string>
+#include <sys/resource.h>
 
 using namespace airmesh;
 
@@ -28,6 +31,7 @@ private slots:
     void badHttpRequests_data();
     void badHttpRequests();
     void signalWatch();
+    void openFileLimitRaisedForAThousandPilots();
 };
 
 namespace {
@@ -53,7 +57,10 @@ struct RunningServer {
     QProcess process;
     QByteArray out;
     quint16 udp = 0, tcp = 0, http = 0;
-    bool start(QStringList args) {
+    bool start(QStringList args, std::function<void()> inChild = {}) {
+        if (inChild) {
+            process.setChildProcessModifier(inChild);
+        }
         http = freePort();
         args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1") << QStringLiteral("--udp-port")
              << QStringLiteral("0") << QStringLiteral("--tcp-port") << QStringLiteral("0")
@@ -111,6 +118,19 @@ HttpReply http(quint16 port, const QByteArray& request) {
 
 HttpReply get(quint16 port, const char* path) {
     return http(port, QByteArray("GET ") + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+}
+
+// The soft and hard limits on open files of a running process, from /proc.
+std::pair<long long, long long> openFileLimits(qint64 pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/limits");
+    for (std::string line; std::getline(f, line);) {
+        if (line.rfind("Max open files", 0) == 0) {
+            long long soft = -1, hard = -1;
+            std::sscanf(line.c_str() + 14, "%lld %lld", &soft, &hard);
+            return {soft, hard};
+        }
+    }
+    return {-1, -1};
 }
 
 } // namespace
@@ -312,5 +332,39 @@ void TestServerProcess::signalWatch() {
     QVERIFY(!second.isActive());
 }
 
+void TestServerProcess::openFileLimitRaisedForAThousandPilots() {
+    // Started as a shell or a service would start it, with 256 open files allowed: a thousand
+    // pilots and the 32 waiting connections need more, and it takes them up to the hard limit.
+    const auto limitTo = [](rlim_t soft, rlim_t hard) {
+        return [soft, hard] {
+            rlimit l{};
+            ::getrlimit(RLIMIT_NOFILE, &l);
+            l.rlim_cur = soft;
+            l.rlim_max = std::min(l.rlim_max, hard);
+            ::setrlimit(RLIMIT_NOFILE, &l);
+        };
+    };
+    const QStringList args{QStringLiteral("--open"), QStringLiteral("--max-pilots"), QStringLiteral("1000")};
+    {
+        RunningServer server;
+        QVERIFY(server.start(args, limitTo(256, RLIM_INFINITY)));
+        const auto [soft, hard] = openFileLimits(server.process.processId());
+        if (hard != -1 && hard < 1000 + 32 + 64) {
+            QSKIP("this machine's hard limit on open files is below what a thousand pilots need");
+        }
+        QCOMPARE(soft, 1000 + 32 + 64);
+        QVERIFY(!server.out.contains("warning: only"));
+    }
+    {
+        // A hard limit too low to raise to: said at start, with the way out.
+        RunningServer server;
+        QVERIFY(server.start(args, limitTo(256, 300)));
+        QCOMPARE(openFileLimits(server.process.processId()).first, 300);
+        QVERIFY(waitForOutput(server.process, server.out, QStringLiteral("warning: only 300 files may be open")));
+        QVERIFY(server.out.contains("--max-pilots 1000 needs about 1096"));
+    }
+}
+
 QTEST_GUILESS_MAIN(TestServerProcess)
 #include "tst_serverprocess.moc"
+
