@@ -633,7 +633,8 @@ Result run(const std::string& binary, int n, double seconds, int groups, double 
     server.stop();
     // As many as the server delivered in a second, at most 200,000 (each socket holds its share).
     const int floorCount = static_cast<int>(std::clamp<quint64>(perRound * 10, 1000, 200'000));
-    const double floorUs = bareSendUs(pilots, server.udp, std::max(1, static_cast<int>(perRound / pilots.size())), floorCount);
+    const double floorUs =
+        bareSendUs(pilots, server.udp, std::max(1, static_cast<int>(perRound / pilots.size())), floorCount);
     for (Pilot& p : pilots) {
         ::close(p.tcp);
         ::close(p.udp);
@@ -713,8 +714,8 @@ int main(int argc, char* argv[]) {
         "server: %s, %.0f s per run, 10 positions/s per pilot, %s\n", server.c_str(), seconds,
         groups > 0 ? (std::to_string(groups) + " groups, range " + std::to_string(int(rangeNm)) + " nm").c_str()
                    : (rangeNm > 0 ? "range " + std::to_string(int(rangeNm)) + " nm, one place" : "all to all").c_str());
-    std::printf("%7s %10s %12s %10s %8s %9s %9s %9s %12s %9s %9s %10s\n", "pilots", "sent", "received", "recv/s", "lost%",
-                "p50 ms", "p99 ms", "max ms", "server CPU", "(kernel)", "RSS MiB", "bench CPU");
+    std::printf("%7s %10s %12s %10s %8s %9s %9s %9s %12s %9s %9s %10s\n", "pilots", "sent", "received", "recv/s",
+                "lost%", "p50 ms", "p99 ms", "max ms", "server CPU", "(kernel)", "RSS MiB", "bench CPU");
     for (const int n : counts) {
         if (n < 2) {
             continue;
@@ -727,9 +728,10 @@ int main(int argc, char* argv[]) {
                     (unsigned long long)r.sent, (unsigned long long)r.received, double(r.received) / r.seconds, lost,
                     r.p50Ms, r.p99Ms, r.maxMs, 100.0 * r.cpuCores, 100.0 * r.systemCores, double(r.rssKiB) / 1024.0,
                     100.0 * r.benchCores);
-        std::printf("        floor: a bare sendmmsg loop to the same sockets costs %.2f us per datagram here, %.1f%% of "
-                    "one core at this row's rate\n",
-                    r.floorUs, r.floorUs * double(r.received) / r.seconds / 1e4);
+        std::printf(
+            "        floor: a bare sendmmsg loop to the same sockets costs %.2f us per datagram here, %.1f%% of "
+            "one core at this row's rate\n",
+            r.floorUs, r.floorUs * double(r.received) / r.seconds / 1e4);
         if (extras.httpPoll) {
             std::printf("        beside it: %.0f HTTP requests/s (/status.json and /metrics in turn)\n",
                         double(x.httpRequests) / r.seconds);

@@ -36,6 +36,10 @@ inline long long statFields(pid_t pid, int first, int last) {
 } // namespace procstat_detail
 
 // utime + stime of `pid` in clock ticks (fields 14 and 15).
-inline long long processCpuTicks(pid_t pid) { return procstat_detail::statFields(pid, 14, 15); }
+inline long long processCpuTicks(pid_t pid) {
+    return procstat_detail::statFields(pid, 14, 15);
+}
 // stime alone: the time spent in the kernel on the process's behalf.
-inline long long processSystemTicks(pid_t pid) { return procstat_detail::statFields(pid, 15, 15); }
+inline long long processSystemTicks(pid_t pid) {
+    return procstat_detail::statFields(pid, 15, 15);
+}

@@ -115,11 +115,12 @@ int main(int argc, char* argv[]) {
                                             : QStringLiteral("%1 accounts").arg(accountCount))
                             .arg(http ? QStringLiteral(", HTTP %1").arg(http->port()) : QString())));
     if (filesAllowed >= 0 && filesAllowed < filesWanted) {
-        out(stdout, stamped(QStringLiteral("warning: only %1 files may be open at once, and --max-pilots %2 needs about "
-                                           "%3; raise the limit (ulimit -n, or LimitNOFILE= for the service)")
-                                .arg(filesAllowed)
-                                .arg(o.config.limits.maxPilots)
-                                .arg(filesWanted)));
+        out(stdout,
+            stamped(QStringLiteral("warning: only %1 files may be open at once, and --max-pilots %2 needs about "
+                                   "%3; raise the limit (ulimit -n, or LimitNOFILE= for the service)")
+                        .arg(filesAllowed)
+                        .arg(o.config.limits.maxPilots)
+                        .arg(filesWanted)));
     }
     if (!plainIds.isEmpty()) {
         out(stdout, stamped(QStringLiteral("warning: %1 holds plain passwords for pilots %2; replace them with hashed "

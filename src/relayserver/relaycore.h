@@ -73,7 +73,7 @@ struct PilotView {
     QString handle;
     std::optional<QString> title; // of his last aircraft details, if any
     qint32 engine = 0;
-    QByteArray lastPosition; // empty before his first
+    QByteArray lastPosition;   // empty before his first
     qint64 lastPositionMs = 0; // when it came, on the clock's steady milliseconds
 };
 

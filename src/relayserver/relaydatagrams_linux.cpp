@@ -7,8 +7,8 @@
 #include <QUdpSocket>
 
 #include <array>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -87,7 +87,9 @@ bool RelayDatagrams::bind(const QHostAddress& address, quint16 port, QString* er
     return true;
 }
 
-quint16 RelayDatagrams::localPort() const { return m_backend->socket.localPort(); }
+quint16 RelayDatagrams::localPort() const {
+    return m_backend->socket.localPort();
+}
 
 void RelayDatagrams::close() {
     Backend& b = *m_backend;
@@ -125,7 +127,9 @@ void RelayDatagrams::queue(const QByteArray& record, const UdpEndpoint& to) {
     }
 }
 
-void RelayDatagrams::flush() { m_backend->sendQueued(); }
+void RelayDatagrams::flush() {
+    m_backend->sendQueued();
+}
 
 void RelayDatagrams::Backend::sendQueued() {
     Backend& b = *this;

@@ -22,6 +22,7 @@ struct RelayDatagrams::Backend {
     void sendQueued();
 };
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): `busy` is unused here, the signature is shared
 RelayDatagrams::RelayDatagrams(Receive receive, std::function<void()> afterBatch, std::function<bool()> /*busy*/,
                                QObject* parent)
     : QObject(parent), m_backend(std::make_unique<Backend>()) {
@@ -43,7 +44,9 @@ bool RelayDatagrams::bind(const QHostAddress& address, quint16 port, QString* er
     return true;
 }
 
-quint16 RelayDatagrams::localPort() const { return m_backend->socket.localPort(); }
+quint16 RelayDatagrams::localPort() const {
+    return m_backend->socket.localPort();
+}
 
 void RelayDatagrams::close() {
     m_backend->outgoing.clear();
@@ -54,7 +57,9 @@ void RelayDatagrams::queue(const QByteArray& record, const UdpEndpoint& to) {
     m_backend->outgoing.push_back({record, to});
 }
 
-void RelayDatagrams::flush() { m_backend->sendQueued(); }
+void RelayDatagrams::flush() {
+    m_backend->sendQueued();
+}
 
 void RelayDatagrams::Backend::sendQueued() {
     if (socket.state() == QAbstractSocket::BoundState) {

@@ -11,12 +11,13 @@ inline namespace relayserver {
 RelayServer::RelayServer(RelayServerConfig config, Accounts accounts, const Clock& clock, RelayCore::LogSink log,
                          QObject* parent)
     : QObject(parent), m_config(std::move(config)),
-      m_udp([this](QByteArrayView bytes, const QHostAddress& from, quint16 port) { m_core.datagram(bytes, from, port); },
-            [this] {
-                dropSlowPeers();
-                flushDatagrams();
-            },
-            [this] { return m_core.connectionCount() >= kBatchReadsFromConnections; }),
+      m_udp(
+          [this](QByteArrayView bytes, const QHostAddress& from, quint16 port) { m_core.datagram(bytes, from, port); },
+          [this] {
+              dropSlowPeers();
+              flushDatagrams();
+          },
+          [this] { return m_core.connectionCount() >= kBatchReadsFromConnections; }),
       m_core(std::move(accounts), m_config.limits, clock, *this, std::move(log)) {
     connect(&m_tcp, &QTcpServer::newConnection, this, &RelayServer::onNewConnections);
     m_silenceTimer.setInterval(1000);
@@ -131,7 +132,9 @@ void RelayServer::dropSlowPeers() {
     }
 }
 
-void RelayServer::sendDatagram(const QByteArray& record, const UdpEndpoint& to) { m_udp.queue(record, to); }
+void RelayServer::sendDatagram(const QByteArray& record, const UdpEndpoint& to) {
+    m_udp.queue(record, to);
+}
 
 void RelayServer::sendStream(ConnId conn, const QByteArray& record) {
     const auto it = m_sockets.find(conn);

@@ -27,8 +27,8 @@ struct RelayServerConfig {
 };
 
 // The reference server on real sockets: one UDP socket, one TCP listener, one connection per
-// pilot, all on the calling thread (password hashes are checked on a pool of their own). The logic is RelayCore's; this class moves bytes and keeps
-// each connection's buffers bounded.
+// pilot, all on the calling thread (password hashes are checked on a pool of their own). The logic is RelayCore's; this
+// class moves bytes and keeps each connection's buffers bounded.
 class RelayServer final : public QObject, private RelayTransport {
     Q_OBJECT
 public:

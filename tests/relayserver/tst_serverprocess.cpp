@@ -367,4 +367,3 @@ void TestServerProcess::openFileLimitRaisedForAThousandPilots() {
 
 QTEST_GUILESS_MAIN(TestServerProcess)
 #include "tst_serverprocess.moc"
-
