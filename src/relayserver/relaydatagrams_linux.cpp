@@ -12,6 +12,7 @@
 #include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <thread>
 #include <vector>
 
 namespace airmesh {
@@ -35,11 +36,13 @@ struct RelayDatagrams::Backend {
     std::function<bool()> busy;
     QUdpSocket socket;
     QSocketNotifier* notifier = nullptr;
-    // Under load the notifier rests and this timer drains what came meanwhile, so a thousand
-    // pilots wake the event loop (which polls every TCP connection each time) about a thousand
-    // times a second, not ten thousand.
+    // Under load the notifier rests, and this timer brings the reads back after the event
+    // loop's turn.
     QTimer drain;
-    static constexpr int kRestMs = 1;
+    // When busy: a read every kCycle, and the event loop's turn (the TCP connections, the
+    // timers, the status page) at least every kHold.
+    static constexpr std::chrono::microseconds kCycle{1000};
+    static constexpr std::chrono::milliseconds kHold{20};
     int fd = -1;
     bool v6 = false; // an IPv6 socket: IPv4 peers are written as ::ffff:a.b.c.d
 
@@ -52,6 +55,8 @@ struct RelayDatagrams::Backend {
 
     void onReadable();
     void drainBatch();
+    // Reads and hands on what is waiting, up to kDatagramsPerBatch; how many.
+    int readAvailable();
     void sendQueued();
 };
 
@@ -172,16 +177,12 @@ void RelayDatagrams::Backend::onReadable() {
     drainBatch();
 }
 
-void RelayDatagrams::Backend::drainBatch() {
-    if (fd < 0) {
-        return;
-    }
+int RelayDatagrams::Backend::readAvailable() {
     // One byte more than a record: a longer datagram shows itself by filling the buffer.
     static char buffers[kBatch][wire::kRecordBytes + 1];
     std::array<SocketAddress, kBatch> from{};
     std::array<iovec, kBatch> iov{};
     std::array<mmsghdr, kBatch> msgs{};
-    const auto began = std::chrono::steady_clock::now();
     int handled = 0;
     while (handled < kDatagramsPerBatch && fd >= 0) {
         for (int i = 0; i < kBatch; ++i) {
@@ -204,18 +205,45 @@ void RelayDatagrams::Backend::drainBatch() {
         }
         handled += got;
     }
-    afterBatch();
-    if (fd < 0) {
-        return;
-    }
-    if (handled > 0 && busy()) {
-        // Still busy: look again in a moment, without the notifier. The moment counts from this
-        // batch's start: a rest after a long batch would let the next one grow longer still,
-        // until the datagrams wait for the rests rather than for the relay.
-        const auto took = std::chrono::steady_clock::now() - began;
-        drain.start(took >= std::chrono::microseconds(kRestMs * 500) ? 0 : kRestMs);
-    } else {
-        notifier->setEnabled(true); // quiet: wait for the next one
+    return handled;
+}
+
+void RelayDatagrams::Backend::drainBatch() {
+    using std::chrono::steady_clock;
+    const auto began = steady_clock::now();
+    auto cycle = began;
+    int heard = 0;
+    while (fd >= 0) {
+        const int handled = readAvailable();
+        heard += handled;
+        afterBatch();
+        if (fd < 0) {
+            return;
+        }
+        if (!busy()) {
+            notifier->setEnabled(true); // few connections: a wake-up per datagram is cheap
+            return;
+        }
+        // Busy: read once a cycle, not on every datagram, and sleep here between cycles rather
+        // than in the event loop, whose every turn asks every TCP connection whether it has
+        // something (at a thousand pilots that asking cost more than the relay). The event loop
+        // gets its turn every kHold; a cycle that found nothing does not end the hold, as pilots'
+        // positions come in bursts.
+        const auto now = steady_clock::now();
+        if (now - began >= kHold) {
+            if (heard > 0) {
+                drain.start(0);
+            } else {
+                notifier->setEnabled(true); // quiet for a whole hold: wait for the next one
+            }
+            return;
+        }
+        cycle += kCycle;
+        if (handled >= kDatagramsPerBatch || cycle <= now) {
+            cycle = now; // behind: no rest
+        } else {
+            std::this_thread::sleep_until(cycle);
+        }
     }
 }
 

@@ -30,13 +30,17 @@ private slots:
 
 void TestRelayDatagrams::readsWholeDatagramsAndSendsWhatIsQueued_data() {
     QTest::addColumn<QHostAddress>("listen");
-    QTest::newRow("IPv4 socket") << QHostAddress(QHostAddress::LocalHost);
+    QTest::addColumn<bool>("busy");
+    QTest::newRow("IPv4 socket") << QHostAddress(QHostAddress::LocalHost) << false;
     // QHostAddress::Any is a dual-stack IPv6 socket: IPv4 pilots come and go as ::ffff:a.b.c.d.
-    QTest::newRow("dual-stack socket") << QHostAddress(QHostAddress::Any);
+    QTest::newRow("dual-stack socket") << QHostAddress(QHostAddress::Any) << false;
+    // A busy relay reads in cycles and holds the event loop between them for a while.
+    QTest::newRow("busy relay") << QHostAddress(QHostAddress::LocalHost) << true;
 }
 
 void TestRelayDatagrams::readsWholeDatagramsAndSendsWhatIsQueued() {
     QFETCH(QHostAddress, listen);
+    QFETCH(bool, busy);
     std::vector<Got> got;
     int batches = 0;
     RelayDatagrams* self = nullptr;
@@ -49,7 +53,7 @@ void TestRelayDatagrams::readsWholeDatagramsAndSendsWhatIsQueued() {
             // An answer queued from within the read goes out before the next datagram is read.
             self->queue("answer " + QByteArray::number(got.size()), pilotAt);
         },
-        [&] { ++batches; }, [] { return false; });
+        [&] { ++batches; }, [busy] { return busy; });
     self = &udp;
     QString error;
     QVERIFY2(udp.bind(listen, 0, &error), qPrintable(error));
@@ -95,6 +99,12 @@ void TestRelayDatagrams::readsWholeDatagramsAndSendsWhatIsQueued() {
     for (int i = 0; i < 100; ++i) {
         QCOMPARE(numbers[i], QString::number(i));
     }
+    // After a quiet spell longer than any hold it still hears the next one.
+    QTest::qWait(100);
+    pilot.writeDatagram(record, QHostAddress::LocalHost, udp.localPort());
+    QTRY_COMPARE_WITH_TIMEOUT(got.size(), std::size_t{3}, kWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(pilot.hasPendingDatagrams(), kWaitMs);
+    QCOMPARE(pilot.receiveDatagram().data(), QByteArray("answer 3"));
     // After close nothing is sent or read, and a late flush is harmless.
     udp.close();
     udp.queue("late", pilotAt);
