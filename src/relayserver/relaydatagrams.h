@@ -41,6 +41,10 @@ public:
     // Sends everything queued.
     void flush();
 
+    // A TCP socket (a connection or the listener) of the same relay: while the relay is busy,
+    // input on one of them gives the event loop its turn at once. Watched until it is closed.
+    void watchStream(qintptr descriptor);
+
 private:
     struct Backend;
     std::unique_ptr<Backend> m_backend;

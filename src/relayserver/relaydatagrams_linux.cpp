@@ -3,7 +3,6 @@
 #include "relaydatagrams.h"
 
 #include <QSocketNotifier>
-#include <QTimer>
 #include <QUdpSocket>
 
 #include <array>
@@ -11,8 +10,10 @@
 #include <chrono>
 #include <cstring>
 #include <netinet/in.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace airmesh {
@@ -36,9 +37,8 @@ struct RelayDatagrams::Backend {
     std::function<bool()> busy;
     QUdpSocket socket;
     QSocketNotifier* notifier = nullptr;
-    // Under load the notifier rests, and this timer brings the reads back after the event
-    // loop's turn.
-    QTimer drain;
+    // The relay's TCP streams (and their listener): input on any of them ends a hold at once.
+    int streams = -1;
     // When busy: a read every kCycle, and the event loop's turn (the TCP connections, the
     // timers, the status page) at least every kHold.
     static constexpr std::chrono::microseconds kCycle{1000};
@@ -53,10 +53,10 @@ struct RelayDatagrams::Backend {
     };
     std::vector<Outgoing> outgoing; // not yet flushed
 
-    void onReadable();
     void drainBatch();
     // Reads and hands on what is waiting, up to kDatagramsPerBatch; how many.
     int readAvailable();
+    bool streamInput() const;
     void sendQueued();
 };
 
@@ -68,12 +68,14 @@ RelayDatagrams::RelayDatagrams(Receive receive, std::function<void()> afterBatch
     b.afterBatch = std::move(afterBatch);
     b.busy = std::move(busy);
     b.outgoing.reserve(kBatch);
-    b.drain.setSingleShot(true);
-    b.drain.setTimerType(Qt::PreciseTimer);
-    connect(&b.drain, &QTimer::timeout, this, [&b] { b.drainBatch(); });
+    b.streams = ::epoll_create1(EPOLL_CLOEXEC);
 }
 
-RelayDatagrams::~RelayDatagrams() = default;
+RelayDatagrams::~RelayDatagrams() {
+    if (m_backend->streams >= 0) {
+        ::close(m_backend->streams);
+    }
+}
 
 bool RelayDatagrams::bind(const QHostAddress& address, quint16 port, QString* error) {
     Backend& b = *m_backend;
@@ -88,7 +90,7 @@ bool RelayDatagrams::bind(const QHostAddress& address, quint16 port, QString* er
     socklen_t length = sizeof local;
     b.v6 = ::getsockname(b.fd, &local.any, &length) == 0 && local.any.sa_family == AF_INET6;
     b.notifier = new QSocketNotifier(b.socket.socketDescriptor(), QSocketNotifier::Read, this);
-    connect(b.notifier, &QSocketNotifier::activated, this, [&b] { b.onReadable(); });
+    connect(b.notifier, &QSocketNotifier::activated, this, [&b] { b.drainBatch(); });
     return true;
 }
 
@@ -100,7 +102,6 @@ void RelayDatagrams::close() {
     Backend& b = *m_backend;
     delete b.notifier;
     b.notifier = nullptr;
-    b.drain.stop();
     b.outgoing.clear();
     b.socket.close();
     b.fd = -1;
@@ -171,12 +172,6 @@ void RelayDatagrams::Backend::sendQueued() {
     b.outgoing.clear();
 }
 
-void RelayDatagrams::Backend::onReadable() {
-    // The first datagram after a quiet spell is handled at once; then the notifier may rest.
-    notifier->setEnabled(false);
-    drainBatch();
-}
-
 int RelayDatagrams::Backend::readAvailable() {
     // One byte more than a record: a longer datagram shows itself by filling the buffer.
     static char buffers[kBatch][wire::kRecordBytes + 1];
@@ -212,30 +207,20 @@ void RelayDatagrams::Backend::drainBatch() {
     using std::chrono::steady_clock;
     const auto began = steady_clock::now();
     auto cycle = began;
-    int heard = 0;
     while (fd >= 0) {
         const int handled = readAvailable();
-        heard += handled;
         afterBatch();
-        if (fd < 0) {
-            return;
-        }
-        if (!busy()) {
-            notifier->setEnabled(true); // few connections: a wake-up per datagram is cheap
-            return;
+        if (fd < 0 || !busy()) {
+            return; // the notifier calls again when there is more
         }
         // Busy: read once a cycle, not on every datagram, and sleep here between cycles rather
         // than in the event loop, whose every turn asks every TCP connection whether it has
         // something (at a thousand pilots that asking cost more than the relay). The event loop
-        // gets its turn every kHold; a cycle that found nothing does not end the hold, as pilots'
-        // positions come in bursts.
+        // gets its turn when a stream has input, and every kHold in any case (its timers, the
+        // writes it has queued, the status page); a cycle that found nothing does not end the
+        // hold, as positions come in bursts.
         const auto now = steady_clock::now();
-        if (now - began >= kHold) {
-            if (heard > 0) {
-                drain.start(0);
-            } else {
-                notifier->setEnabled(true); // quiet for a whole hold: wait for the next one
-            }
+        if (now - began >= kHold || streamInput()) {
             return;
         }
         cycle += kCycle;
@@ -244,6 +229,21 @@ void RelayDatagrams::Backend::drainBatch() {
         } else {
             std::this_thread::sleep_until(cycle);
         }
+    }
+}
+
+bool RelayDatagrams::Backend::streamInput() const {
+    epoll_event event{};
+    return streams >= 0 && ::epoll_wait(streams, &event, 1, 0) > 0;
+}
+
+void RelayDatagrams::watchStream(qintptr descriptor) {
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP;
+    event.data.fd = static_cast<int>(descriptor);
+    // A closed descriptor leaves the set by itself.
+    if (m_backend->streams >= 0 && descriptor >= 0) {
+        ::epoll_ctl(m_backend->streams, EPOLL_CTL_ADD, static_cast<int>(descriptor), &event);
     }
 }
 

@@ -59,6 +59,7 @@ bool RelayServer::start(QString* error) {
         m_udp.close();
         return false;
     }
+    m_udp.watchStream(m_tcp.socketDescriptor());
     m_silenceTimer.start();
     return true;
 }
@@ -80,6 +81,7 @@ void RelayServer::onNewConnections() {
         socket->setReadBufferSize(kReadBufferCap);
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_sockets.emplace(id, socket);
+        m_udp.watchStream(socket->socketDescriptor());
         connect(socket, &QTcpSocket::readyRead, this, [this, id] { onStreamReadable(id); });
         connect(socket, &QTcpSocket::disconnected, this, [this, id] { onStreamClosed(id); });
         if (socket->bytesAvailable() > 0) {
