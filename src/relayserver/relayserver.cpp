@@ -1,5 +1,7 @@
 #include "relayserver.h"
 
+#include "background.h"
+
 #include <QTcpSocket>
 #include <QThread>
 
@@ -15,20 +17,20 @@ RelayServer::RelayServer(RelayServerConfig config, Accounts accounts, const Cloc
           [this](QByteArrayView bytes, const QHostAddress& from, quint16 port) { m_core.datagram(bytes, from, port); },
           [this] {
               dropSlowPeers();
-              flushDatagrams();
+              flushOutput();
           },
           [this] { return m_core.connectionCount() >= kBatchReadsFromConnections; }),
       m_core(std::move(accounts), m_config.limits, clock, *this, std::move(log)) {
     connect(&m_tcp, &QTcpServer::newConnection, this, &RelayServer::onNewConnections);
     m_silenceTimer.setInterval(1000);
     connect(&m_silenceTimer, &QTimer::timeout, this, &RelayServer::checkSilence);
-    // As many checks at once as there are cores (four at most, 64 MiB each): they run at idle
-    // priority, so they only take the time the relay leaves over.
+    // As many checks at once as there are cores (four at most, 64 MiB each): they run as
+    // background work, so the relay has the processor whenever it wants it.
     m_hashPool.setMaxThreadCount(std::clamp(QThread::idealThreadCount(), 1, 4));
     m_core.setHashCheck([this](QByteArray hash, qint32 password, std::function<void(bool)> done) {
         m_hashPool.start([this, hash = std::move(hash), password, done = std::move(done)] {
-            // Only the time the relay leaves over (SCHED_IDLE on Linux): logons wait, positions do not.
-            QThread::currentThread()->setPriority(QThread::IdlePriority);
+            // Behind the relay: logons wait, positions do not.
+            makeThisThreadBackground();
             const bool right = Accounts::verifyHash(hash, password);
             // Back on the relay's thread; dropped with this object if it is gone by then.
             QMetaObject::invokeMethod(
@@ -67,7 +69,7 @@ bool RelayServer::start(QString* error) {
 void RelayServer::checkSilence() {
     m_core.checkSilence();
     dropSlowPeers();
-    flushDatagrams();
+    flushOutput();
 }
 
 void RelayServer::onNewConnections() {
@@ -106,7 +108,7 @@ void RelayServer::onStreamReadable(ConnId id) {
         m_core.streamBytes(id, QByteArrayView(buffer, n));
     }
     dropSlowPeers();
-    flushDatagrams();
+    flushOutput();
 }
 
 void RelayServer::onStreamClosed(ConnId id) {
@@ -120,7 +122,7 @@ void RelayServer::onStreamClosed(ConnId id) {
     socket->deleteLater();
     m_core.connectionClosed(id);
     dropSlowPeers();
-    flushDatagrams();
+    flushOutput();
 }
 
 void RelayServer::dropSlowPeers() {
@@ -138,6 +140,16 @@ void RelayServer::sendDatagram(const QByteArray& record, const UdpEndpoint& to) 
     m_udp.queue(record, to);
 }
 
+void RelayServer::flushOutput() {
+    m_udp.flush();
+    for (const ConnId id : m_unflushed) {
+        if (const auto it = m_sockets.find(id); it != m_sockets.end()) {
+            it->second->flush();
+        }
+    }
+    m_unflushed.clear();
+}
+
 void RelayServer::sendStream(ConnId conn, const QByteArray& record) {
     const auto it = m_sockets.find(conn);
     if (it == m_sockets.end()) {
@@ -151,6 +163,9 @@ void RelayServer::sendStream(ConnId conn, const QByteArray& record) {
         return;
     }
     it->second->write(record);
+    if (m_unflushed.empty() || m_unflushed.back() != conn) {
+        m_unflushed.push_back(conn);
+    }
 }
 
 void RelayServer::closeStream(ConnId conn) {

@@ -58,9 +58,10 @@ private:
     void onStreamReadable(ConnId id);
     void onStreamClosed(ConnId id);
     void dropSlowPeers();
-    // Sends the datagrams gathered since the last flush; every handler that may have sent calls
-    // it before it returns.
-    void flushDatagrams() { m_udp.flush(); }
+    // Sends the datagrams gathered since the last flush and hands the connections' new bytes to
+    // the system; every handler that may have sent calls it before it returns (a busy relay's
+    // reads may hold the event loop, which would otherwise write them, for a while).
+    void flushOutput();
 
     void sendDatagram(const QByteArray& record, const UdpEndpoint& to) override;
     void sendStream(ConnId conn, const QByteArray& record) override;
@@ -73,7 +74,8 @@ private:
     QTcpServer m_tcp;
     QTimer m_silenceTimer;
     std::unordered_map<ConnId, QTcpSocket*> m_sockets;
-    std::vector<ConnId> m_slow; // connections over their output cap, dropped after the current event
+    std::vector<ConnId> m_slow;      // connections over their output cap, dropped after the current event
+    std::vector<ConnId> m_unflushed; // connections written to since the last flushOutput
     ConnId m_nextConn = 1;
     RelayCore m_core;
 };
