@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     SimLink sim(services, players, windows);
     ServerLink link(services);
     Relay relay(services, sim, players, link);
-    ClientEngine engine(sim, link);
+    ClientEngine engine(sim, link, relay);
     sim.setHandler(&relay);
     link.setEvents(&relay);
     link.setLogonDetails(&relay);

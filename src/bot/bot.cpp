@@ -56,7 +56,7 @@ Bot::Bot(BotConfig config, const Clock& clock, LineSink out, QObject* parent)
       m_own(m_world.addHostPlayer(m_fs, m_config.handle, m_config.handle)), m_port(m_world, m_own),
       m_standin(m_port, m_clock, standinOptions(m_config), [this](const QString& l) { print(l); }),
       m_sim(m_services, m_players, m_windows), m_link(m_services), m_relay(m_services, m_sim, m_players, m_link),
-      m_engine(m_sim, m_link) {
+      m_engine(m_sim, m_link, m_relay) {
     m_world.addGroup(m_fs, QStringLiteral("FS61_REQUEST_PARAMS"));
     m_world.addGroup(m_fs, QStringLiteral("FS61_REFUSE_PARAMS"));
     attachStandin(m_world, m_standin);

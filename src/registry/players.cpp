@@ -71,6 +71,21 @@ void Players::Remove(const IndexKey& vntIndexKey) {
     m_order.erase(m_order.begin() + static_cast<std::ptrdiff_t>(i));
 }
 
+void Players::rekey(const PlayerPtr& p, const QString& newKey) {
+    if (!contains(p.get())) {
+        throw CollectionError(CollectionError::InvalidArgument);
+    }
+    if (newKey == p->Key) {
+        return;
+    }
+    if (m_byKey.contains(newKey)) {
+        throw CollectionError(CollectionError::DuplicateKey);
+    }
+    m_byKey.erase(p->Key);
+    p->Key = newKey;
+    m_byKey.emplace(newKey, p);
+}
+
 bool Players::contains(const Player* p) const {
     const auto it = m_byKey.find(p->Key);
     return it != m_byKey.end() && it->second.get() == p;

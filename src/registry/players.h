@@ -14,9 +14,13 @@
 namespace airmesh {
 inline namespace registry {
 
-// One remote pilot placed into the local simulator session. Plain data: no checks, no side effects.
+// One remote pilot the server announced. He is shown (he has a player in the local simulator
+// session) or waiting (the session has no room for him, or the user wants fewer shown). Plain
+// data: no checks, no side effects.
 struct Player {
-    QString Key;                  // the pilot's simulator player id in decimal; its key in Players
+    // While shown, the pilot's simulator player id in decimal; while waiting, a key no player id
+    // can be ("~" and his session number). His key in Players either way.
+    QString Key;
     bool Add_Success = false;     // the simulator approved the player's addition
     QDateTime ChatRcvd;           // when the last chat piece from this pilot arrived
     bool RcvdPlaneType = false;   // the pilot's aircraft details have arrived from the server
@@ -31,6 +35,15 @@ struct Player {
     QString shownTitle;        // the aircraft title last sent to the simulator for this pilot
     QByteArray lastPosition;   // the pilot's last position block, as relayed
     qint64 lastPositionMs = 0; // when it came, on the clock's steady milliseconds
+    // Who is shown while the session is crowded (times on the clock's steady milliseconds):
+    bool inSession = false;    // he has a player in the simulator's session: shown
+    quint64 joinOrder = 0;     // counts up with each announcement: the earlier wins a tie
+    qint64 joinedMs = 0;       // when he was announced
+    qint64 shownSinceMs = 0;   // when his current session player was made
+    bool catchUp = false;      // shown after waiting: his details and position go once FS approves
+    bool rejectedByFs = false; // the simulator refused his player: not shown again
+    bool waitLogged = false;   // his waiting has been logged since he last had a place
+    qint64 noShowBeforeMs = 0; // a show that failed is not tried again before this
 };
 
 // The registry's errors carry the numbers and texts of a keyed collection's errors, since
@@ -56,6 +69,9 @@ public:
     PlayerPtr Item(const IndexKey& vntIndexKey) const;
     int Count() const { return static_cast<int>(m_order.size()); }
     void Remove(const IndexKey& vntIndexKey);
+    // Files `p` under another key, in the same place of the order; throws DuplicateKey when the
+    // key is taken, InvalidArgument when `p` is not in the registry.
+    void rekey(const PlayerPtr& p, const QString& newKey);
 
     // Enumerates the players present when it was made, in order, skipping any removed since:
     // removing the current player (or any other) while enumerating is safe.

@@ -3,7 +3,8 @@
 namespace airmesh {
 inline namespace relay {
 
-ClientEngine::ClientEngine(SimLink& sim, ServerLink& server) : m_sim(sim), m_server(server) {
+ClientEngine::ClientEngine(SimLink& sim, ServerLink& server, Relay& relay)
+    : m_sim(sim), m_server(server), m_relay(relay) {
     m_Timer1.setInterval(kTimer1Ms);
     connect(&m_Timer1, &QTimer::timeout, this, &ClientEngine::Timer1_Timer);
 }
@@ -27,6 +28,7 @@ void ClientEngine::Timer1_Timer() {
     // A tick that tore the link down reads no simulator messages; they wait for the next one.
     if (m_server.linkWatch()) {
         m_sim.pumpMessages();
+        m_relay.keepPlaces();
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "relay.h"
+
 #include "serverlink/serverlink.h"
 #include "simlink/simlink.h"
 
@@ -12,15 +14,16 @@
 namespace airmesh {
 inline namespace relay {
 
-// The client's engine once joined: Timer1 with the chat window upkeep, the link watch and the
-// message pump, and the quit sequence. The main window forwards its events here.
+// The client's engine once joined: Timer1 with the chat window upkeep, the link watch, the
+// message pump and the relay's place keeping, and the quit sequence. The main window forwards
+// its events here.
 class ClientEngine : public QObject {
     Q_OBJECT
 
 public:
     static constexpr int kTimer1Ms = 500;
 
-    ClientEngine(SimLink& sim, ServerLink& server);
+    ClientEngine(SimLink& sim, ServerLink& server, Relay& relay);
     ~ClientEngine() override;
 
     // The main window has loaded: gates open, Timer1 runs.
@@ -51,6 +54,7 @@ private:
     bool m_ended = false;
     SimLink& m_sim;
     ServerLink& m_server;
+    Relay& m_relay;
 };
 
 } // namespace relay

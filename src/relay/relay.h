@@ -9,6 +9,7 @@
 #include "simlink/simlink.h"
 
 #include <memory>
+#include <optional>
 
 namespace airmesh {
 inline namespace relay {
@@ -31,6 +32,13 @@ public:
     static constexpr qint64 kChatPieceGapMs = 5000;
     // The number of the failure when a chat end mark comes from a pilot not in the registry.
     static constexpr int kErrNoMatchingPlayer = 91;
+    // The most pilots kept in the registry; a server that announces more is not believed.
+    static constexpr int kMaxPilots = 4096;
+    // A pilot whose player could not be made (for a reason other than a full session) is
+    // tried again after this.
+    static constexpr qint64 kRetryShowMs = 30000;
+    // Why pilots wait: the session holds no more, or the user's [General] MaxShown.
+    enum class WaitReason { SessionFull, MaxShown };
 
     // Acts in `sim` and sends the user's traffic to `out`.
     Relay(ClientServices& services, SimLink& sim, Players& colPlayers, RelayOutput& out);
@@ -51,6 +59,13 @@ public:
     // chose otherwise. Before, they are shown as GetAlias says.
     void useHangar(const Hangar& hangar);
     const Matcher* matcher() const { return m_matcher.get(); }
+
+    // ---- Who is shown while more pilots are online than the session holds (placekeeping.cpp) ----
+    // For every Timer1 tick: a full pass every two seconds (free places, then swaps toward the
+    // nearest pilots), and in between free places filled once they may be. Never throws.
+    void keepPlaces();
+    // Why pilots wait, as of the last pass.
+    WaitReason waitReason() const { return m_waitReason; }
 
     // ---- A simulator message on the server (simreactions.cpp) ----
     void Process_MP_Packet(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer,
@@ -85,6 +100,15 @@ private:
     void placePosition(qint32 session, const QByteArray& block);
     void placeAircraft(qint32 session, qint32 engineType, const QString& title);
     void gatherChat(qint32 session, const QString& piece);
+    // The places: the pass, and its steps.
+    void arrangePlaces(bool full);
+    std::optional<int> placesAllowed();
+    enum class Shown { Yes, Refused, Failed };
+    Shown show(const Players::PlayerPtr& p);
+    void hide(const Players::PlayerPtr& p);
+    void noteWaiting();
+    // A pilot shown after waiting, now approved: what came for him meanwhile goes to FS.
+    void catchUp(const Players::PlayerPtr& p);
 
     // The reactions of Process_MP_Packet, outside its error trap; false: not handled.
     bool react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint32 lngToPlayer, qint32 lngNoBytes);
@@ -102,6 +126,11 @@ private:
     qint64 m_myPositionMs = 0;
     std::unique_ptr<Matcher> m_matcher;
     TitleChooser m_titles;
+    std::optional<int> m_refusedAt; // the session refused a player when this many were shown
+    WaitReason m_waitReason = WaitReason::SessionFull;
+    qint64 m_lastPassMs = 0;
+    bool m_fillDue = false;     // the last pass kept free places: for the next tick
+    qint64 m_settleUntilMs = 0; // after a logon, no places are given before this
 };
 
 } // namespace relay

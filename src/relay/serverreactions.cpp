@@ -1,3 +1,4 @@
+#include "places.h"
 #include "relay.h"
 
 #include "core/text.h"
@@ -39,6 +40,7 @@ void Relay::logonAccepted(const QString& greeting) {
 }
 
 void Relay::loggedOn() {
+    m_settleUntilMs = m_services.clock.steadyMs() + places::kLogonSettleMs;
     // Ask the simulator for the user's aircraft; the answer goes to the server from the pump.
     inSession(Kind::Logon, [&] {
         m_sim.queryUserAircraft();
@@ -53,11 +55,29 @@ void Relay::logonRejected() {
 // ---- Traffic ------------------------------------------------------------------------------
 
 void Relay::playerJoined(qint32 session, const QString& handle) {
-    inSession(Kind::Traffic, [&] { m_sim.Add_Remote_Player(handle, session); });
+    inSession(Kind::Traffic, [&] {
+        // Every pilot online is in the registry, shown or waiting for a place; the same pilot
+        // announced twice is still one.
+        if (const Players::PlayerPtr known = m_players.findBySession(session)) {
+            m_services.lowLevel(QStringLiteral(" - Pilot announced again: ") + known->PlayerHandle);
+            return;
+        }
+        if (m_players.Count() >= kMaxPilots) {
+            m_services.debug(QStringLiteral(" - Too many pilots online, %1 not listed").arg(handle));
+            return;
+        }
+        m_sim.registerPilot(handle, session);
+        arrangePlaces(true);
+    });
 }
 
 void Relay::playerLeft(qint32 session) {
-    inSession(Kind::Traffic, [&] { m_sim.Remove_Remote_Player(session); });
+    inSession(Kind::Traffic, [&] {
+        if (const Players::PlayerPtr p = m_players.findBySession(session)) {
+            m_sim.removePlayer(p);
+            arrangePlaces(true); // his place, if he had one, goes to the nearest who waits
+        }
+    });
 }
 
 void Relay::playerCrashed(qint32 session, const QString& text) {
@@ -108,7 +128,7 @@ void Relay::placePosition(qint32 session, const QByteArray& block) {
         }
         p->lastPosition = block;
         p->lastPositionMs = now;
-        if (p->RcvdPlaneType && p->Add_Success) {
+        if (p->inSession && p->RcvdPlaneType && p->Add_Success) {
             to.push_back(std::move(p));
         }
     }
@@ -149,8 +169,13 @@ void Relay::placeAircraft(qint32 session, qint32 engineType, const QString& titl
         }
         p->RcvdPlaneType = true;
         p->Aircraft_Name = title;
+        p->Aircraft_Type = engineType;
         p->shownTitle = shown;
-        m_sim.sendToAll(p->Key.toInt(), m);
+        // A pilot who waits for a place gets his details when he has one.
+        if (p->inSession) {
+            p->catchUp = false;
+            m_sim.sendToAll(p->Key.toInt(), m);
+        }
         m_services.debug(QStringLiteral(" - User Changed Plane ") + p->PlayerHandle + QLatin1Char(' ') + title);
     }
 }
@@ -204,9 +229,14 @@ void Relay::gatherChat(qint32 session, const QString& piece) {
     if (std::exchange(p->ChatTooLong, false)) {
         return; // the end of a chat already dropped; the next one starts clean
     }
-    SimMessage m;
-    sim::writeChat(m, m_sim.blnAltGuid() ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage, text);
-    m_sim.sendToAll(p->Key.toInt(), m);
+    if (p->inSession) {
+        SimMessage m;
+        sim::writeChat(m, m_sim.blnAltGuid() ? SimMsg::ChatMessageAlt : SimMsg::ChatMessage, text);
+        m_sim.sendToAll(p->Key.toInt(), m);
+    } else {
+        // Without a player of his in FS, the observer says it for him.
+        m_sim.sendTextLine(p->PlayerHandle + QStringLiteral(": ") + text);
+    }
     m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
     m_services.debug(QStringLiteral(" - Chat rcvd from ") + p->PlayerHandle);
 }

@@ -29,6 +29,9 @@ bool Relay::react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint
         if (const Players::PlayerPtr p = m_players.findByPlayerId(id)) {
             p->Add_Success = true;
             m_services.debug(QStringLiteral(" - Player addition approved: ") + p->PlayerHandle);
+            if (p->catchUp) {
+                catchUp(p);
+            }
         }
         return true;
     }
@@ -46,8 +49,12 @@ bool Relay::react(SimMessage& dpMsg, qint32 lngMsgNo, qint32 lngFromPlayer, qint
             p = m_players.findByPlayerId(lngToPlayer);
         }
         if (p) {
+            // He stays listed, without a player in FS, and is not offered to it again; his
+            // place goes to the nearest who waits.
             m_services.debug(QStringLiteral(" - Player addition Rejected by your machine: ") + p->PlayerHandle);
-            m_sim.removePlayer(p);
+            p->rejectedByFs = true;
+            m_sim.hideRemotePlayer(p);
+            arrangePlaces(true);
         }
         return true;
     }

@@ -16,7 +16,8 @@ qint64 wholeSeconds(qint64 thenMs, qint64 nowMs) {
 }
 } // namespace
 
-TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock, qint64 ownMs, qint64 nowMs) {
+TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock, qint64 ownMs, qint64 nowMs,
+                              InFs whyWaiting) {
     TrafficPicture picture;
     picture.ownHeard = !ownBlock.isEmpty();
     if (picture.ownHeard) {
@@ -26,6 +27,9 @@ TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock
     for (const Players::PlayerPtr& p : players.NewEnum()) {
         TrafficRow row;
         row.handle = p->PlayerHandle;
+        row.inFs = p->inSession ? InFs::Shown : p->rejectedByFs ? InFs::RejectedByFs : whyWaiting;
+        picture.shown += row.inFs == InFs::Shown ? 1 : 0;
+        picture.waiting += row.inFs == whyWaiting && !p->inSession ? 1 : 0;
         row.title = p->Aircraft_Name;
         row.shownTitle = p->shownTitle;
         row.heard = !p->lastPosition.isEmpty();
@@ -54,7 +58,8 @@ TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock
 }
 
 TrafficPicture trafficPicture(const Players& players, const Relay& relay, qint64 nowMs) {
-    return trafficPicture(players, relay.myPosition(), relay.myPositionMs(), nowMs);
+    return trafficPicture(players, relay.myPosition(), relay.myPositionMs(), nowMs,
+                          relay.waitReason() == Relay::WaitReason::MaxShown ? InFs::MaxShown : InFs::SessionFull);
 }
 
 } // namespace relay

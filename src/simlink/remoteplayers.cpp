@@ -2,6 +2,8 @@
 
 #include "simcodec.h"
 
+#include <algorithm>
+
 namespace airmesh {
 inline namespace simlink {
 
@@ -23,9 +25,60 @@ Session& SimLink::session() {
     return *m_objDP;
 }
 
-void SimLink::Add_Remote_Player(const QString& handle, qint32 sessionNumber) {
+bool SimLink::isSessionFull(const std::exception& e) {
+    const auto* dpe = dynamic_cast<const dp::DpError*>(&e);
+    return dpe && (dpe->code() == dp::DPERR_NONEWPLAYERS || dpe->code() == dp::DPERR_CANTCREATEPLAYER);
+}
+
+QString SimLink::waitingKey(qint32 sessionNumber) {
+    return QLatin1Char('~') + QString::number(sessionNumber);
+}
+
+Players::PlayerPtr SimLink::registerPilot(const QString& handle, qint32 sessionNumber) {
+    if (Players::PlayerPtr known = m_players.findBySession(sessionNumber)) {
+        return known; // announced again: still the one pilot
+    }
+    const Players::PlayerPtr p = m_players.Add(waitingKey(sessionNumber));
+    p->Server_Session_ID = sessionNumber;
+    p->PlayerHandle = handle;
+    p->Rcv_Detailed_Info = true;
+    p->joinOrder = ++m_announced;
+    p->joinedMs = m_services.clock.steadyMs();
+    return p;
+}
+
+Players::PlayerPtr SimLink::Add_Remote_Player(const QString& handle, qint32 sessionNumber) {
+    const bool known = m_players.findBySession(sessionNumber) != nullptr;
+    const Players::PlayerPtr p = registerPilot(handle, sessionNumber);
+    if (p->inSession) {
+        return p;
+    }
+    try {
+        showRemotePlayer(p);
+    } catch (const std::exception&) {
+        if (!known && m_players.contains(p.get())) {
+            m_players.Remove(p->Key);
+        }
+        throw;
+    }
+    return p;
+}
+
+void SimLink::showRemotePlayer(const Players::PlayerPtr& p) {
+    Q_ASSERT(!p->inSession);
     Session& dp = session();
-    const qint32 id = dp.CreatePlayer(handle, handle + QLatin1Char(' ') + handle, 0, 0);
+    const QString& handle = p->PlayerHandle;
+    qint32 id = 0;
+    try {
+        id = dp.CreatePlayer(handle, handle + QLatin1Char(' ') + handle, 0, 0);
+    } catch (const std::exception& e) {
+        // A full session is no fault: the caller lets the pilot wait.
+        if (!noteIfSessionGone(e) && !isSessionFull(e)) {
+            m_services.debug(errorLine(QStringLiteral(" - Error Add_Remote_Player "), errorInfo(e)) +
+                             QStringLiteral(", player %1 not made").arg(handle));
+        }
+        throw;
+    }
     m_services.lowLevel(QStringLiteral(" - DP.Createplayer done ") + handle);
 
     try {
@@ -42,11 +95,8 @@ void SimLink::Add_Remote_Player(const QString& handle, qint32 sessionNumber) {
         dp.Send(id, dpflags::AllPlayers, 0, m_objDPMsg);
         m_services.lowLevel(QStringLiteral(" - Sent Add_Player_Request ") + handle);
 
-        // Last, so that the simulator's answer always finds the entry.
-        const Players::PlayerPtr p = m_players.Add(QString::number(id));
-        p->Server_Session_ID = sessionNumber;
-        p->PlayerHandle = handle;
-        p->Rcv_Detailed_Info = true;
+        // Filed under the new id before the simulator can answer: its answer always finds him.
+        m_players.rekey(p, QString::number(id));
     } catch (const std::exception& e) {
         if (noteIfSessionGone(e)) {
             throw; // the session has ended, and the player with it
@@ -66,6 +116,23 @@ void SimLink::Add_Remote_Player(const QString& handle, qint32 sessionNumber) {
                                                   : QStringLiteral("left in FS, it could not be taken out")));
         throw;
     }
+    p->inSession = true;
+    p->Add_Success = false;
+    p->shownSinceMs = m_services.clock.steadyMs();
+    // What came while he waited goes to FS once it has approved his player.
+    p->catchUp = p->RcvdPlaneType || !p->lastPosition.isEmpty();
+}
+
+void SimLink::hideRemotePlayer(const Players::PlayerPtr& p) {
+    Q_ASSERT(p->inSession);
+    const qint32 id = p->Key.toInt();
+    // Waiting from here on whatever the session says: a player it cannot take out is one it
+    // no longer has, or one of a session that is gone.
+    p->inSession = false;
+    p->Add_Success = false;
+    p->catchUp = false;
+    m_players.rekey(p, waitingKey(p->Server_Session_ID));
+    session().DestroyPlayer(id);
 }
 
 void SimLink::Remove_Remote_Player(qint32 sessionNumber) {
@@ -75,10 +142,26 @@ void SimLink::Remove_Remote_Player(qint32 sessionNumber) {
 }
 
 void SimLink::removePlayer(const Players::PlayerPtr& player) {
-    session().DestroyPlayer(player->Key.toInt());
+    if (player->inSession) {
+        session().DestroyPlayer(player->Key.toInt());
+    }
     const QString handle = player->PlayerHandle;
     m_players.Remove(player->Key);
     m_services.debug(QStringLiteral(" - Removed Player ") + handle);
+}
+
+std::optional<int> SimLink::remotePlaces() {
+    const SessionData d = session().GetSessionDesc();
+    if (d.GetMaxPlayers() <= 0) {
+        return std::nullopt;
+    }
+    int ours = 0;
+    for (int i = 1, n = m_players.Count(); i <= n; ++i) {
+        ours += m_players.Item(i)->inSession ? 1 : 0;
+    }
+    // Everybody else in it (the user's aircraft, the observer, other programs' players) keeps
+    // his place; ours share the rest.
+    return std::max(0, d.GetMaxPlayers() - (d.GetCurrentPlayers() - ours));
 }
 
 void SimLink::removeAllRemotePlayers(const std::function<void(const std::exception&)>& failed) {
@@ -91,7 +174,7 @@ void SimLink::removeAllRemotePlayers(const std::function<void(const std::excepti
     };
     const bool alive = !m_sessionLost;
     for (const Players::PlayerPtr& p : m_players.NewEnum()) {
-        if (alive) {
+        if (alive && p->inSession) {
             guarded([&] { session().DestroyPlayer(p->Key.toInt()); });
         }
         m_services.debug(QStringLiteral(" - Removed Player ") + p->PlayerHandle);

@@ -48,12 +48,19 @@ public:
     // Which session this is, as the back-end knows it; empty in a search description.
     QByteArray instance() const { return m_instance; }
     void setInstance(const QByteArray& instance) { m_instance = instance; }
+    // The most ordinary players the session holds (0: no limit), and how many it holds now.
+    int GetMaxPlayers() const { return m_maxPlayers; }
+    int GetCurrentPlayers() const { return m_currentPlayers; }
+    void SetMaxPlayers(int n) { m_maxPlayers = n; }
+    void setCurrentPlayers(int n) { m_currentPlayers = n; }
 
 private:
     QString m_guid;
     QString m_password;
     QString m_name;
     QByteArray m_instance;
+    int m_maxPlayers = 0;
+    int m_currentPlayers = 0;
 };
 
 class SessionList {
@@ -125,6 +132,9 @@ public:
     virtual SessionList GetDPEnumSessions(const SessionData& search, int timeoutMs, int flags) = 0;
     virtual void Open(const SessionData& session, int flags) = 0;
     virtual void Close() = 0;
+    // The open session's description as it stands now: its name, its limit of players and how
+    // many ordinary players (not the machines' system players) it holds, ours included.
+    virtual SessionData GetSessionDesc() = 0;
     // Returns the new player's id.
     virtual qint32 CreatePlayer(const QString& friendlyName, const QString& formalName, qint64 event, int flags) = 0;
     virtual void DestroyPlayer(qint32 player) = 0;

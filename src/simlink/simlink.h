@@ -110,13 +110,35 @@ public:
     bool noteIfSessionGone(const std::exception& e);
 
     // ---- Remote players (remoteplayers.cpp) ----
-    // Places a pilot announced by the server into the session and the registry. Throws the
-    // session's error on failure, leaving no player behind in either.
-    void Add_Remote_Player(const QString& handle, qint32 sessionNumber);
-    // Takes the first pilot with that server session number out of the session and the registry.
+    // Every pilot the server announces has one registry entry. He is shown (a player of his in
+    // the session) or waiting (none), as the relay decides.
+    // The key of a waiting pilot's entry: "~" and his session number, which no player id reads as.
+    static QString waitingKey(qint32 sessionNumber);
+    // Files a pilot in the registry, waiting. A session number already there is that pilot
+    // announced again: his entry is returned as it is.
+    Players::PlayerPtr registerPilot(const QString& handle, qint32 sessionNumber);
+    // Gives a waiting pilot his player in the session: created, put into the request group,
+    // its addition asked for, and his entry filed under its id. Throws the session's error,
+    // leaving him waiting and no player of his in the session; logs it unless it is the
+    // session's end or isSessionFull.
+    void showRemotePlayer(const Players::PlayerPtr& p);
+    // Takes a shown pilot's player out of the session; his entry stays, waiting. Throws the
+    // session's error once he is waiting.
+    void hideRemotePlayer(const Players::PlayerPtr& p);
+    // The host refused a player because its session is full (DPERR_NONEWPLAYERS, or
+    // DPERR_CANTCREATEPLAYER, as DirectPlay itself says it when the count is reached).
+    static bool isSessionFull(const std::exception& e);
+    // Registers a pilot and shows him at once. Throws the session's error on failure, leaving no
+    // player behind in either.
+    Players::PlayerPtr Add_Remote_Player(const QString& handle, qint32 sessionNumber);
+    // Takes the pilot with that server session number out of the session and the registry.
     void Remove_Remote_Player(qint32 sessionNumber);
-    // Takes one registry player out of the session and the registry.
+    // Takes one registry player out of the session (when shown) and the registry.
     void removePlayer(const Players::PlayerPtr& player);
+    // How many remote players of ours the session has room for, those shown now included; none
+    // when the session sets no limit. What its description says now, not a promise: a host may
+    // still refuse a player.
+    std::optional<int> remotePlaces();
     // Takes every registry player out of the session (unless the session has ended) and out of
     // the registry, logging " - Removed Player <handle>" for each; a step that fails goes to
     // `failed` and the rest goes on: the pilots are gone with the link whatever the session says.
@@ -166,6 +188,7 @@ private:
     JoinedSession m_joined;
     SimMessage m_objDPMsg;
     bool m_blnPumpBusy = false;
+    quint64 m_announced = 0; // pilots registered so far: their join order
     std::function<void()> m_onSessionLost;
     bool m_sessionLost = false;
 };

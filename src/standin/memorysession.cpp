@@ -277,6 +277,18 @@ void MemorySession::Close() {
     leave();
 }
 
+SessionData MemorySession::GetSessionDesc() {
+    requireOpen();
+    const MemoryWorld::SessionRec* s = m_world.session(m_session);
+    SessionData d;
+    d.SetGuidApplication(s->guid);
+    d.SetSessionName(s->name);
+    d.setInstance(s->instance);
+    d.SetMaxPlayers(s->maxPlayers);
+    d.setCurrentPlayers(static_cast<int>(s->players.size()));
+    return d;
+}
+
 qint32 MemorySession::CreatePlayer(const QString& friendlyName, const QString& formalName, qint64, int) {
     requireOpen();
     MemoryWorld::SessionRec* s = m_world.session(m_session);

@@ -129,6 +129,7 @@ public:
     SessionList GetDPEnumSessions(const SessionData& search, int timeoutMs, int flags) override;
     void Open(const SessionData& session, int flags) override;
     void Close() override;
+    SessionData GetSessionDesc() override;
     qint32 CreatePlayer(const QString& friendlyName, const QString& formalName, qint64 event, int flags) override;
     void DestroyPlayer(qint32 player) override;
     GroupList GetDPEnumGroups(const QString& guid, int flags) override;

@@ -54,6 +54,20 @@ QString heard(qint64 seconds) {
     return seconds < 0 ? kDash : QString::number(seconds);
 }
 
+QString placeText(InFs in) {
+    switch (in) {
+    case InFs::Shown:
+        return QStringLiteral("yes");
+    case InFs::SessionFull:
+        return QStringLiteral("waiting: session full");
+    case InFs::MaxShown:
+        return QStringLiteral("waiting: MaxShown");
+    case InFs::RejectedByFs:
+        return QStringLiteral("no: FS refused him");
+    }
+    return kDash;
+}
+
 } // namespace
 
 // The rows as text. A refresh that keeps the number of rows changes them in place, cell spans
@@ -110,9 +124,10 @@ public:
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         static const std::array<QString, kColumns> kHeaders{
-            QStringLiteral("Pilot"),         QStringLiteral("Aircraft"),   QStringLiteral("Shown as"),
-            QStringLiteral("Distance (nm)"), QStringLiteral("Bearing"),    QStringLiteral("Altitude (ft)"),
-            QStringLiteral("Heading"),       QStringLiteral("Speed (kt)"), QStringLiteral("Heard (s)")};
+            QStringLiteral("Pilot"),         QStringLiteral("Aircraft"),      QStringLiteral("Shown as"),
+            QStringLiteral("In FS"),         QStringLiteral("Distance (nm)"), QStringLiteral("Bearing"),
+            QStringLiteral("Altitude (ft)"), QStringLiteral("Heading"),       QStringLiteral("Speed (kt)"),
+            QStringLiteral("Heard (s)")};
         if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < kColumns) {
             return kHeaders[static_cast<size_t>(section)];
         }
@@ -134,6 +149,10 @@ FrmTraffic::FrmTraffic(ClientServices& services, const Players& players, const R
     m_lblOwn->setObjectName(QStringLiteral("lblOwn"));
     m_lblOwn->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_lblOwn);
+    m_lblShown = new QLabel(this);
+    m_lblShown->setObjectName(QStringLiteral("lblShown"));
+    m_lblShown->setVisible(false);
+    layout->addWidget(m_lblShown);
 
     m_model = new Model(this);
     m_table = new QTableView(this);
@@ -153,7 +172,8 @@ FrmTraffic::FrmTraffic(ClientServices& services, const Players& players, const R
     m_table->setColumnWidth(Pilot, 10 * em);
     m_table->setColumnWidth(Aircraft, 16 * em);
     m_table->setColumnWidth(ShownAs, 16 * em);
-    for (int col = Distance; col < kColumns; ++col) {
+    m_table->setColumnWidth(Place, metrics.horizontalAdvance(placeText(InFs::SessionFull)) + 2 * em);
+    for (int col = Place + 1; col < kColumns; ++col) {
         const QString heading = m_model->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString();
         m_table->setColumnWidth(col, metrics.horizontalAdvance(heading) + 2 * em);
     }
@@ -185,9 +205,22 @@ QString FrmTraffic::ownLine(const TrafficPicture& picture) {
                            p.onGround ? QStringLiteral(", on the ground") : QString());
 }
 
+QString FrmTraffic::shownLine(const TrafficPicture& picture, int maxShown) {
+    if (picture.waiting == 0) {
+        return {};
+    }
+    const bool byUser = std::any_of(picture.rows.begin(), picture.rows.end(),
+                                    [](const TrafficRow& r) { return r.inFs == InFs::MaxShown; });
+    return QStringLiteral("%1 of %2 pilots are shown in FS (%3)")
+        .arg(picture.shown)
+        .arg(picture.rows.size())
+        .arg(byUser ? QStringLiteral("MaxShown is %1").arg(maxShown) : QStringLiteral("its session is full"));
+}
+
 QStringList FrmTraffic::cells(const TrafficRow& row) {
     QStringList c(kColumns, kDash);
     c[Pilot] = row.handle;
+    c[Place] = placeText(row.inFs);
     if (!row.title.isEmpty()) {
         c[Aircraft] = row.title;
         c[ShownAs] = row.shownTitle;
@@ -216,6 +249,12 @@ void FrmTraffic::refresh() {
     const QString own = ownLine(picture);
     if (m_lblOwn->text() != own) {
         m_lblOwn->setText(own);
+    }
+    const QString shown =
+        shownLine(picture, m_services.objINI.ReadINI(QStringLiteral("General"), QStringLiteral("MaxShown"), 0).toInt());
+    if (m_lblShown->text() != shown) {
+        m_lblShown->setText(shown);
+        m_lblShown->setVisible(!shown.isEmpty());
     }
     // The selected pilot stays selected as the rows move.
     const QModelIndex current = m_table->currentIndex();

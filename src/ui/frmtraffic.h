@@ -21,8 +21,9 @@ class Relay;
 inline namespace ui {
 
 // Who is flying where: the user's own aircraft on a line at the top, then one row per remote
-// pilot (handle, the aircraft he flies, the local aircraft shown for it, distance and bearing
-// from the user, altitude, heading, ground speed, seconds since last heard), nearest first.
+// pilot online (handle, the aircraft he flies, the local aircraft shown for it, whether he is in
+// FS, distance and bearing from the user, altitude, heading, ground speed, seconds since last
+// heard), nearest first; a line says how many are shown when some wait for a place.
 // Modeless; refreshed once a second while it is shown and not at all while it is not. Its
 // place and size, and whether it was open, are kept in the settings file.
 class FrmTraffic : public QWidget {
@@ -31,7 +32,7 @@ class FrmTraffic : public QWidget {
 public:
     static constexpr int kRefreshMs = 1000;
     static constexpr QSize kDefaultSize{960, 300};
-    enum Column { Pilot, Aircraft, ShownAs, Distance, Bearing, Altitude, Heading, Speed, Heard, kColumns };
+    enum Column { Pilot, Aircraft, ShownAs, Place, Distance, Bearing, Altitude, Heading, Speed, Heard, kColumns };
 
     FrmTraffic(ClientServices& services, const Players& players, const Relay& relay, QWidget* parent = nullptr);
 
@@ -41,6 +42,7 @@ public:
     void rememberPlace(bool open);
 
     QLabel* lblOwn() const { return m_lblOwn; }
+    QLabel* lblShown() const { return m_lblShown; }
     QTableView* table() const { return m_table; }
     // The text of one cell as shown.
     QString cellText(int row, int column) const;
@@ -49,6 +51,8 @@ public:
 
     // How the picture reads: the user's line and a row's cells.
     static QString ownLine(const TrafficPicture& picture);
+    // "14 of 20 pilots are shown in FS (its session is full)"; empty when nobody waits.
+    static QString shownLine(const TrafficPicture& picture, int maxShown);
     static QStringList cells(const TrafficRow& row);
 
 protected:
@@ -64,6 +68,7 @@ private:
     const Players& m_players;
     const Relay& m_relay;
     QLabel* m_lblOwn = nullptr;
+    QLabel* m_lblShown = nullptr;
     class Model;
     Model* m_model = nullptr;
     QTableView* m_table = nullptr;

@@ -100,7 +100,7 @@ bool Startup::Main() {
     // 7. Load the main window and its engine.
     m_server = std::make_unique<ServerLink>(m_services);
     m_relay = std::make_unique<Relay>(m_services, m_sim, m_colPlayers, *m_server);
-    m_engine = std::make_unique<ClientEngine>(m_sim, *m_server);
+    m_engine = std::make_unique<ClientEngine>(m_sim, *m_server, *m_relay);
     // Who talks to whom: the simulator's messages and the server's records go to the relay,
     // which sends the user's traffic to the server link and the others' into the simulator;
     // the end of the simulator's session goes to the engine, and once the user has been told,

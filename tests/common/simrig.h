@@ -21,12 +21,13 @@
 namespace airmesh {
 
 struct SimRig : ServicesRig {
+    int maxPlayers = 0; // the session's limit; 0: none
     Players players;
     NoWindowSystem windows;
     MemoryWorld world;
     FakeSessionFaults faults;
     FakeFaultySessionFactory sessions{world, faults};
-    QByteArray instance = world.hostSession(SimLink::kFirstAppGuid);
+    QByteArray instance = world.hostSession(SimLink::kFirstAppGuid, QStringLiteral("FS"), {}, maxPlayers);
     qint32 host = world.addHostPlayer(instance, QStringLiteral("Skywalker"), QStringLiteral("Luke Skywalker"));
     qint32 other = world.addHostPlayer(instance, QStringLiteral("Copilot"));
     qint32 refuseGroup = world.addGroup(instance, QStringLiteral("FS61_REFUSE_PARAMS"));
@@ -34,9 +35,10 @@ struct SimRig : ServicesRig {
     SimLink sim{services, players, windows};
     qint32 observer;
 
-    // Joined as a join leaves the link, changed by `adjust` when given.
-    explicit SimRig(const std::function<void(JoinedSession&)>& adjust = {})
-        : observer(joinAsTheJoinWould(sim, sessions, host, adjust)) {}
+    // Joined as a join leaves the link, changed by `adjust` when given; a session of at most
+    // `limit` players when given (the simulator's two, the observer and limit - 3 of ours).
+    explicit SimRig(const std::function<void(JoinedSession&)>& adjust = {}, int limit = 0)
+        : maxPlayers(limit), observer(joinAsTheJoinWould(sim, sessions, host, adjust)) {}
 
     // The session's players that the client created, observer aside, in creation order.
     QList<qint32> remotePlayers() const {
@@ -64,11 +66,11 @@ struct RelayRig : SimRig {
         const bool d = services.blnDebug;
         const bool l = services.blnDebugLowLevel;
         flags(false, false);
-        sim.Add_Remote_Player(handle, sessionNumber);
+        const Players::PlayerPtr p = sim.Add_Remote_Player(handle, sessionNumber);
         sim.pumpMessages();
         flags(d, l);
         world.takeSentToHost();
-        return players.Item(players.Count())->Key.toInt();
+        return p->Key.toInt();
     }
     // The simulator reports the user's aircraft, read quietly while logged off: nothing goes out.
     void reportAircraft(qint32 engineType, const QString& title) {

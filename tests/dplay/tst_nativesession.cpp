@@ -374,11 +374,16 @@ void TestNativeSession::wrongPasswordAndFullSessionAreRefused() {
         HostRig rig(o);
         auto s = rig.joiner();
         HostRig::join(*s);
-        s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+        QCOMPARE(s->GetSessionDesc().GetMaxPlayers(), 2);
+        QCOMPARE(s->GetSessionDesc().GetCurrentPlayers(), 1); // the host's own; system players not counted
+        const qint32 observer = s->CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
+        QCOMPARE(s->GetSessionDesc().GetCurrentPlayers(), 2);
         QCOMPARE(codeOf([&] { s->CreatePlayer(QStringLiteral("Bob"), QStringLiteral("Bob Bob"), 0, 0); }),
                  dp::DPERR_NONEWPLAYERS);
         auto late = rig.joiner();
         QCOMPARE(codeOf([&] { HostRig::join(*late); }), dp::DPERR_NONEWPLAYERS);
+        s->DestroyPlayer(observer);
+        QCOMPARE(s->GetSessionDesc().GetCurrentPlayers(), 1);
     }
     {
         HostOptions o;

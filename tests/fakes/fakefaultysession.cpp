@@ -51,6 +51,11 @@ void FakeFaultySession::Close() {
     m_inner->Close();
 }
 
+SessionData FakeFaultySession::GetSessionDesc() {
+    m_faults.check(FakeSessionFaults::Op::GetSessionDesc);
+    return m_inner->GetSessionDesc();
+}
+
 qint32 FakeFaultySession::CreatePlayer(const QString& friendlyName, const QString& formalName, qint64 event,
                                        int flags) {
     m_faults.check(FakeSessionFaults::Op::CreatePlayer);

@@ -31,7 +31,7 @@ private slots:
 
 void TestClientEngine::loadStartsTheTick() {
     LinkRig rig;
-    ClientEngine engine(rig.sim, rig.link);
+    ClientEngine engine(rig.sim, rig.link, rig.relay);
     QVERIFY(!engine.Timer1().isActive());
     engine.windowLoaded();
     QVERIFY(engine.Timer1().isActive());
@@ -45,7 +45,7 @@ void TestClientEngine::loadStartsTheTick() {
 
 void TestClientEngine::tickThatTearsDownReadsNothing() {
     LinkRig rig;
-    ClientEngine engine(rig.sim, rig.link);
+    ClientEngine engine(rig.sim, rig.link, rig.relay);
     engine.windowLoaded();
     QVERIFY(rig.logon());
 
@@ -62,7 +62,7 @@ void TestClientEngine::tickThatTearsDownReadsNothing() {
 
 void TestClientEngine::quit() {
     LinkRig rig;
-    ClientEngine engine(rig.sim, rig.link);
+    ClientEngine engine(rig.sim, rig.link, rig.relay);
     engine.windowLoaded();
     QVERIFY(rig.logon());
     rig.faults.failOperation(FakeSessionFaults::Op::Close, dp::DPERR_GENERIC);
@@ -85,7 +85,7 @@ void TestClientEngine::simulatorSessionEnds_data() {
 void TestClientEngine::simulatorSessionEnds() {
     QFETCH(qint32, failure);
     LinkRig rig;
-    ClientEngine engine(rig.sim, rig.link);
+    ClientEngine engine(rig.sim, rig.link, rig.relay);
     rig.sim.setOnSessionLost([&engine] { engine.sessionLostNoticed(); });
     int ended = 0;
     engine.setOnEnded([&] { ++ended; });

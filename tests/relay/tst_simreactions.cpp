@@ -188,27 +188,29 @@ private slots:
         QCOMPARE(r.logLines(), QStringList{kReadPastEnd});
     }
 
-    // The rejection is addressed to the rejected player, and that player is the one removed,
-    // even when an earlier player shares its server session number.
+    // The rejection is addressed to the rejected player: his player leaves the session, and he
+    // stays listed without one, never offered to the simulator again.
     void rejection() {
         Rig& r = *m_rig;
-        const qint32 first = r.addRemote(QStringLiteral("Hawk12"), 17);
+        const qint32 hawk = r.addRemote(QStringLiteral("Hawk12"), 17);
         const qint32 falcon = r.addRemote(QStringLiteral("Falcon"), 18);
-        const qint32 second = r.addRemote(QStringLiteral("Hawk12"), 17);
         r.clearLog();
         r.flags(true, true);
 
-        r.world.sendFromHost(r.host, second, message(SimMsg::AddPlayerRejected));
+        r.world.sendFromHost(r.host, hawk, message(SimMsg::AddPlayerRejected));
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::AddPlayerRejected)); // concerns nobody
         r.sim.pumpMessages();
 
-        QCOMPARE(r.logLines(),
-                 (QStringList{" - Player addition Rejected by your machine: Hawk12", " - Removed Player Hawk12"}));
+        QCOMPARE(r.logLines(), QStringList{" - Player addition Rejected by your machine: Hawk12"});
         QCOMPARE(r.players.Count(), 2);
-        QCOMPARE(r.players.Item(1)->Key, QString::number(first));
+        const Players::PlayerPtr rejected = r.players.findBySession(17);
+        QVERIFY(!rejected->inSession && rejected->rejectedByFs);
+        QCOMPARE(rejected->Key, SimLink::waitingKey(17));
         QCOMPARE(r.players.Item(2)->Key, QString::number(falcon));
-        QVERIFY(!r.world.playerExists(second));
-        QVERIFY(r.world.playerExists(first));
+        QVERIFY(!r.world.playerExists(hawk));
+        QVERIFY(r.world.playerExists(falcon));
+        r.reactions.keepPlaces();
+        QCOMPARE(r.remotePlayers(), QList<qint32>{falcon});
 
         // A player we created but never recorded is not ours to answer for.
         const qint32 stray = r.sim.objDP()->CreatePlayer(QStringLiteral("Stray"), QStringLiteral("Stray"), 0, 0);
@@ -218,17 +220,18 @@ private slots:
         QCOMPARE(r.logLines(), QStringList());
         QVERIFY(r.world.playerExists(stray));
 
-        // A removal that fails in the session is logged; the entry stays.
+        // A removal that fails in the session is logged; the pilot is listed as waiting all the same.
         r.faults.failOperation(Op::DestroyPlayer, dp::DPERR_INVALIDPLAYER);
         r.world.sendFromHost(r.host, falcon, message(SimMsg::AddPlayerRejected));
         r.sim.pumpMessages();
         QCOMPARE(r.logLines(), (QStringList{" - Player addition Rejected by your machine: Falcon",
                                             " - Error Process_MP_Packet -2005466986 injected failure"}));
         QCOMPARE(r.players.Count(), 2);
+        QVERIFY(!r.players.findBySession(18)->inSession);
     }
 
     // Which player a rejection concerns: the one named after the header when it is ours, else
-    // the one it was addressed to; a rejection sent to all that names nobody removes nobody.
+    // the one it was addressed to; a rejection sent to all that names nobody concerns nobody.
     void rejectionNamedOrSentToAll() {
         Rig& r = *m_rig;
         const qint32 hawk = r.addRemote(QStringLiteral("Hawk12"), 17);
@@ -239,17 +242,16 @@ private slots:
 
         r.world.sendFromHost(r.host, dpflags::AllPlayers, message(SimMsg::AddPlayerRejected));
         r.sim.pumpMessages();
-        QCOMPARE(r.players.Count(), 3);
+        QCOMPARE(r.remotePlayers().size(), 3);
 
         r.world.sendFromHost(r.host, r.observer, message(SimMsg::AddPlayerRejected, le32(hawk)));
         r.world.sendFromHost(r.host, dpflags::AllPlayers, message(SimMsg::AddPlayerRejected, le32(falcon)));
         r.sim.pumpMessages();
-        QCOMPARE(r.logLines(),
-                 (QStringList{" - Player addition Rejected by your machine: Hawk12", " - Removed Player Hawk12",
-                              " - Player addition Rejected by your machine: Falcon", " - Removed Player Falcon"}));
-        QCOMPARE(r.players.Count(), 1);
-        QCOMPARE(r.players.Item(1)->Key, QString::number(eagle));
-        QVERIFY(!r.world.playerExists(hawk) && !r.world.playerExists(falcon) && r.world.playerExists(eagle));
+        QCOMPARE(r.logLines(), (QStringList{" - Player addition Rejected by your machine: Hawk12",
+                                            " - Player addition Rejected by your machine: Falcon"}));
+        QCOMPARE(r.players.Count(), 3);
+        QCOMPARE(r.remotePlayers(), QList<qint32>{eagle});
+        QCOMPARE(r.players.findBySession(19)->Key, QString::number(eagle));
     }
 
     // Many remote players: what they say to all never fills the queue, and when the queue is

@@ -431,6 +431,7 @@ void TestMemorySession::failureInjection_data() {
     QTest::newRow("EnumSessions once") << Op::EnumSessions << dp::DPERR_TIMEOUT << 1;
     QTest::newRow("Open, any code, three times") << Op::Open << qint32(12345) << 3;
     QTest::newRow("Close once") << Op::Close << dp::DPERR_GENERIC << 1;
+    QTest::newRow("GetSessionDesc once") << Op::GetSessionDesc << dp::DPERR_SESSIONLOST << 1;
     QTest::newRow("CreatePlayer twice") << Op::CreatePlayer << dp::DPERR_CANTCREATEPLAYER << 2;
     QTest::newRow("DestroyPlayer once") << Op::DestroyPlayer << dp::DPERR_ACCESSDENIED << 1;
     QTest::newRow("EnumGroups always") << Op::EnumGroups << dp::DPERR_INVALIDPARAMS << -1;
@@ -481,6 +482,9 @@ void TestMemorySession::failureInjection() {
         }
         case Op::Close:
             FakeFaultySession(faults, std::make_unique<MemorySession>(m.world)).Close();
+            break;
+        case Op::GetSessionDesc:
+            (void)client->GetSessionDesc();
             break;
         case Op::CreatePlayer:
             (void)client->CreatePlayer("Extra", {}, 0, 0);

@@ -297,6 +297,7 @@ private slots:
         QCOMPARE(rig.standin->positionsSent(), sent);
     }
 
+    // A rejected player leaves the session; the pilot stays listed, and is not offered again.
     void rejectedRemotePlayerLeavesTheClient() {
         StandinOptions o;
         o.approvePlayers = false;
@@ -308,7 +309,8 @@ private slots:
         QCOMPARE(rig.take(), QStringList{QStringLiteral("remote player rejected: Mallory")});
         QCOMPARE(rig.players.Count(), 1);
         rig.sim.pumpMessages(); // the client takes the rejected player out again
-        QCOMPARE(rig.players.Count(), 0);
+        QCOMPARE(rig.players.Count(), 1);
+        QVERIFY(!rig.players.Item(1)->inSession && rig.players.Item(1)->rejectedByFs);
         QCOMPARE(rig.world.playersIn(rig.fs).size(), 2); // the simulator and the observer
         QVERIFY(rig.take().isEmpty());                   // never added, so never "removed"
     }

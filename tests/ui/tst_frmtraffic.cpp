@@ -26,6 +26,7 @@ QByteArray at(double lat, double lon, double ft, double heading, double kt) {
 
 Players::PlayerPtr addPilot(LinkRig& rig, const QString& key, const QString& handle, const QString& title) {
     Players::PlayerPtr p = rig.players.Add(key);
+    p->inSession = true;
     p->PlayerHandle = handle;
     p->Aircraft_Name = title;
     p->shownTitle = title.isEmpty() ? QString() : QStringLiteral("Local ") + title;
@@ -65,8 +66,8 @@ void TestFrmTraffic::showsWhoIsWhereWhileShown() {
     QVERIFY(w.refreshing());
     QCOMPARE(w.lblOwn()->text(), QStringLiteral("Your aircraft: no position from the simulator yet"));
     // Without the user's position there is no distance: dashes, and the rows by handle.
-    QCOMPARE(rowText(w, 0), (QStringList{"Bob", "Cessna", "Local Cessna", "-", "-", "2000", "181", "95", "4"}));
-    QCOMPARE(rowText(w, 1), (QStringList{"Quiet", "-", "-", "-", "-", "-", "-", "-", "-"}));
+    QCOMPARE(rowText(w, 0), (QStringList{"Bob", "Cessna", "Local Cessna", "yes", "-", "-", "2000", "181", "95", "4"}));
+    QCOMPARE(rowText(w, 1), (QStringList{"Quiet", "-", "-", "yes", "-", "-", "-", "-", "-", "-"}));
 
     // The user's aircraft over Seattle-Tacoma, on the ground: Bob is 4.8 nm north.
     rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID(), fromFs([](SimMessage& m) {

@@ -435,6 +435,22 @@ void NativeSession::requireOpen() const {
     }
 }
 
+SessionData NativeSession::GetSessionDesc() {
+    std::lock_guard lock(m_mutex);
+    requireOpen();
+    SessionData d;
+    d.SetGuidApplication(guidText(m_session.desc.application));
+    d.SetSessionName(m_session.name);
+    d.setInstance(QByteArray(reinterpret_cast<const char*>(m_session.desc.instance.data()), 16));
+    d.SetMaxPlayers(static_cast<int>(std::min<quint32>(m_session.desc.maxPlayers, 1U << 30)));
+    // Counted from the name table as it stands, not taken from the description the host sent at
+    // the join: players have come and gone since.
+    d.setCurrentPlayers(static_cast<int>(std::count_if(m_players.begin(), m_players.end(), [](const auto& p) {
+        return (p.second.flags & playerflag::SysPlayer) == 0;
+    })));
+    return d;
+}
+
 // ---- Players and groups ----
 
 qint32 NativeSession::CreatePlayer(const QString& friendlyName, const QString& formalName, qint64, int flags) {
