@@ -3,7 +3,10 @@
 #include <QCommandLineParser>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <optional>
+#include <utility>
 
 namespace airmesh {
 inline namespace bot {
@@ -54,9 +57,26 @@ Circuit botCircuit(qint32 pilotId, int airport) {
     const qint64 k = qint64{pilotId} - 1;
     const BotAirport& field =
         kBotAirports.at(static_cast<size_t>(airport >= 0 && airport < kFields ? airport : slot(k, kFields)));
+    return botCircuitAt(pilotId, field.latitude, field.longitude, false);
+}
+
+Circuit botCircuitAt(qint32 pilotId, double latitude, double longitude, bool spread) {
+    constexpr int kFields = static_cast<int>(kBotAirports.size());
+    const qint64 k = qint64{pilotId} - 1;
     Circuit c;
-    c.centreLatitude = field.latitude;
-    c.centreLongitude = field.longitude;
+    c.centreLatitude = latitude;
+    c.centreLongitude = longitude;
+    if (spread) {
+        // Round the point on a spiral, each ID turned by the golden angle from the one before:
+        // no two of a run share a centre, and all stay within a few miles of the point.
+        constexpr double kGoldenAngleDeg = 137.50776;
+        constexpr double kPi = 3.14159265358979323846;
+        const double bearing = std::fmod(static_cast<double>(slot(k, 1000)) * kGoldenAngleDeg, 360.0) * kPi / 180.0;
+        const double nm = 1.0 + 0.75 * slot(k, 5);
+        c.centreLatitude = std::clamp(latitude + nm * std::cos(bearing) / 60.0, -89.0, 89.0);
+        c.centreLongitude = longitude + nm * std::sin(bearing) / (60.0 * std::cos(c.centreLatitude * kPi / 180.0));
+        c.centreLongitude = std::remainder(c.centreLongitude, 360.0);
+    }
     // Each a cycle of its own length, so they combine differently from one ID to the next.
     c.altitudeFt = 1500.0 + 500.0 * slot(k, 7);
     c.radiusNm = 2.0 + 0.5 * slot((k - slot(k, kFields)) / kFields, 3); // by each round of the table
@@ -123,8 +143,13 @@ bool parseBotArguments(const QStringList& args, BotRun& run, QString& error, QSt
         QStringLiteral("The field every bot circles over: %1 (default: one after another by pilot ID).")
             .arg(airportList()),
         QStringLiteral("icao"));
-    p.addOptions({help, server, udpPort,      tcpPort,  clientPort, pilotId, password, handle, title, engine,
-                  rate, report, chatInterval, chatText, crashAfter, count,   runTime,  folder, log,   airport});
+    const QCommandLineOption at(QStringLiteral("at"),
+                                QStringLiteral("Every bot circles within a few nm of this point instead, in degrees "
+                                               "(north and east positive), e.g. 51.47,-0.46."),
+                                QStringLiteral("lat,lon"));
+    p.addOptions({help,       server, udpPort, tcpPort, clientPort, pilotId,      password,
+                  handle,     title,  engine,  rate,    report,     chatInterval, chatText,
+                  crashAfter, count,  runTime, folder,  log,        airport,      at});
     if (usage) {
         *usage = p.helpText();
     }
@@ -252,6 +277,25 @@ bool parseBotArguments(const QStringList& args, BotRun& run, QString& error, QSt
         }
         field = static_cast<int>(found - kBotAirports.begin());
     }
+    std::optional<std::pair<double, double>> point;
+    if (p.isSet(at)) {
+        if (p.isSet(airport)) {
+            error = QStringLiteral("--at and --airport are two answers to one question: give one");
+            return false;
+        }
+        const QStringList parts = p.value(at).split(QLatin1Char(','));
+        bool okLat = false;
+        bool okLon = false;
+        const double lat = parts.size() == 2 ? parts[0].trimmed().toDouble(&okLat) : 0;
+        const double lon = parts.size() == 2 ? parts[1].trimmed().toDouble(&okLon) : 0;
+        if (!okLat || !okLon || !(lat >= -89 && lat <= 89) || !(lon >= -180 && lon <= 180)) {
+            error = QStringLiteral("--at wants LAT,LON in degrees (latitude -89 to 89, longitude -180 to 180), not "
+                                   "\"%1\"")
+                        .arg(p.value(at));
+            return false;
+        }
+        point = std::pair{lat, lon};
+    }
 
     const bool handleGiven = p.isSet(handle);
     const QString handleBase = handleGiven ? p.value(handle).trimmed() : QStringLiteral("Bot");
@@ -269,7 +313,7 @@ bool parseBotArguments(const QStringList& args, BotRun& run, QString& error, QSt
         }
         c.pilotId = static_cast<qint32>(base.pilotId + i);
         c.clientUdpPort = base.clientUdpPort == 0 ? 0 : base.clientUdpPort + i;
-        c.circuit = botCircuit(c.pilotId, field);
+        c.circuit = point ? botCircuitAt(c.pilotId, point->first, point->second) : botCircuit(c.pilotId, field);
         run.bots.append(c);
     }
     return true;

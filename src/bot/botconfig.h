@@ -33,6 +33,9 @@ inline constexpr std::array<BotAirport, 5> kBotAirports{{
 // table. Altitude (1500 to 4500 ft), radius (2 to 3 nm) and speed (90 to 160 kt) vary with the
 // ID too: no two of 100 consecutive IDs fly the same circle at the same altitude.
 Circuit botCircuit(qint32 pilotId, int airport = -1);
+// The same circuit for this pilot ID around a point of the user's choice: its centre a few nm
+// from the point (1 to 4 nm, in a bearing of its own) unless `spread` is false.
+Circuit botCircuitAt(qint32 pilotId, double latitude, double longitude, bool spread = true);
 
 // One headless pilot: where its server is, who it is, what it flies and how it behaves.
 struct BotConfig {

@@ -301,6 +301,33 @@ private slots:
         }
     }
 
+    // --at: every bot of the run within a few nm of the point, none in another's circle, also
+    // where the meridians crowd together and across the date line.
+    void botsAroundAPoint_data() {
+        QTest::addColumn<double>("lat");
+        QTest::addColumn<double>("lon");
+        QTest::newRow("Heathrow") << 51.47 << -0.46;
+        QTest::newRow("far north") << 78.25 << 15.5;
+        QTest::newRow("date line") << -17.75 << 179.99;
+    }
+    void botsAroundAPoint() {
+        QFETCH(double, lat);
+        QFETCH(double, lon);
+        BotRun run;
+        QString error;
+        QVERIFY2(parseBotArguments({"--count", "20", "--at", QStringLiteral("%1, %2").arg(lat).arg(lon)}, run, error),
+                 qPrintable(error));
+        QSet<QString> centres;
+        for (const BotConfig& b : std::as_const(run.bots)) {
+            const Circuit& c = b.circuit;
+            const double nm = distanceNm(lat, lon, c.centreLatitude, c.centreLongitude);
+            QVERIFY2(nm > 0.9 && nm < 4.1, qPrintable(QString::number(nm)));
+            QVERIFY(c.centreLongitude >= -180 && c.centreLongitude <= 180);
+            centres.insert(QStringLiteral("%1 %2").arg(c.centreLatitude).arg(c.centreLongitude));
+        }
+        QCOMPARE(centres.size(), 20);
+    }
+
     void argumentsAreChecked_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("ok");
@@ -333,6 +360,11 @@ private slots:
         QTest::newRow("stray argument") << QStringList{"extra"} << false;
         QTest::newRow("unknown option") << QStringList{"--speed", "3"} << false;
         QTest::newRow("airport not in the table") << QStringList{"--airport", "KSEA"} << false;
+        QTest::newRow("at a point") << QStringList{"--at", "-33.95,151.18"} << true;
+        QTest::newRow("at and airport") << QStringList{"--at", "47,-122", "--airport", "KBFI"} << false;
+        QTest::newRow("at beyond the pole") << QStringList{"--at", "91,0"} << false;
+        QTest::newRow("at without a longitude") << QStringList{"--at", "47.5"} << false;
+        QTest::newRow("at not numbers") << QStringList{"--at", "north,west"} << false;
     }
     void argumentsAreChecked() {
         QFETCH(QStringList, args);

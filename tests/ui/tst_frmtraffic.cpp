@@ -94,6 +94,20 @@ void TestFrmTraffic::showsWhoIsWhereWhileShown() {
     w.refresh();
     QCOMPARE(w.rowCount(), 1);
     QCOMPARE(w.cellText(0, FrmTraffic::Distance), QStringLiteral("position unknown"));
+    QVERIFY(w.lblShown()->isHidden());
+
+    // Pilots without a place in FS are listed all the same, and a line says how many fly.
+    addPilot(rig, QStringLiteral("~13"), QStringLiteral("Waits"), QStringLiteral("Piper Cub"))->inSession = false;
+    const Players::PlayerPtr refused = addPilot(rig, QStringLiteral("~14"), QStringLiteral("Refused"), QString());
+    refused->inSession = false;
+    refused->rejectedByFs = true;
+    w.refresh();
+    QCOMPARE(w.rowCount(), 3);
+    QCOMPARE(w.cellText(1, FrmTraffic::Pilot), QStringLiteral("Refused"));
+    QCOMPARE(w.cellText(1, FrmTraffic::Place), QStringLiteral("no: FS refused him"));
+    QCOMPARE(w.cellText(2, FrmTraffic::Place), QStringLiteral("waiting: session full"));
+    QVERIFY(!w.lblShown()->isHidden());
+    QCOMPARE(w.lblShown()->text(), QStringLiteral("1 of 3 pilots are shown in FS (its session is full)"));
 
     // Hidden, it does nothing at all.
     w.hide();
