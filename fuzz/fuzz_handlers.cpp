@@ -1,6 +1,8 @@
 // The client's reactions to outside input: arbitrary server records through Process_Packet and
 // Process_TCPPacket, and arbitrary messages from the simulator's player through the pump, on a
-// logged-on client with remote pilots. Nothing may crash, read out of bounds or grow without end.
+// logged-on client with remote pilots, in a session with room for four of them, so that pilots
+// wait and are swapped as the input places them. Nothing may crash, read out of bounds or grow
+// without end.
 #include "core/clientservices.h"
 #include "fakes/fakemessageboxes.h"
 #include "fakes/joinedclient.h"
@@ -33,7 +35,7 @@ struct Client {
     ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
     MemoryWorld world;
     MemorySessionFactory sessions{world};
-    QByteArray fs = world.hostSession(SimLink::kFirstAppGuid);
+    QByteArray fs = world.hostSession(SimLink::kFirstAppGuid, QStringLiteral("FS"), {}, 6);
     qint32 host = world.addHostPlayer(fs, QStringLiteral("Ace"));
     Players players;
     NoWindowSystem windows;
@@ -88,6 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         c.sim.pumpMessages();
         break;
     }
+    // Half a second on: Timer1's turn at the places.
+    c.clock.advanceMs(500);
+    c.relay.keepPlaces();
     // Keep the bench from growing: pilots come and go, sends to the simulator are forgotten.
     (void)c.world.takeSentToHost();
     c.boxes.shown.clear();
