@@ -11,10 +11,11 @@
 // rate and count of remote pilots it prints median / p99 / max per road, and the same figures
 // for a plain UDP relay through as many hops run at the same time. Then it measures the idle CPU
 // of a logged-on client over 30 s (utime + stime from /proc/<pid>/stat), and its CPU while 64
-// pilots fly around it at 10 Hz, with its Traffic window closed and open.
+// pilots fly around it at 10 Hz, and while a crowd of 500 does at 4 Hz with 14 of them shown in
+// its simulator, each with its Traffic window closed and open.
 //
 //   bench_e2e [--bin DIR] [--seconds S] [--idle-seconds S] [--traffic-seconds S]
-//             [--traffic-window closed|open|both] [--rates 4,20] [--pilots 1,15]
+//             [--traffic-window closed|open|both] [--crowd 500] [--rates 4,20] [--pilots 1,15]
 // DIR is the build tree (default: the one this program was built in).
 #include "procstat.h"
 #include "wire/positionblock.h"
@@ -39,6 +40,7 @@
 #include <signal.h>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -357,7 +359,7 @@ struct Rig {
 
     void startServer(const Programs& p) {
         server.start(
-            {p.server, "--open", "--listen", "127.0.0.1", "--udp-port", "0", "--tcp-port", "0", "--max-pilots", "80"});
+            {p.server, "--open", "--listen", "127.0.0.1", "--udp-port", "0", "--tcp-port", "0", "--max-pilots", "600"});
         const std::string line = server.waitFor("UDP ", 5000);
         unsigned u = 0, t = 0;
         const auto at = line.find("UDP ");
@@ -509,13 +511,12 @@ void runOne(const Programs& p, double rate, int remote, double seconds) {
     [[maybe_unused]] const int rc = std::system(rm.c_str());
 }
 
-// The client's CPU while 64 pilots fly around the user at 10 Hz each, with its Traffic window
-// closed (the relay alone) and open (refreshed once a second).
-void trafficCpu(const Programs& p, double seconds, const std::string& windows) {
-    constexpr int kPilots = 64;
-    constexpr double kRate = 10;
-    std::printf("\nclient CPU, %d pilots at %g Hz, the user's simulator at %g Hz, over %.0f s each:\n", kPilots, kRate,
-                kRate, seconds);
+// The client's CPU while `kPilots` pilots fly around the user at `kRate` Hz each, with its
+// Traffic window closed (the relay alone) and open (refreshed once a second). Its simulator
+// (fs-standin) holds 16 players: with more than 14 pilots the rest wait for a place.
+void trafficCpu(const Programs& p, double seconds, const std::string& windows, int kPilots, double kRate) {
+    std::printf("\nclient CPU, %d pilots at %g Hz (%d shown in FS), the user's simulator at %g Hz, over %.0f s each:\n",
+                kPilots, kRate, std::min(kPilots, 14), 10.0, seconds);
     for (const bool open : {false, true}) {
         if (windows != "both" && windows != (open ? "open" : "closed")) {
             continue;
@@ -525,7 +526,7 @@ void trafficCpu(const Programs& p, double seconds, const std::string& windows) {
         rig.dir = ::mkdtemp(tmpl);
         rig.clientArgs = open ? std::vector<std::string>{"--traffic-window"} : std::vector<std::string>{};
         rig.startServer(p);
-        rig.startPair(p, rig.fsA, rig.clientA, "PilotA", 47703, kRate, 9004);
+        rig.startPair(p, rig.fsA, rig.clientA, "PilotA", 47703, 10, 9004);
         std::vector<RawPilot> raw(kPilots);
         for (int i = 0; i < kPilots; ++i) {
             raw[static_cast<size_t>(i)].logOn(rig.tcp, rig.udp, 9300 + i, "Traffic" + std::to_string(i));
@@ -539,17 +540,18 @@ void trafficCpu(const Programs& p, double seconds, const std::string& windows) {
                 std::this_thread::sleep_until(next);
                 next += period;
                 raw[i].drainTcp();
-                // Spread over 60 nm around Seattle-Tacoma, each moving a little.
+                // Spread over 60 nm around Seattle-Tacoma (a crowd over 3 degrees), each moving a little.
+                const size_t rows = kPilots > 64 ? 25 : 8;
                 AircraftPosition at;
-                at.latitudeDeg = 47.45 + static_cast<double>(i % 8) * 0.12 + static_cast<double>(n % 100) * 1e-5;
-                at.longitudeDeg = -122.31 + static_cast<double>(i / 8) * 0.15;
-                at.altitudeFt = 1000 + 100 * static_cast<double>(i);
+                at.latitudeDeg = 47.45 + static_cast<double>(i % rows) * 0.12 + static_cast<double>(n % 100) * 1e-5;
+                at.longitudeDeg = -122.31 + static_cast<double>(i / rows) * 0.15;
+                at.altitudeFt = 1000 + 100 * static_cast<double>(i % 64);
                 at.headingDeg = static_cast<double>((i * 37) % 360);
                 at.groundSpeedKt = 120;
                 raw[i].send(toServer::positionUpdate(raw[i].session, encodePosition(at, n)));
             }
         });
-        std::this_thread::sleep_for(std::chrono::seconds(3)); // every pilot placed
+        std::this_thread::sleep_for(std::chrono::seconds(kPilots > 64 ? 15 : 3)); // every pilot placed
         const long long beforeNs = rig.clientA.cpuNs();
         const auto t0 = SteadyClock::now();
         std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long long>(seconds * 1000)));
@@ -610,6 +612,7 @@ int main(int argc, char** argv) {
     double seconds = 10, idleSeconds = 30, trafficSeconds = 20;
     std::string rates = "4,20", pilots = "1,15";
     std::string trafficWindows = "both"; // closed, open or both: a client without the window takes closed
+    int crowd = 500;                     // pilots at 4 Hz beside the 64 at 10 Hz; 0: none
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--bin") {
@@ -624,11 +627,19 @@ int main(int argc, char** argv) {
             trafficWindows = argv[i + 1];
         } else if (a == "--traffic-seconds") {
             trafficSeconds = std::stod(argv[i + 1]);
+        } else if (a == "--crowd") {
+            crowd = std::stoi(argv[i + 1]);
         } else if (a == "--pilots") {
             pilots = argv[i + 1];
         }
     }
     ::signal(SIGPIPE, SIG_IGN);
+    // A crowd of raw pilots holds two sockets each.
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
     const Programs p{bin + "/apps/airmesh-server/airmesh-server", bin + "/apps/fs-standin/fs-standin",
                      bin + "/bench/bench_e2e_client"};
     std::printf("added delay of a position update, loopback, %g s per row (each row: median, p99, max)\n", seconds);
@@ -638,7 +649,10 @@ int main(int argc, char** argv) {
         }
     }
     if (trafficSeconds > 0) {
-        trafficCpu(p, trafficSeconds, trafficWindows);
+        trafficCpu(p, trafficSeconds, trafficWindows, 64, 10);
+        if (crowd > 0) {
+            trafficCpu(p, trafficSeconds, trafficWindows, crowd, 4);
+        }
     }
     if (idleSeconds > 0) {
         idleCpu(p, idleSeconds);

@@ -7,61 +7,6 @@
 namespace airmesh {
 inline namespace core {
 
-bool ByteReader::need(qsizetype n) {
-    if (!m_ok || n < 0 || n > remaining()) {
-        m_ok = false;
-        return false;
-    }
-    return true;
-}
-
-quint8 ByteReader::u8() {
-    if (!need(1)) {
-        return 0;
-    }
-    return static_cast<quint8>(m_b[m_pos++]);
-}
-
-quint16 ByteReader::u16() {
-    if (!need(2)) {
-        return 0;
-    }
-    const auto v = qFromLittleEndian<quint16>(m_b.data() + m_pos);
-    m_pos += 2;
-    return v;
-}
-
-quint32 ByteReader::u32() {
-    if (!need(4)) {
-        return 0;
-    }
-    const auto v = qFromLittleEndian<quint32>(m_b.data() + m_pos);
-    m_pos += 4;
-    return v;
-}
-
-qint32 ByteReader::i32() {
-    return static_cast<qint32>(u32());
-}
-
-quint16 ByteReader::u16be() {
-    if (!need(2)) {
-        return 0;
-    }
-    const auto v = qFromBigEndian<quint16>(m_b.data() + m_pos);
-    m_pos += 2;
-    return v;
-}
-
-quint32 ByteReader::u32be() {
-    if (!need(4)) {
-        return 0;
-    }
-    const auto v = qFromBigEndian<quint32>(m_b.data() + m_pos);
-    m_pos += 4;
-    return v;
-}
-
 QByteArrayView ByteReader::view(qsizetype n) {
     if (!need(n)) {
         return {};

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QtEndian>
 
 namespace airmesh {
 inline namespace core {
@@ -17,12 +18,13 @@ class ByteReader {
 public:
     explicit ByteReader(QByteArrayView bytes) : m_b(bytes) {}
 
-    quint8 u8();
-    quint16 u16(); // little-endian
-    quint32 u32(); // little-endian
-    qint32 i32();  // little-endian, two's complement
-    quint16 u16be();
-    quint32 u32be();
+    // Inline: the busiest codecs read a dozen of these per message.
+    quint8 u8() { return need(1) ? static_cast<quint8>(m_b[m_pos++]) : 0; }
+    quint16 u16() { return fixed<quint16>(false); }     // little-endian
+    quint32 u32() { return fixed<quint32>(false); }     // little-endian
+    qint32 i32() { return static_cast<qint32>(u32()); } // little-endian, two's complement
+    quint16 u16be() { return fixed<quint16>(true); }
+    quint32 u32be() { return fixed<quint32>(true); }
     // The next `n` bytes, copied.
     QByteArray bytes(qsizetype n);
     // The next `n` bytes, in place.
@@ -45,7 +47,21 @@ public:
     [[nodiscard]] qsizetype remaining() const { return m_b.size() - m_pos; }
 
 private:
-    bool need(qsizetype n);
+    bool need(qsizetype n) {
+        if (!m_ok || n < 0 || n > remaining()) {
+            m_ok = false;
+            return false;
+        }
+        return true;
+    }
+    template <typename T> T fixed(bool bigEndian) {
+        if (!need(sizeof(T))) {
+            return 0;
+        }
+        const char* at = m_b.data() + m_pos;
+        m_pos += static_cast<qsizetype>(sizeof(T));
+        return bigEndian ? qFromBigEndian<T>(at) : qFromLittleEndian<T>(at);
+    }
 
     QByteArrayView m_b;
     qsizetype m_pos = 0;

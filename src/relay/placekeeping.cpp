@@ -36,8 +36,8 @@ void Relay::keepPlaces() {
     }
 }
 
-std::optional<int> Relay::placesAllowed() {
-    std::optional<int> places = m_sim.remotePlaces();
+std::optional<int> Relay::placesAllowed(int shown) {
+    std::optional<int> places = m_sim.remotePlaces(shown);
     if (m_refusedAt) {
         places = places ? std::min(*places, *m_refusedAt) : *m_refusedAt;
     }
@@ -56,39 +56,45 @@ void Relay::arrangePlaces(bool full) {
     if (full) {
         m_lastPassMs = now;
     }
-    const std::optional<int> places = placesAllowed();
-
+    std::vector<Players::PlayerPtr> pilots;
+    pilots.reserve(static_cast<std::size_t>(m_players.Count()));
+    int shown = 0;
+    for (int i = 1, n = m_players.Count(); i <= n; ++i) {
+        pilots.push_back(m_players.Item(i));
+        shown += pilots.back()->inSession ? 1 : 0;
+    }
+    const std::optional<int> places = placesAllowed(shown);
+    if (places && now < m_settleUntilMs) {
+        m_fillDue = true; // everybody online is still being announced: nobody is ranked yet
+        return;
+    }
     // Every pilot's distance from his last block, decoded here and nowhere on the positions' way.
     std::optional<wire::AircraftPosition> own;
     if (!m_myPosition.isEmpty()) {
         own = wire::decodePosition(m_myPosition);
     }
-    std::vector<Players::PlayerPtr> pilots;
+    std::optional<wire::DistanceFrom> from;
+    if (own) {
+        from.emplace(own->latitudeDeg, own->longitudeDeg);
+    }
     std::vector<places::Candidate> candidates;
-    pilots.reserve(static_cast<std::size_t>(m_players.Count()));
-    candidates.reserve(pilots.capacity());
-    for (int i = 1, n = m_players.Count(); i <= n; ++i) {
-        Players::PlayerPtr p = m_players.Item(i);
+    candidates.reserve(pilots.size());
+    for (const Players::PlayerPtr& p : pilots) {
         places::Candidate c;
-        c.id = static_cast<int>(pilots.size());
+        c.id = static_cast<int>(candidates.size());
         c.shown = p->inSession;
         c.joinOrder = p->joinOrder;
         c.joinedMs = p->joinedMs;
         c.shownSinceMs = p->shownSinceMs;
         c.eligible = !p->rejectedByFs && now >= p->noShowBeforeMs;
-        if (own && !p->lastPosition.isEmpty()) {
+        if (from && !p->lastPosition.isEmpty()) {
             if (const auto at = wire::decodePosition(p->lastPosition)) {
-                c.distanceNm = wire::distanceNm(own->latitudeDeg, own->longitudeDeg, at->latitudeDeg, at->longitudeDeg);
+                c.distanceNm = from->nm(at->latitudeDeg, at->longitudeDeg);
             }
         }
         candidates.push_back(c);
-        pilots.push_back(std::move(p));
     }
-    places::Plan plan = places::plan(candidates, places, now, full, own.has_value());
-    if (places && now < m_settleUntilMs) {
-        plan = {}; // everybody online is still being announced
-        plan.held = true;
-    }
+    const places::Plan plan = places::plan(candidates, places, now, full, own.has_value());
     m_fillDue = plan.held;
 
     // Each step checks that its pilot is still the one filed: a step before it may have failed
@@ -125,7 +131,7 @@ void Relay::arrangePlaces(bool full) {
         }
     }
     if (!plan.held) {
-        noteWaiting();
+        noteWaiting(pilots);
     }
 }
 
@@ -170,25 +176,25 @@ void Relay::hide(const Players::PlayerPtr& p) {
     }
 }
 
-void Relay::noteWaiting() {
+void Relay::noteWaiting(const std::vector<Players::PlayerPtr>& pilots) {
     const qint64 now = m_services.clock.steadyMs();
     int shown = 0;
     int waiting = 0;
-    std::vector<Players::PlayerPtr> news;
-    for (const Players::PlayerPtr& p : m_players.NewEnum()) {
+    std::vector<const Players::PlayerPtr*> news;
+    for (const Players::PlayerPtr& p : pilots) {
         if (p->inSession) {
             ++shown;
         } else if (!p->rejectedByFs) {
             ++waiting;
             if (!p->waitLogged && now >= p->noShowBeforeMs) {
-                news.push_back(p);
+                news.push_back(&p);
             }
         }
     }
-    for (const Players::PlayerPtr& p : news) {
-        p->waitLogged = true;
+    for (const Players::PlayerPtr* p : news) {
+        (*p)->waitLogged = true;
         m_services.debug(QStringLiteral(" - Session full: %1 waits (%2 shown, %3 waiting)")
-                             .arg(p->PlayerHandle)
+                             .arg((*p)->PlayerHandle)
                              .arg(shown)
                              .arg(waiting));
     }

@@ -7,16 +7,6 @@ namespace airmesh {
 inline namespace relay {
 namespace places {
 
-bool ranksBefore(const Candidate& a, const Candidate& b) {
-    if (a.distanceNm.has_value() != b.distanceNm.has_value()) {
-        return a.distanceNm.has_value();
-    }
-    if (a.distanceNm && *a.distanceNm != *b.distanceNm) {
-        return *a.distanceNm < *b.distanceNm;
-    }
-    return a.joinOrder < b.joinOrder;
-}
-
 namespace {
 
 // Nearer by enough to be worth a swap: a shown pilot whose position is unknown always is.
@@ -34,7 +24,7 @@ bool worthSwapping(const Candidate& in, const Candidate& out) {
 
 Plan plan(std::vector<Candidate> pilots, std::optional<int> places, qint64 nowMs, bool swaps, bool userKnown) {
     Plan out;
-    std::sort(pilots.begin(), pilots.end(), ranksBefore);
+    std::sort(pilots.begin(), pilots.end(), [](const Candidate& a, const Candidate& b) { return ranksBefore(a, b); });
     std::vector<const Candidate*> shown;
     std::vector<const Candidate*> waiting;
     for (const Candidate& c : pilots) {

@@ -50,7 +50,15 @@ struct Plan {
 
 // True when `a` ranks before `b`: known distance before unknown, nearer first, then the one
 // announced first.
-bool ranksBefore(const Candidate& a, const Candidate& b);
+inline bool ranksBefore(const Candidate& a, const Candidate& b) {
+    if (a.distanceNm.has_value() != b.distanceNm.has_value()) {
+        return a.distanceNm.has_value();
+    }
+    if (a.distanceNm && *a.distanceNm != *b.distanceNm) {
+        return *a.distanceNm < *b.distanceNm;
+    }
+    return a.joinOrder < b.joinOrder;
+}
 
 // What to change, as of `nowMs`, so that at most `places` pilots are shown (none: no limit).
 // `swaps`: a full pass, which may also swap; otherwise only free places are filled.

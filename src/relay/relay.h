@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace airmesh {
 inline namespace relay {
@@ -102,11 +103,12 @@ private:
     void gatherChat(qint32 session, const QString& piece);
     // The places: the pass, and its steps.
     void arrangePlaces(bool full);
-    std::optional<int> placesAllowed();
+    std::optional<int> placesAllowed(int shown);
     enum class Shown { Yes, Refused, Failed };
     Shown show(const Players::PlayerPtr& p);
     void hide(const Players::PlayerPtr& p);
-    void noteWaiting();
+    // Logs once each pilot of the pass who has started to wait.
+    void noteWaiting(const std::vector<Players::PlayerPtr>& pilots);
     // A pilot shown after waiting, now approved: what came for him meanwhile goes to FS.
     void catchUp(const Players::PlayerPtr& p);
 

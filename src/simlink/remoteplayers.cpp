@@ -150,14 +150,10 @@ void SimLink::removePlayer(const Players::PlayerPtr& player) {
     m_services.debug(QStringLiteral(" - Removed Player ") + handle);
 }
 
-std::optional<int> SimLink::remotePlaces() {
+std::optional<int> SimLink::remotePlaces(int ours) {
     const SessionData d = session().GetSessionDesc();
     if (d.GetMaxPlayers() <= 0) {
         return std::nullopt;
-    }
-    int ours = 0;
-    for (int i = 1, n = m_players.Count(); i <= n; ++i) {
-        ours += m_players.Item(i)->inSession ? 1 : 0;
     }
     // Everybody else in it (the user's aircraft, the observer, other programs' players) keeps
     // his place; ours share the rest.

@@ -135,10 +135,10 @@ public:
     void Remove_Remote_Player(qint32 sessionNumber);
     // Takes one registry player out of the session (when shown) and the registry.
     void removePlayer(const Players::PlayerPtr& player);
-    // How many remote players of ours the session has room for, those shown now included; none
-    // when the session sets no limit. What its description says now, not a promise: a host may
-    // still refuse a player.
-    std::optional<int> remotePlaces();
+    // How many remote players of ours the session has room for, the `ours` shown now included;
+    // none when the session sets no limit. What its description says now, not a promise: a host
+    // may still refuse a player.
+    std::optional<int> remotePlaces(int ours);
     // Takes every registry player out of the session (unless the session has ended) and out of
     // the registry, logging " - Removed Player <handle>" for each; a step that fails goes to
     // `failed` and the rest goes on: the pilots are gone with the link whatever the session says.

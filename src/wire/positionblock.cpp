@@ -181,15 +181,20 @@ QByteArray encodePosition(const AircraftPosition& p, quint32 index, quint32 time
     return f.toBytes();
 }
 
-double distanceNm(double lat1Deg, double lon1Deg, double lat2Deg, double lon2Deg) {
-    const double lat1 = radians(lat1Deg);
-    const double lat2 = radians(lat2Deg);
-    const double dLat = lat2 - lat1;
-    const double dLon = radians(lon2Deg - lon1Deg);
+DistanceFrom::DistanceFrom(double latDeg, double lonDeg)
+    : m_lat(radians(latDeg)), m_lonDeg(lonDeg), m_cosLat(std::cos(m_lat)) {}
+
+double DistanceFrom::nm(double latDeg, double lonDeg) const {
+    const double lat2 = radians(latDeg);
+    const double sLat = std::sin((lat2 - m_lat) / 2);
+    const double sLon = std::sin(radians(lonDeg - m_lonDeg) / 2);
     // Haversine: well conditioned for the short distances pilots flying together have.
-    const double a = std::sin(dLat / 2) * std::sin(dLat / 2) +
-                     std::cos(lat1) * std::cos(lat2) * std::sin(dLon / 2) * std::sin(dLon / 2);
+    const double a = sLat * sLat + m_cosLat * std::cos(lat2) * sLon * sLon;
     return 2 * kEarthRadiusNm * std::asin(std::sqrt(std::clamp(a, 0.0, 1.0)));
+}
+
+double distanceNm(double lat1Deg, double lon1Deg, double lat2Deg, double lon2Deg) {
+    return DistanceFrom(lat1Deg, lon1Deg).nm(lat2Deg, lon2Deg);
 }
 
 double bearingDeg(double lat1Deg, double lon1Deg, double lat2Deg, double lon2Deg) {

@@ -78,6 +78,17 @@ void setPosition(PositionBlockFields& f, const AircraftPosition& p);
 // Great-circle distance in nautical miles and initial true bearing in degrees (0 to 360) from
 // one point to another, on a sphere of the earth's mean radius.
 double distanceNm(double lat1Deg, double lon1Deg, double lat2Deg, double lon2Deg);
+// The distance from one point to many: what depends on that point alone is worked out once.
+class DistanceFrom {
+public:
+    DistanceFrom(double latDeg, double lonDeg);
+    double nm(double latDeg, double lonDeg) const;
+
+private:
+    double m_lat;
+    double m_lonDeg;
+    double m_cosLat;
+};
 double bearingDeg(double lat1Deg, double lon1Deg, double lat2Deg, double lon2Deg);
 
 } // namespace airmesh::wire
