@@ -38,6 +38,11 @@ void Relay::keepPlaces() {
 
 std::optional<int> Relay::placesAllowed(int shown) {
     std::optional<int> places = m_sim.remotePlaces(shown);
+    // A refusal holds until the session's description has room it did not have then: somebody
+    // else's player has left it since.
+    if (m_refusedAt && places && m_roomAtRefusal && *places > *m_roomAtRefusal) {
+        m_refusedAt.reset();
+    }
     if (m_refusedAt) {
         places = places ? std::min(*places, *m_refusedAt) : *m_refusedAt;
     }
@@ -154,6 +159,7 @@ Relay::Shown Relay::show(const Players::PlayerPtr& p) {
                 shown += m_players.Item(i)->inSession ? 1 : 0;
             }
             m_refusedAt = shown;
+            m_roomAtRefusal = m_sim.remotePlaces(shown);
             return Shown::Refused;
         }
         // Logged where it failed; tried again later, not at every pass.

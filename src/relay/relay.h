@@ -128,7 +128,8 @@ private:
     qint64 m_myPositionMs = 0;
     std::unique_ptr<Matcher> m_matcher;
     TitleChooser m_titles;
-    std::optional<int> m_refusedAt; // the session refused a player when this many were shown
+    std::optional<int> m_refusedAt;     // the session refused a player when this many were shown
+    std::optional<int> m_roomAtRefusal; // and what its description said it had room for
     WaitReason m_waitReason = WaitReason::SessionFull;
     qint64 m_lastPassMs = 0;
     bool m_fillDue = false;     // the last pass kept free places: for the next tick

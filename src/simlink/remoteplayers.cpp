@@ -27,7 +27,7 @@ Session& SimLink::session() {
 
 bool SimLink::isSessionFull(const std::exception& e) {
     const auto* dpe = dynamic_cast<const dp::DpError*>(&e);
-    return dpe && (dpe->code() == dp::DPERR_NONEWPLAYERS || dpe->code() == dp::DPERR_CANTCREATEPLAYER);
+    return dpe != nullptr && (dpe->code() == dp::DPERR_NONEWPLAYERS || dpe->code() == dp::DPERR_CANTCREATEPLAYER);
 }
 
 QString SimLink::waitingKey(qint32 sessionNumber) {
@@ -38,7 +38,7 @@ Players::PlayerPtr SimLink::registerPilot(const QString& handle, qint32 sessionN
     if (Players::PlayerPtr known = m_players.findBySession(sessionNumber)) {
         return known; // announced again: still the one pilot
     }
-    const Players::PlayerPtr p = m_players.Add(waitingKey(sessionNumber));
+    Players::PlayerPtr p = m_players.Add(waitingKey(sessionNumber));
     p->Server_Session_ID = sessionNumber;
     p->PlayerHandle = handle;
     p->Rcv_Detailed_Info = true;
@@ -49,7 +49,7 @@ Players::PlayerPtr SimLink::registerPilot(const QString& handle, qint32 sessionN
 
 Players::PlayerPtr SimLink::Add_Remote_Player(const QString& handle, qint32 sessionNumber) {
     const bool known = m_players.findBySession(sessionNumber) != nullptr;
-    const Players::PlayerPtr p = registerPilot(handle, sessionNumber);
+    Players::PlayerPtr p = registerPilot(handle, sessionNumber);
     if (p->inSession) {
         return p;
     }

@@ -134,6 +134,7 @@ private slots:
     void shownAfterWaitingCatchesUp();
     void waitingPilotsChatAndCrash();
     void refusedByTheHost();
+    void refusalHoldsUntilTheSessionHasMoreRoom();
     void maxShownAndTheTrafficPicture();
     void roomForAllChangesNothing();
 };
@@ -389,6 +390,26 @@ void TestPlaces::refusedByTheHost() {
 
     rig.reactions.playerLeft(1);
     QCOMPARE(rig.shown(), (QStringList{"Three", "Two"}));
+}
+
+// A refusal while the description had room holds until somebody else's player leaves the
+// session: then there is room the refusal did not know of.
+void TestPlaces::refusalHoldsUntilTheSessionHasMoreRoom() {
+    CrowdRig rig(3);
+    MemorySession other(rig.world); // another program on the machine, with a player in the session
+    other.InitializeConnection(other.GetDPEnumConnections({}, 1).GetAddress(2));
+    SessionData search;
+    search.SetGuidApplication(SimLink::kFirstAppGuid);
+    other.Open(other.GetDPEnumSessions(search, 0, 2).GetItem(1), 1);
+    other.CreatePlayer(QStringLiteral("Other"), {}, 0, 0);
+    rig.pilot(1, QStringLiteral("One"), 5);
+    rig.faults.failOperation(Op::CreatePlayer, dp::DPERR_CANTCREATEPLAYER);
+    rig.pilot(2, QStringLiteral("Two"), 6);
+    rig.run(10'000);
+    QCOMPARE(rig.shown(), QStringList{"One"});
+    other.Close();
+    rig.run(2'000);
+    QCOMPARE(rig.shown(), (QStringList{"One", "Two"}));
 }
 
 // The user's MaxShown: the farthest go at the next pass, and the Traffic picture says why
