@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
 
@@ -114,8 +113,11 @@ QString resolveWindowsPath(const QString& path, const QString& prefix) {
         base = prefix + QStringLiteral("/drive_c");
     }
 
-    static const QRegularExpression separators(QStringLiteral("[\\\\/]+"));
-    const QStringList names = path.mid(2).split(separators, Qt::SkipEmptyParts);
+    // Split by hand: a regular expression's match keeps a thread_local stack, which makes a
+    // Windows program's exit wait on a lock now and then.
+    QString rest = path.mid(2);
+    rest.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QStringList names = rest.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     QString result = base;
     for (const QString& name : names) {
         result += QLatin1Char('/') + matchEntry(result, name);

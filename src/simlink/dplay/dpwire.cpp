@@ -1,9 +1,9 @@
 #include "dpwire.h"
 
-#include <QRegularExpression>
 #include <QtEndian>
 
 #include <algorithm>
+#include <array>
 
 namespace airmesh::dplay {
 
@@ -113,22 +113,49 @@ bool readSizedString(ByteReader& r, quint32 bytes, QString& out) {
 } // namespace
 
 std::optional<Guid> parseGuid(const QString& text) {
-    static const QRegularExpression re(QStringLiteral(
-        "^\\{?([0-9A-Fa-f]{8})-([0-9A-Fa-f]{4})-([0-9A-Fa-f]{4})-([0-9A-Fa-f]{4})-([0-9A-Fa-f]{12})\\}?$"));
-    const auto m = re.match(text.trimmed());
-    if (!m.hasMatch()) {
+    // Read by hand rather than by a regular expression: a match runs Qt's PCRE on a stack kept in
+    // a thread_local, and that alone makes a Windows program's exit wait on a lock now and then.
+    QStringView t = QStringView(text).trimmed();
+    if (t.startsWith(QLatin1Char('{'))) {
+        t = t.mid(1);
+    }
+    if (t.endsWith(QLatin1Char('}'))) {
+        t.chop(1);
+    }
+    constexpr qsizetype kChars = 36; // 8-4-4-4-12
+    if (t.size() != kChars) {
         return std::nullopt;
     }
+    std::array<quint8, 32> nibbles{};
+    std::size_t n = 0;
+    for (qsizetype i = 0; i < kChars; ++i) {
+        const char16_t c = t[i].unicode();
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (c != u'-') {
+                return std::nullopt;
+            }
+            continue;
+        }
+        const int v = c >= u'0' && c <= u'9'   ? c - u'0'
+                      : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                      : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                               : -1;
+        if (v < 0) {
+            return std::nullopt;
+        }
+        nibbles[n++] = static_cast<quint8>(v);
+    }
+    const auto byteAt = [&nibbles](std::size_t i) {
+        return static_cast<quint8>(nibbles[2 * i] << 4 | nibbles[2 * i + 1]);
+    };
+    // The first three fields are little-endian in the Windows layout, the last eight bytes as written.
     Guid g{};
-    const quint32 d1 = m.captured(1).toUInt(nullptr, 16);
-    const quint16 d2 = static_cast<quint16>(m.captured(2).toUInt(nullptr, 16));
-    const quint16 d3 = static_cast<quint16>(m.captured(3).toUInt(nullptr, 16));
-    qToLittleEndian(d1, g.data());
-    qToLittleEndian(d2, g.data() + 4);
-    qToLittleEndian(d3, g.data() + 6);
-    const QString rest = m.captured(4) + m.captured(5);
-    for (qsizetype i = 0; i < 8; ++i) {
-        g[static_cast<size_t>(8 + i)] = static_cast<quint8>(rest.mid(i * 2, 2).toUInt(nullptr, 16));
+    const std::array<std::size_t, 8> order{3, 2, 1, 0, 5, 4, 7, 6};
+    for (std::size_t i = 0; i < 8; ++i) {
+        g[i] = byteAt(order[i]);
+    }
+    for (std::size_t i = 8; i < 16; ++i) {
+        g[i] = byteAt(i);
     }
     return g;
 }

@@ -214,7 +214,8 @@ void Node::drop(int id, const QString& why) {
 }
 
 void Node::readDatagrams(net::Fd fd, bool enumSocket) {
-    static thread_local std::vector<char> buffer(kMaxDatagramBytes + kSpHeaderBytes + 1);
+    std::vector<char>& buffer = m_datagramBuffer;
+    buffer.resize(kMaxDatagramBytes + kSpHeaderBytes + 1);
     for (int i = 0; i < kDatagramsPerRound; ++i) {
         quint32 ip = 0;
         quint16 port = 0;
@@ -240,7 +241,8 @@ void Node::readDatagrams(net::Fd fd, bool enumSocket) {
 }
 
 void Node::readConnection(int id) {
-    static thread_local std::vector<char> buffer(kReadChunk);
+    std::vector<char>& buffer = m_streamBuffer;
+    buffer.resize(kReadChunk);
     const int n = net::recvSome(m_conns[id].fd, buffer.data(), kReadChunk);
     if (n == -1) {
         return;

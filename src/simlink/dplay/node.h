@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace airmesh::dplay {
 
@@ -113,6 +114,12 @@ private:
     std::map<int, Conn> m_conns;
     int m_nextConn = 1;
     bool m_stopping = false;
+    // The node's thread reads into these. Members, not thread_local: a thread_local with a
+    // destructor makes libstdc++ delete a pthread key as its DLL unloads, and under Wine that
+    // deletion now and then waits forever for a lock (a test program that had finished stayed
+    // alive until its time-out).
+    std::vector<char> m_datagramBuffer;
+    std::vector<char> m_streamBuffer;
     std::thread m_thread;
 };
 
