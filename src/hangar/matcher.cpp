@@ -1,5 +1,7 @@
 #include "matcher.h"
 
+#include "core/enginetype.h"
+
 #include <algorithm>
 #include <array>
 #include <optional>
@@ -45,11 +47,11 @@ struct Family {
     const char* maker;
 };
 
-constexpr int P = 0; // piston
-constexpr int J = 1; // jet
-constexpr int G = 2; // none
-constexpr int H = 3; // helicopter turbine
-constexpr int T = 5; // turboprop
+constexpr int P = engineCode(EngineType::Piston);
+constexpr int J = engineCode(EngineType::Jet);
+constexpr int G = engineCode(EngineType::None);
+constexpr int H = engineCode(EngineType::HeloTurbine);
+constexpr int T = engineCode(EngineType::Turboprop);
 constexpr Kind A = Kind::Airplane;
 constexpr Kind R = Kind::Helicopter;
 
@@ -223,23 +225,6 @@ QString sizeName(int engines) {
     }
 }
 
-QString engineName(int engineType) {
-    switch (engineType) {
-    case 0:
-        return QStringLiteral("piston");
-    case 1:
-        return QStringLiteral("jet");
-    case 2:
-        return QStringLiteral("unpowered");
-    case 3:
-        return QStringLiteral("turbine");
-    case 5:
-        return QStringLiteral("turboprop");
-    default:
-        return QStringLiteral("unknown engine");
-    }
-}
-
 QString kindName(Kind k) {
     switch (k) {
     case Kind::Helicopter:
@@ -260,7 +245,7 @@ int sizeOfSpan(double feet) {
 }
 
 bool knownEngineType(int t) {
-    return t == 0 || t == 1 || t == 2 || t == 3 || t == 5;
+    return engineTypeOf(t).has_value();
 }
 
 std::int64_t key2(std::int64_t a, std::int64_t b) {
@@ -649,7 +634,7 @@ void Matcher::consider(int i, const Features& r, int relation, Match& best, int&
         why += QStringLiteral(" and airline");
     }
     if (why.isEmpty()) {
-        why = QStringLiteral("same class: ") + engineName(e.engineType);
+        why = QStringLiteral("same class: ") + engineTypeName(e.engineType);
         if (r.engines > 0 && e.engines == r.engines) {
             why += QLatin1Char(' ') + sizeName(e.engines);
         }

@@ -5,21 +5,6 @@
 namespace airmesh {
 inline namespace simlink {
 
-QString engineTypeText(qint32 code) {
-    switch (code) {
-    case static_cast<qint32>(EngineType::Piston):
-        return QStringLiteral(" Engine Type Piston");
-    case static_cast<qint32>(EngineType::Jet):
-        return QStringLiteral(" Engine Type Jet");
-    case static_cast<qint32>(EngineType::None):
-        return QStringLiteral(" Engine Type None");
-    case static_cast<qint32>(EngineType::HeloTurbine):
-        return QStringLiteral(" Engine Type Helo_Turbine");
-    default:
-        return QStringLiteral(" Unknown Engine type ") + QString::number(code);
-    }
-}
-
 namespace sim {
 
 Header readHeader(SimMessage& m) {

@@ -2,6 +2,8 @@
 
 #include "simmessage.h"
 
+#include "core/enginetype.h"
+
 #include <QString>
 
 namespace airmesh {
@@ -34,11 +36,6 @@ inline constexpr qint32 simMsgNumber(SimMsg m) {
 
 // The position block the simulator sends for an aircraft; relayed unchanged, never read.
 inline constexpr int kPositionBlockBytes = 52;
-
-// Engine type codes and their activity-log texts.
-enum class EngineType : qint32 { Piston = 0, Jet = 1, None = 2, HeloTurbine = 3 };
-// " Engine Type Piston", ..., or " Unknown Engine type " and the code.
-QString engineTypeText(qint32 code);
 
 namespace sim {
 

@@ -265,6 +265,7 @@ void TestSimCodec::engineText_data() {
     QTest::newRow("2") << 2 << QString(" Engine Type None");
     QTest::newRow("3") << 3 << QString(" Engine Type Helo_Turbine");
     QTest::newRow("4") << 4 << QString(" Unknown Engine type 4");
+    QTest::newRow("5, FS2002's turboprop") << 5 << QString(" Engine Type Turboprop");
     QTest::newRow("7") << 7 << QString(" Unknown Engine type 7");
     QTest::newRow("-1") << -1 << QString(" Unknown Engine type -1");
     QTest::newRow("min") << INT_MIN << QString(" Unknown Engine type -2147483648");
