@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     SilentSoundOutput soundOut;
     SoundCues sound(dir.path(), soundOut);
     PrintedMessages boxes;
-    ClientServices services{ini, log, clock, sound, boxes, false, false, [] { QCoreApplication::processEvents(); }};
+    ClientServices services{ini, log, clock, sound, boxes, false, false};
     const QString general = QStringLiteral("General");
     ini.WriteINI(general, QStringLiteral("HostConnectPort"), cli.value(udp));
     ini.WriteINI(general, QStringLiteral("ClientConnectPort"), QStringLiteral("0"));

@@ -32,7 +32,7 @@ struct Client {
     SilentSoundOutput soundOut;
     SoundCues sound{dir.path(), soundOut};
     FakeMessageBoxes boxes;
-    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
+    ClientServices services{ini, log, clock, sound, boxes, false, false};
     MemoryWorld world;
     MemorySessionFactory sessions{world};
     QByteArray fs = world.hostSession(SimLink::kFirstAppGuid, QStringLiteral("FS"), {}, 6);

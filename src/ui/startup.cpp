@@ -26,10 +26,8 @@ Startup::Startup(const Options& options) : Startup(options, UserFolders::portabl
 
 Startup::Startup(Options options, UserFolders folders)
     : m_options(std::move(options)), m_folders(std::move(folders)),
-      m_sound(m_folders.soundFolders, m_soundOut), m_services{m_objINI,   m_log,
-                                                              m_clock,    m_sound,
-                                                              m_messages, false,
-                                                              false,      [] { QCoreApplication::processEvents(); }},
+      m_sound(m_folders.soundFolders, m_soundOut), m_services{m_objINI,   m_log, m_clock, m_sound,
+                                                              m_messages, false, false},
       m_sim(m_services, m_colPlayers, m_windows) {
     // No Alt+letter that a disabled button leaves over may type into any window of the program.
     QCoreApplication::instance()->installEventFilter(&m_acceleratorGuard);

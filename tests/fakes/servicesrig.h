@@ -29,7 +29,7 @@ template <typename ClockType> struct BasicServicesRig {
     FakeSoundOutput soundOut;
     SoundCues sound{dir.path(), soundOut};
     FakeMessageBoxes boxes;
-    ClientServices services{ini, log, clock, sound, boxes, false, false, {}};
+    ClientServices services{ini, log, clock, sound, boxes, false, false};
 
     BasicServicesRig() = default;
     BasicServicesRig(bool debug, bool lowLevel) { flags(debug, lowLevel); }

@@ -84,7 +84,6 @@ void TestServerLink::logonAccepted() {
     checkState(rig, LinkState::LoggedOn, QStringLiteral("Connected"));
     QCOMPARE(rig.reported.size(), 3); // Connecting, AwaitingLogon, LoggedOn
     QVERIFY(rig.link.Timer2().isActive());
-    QCOMPARE(rig.link.Timer2().interval(), 60000); // the aircraft re-sent a minute after a first logon
     QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("connected.wav")});
 
     // The greeting as a text line, then the simulator asked for the user's aircraft.
@@ -268,7 +267,6 @@ void TestServerLink::tearDown() {
 
     checkState(rig, LinkState::Lost, QStringLiteral("Server connection lost...Please reconnect"));
     QVERIFY(!rig.link.Timer2().isActive());
-    QCOMPARE(rig.link.Timer2().interval(), 30000); // half a minute after the logon that follows a loss
     QCOMPARE(rig.link.lngSessionID(), 0);
     QCOMPARE(rig.soundOut.cues(), QStringList{QStringLiteral("incoming.wav")});
     QCOMPARE(rig.link.ctlTCPSock().State(), int(SocketState::Closed));
@@ -344,7 +342,6 @@ void TestServerLink::postConnectSends() {
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.blnConnected(), kWait);
     QVERIFY(rig.logon());
     QVERIFY(rig.link.Timer2().isActive());
-    QCOMPARE(rig.link.Timer2().interval(), 30000);
     QCOMPARE(intervalsOfTicks(4), (QList<int>{30000, 30000, 60000, 60000}));
     QTRY_COMPARE_WITH_TIMEOUT(rig.tcpRecords().size(), 5, kWait);
     QCOMPARE(rig.tcpRecords()[4], details);
