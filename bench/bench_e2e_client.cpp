@@ -91,10 +91,6 @@ int main(int argc, char** argv) {
     SoundCues sound(dir.path(), soundOut);
     PrintedMessages boxes;
     ClientServices services{ini, log, clock, sound, boxes, false, false};
-    const QString general = QStringLiteral("General");
-    ini.WriteINI(general, QStringLiteral("HostConnectPort"), cli.value(udp));
-    ini.WriteINI(general, QStringLiteral("ClientConnectPort"), QStringLiteral("0"));
-    ini.WriteINI(general, QStringLiteral("ClientConnectTCP"), cli.value(tcp));
 
     Players players;
     NoWindowSystem windows;
@@ -124,7 +120,14 @@ int main(int argc, char** argv) {
             printLine(QStringLiteral("logged on %1").arg(link.lngSessionID()));
         }
     });
-    link.Connect(cli.value(server), cli.value(pilot), cli.value(password));
+    ServerSettings logon;
+    logon.host = cli.value(server);
+    logon.serverUdpPort = cli.value(udp).toInt();
+    logon.clientUdpPort = 0;
+    logon.serverTcpPort = cli.value(tcp).toInt();
+    logon.pilotId = cli.value(pilot);
+    logon.password = cli.value(password);
+    link.Connect(logon);
     std::unique_ptr<FrmTraffic> window;
     if (withWindow) {
         window = std::make_unique<FrmTraffic>(services, players, relay);

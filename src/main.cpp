@@ -1,5 +1,6 @@
 // airmesh-client: joins the simulator's multiplayer session and relays it to a server.
 #include "core/inifiles.h"
+#include "core/settings.h"
 #include "core/userfolders.h"
 #include "simlink/dplay/nativesession.h"
 #include "ui/addressprompt.h"
@@ -32,13 +33,11 @@ int main(int argc, char** argv) {
         qWarning("cannot make the folders %s and %s", qPrintable(folders.settingsFolder), qPrintable(folders.logFile));
     }
     airmesh::INIFiles settings(folders.settingsFile());
-    const QString section = QStringLiteral("General");
-    const QString key = QStringLiteral("SessionHost");
     airmesh::dplay::NativeOptions native;
-    native.suggestedAddress = settings.ReadINI(section, key, QStringLiteral("localhost"));
+    native.suggestedAddress = airmesh::readSetting(settings, airmesh::setting::SessionHost);
     native.prompt = [](const QString& suggested) { return airmesh::askSessionHost(nullptr, suggested); };
-    native.rememberAddress = [&settings, section, key](const QString& address) {
-        settings.WriteINI(section, key, address);
+    native.rememberAddress = [&settings](const QString& address) {
+        airmesh::writeSetting(settings, airmesh::setting::SessionHost, address);
     };
     native.log = [](const QString& line) { qInfo("session: %s", qPrintable(line)); };
     airmesh::dplay::NativeSessionFactory sessions(native);

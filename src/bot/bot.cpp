@@ -10,7 +10,6 @@ namespace airmesh {
 inline namespace bot {
 
 namespace {
-const QString kGeneral = QStringLiteral("General");
 // The join polls for the simulator's answer; the stand-in answers at once, so this bounds
 // only the wait on a stand-in that stays silent.
 constexpr int kMaxJoinWaitMs = 20;
@@ -92,13 +91,6 @@ bool Bot::start() {
         return true;
     }
     m_started = true;
-    // The settings the server link reads; Connect writes the address, ID and password itself.
-    m_ini.WriteINI(kGeneral, QStringLiteral("HostConnectPort"), m_config.serverUdpPort);
-    m_ini.WriteINI(kGeneral, QStringLiteral("ClientConnectPort"), m_config.clientUdpPort);
-    m_ini.WriteINI(kGeneral, QStringLiteral("ClientConnectTCP"), m_config.serverTcpPort);
-    m_ini.WriteINI(kGeneral, QStringLiteral("Debug"), m_config.activityLog ? 1 : 0);
-    m_ini.WriteINI(kGeneral, QStringLiteral("DebugLowLevel"), m_config.activityLog ? 1 : 0);
-
     MemorySessionFactory factory(m_world);
     if (!m_sim.Join_Session(factory)) {
         print(QStringLiteral("join failed"));
@@ -106,7 +98,14 @@ bool Bot::start() {
     }
     m_engine.windowLoaded();
     m_timer.start(kTickMs);
-    m_link.Connect(m_config.host, QString::number(m_config.pilotId), m_config.password);
+    ServerSettings server;
+    server.host = m_config.host;
+    server.serverUdpPort = m_config.serverUdpPort;
+    server.clientUdpPort = m_config.clientUdpPort;
+    server.serverTcpPort = m_config.serverTcpPort;
+    server.pilotId = QString::number(m_config.pilotId);
+    server.password = m_config.password;
+    m_link.Connect(server);
     return true;
 }
 

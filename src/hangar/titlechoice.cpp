@@ -1,5 +1,7 @@
 #include "titlechoice.h"
 
+#include "core/settings.h"
+
 #include "aliases.h"
 #include "matcher.h"
 
@@ -10,8 +12,7 @@ namespace airmesh {
 inline namespace hangar {
 
 bool TitleChooser::autoMatchOn(const INIFiles& settings) {
-    return settingToBool(settings.ReadINI(QStringLiteral("General"), QStringLiteral("AutoMatch"), QStringLiteral("1")),
-                         true);
+    return settingToBool(readSetting(settings, setting::AutoMatch), true);
 }
 
 void TitleChooser::remember(QSet<QString>& told, const QString& title) {
@@ -33,7 +34,7 @@ TitleChoice TitleChooser::choose(const INIFiles& settings, const QString& title,
     const QString key = trimSpaces(title);
     // Log lines name the title up to the NUL that ended it on the wire.
     const QString named = key.left(key.indexOf(QChar(0)) >= 0 ? key.indexOf(QChar(0)) : key.size());
-    const QString alias = settings.ReadINI(QStringLiteral("Aliasing"), key, none);
+    const QString alias = settings.ReadINI(QLatin1String(setting::kAliasing), key, none);
     if (alias != none) {
         if (m_matcher->isInstalled(alias)) {
             c.title = alias;

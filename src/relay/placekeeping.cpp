@@ -1,6 +1,7 @@
 #include "places.h"
 #include "relay.h"
 
+#include "core/settings.h"
 #include "simlink/simcodec.h"
 #include "wire/positionblock.h"
 
@@ -10,9 +11,6 @@ namespace airmesh {
 inline namespace relay {
 
 namespace {
-
-const QString kGeneral = QStringLiteral("General");
-const QString kMaxShownKey = QStringLiteral("MaxShown");
 
 QString distanceText(const std::optional<double>& nm) {
     return nm ? QStringLiteral("%1 nm").arg(*nm, 0, 'f', 1) : QStringLiteral("no position");
@@ -47,7 +45,7 @@ std::optional<int> Relay::placesAllowed(int shown) {
         places = places ? std::min(*places, *m_refusedAt) : *m_refusedAt;
     }
     bool ok = false;
-    const int maxShown = m_services.objINI.ReadINI(kGeneral, kMaxShownKey, 0).toInt(&ok);
+    const int maxShown = readSetting(m_services.objINI, setting::MaxShown).toInt(&ok);
     m_waitReason = WaitReason::SessionFull;
     if (ok && maxShown > 0 && (!places || maxShown < *places)) {
         m_waitReason = WaitReason::MaxShown;

@@ -84,6 +84,7 @@ public:
     void aircraftDetails(qint32 session, qint32 engineType, const QString& title) override;
     void chatPiece(qint32 session, const QString& piece) override;
     void linkClosed() override;
+    void linkCue(LinkCue cue) override;
 
     // ---- What the logon says of the user ----
     QString logonHandle() const override;

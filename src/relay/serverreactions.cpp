@@ -260,6 +260,18 @@ void Relay::linkClosed() {
         [this](const std::exception& e) { logError(QStringLiteral(" - Error Set_Closed "), e); });
 }
 
+void Relay::linkCue(LinkCue cue) {
+    switch (cue) {
+    case LinkCue::LoggedOn:
+        m_services.sound.Play_Sound(QStringLiteral("connected.wav"));
+        return;
+    case LinkCue::Rejected:
+    case LinkCue::Lost:
+        m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
+        return;
+    }
+}
+
 // ---- What the logon says of the user -------------------------------------------------------
 
 QString Relay::logonHandle() const {

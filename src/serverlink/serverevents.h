@@ -12,6 +12,13 @@ struct UserAircraft {
     QString title;
 };
 
+// The moments the link has a sound cue for.
+enum class LinkCue {
+    LoggedOn, // the server accepted the logon
+    Rejected, // ... or rejected it
+    Lost,     // the link was torn down
+};
+
 // What the server link reports to the relay, one call per decoded record the client reacts to:
 // the mirror of RelayOutput. Texts arrive as the client keeps them: cut at their first U+0000
 // and, except a crash text and a chat piece, without their padding. A reaction that fails
@@ -41,6 +48,9 @@ public:
     // ---- The link's end ----
     // Set_Closed: the other pilots go with the link. Never throws; each step's failure is logged.
     virtual void linkClosed() = 0;
+
+    // A moment of the link that has a sound cue. Never throws.
+    virtual void linkCue(LinkCue cue) = 0;
 };
 
 // What the logon and the post-connect sends say about the user.

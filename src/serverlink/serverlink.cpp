@@ -14,25 +14,6 @@ using namespace wire;
 
 namespace {
 
-const QString kGeneral = QStringLiteral("General");
-
-// The port settings are read as the leading decimal number of the text (sign allowed); a text
-// without one is 0. Values beyond 32 bits saturate, so the socket refuses them as out of range.
-int leadingNumber(const QString& text) {
-    const QString t = text.trimmed();
-    qsizetype i = 0;
-    bool negative = false;
-    if (i < t.size() && (t[i] == QLatin1Char('+') || t[i] == QLatin1Char('-'))) {
-        negative = t[i] == QLatin1Char('-');
-        ++i;
-    }
-    qint64 value = 0;
-    for (; i < t.size() && t[i] >= QLatin1Char('0') && t[i] <= QLatin1Char('9'); ++i) {
-        value = std::min<qint64>(value * 10 + (t[i].unicode() - u'0'), std::numeric_limits<int>::max());
-    }
-    return static_cast<int>(negative ? -value : value);
-}
-
 // A pilot ID or password as a 32-bit integer; anything but a whole number in range fails.
 qint32 toLong(const QString& text, const char* what) {
     bool ok = false;
@@ -80,35 +61,28 @@ ServerLink::~ServerLink() {
 
 // ---- Connection and logon ---------------------------------------------------------------
 
-void ServerLink::Connect(const QString& hostIP, const QString& pilotId, const QString& password) {
+void ServerLink::Connect(const ServerSettings& settings) {
     if (isConnecting() || m_blnConnected) {
         return; // the button is disabled meanwhile; nothing may start a second logon
     }
     report(LinkState::Connecting);
-
-    INIFiles& ini = m_services.objINI;
-    ini.WriteINI(kGeneral, QStringLiteral("HostIP"), hostIP);
-    ini.WriteINI(kGeneral, QStringLiteral("PID"), pilotId);
-    ini.WriteINI(kGeneral, QStringLiteral("PWD"), password);
-    m_pendingPilotId = pilotId;
-    m_pendingPassword = password;
+    m_pendingPilotId = settings.pilotId;
+    m_pendingPassword = settings.password;
 
     // Set before the socket calls: a failure they report at once arrives as an event.
     m_connectState = ConnectState::TcpConnecting;
     try {
-        const QString host = ini.ReadINI(kGeneral, QStringLiteral("HostIP"), QString());
-        if (host.isEmpty()) {
+        if (settings.host.isEmpty()) {
             throw SocketError(SocketErrorNumber::HostNotFound, QStringLiteral("No server address given"));
         }
-        setUpUdp(host);
+        setUpUdp(settings);
 
         // A connection left open by an earlier rejected or timed-out logon would make Connect
         // refuse to start; it belongs to an attempt that is over.
         closeTcp();
         m_ctlTCPSock.setProtocol(Socket::Protocol::Tcp);
-        m_ctlTCPSock.setRemoteHost(host);
-        m_ctlTCPSock.setRemotePort(
-            leadingNumber(ini.ReadINI(kGeneral, QStringLiteral("ClientConnectTCP"), QStringLiteral("1502"))));
+        m_ctlTCPSock.setRemoteHost(settings.host);
+        m_ctlTCPSock.setRemotePort(settings.serverTcpPort);
         m_tcpGate.reset();
         m_tcpFramer.reset();
         m_ctlTCPSock.Connect();
@@ -119,16 +93,16 @@ void ServerLink::Connect(const QString& hostIP, const QString& pilotId, const QS
     }
 }
 
-void ServerLink::setUpUdp(const QString& host) {
-    const int hostPort = leadingNumber(m_services.objINI.ReadINI(kGeneral, QStringLiteral("HostConnectPort"), 1500));
+void ServerLink::setUpUdp(const ServerSettings& settings) {
+    const QString& host = settings.host;
+    const int hostPort = settings.serverUdpPort;
     const int state = m_ctlWinsock.State();
     if (state == SocketState::Error || state == SocketState::Closing || state == SocketState::ConnectionPending ||
         state == SocketState::Closed) {
         m_ctlWinsock.setProtocol(Socket::Protocol::Udp);
         m_ctlWinsock.setRemoteHost(host);
         m_ctlWinsock.setRemotePort(hostPort);
-        m_ctlWinsock.Bind(
-            leadingNumber(m_services.objINI.ReadINI(kGeneral, QStringLiteral("ClientConnectPort"), 1501)));
+        m_ctlWinsock.Bind(settings.clientUdpPort);
         return;
     }
     // Already bound by an earlier Connect: the binding stays, but the datagrams go to the
@@ -208,7 +182,9 @@ void ServerLink::logonAccepted(const LogonAccepted& accepted, const char* handle
     } catch (const std::exception&) {
         logCurrentError(QStringLiteral(" - Error %1 ").arg(QLatin1String(handler)));
     }
-    m_services.sound.Play_Sound(QStringLiteral("connected.wav"));
+    if (m_events) {
+        m_events->linkCue(LinkCue::LoggedOn);
+    }
     m_Timer2.start();
     m_intPostConnectCount = 0;
 
@@ -232,8 +208,8 @@ void ServerLink::logonRejected() {
     endLogonWait(LinkState::Rejected);
     if (m_events) {
         m_events->logonRejected();
+        m_events->linkCue(LinkCue::Rejected);
     }
-    m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
 }
 
 void ServerLink::Set_Closed() {
@@ -251,7 +227,9 @@ void ServerLink::Set_Closed() {
     m_lngSessionID = 0;
     m_udpGate.reset();
     m_Timer2.stop();
-    m_services.sound.Play_Sound(QStringLiteral("incoming.wav"));
+    if (m_events) {
+        m_events->linkCue(LinkCue::Lost);
+    }
 
     report(LinkState::Lost);
 

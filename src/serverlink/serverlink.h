@@ -23,6 +23,18 @@ class ClientFixture;
 namespace airmesh {
 inline namespace serverlink {
 
+// Where and as whom Connect logs on: the server's address and ports, our UDP port, and the
+// pilot ID and password as the user typed them (each must read as a 32-bit number when the
+// logon goes out). A plain value: the link reads no settings of its own.
+struct ServerSettings {
+    QString host;
+    int serverUdpPort = 1500;
+    int clientUdpPort = 1501; // 0: any free port
+    int serverTcpPort = 1502;
+    QString pilotId;
+    QString password;
+};
+
 // The link to the multiplayer server: the UDP socket and the TCP connection, logon, decoding
 // the server's records and reporting them to the relay (ServerEvents), heartbeat and loss watch,
 // and the records that carry the user's traffic (RelayOutput). What a record means beyond the
@@ -70,8 +82,8 @@ public:
     const QTimer& Timer2() const { return m_Timer2; }
 
     // ---- Connection and logon ----
-    // The Connect button, with the texts of the address, pilot ID and password boxes.
-    void Connect(const QString& hostIP, const QString& pilotId, const QString& password);
+    // The Connect button.
+    void Connect(const ServerSettings& settings);
     // True from Connect until the logon is answered, times out or fails.
     bool isConnecting() const { return m_connectState != ConnectState::Idle; }
     void Send_Logon(qint32 pilotId, qint32 password, const QString& handle);
@@ -127,7 +139,7 @@ private:
 
     enum class ConnectState { Idle, TcpConnecting, AwaitingLogon };
 
-    void setUpUdp(const QString& host);
+    void setUpUdp(const ServerSettings& settings);
     void onTcpConnected();
     void onTcpError(int number, const QString& description, qint32 scode, const QString& source);
     void onUdpDataArrival(qint64 bytesTotal);

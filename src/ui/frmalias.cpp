@@ -1,5 +1,7 @@
 #include "frmalias.h"
 
+#include "core/settings.h"
+
 #include "artwork.h"
 #include "placement.h"
 
@@ -19,7 +21,6 @@ inline namespace ui {
 
 namespace {
 
-const QString kAliasing = QStringLiteral("Aliasing");
 const QString kError = QStringLiteral("ERROR");
 const QString kTitle = QStringLiteral("Airmesh");
 const QString kNoPlayers = QStringLiteral("Aliasing is not possible as there are no other Airmesh players online to "
@@ -180,7 +181,7 @@ void FrmAlias::cmdSet_Click() {
         close();
         return;
     }
-    if (!m_services.objINI.WriteINI(kAliasing, trimSpaces(title), m_cboHangar->currentText())) {
+    if (!m_services.objINI.WriteINI(QLatin1String(setting::kAliasing), trimSpaces(title), m_cboHangar->currentText())) {
         m_services.messages.showMessage(kNotSaved, kError);
         return;
     }

@@ -1,5 +1,7 @@
 #include "frmmain.h"
 
+#include "core/settings.h"
+
 #include "artwork.h"
 #include "branding.h"
 #include "linkview.h"
@@ -23,8 +25,6 @@ namespace airmesh {
 inline namespace ui {
 
 namespace {
-
-const QString kGeneral = QStringLiteral("General");
 
 // Every position below is in pixels: the form's twips divided by 15.
 constexpr QRect kProductDescrRect(0, 0, 529, 31);
@@ -148,7 +148,7 @@ void FrmMain::buildControls() {
 
     connect(m_cmdConnect, &QPushButton::clicked, this, [this] {
         if (onConnect) {
-            onConnect(m_txtHostIP->text(), m_txtPID->text(), m_txtPWD->text());
+            onConnect(connectSettings(m_services.objINI, m_txtHostIP->text(), m_txtPID->text(), m_txtPWD->text()));
         }
     });
     connect(m_cmdAlias, &QPushButton::clicked, this, [this] {
@@ -218,13 +218,29 @@ bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+ServerSettings FrmMain::connectSettings(INIFiles& ini, const QString& hostIP, const QString& pilotId,
+                                        const QString& password) {
+    writeSetting(ini, setting::HostIP, hostIP);
+    writeSetting(ini, setting::PID, pilotId);
+    writeSetting(ini, setting::PWD, password);
+    ServerSettings s;
+    // The address as the file keeps it (trimmed, one pair of quotes taken off, 127 characters).
+    s.host = readSetting(ini, setting::HostIP);
+    s.serverUdpPort = leadingNumber(readSetting(ini, setting::HostConnectPort));
+    s.clientUdpPort = leadingNumber(readSetting(ini, setting::ClientConnectPort));
+    s.serverTcpPort = leadingNumber(readSetting(ini, setting::ClientConnectTCP));
+    s.pilotId = pilotId;
+    s.password = password;
+    return s;
+}
+
 void FrmMain::load() {
     m_lblProductDescr->setText(productLine());
     centreOnScreen(this, ScreenArea::Whole);
     const INIFiles& ini = m_services.objINI;
-    m_txtHostIP->setText(ini.ReadINI(kGeneral, QStringLiteral("HostIP"), QString()));
-    m_txtPID->setText(ini.ReadINI(kGeneral, QStringLiteral("PID"), QString()));
-    m_txtPWD->setText(ini.ReadINI(kGeneral, QStringLiteral("PWD"), QString()));
+    m_txtHostIP->setText(readSetting(ini, setting::HostIP));
+    m_txtPID->setText(readSetting(ini, setting::PID));
+    m_txtPWD->setText(readSetting(ini, setting::PWD));
 }
 
 void FrmMain::setStatus(const QString& text) {

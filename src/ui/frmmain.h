@@ -3,6 +3,7 @@
 #include "core/clientservices.h"
 #include "hangar/hangarscan.h"
 #include "serverlink/linkstate.h"
+#include "serverlink/serverlink.h"
 
 #include <QWidget>
 
@@ -31,14 +32,20 @@ public:
     // Shows an idle link until told otherwise.
     explicit FrmMain(ClientServices& services, QWidget* parent = nullptr);
 
-    // Connect pressed (button, Alt+T or Enter): the three texts as they stand.
-    std::function<void(const QString& hostIP, const QString& pilotId, const QString& password)> onConnect;
+    // Connect pressed (button, Alt+T or Enter): the three entries are kept in the settings file,
+    // and the link gets them with the ports the file names (connectSettings).
+    std::function<void(const ServerSettings& settings)> onConnect;
     std::function<void()> onAlias;
     // The Traffic window asked for: a click on the traffic light, or Ctrl+T.
     std::function<void()> onTraffic;
     std::function<void()> onCancel;
     // The window's close box.
     std::function<void()> onClosed;
+
+    // The server link's settings for a Connect with these entries: the entries kept in the
+    // settings file, and the address and ports as the file then reads.
+    static ServerSettings connectSettings(INIFiles& ini, const QString& hostIP, const QString& pilotId,
+                                          const QString& password);
 
     // Sets the product line, centres the window by its frame on the screen and fills the three
     // fields from the settings file.

@@ -1,5 +1,7 @@
 #include "frmsplash.h"
 
+#include "core/settings.h"
+
 #include "artwork.h"
 #include "branding.h"
 #include "placement.h"
@@ -18,9 +20,7 @@ inline namespace ui {
 
 namespace {
 
-const QString kGeneral = QStringLiteral("General");
-const QString kFSDirKey = QStringLiteral("FSDir");
-const QString kDefaultFSDir = QStringLiteral("c:\\program files\\microsoft games\\fs2002\\");
+const QString kDefaultFSDir = QLatin1String(setting::FSDir.defaultValue);
 const QString kSimulatorFile = QStringLiteral("fs2000.exe");
 const QString kTitle = QStringLiteral("Airmesh");
 const QString kNotFound =
@@ -150,13 +150,13 @@ QString FrmSplash::BrowseForFolder(QWidget* parent) {
 }
 
 void FrmSplash::cmdIAgree_Click() {
-    QString folder = m_services.objINI.ReadINI(kGeneral, kFSDirKey, kDefaultFSDir);
+    QString folder = readSetting(m_services.objINI, setting::FSDir);
     // Under Wine the simulator is seldom in the default prefix: with no folder of the user's
     // own, one found in the user's other prefixes is taken instead of the default, and kept.
     const QString found = folder == kDefaultFSDir && !holdsSimulator(folder) ? findSimulatorFolder() : QString();
     if (!found.isEmpty()) {
         folder = found;
-        m_services.objINI.WriteINI(kGeneral, kFSDirKey, folder);
+        writeSetting(m_services.objINI, setting::FSDir, folder);
     } else if (!holdsSimulator(folder)) {
         for (;;) {
             m_services.messages.showMessage(kNotFound, kTitle);
@@ -170,7 +170,7 @@ void FrmSplash::cmdIAgree_Click() {
                 break;
             }
         }
-        m_services.objINI.WriteINI(kGeneral, kFSDirKey, folder);
+        writeSetting(m_services.objINI, setting::FSDir, folder);
     }
     m_strFSDir = localFolder(folder);
     accept();

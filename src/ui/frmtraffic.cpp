@@ -2,6 +2,8 @@
 
 #include "placement.h"
 
+#include "core/settings.h"
+
 #include "registry/players.h"
 #include "relay/relay.h"
 
@@ -25,9 +27,6 @@ inline namespace ui {
 
 namespace {
 
-const QString kGeneral = QStringLiteral("General");
-const QString kPlaceKey = QStringLiteral("TrafficWindow");
-const QString kOpenKey = QStringLiteral("TrafficOpen");
 const QString kDash = QStringLiteral("-");
 const QString kUnknown = QStringLiteral("position unknown");
 
@@ -250,8 +249,7 @@ void FrmTraffic::refresh() {
     if (m_lblOwn->text() != own) {
         m_lblOwn->setText(own);
     }
-    const QString shown =
-        shownLine(picture, m_services.objINI.ReadINI(QStringLiteral("General"), QStringLiteral("MaxShown"), 0).toInt());
+    const QString shown = shownLine(picture, readSetting(m_services.objINI, setting::MaxShown).toInt());
     if (m_lblShown->text() != shown) {
         m_lblShown->setText(shown);
         m_lblShown->setVisible(!shown.isEmpty());
@@ -311,13 +309,13 @@ void FrmTraffic::keyPressEvent(QKeyEvent* event) {
 
 void FrmTraffic::rememberPlace(bool open) {
     const QPoint at = pos();
-    m_services.objINI.WriteINI(kGeneral, kPlaceKey,
-                               QStringLiteral("%1,%2,%3,%4").arg(at.x()).arg(at.y()).arg(width()).arg(height()));
-    m_services.objINI.WriteINI(kGeneral, kOpenKey, open ? 1 : 0);
+    writeSetting(m_services.objINI, setting::TrafficWindow,
+                 QStringLiteral("%1,%2,%3,%4").arg(at.x()).arg(at.y()).arg(width()).arg(height()));
+    writeSetting(m_services.objINI, setting::TrafficOpen, open ? 1 : 0);
 }
 
 void FrmTraffic::restorePlace() {
-    const QStringList parts = m_services.objINI.ReadINI(kGeneral, kPlaceKey, QString()).split(QLatin1Char(','));
+    const QStringList parts = readSetting(m_services.objINI, setting::TrafficWindow).split(QLatin1Char(','));
     bool ok = parts.size() == 4;
     std::array<int, 4> v{};
     for (int i = 0; ok && i < 4; ++i) {
@@ -346,7 +344,7 @@ void openTrafficWindow(ClientServices& services, const Players& players, const R
 }
 
 bool trafficWindowWanted(const INIFiles& ini) {
-    return settingToBool(ini.ReadINI(kGeneral, kOpenKey, 0), false);
+    return settingToBool(readSetting(ini, setting::TrafficOpen), false);
 }
 
 } // namespace ui

@@ -1,5 +1,7 @@
 #include "startup.h"
 
+#include "core/settings.h"
+
 #include "hangar/hangarscan.h"
 
 #include <QApplication>
@@ -91,9 +93,8 @@ bool Startup::Main() {
 
     // 6. The log flags. A value that is neither a Boolean word nor a number counts as on,
     //    as a missing key does.
-    m_services.blnDebug = settingToBool(m_objINI.ReadINI(QStringLiteral("General"), QStringLiteral("Debug"), -1), true);
-    m_services.blnDebugLowLevel =
-        settingToBool(m_objINI.ReadINI(QStringLiteral("General"), QStringLiteral("DebugLowLevel"), -1), true);
+    m_services.blnDebug = settingToBool(readSetting(m_objINI, setting::Debug), true);
+    m_services.blnDebugLowLevel = settingToBool(readSetting(m_objINI, setting::DebugLowLevel), true);
 
     // 7. Load the main window and its engine.
     m_server = std::make_unique<ServerLink>(m_services);
@@ -139,9 +140,7 @@ bool Startup::Main() {
 
 void Startup::wireMainWindow() {
     FrmMain& w = *m_frmMain;
-    w.onConnect = [this](const QString& host, const QString& pid, const QString& pwd) {
-        m_server->Connect(host, pid, pwd);
-    };
+    w.onConnect = [this](const ServerSettings& settings) { m_server->Connect(settings); };
     w.onAlias = [this] { openAliasDialog(m_services, m_colPlayers, m_hangar, m_frmAlias, m_frmMain.get()); };
     w.onTraffic = [this] { openTraffic(); };
     w.onCancel = [this] { endProgram(); };

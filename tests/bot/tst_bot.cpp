@@ -230,12 +230,12 @@ private slots:
         for (const quint16 p : std::as_const(ports)) {
             QVERIFY(QTest::qWaitFor([&] { return !rig.server.udpOf(RecordType::HeartBeat, p).isEmpty(); }, kWaitMs));
         }
-        // Each bot keeps its own settings file.
+        // Each bot keeps its own settings (its aliases) and log, in a folder of its own.
+        QSet<QString> folders;
         for (int i = 0; i < 3; ++i) {
-            INIFiles ini(QDir(fleet.bot(i).config().folder).filePath(QStringLiteral("AirmeshClient.ini")));
-            QCOMPARE(ini.ReadINI(QStringLiteral("General"), QStringLiteral("PID"), QString()),
-                     QString::number(3001 + i));
+            folders.insert(QDir(fleet.bot(i).config().folder).canonicalPath());
         }
+        QCOMPARE(folders.size(), 3);
 
         // Commands: to one bot, to all, to nobody.
         fleet.execute(QStringLiteral("@Bot2 chat only two"));

@@ -4,6 +4,7 @@
 // session, a scripted multiplayer server on real loopback sockets, a manual clock, a recording
 // sound output and a program folder of its own with the settings file, the log and the cue files.
 
+#include "core/settings.h"
 #include "fakes/fakefaultysession.h"
 #include "fakes/fakeserver.h"
 #include "fakes/joinedclient.h"
@@ -68,10 +69,10 @@ struct LinkRig : ServicesRig {
         });
 
         clientPort = freeUdpPort();
-        const QString general = QStringLiteral("General");
-        ini.WriteINI(general, QStringLiteral("HostConnectPort"), server.udpPort());
-        ini.WriteINI(general, QStringLiteral("ClientConnectPort"), clientPort);
-        ini.WriteINI(general, QStringLiteral("ClientConnectTCP"), server.tcpPort());
+        // Where the main window finds the ports for a Connect.
+        writeSetting(ini, setting::HostConnectPort, server.udpPort());
+        writeSetting(ini, setting::ClientConnectPort, clientPort);
+        writeSetting(ini, setting::ClientConnectTCP, server.tcpPort());
     }
 
     // The client's current TCP connection to the server, and what came over it.
@@ -91,10 +92,23 @@ struct LinkRig : ServicesRig {
     void toClientUdp(const wire::ServerRecord& r) { server.toUdp(clientPort, r); }
     void toClientTcp(const wire::ServerRecord& r) { server.toTcp(server.latest(), r); }
 
+    // What Connect is handed for the rig's server.
+    ServerSettings settings(const QString& host = QStringLiteral("127.0.0.1"),
+                            const QString& pilotId = QStringLiteral("1234"),
+                            const QString& password = QStringLiteral("5678")) const {
+        ServerSettings s;
+        s.host = host;
+        s.serverUdpPort = server.udpPort();
+        s.clientUdpPort = clientPort;
+        s.serverTcpPort = server.tcpPort();
+        s.pilotId = pilotId;
+        s.password = password;
+        return s;
+    }
     // Connect pressed and the logon request received by the server.
     bool connectAndSendLogon() {
         QTcpSocket* old = peer();
-        link.Connect(QStringLiteral("127.0.0.1"), QStringLiteral("1234"), QStringLiteral("5678"));
+        link.Connect(settings());
         return QTest::qWaitFor([&] { return peer() && peer() != old && tcpRecords().size() == 1; }, kWaitMs);
     }
     // A whole logon, answered over `t`.

@@ -15,7 +15,10 @@ Q_DECLARE_METATYPE(airmesh::wire::ServerRecord)
 namespace {
 
 constexpr int kWait = LinkRig::kWaitMs;
-const QString kGeneral = QStringLiteral("General");
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 // Logged on as far as the record handlers can tell, without sockets.
 void pretendLoggedOn(LinkRig& rig) {
@@ -65,11 +68,10 @@ void TestServerLink::logonAccepted_data() {
 void TestServerLink::logonAccepted() {
     QFETCH(Transport, via);
     LinkRig rig;
-    rig.link.Connect(QStringLiteral("127.0.0.1"), QStringLiteral("1234"), QStringLiteral("5678"));
+    const QByteArray settingsBefore = readAll(rig.ini.FileName());
+    rig.link.Connect(rig.settings());
     checkState(rig, LinkState::Connecting, QStringLiteral("Disconnected"));
-    QCOMPARE(rig.ini.ReadINI(kGeneral, QStringLiteral("HostIP"), QString()), QStringLiteral("127.0.0.1"));
-    QCOMPARE(rig.ini.ReadINI(kGeneral, QStringLiteral("PID"), QString()), QStringLiteral("1234"));
-    QCOMPARE(rig.ini.ReadINI(kGeneral, QStringLiteral("PWD"), QString()), QStringLiteral("5678"));
+    QCOMPARE(readAll(rig.ini.FileName()), settingsBefore); // the link touches no settings
 
     QTRY_COMPARE_WITH_TIMEOUT(rig.tcpRecords().size(), 1, kWait);
     QCOMPARE(rig.tcpRecords().first(), toServer::logonRequest(1234, 5678, QStringLiteral("Ace")));
@@ -197,7 +199,7 @@ void TestServerLink::connectFails() {
         QVERIFY(squatter.bind(QHostAddress::AnyIPv4, rig.clientPort));
     }
 
-    rig.link.Connect(host, pilotId, QStringLiteral("5678"));
+    rig.link.Connect(rig.settings(host, pilotId));
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.isConnecting(), kWait);
 
     checkState(rig, LinkState::Error, QStringLiteral("Error Encountered...See Debugging"));
@@ -213,7 +215,7 @@ void TestServerLink::connectFails() {
 void TestServerLink::reconnectTakesTheNewAddress() {
     LinkRig rig;
     // A mistyped address first: nothing listens there, but the UDP socket is bound and addressed.
-    rig.link.Connect(QStringLiteral("127.0.0.9"), QStringLiteral("1234"), QStringLiteral("5678"));
+    rig.link.Connect(rig.settings(QStringLiteral("127.0.0.9")));
     QTRY_VERIFY_WITH_TIMEOUT(!rig.link.isConnecting(), kWait);
     checkState(rig, LinkState::Error, QStringLiteral("Error Encountered...See Debugging"));
     QCOMPARE(rig.link.ctlWinsock().localPort(), int(rig.clientPort));

@@ -1,3 +1,4 @@
+#include "core/settings.h"
 #include "fakes/servicesrig.h"
 #include "linkrig.h"
 #include "ui/artwork.h"
@@ -34,8 +35,8 @@ struct Rig : ServicesRig {
     QStringList calls;
 
     Rig() {
-        w.onConnect = [this](const QString& host, const QString& pid, const QString& pwd) {
-            calls << QStringList{QStringLiteral("connect"), host, pid, pwd}.join(QLatin1Char('|'));
+        w.onConnect = [this](const ServerSettings& s) {
+            calls << QStringList{QStringLiteral("connect"), s.host, s.pilotId, s.password}.join(QLatin1Char('|'));
         };
         w.onAlias = [this] { calls << QStringLiteral("alias"); };
         w.onCancel = [this] { calls << QStringLiteral("cancel"); };
@@ -141,6 +142,10 @@ void TestFrmMain::enterPressesConnect() {
     edit->setFocus();
     QTest::keyClick(edit, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
     QCOMPARE(rig.calls, QStringList{QStringLiteral("connect|10.1.2.3|4711|0815")});
+    // The entries are kept for the next start.
+    QCOMPARE(readSetting(rig.ini, setting::HostIP), QStringLiteral("10.1.2.3"));
+    QCOMPARE(readSetting(rig.ini, setting::PID), QStringLiteral("4711"));
+    QCOMPARE(readSetting(rig.ini, setting::PWD), QStringLiteral("0815"));
 
     // While a Connect is under way the engine has disabled the button: Enter does nothing.
     rig.show(LinkState::Connecting, QStringLiteral("Disconnected"));
@@ -288,9 +293,7 @@ void TestFrmMain::followsTheLinkThroughALogonAndALoss() {
     LinkRig link;
     FrmMain w{link.services};
     QObject::connect(&link.link, &ServerLink::stateChanged, &w, &FrmMain::showLinkState);
-    w.onConnect = [&link](const QString& host, const QString& pid, const QString& pwd) {
-        link.link.Connect(host, pid, pwd);
-    };
+    w.onConnect = [&link](const ServerSettings& s) { link.link.Connect(s); }; // the ports from the settings file
     w.load();
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
