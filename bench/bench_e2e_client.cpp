@@ -7,8 +7,7 @@
 //                    --pilot-id N --password P [--folder DIR] [--traffic-window]
 #include "core/clientservices.h"
 #include "registry/players.h"
-#include "relay/clientengine.h"
-#include "relay/relay.h"
+#include "relay/clientwiring.h"
 #include "serverlink/serverlink.h"
 #include "simlink/dplay/nativesession.h"
 #include "simlink/simlink.h"
@@ -95,14 +94,11 @@ int main(int argc, char** argv) {
     Players players;
     NoWindowSystem windows;
     SimLink sim(services, players, windows);
-    ServerLink link(services);
-    Relay relay(services, sim, players, link);
-    ClientEngine engine(sim, link, relay);
-    sim.setHandler(&relay);
-    link.setEvents(&relay);
-    link.setLogonDetails(&relay);
-    sim.setOnSessionLost([&engine] { engine.sessionLostNoticed(); });
-    engine.setOnEnded([] { QCoreApplication::exit(2); });
+    ClientWiring wiring(services, sim, players);
+    ServerLink& link = wiring.link();
+    Relay& relay = wiring.relay();
+    ClientEngine& engine = wiring.engine();
+    wiring.setOnEnded([] { QCoreApplication::exit(2); });
 
     dplay::NativeOptions native;
     native.suggestedAddress = cli.value(sessionHost);

@@ -6,7 +6,7 @@
 #include "core/clientservices.h"
 #include "fakes/fakemessageboxes.h"
 #include "fakes/joinedclient.h"
-#include "relay/relay.h"
+#include "relay/clientwiring.h"
 #include "serverlink/serverlink.h"
 #include "standin/memorysession.h"
 
@@ -40,14 +40,12 @@ struct Client {
     Players players;
     NoWindowSystem windows;
     SimLink sim{services, players, windows};
-    ServerLink link{services};
-    Relay relay{services, sim, players, link};
+    ClientWiring wiring{services, sim, players};
+    ServerLink& link = wiring.link();
+    Relay& relay = wiring.relay();
 
     Client() {
         world.addGroup(fs, QStringLiteral("FS61_REQUEST_PARAMS"));
-        sim.setHandler(&relay);
-        link.setEvents(&relay);
-        link.setLogonDetails(&relay);
         joinAsTheJoinWould(sim, sessions, host);
         pretendLoggedOn(link, kSession, clock.now());
     }

@@ -48,33 +48,21 @@ Bot::Bot(BotConfig config, const Clock& clock, LineSink out, QObject* parent)
       m_fs(m_world.hostSession(SimLink::kFirstAppGuid)),
       m_own(m_world.addHostPlayer(m_fs, m_config.handle, m_config.handle)), m_port(m_world, m_own),
       m_standin(m_port, m_clock, standinOptions(m_config), [this](const QString& l) { print(l); }),
-      m_sim(m_services, m_players, m_windows), m_link(m_services), m_relay(m_services, m_sim, m_players, m_link),
-      m_engine(m_sim, m_link, m_relay) {
+      m_sim(m_services, m_players, m_windows), m_wiring(m_services, m_sim, m_players) {
     m_world.addGroup(m_fs, QStringLiteral("FS61_REQUEST_PARAMS"));
     m_world.addGroup(m_fs, QStringLiteral("FS61_REFUSE_PARAMS"));
     attachStandin(m_world, m_standin);
     m_world.onWait = [](int ms) { QThread::msleep(static_cast<unsigned long>(std::clamp(ms, 0, kMaxJoinWaitMs))); };
     connect(&m_standin, &SimulatorStandin::quitRequested, this, &Bot::quitRequested);
-    m_lastStatus = m_link.statusText();
-    connect(&m_link, &ServerLink::stateChanged, this, [this](LinkState, const QString& text) { onLinkState(text); });
+    m_lastStatus = link().statusText();
+    connect(&link(), &ServerLink::stateChanged, this, [this](LinkState, const QString& text) { onLinkState(text); });
     connect(&m_timer, &QTimer::timeout, this, &Bot::tick);
-    // Who talks to whom, as in the client: the stand-in's messages and the server's records go
-    // to the relay; the end of the stand-in's session goes to the engine, and a bot whose
-    // simulator session has ended has nothing left to fly.
-    m_sim.setHandler(&m_relay);
-    m_link.setEvents(&m_relay);
-    m_link.setLogonDetails(&m_relay);
-    m_sim.setOnSessionLost([this] { m_engine.sessionLostNoticed(); });
-    m_engine.setOnEnded([this] { stop(); });
+    // A bot whose simulator session has ended has nothing left to fly.
+    m_wiring.setOnEnded([this] { stop(); });
 }
 
 Bot::~Bot() {
     m_timer.stop();
-    // The links outlive the relay and the engine: they must not call them on the way out.
-    m_sim.setHandler(nullptr);
-    m_sim.setOnSessionLost(nullptr);
-    m_link.setEvents(nullptr);
-    m_link.setLogonDetails(nullptr);
     // The session goes with the simulator link after this body; the stand-in has nothing
     // more to say about it.
     detachStandin(m_world);
@@ -96,7 +84,7 @@ bool Bot::start() {
         print(QStringLiteral("join failed"));
         return false;
     }
-    m_engine.windowLoaded();
+    engine().windowLoaded();
     m_timer.start(kTickMs);
     ServerSettings server;
     server.host = m_config.host;
@@ -105,7 +93,7 @@ bool Bot::start() {
     server.serverTcpPort = m_config.serverTcpPort;
     server.pilotId = QString::number(m_config.pilotId);
     server.password = m_config.password;
-    m_link.Connect(server);
+    link().Connect(server);
     return true;
 }
 
@@ -121,9 +109,9 @@ void Bot::stop() {
     // Our own quitting takes the observer and the remote players out of the session; that is
     // not news about the other pilots, so the stand-in no longer listens.
     detachStandin(m_world);
-    m_engine.quit();
+    engine().quit();
     // Nothing of the quit sequence tells the server; a closed connection does, at once.
-    m_link.hangUp();
+    link().hangUp();
     print(QStringLiteral("stopped"));
 }
 
@@ -137,7 +125,7 @@ bool Bot::execute(const QString& command) {
 
 void Bot::tick() {
     m_standin.tick();
-    if (m_logonMs < 0 || !m_link.blnConnected()) {
+    if (m_logonMs < 0 || !link().blnConnected()) {
         return;
     }
     const qint64 now = m_clock.now().toMSecsSinceEpoch();
@@ -161,13 +149,13 @@ void Bot::onLinkState(const QString& statusText) {
         return;
     }
     m_lastStatus = statusText;
-    if (m_link.blnConnected() && m_logonMs < 0) {
+    if (link().blnConnected() && m_logonMs < 0) {
         m_logonMs = m_clock.now().toMSecsSinceEpoch();
         m_nextChatMs = m_logonMs + m_config.chatIntervalSeconds * 1000LL;
-        print(QStringLiteral("logon accepted: session %1").arg(m_link.lngSessionID()));
+        print(QStringLiteral("logon accepted: session %1").arg(link().lngSessionID()));
         return;
     }
-    if (!m_link.blnConnected()) {
+    if (!link().blnConnected()) {
         m_logonMs = -1;
     }
     print(QStringLiteral("status: ") + statusText);

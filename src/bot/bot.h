@@ -4,9 +4,7 @@
 
 #include "core/clientservices.h"
 #include "registry/players.h"
-#include "relay/clientengine.h"
-#include "relay/relay.h"
-#include "serverlink/serverlink.h"
+#include "relay/clientwiring.h"
 #include "simlink/simlink.h"
 #include "standin/memorysession.h"
 #include "standin/standin.h"
@@ -48,12 +46,12 @@ public:
     void tick();
 
     const BotConfig& config() const { return m_config; }
-    bool loggedOn() const { return m_link.blnConnected(); }
+    bool loggedOn() const { return m_wiring.link().blnConnected(); }
     SimulatorStandin& standin() { return m_standin; }
-    ServerLink& link() { return m_link; }
-    ClientEngine& engine() { return m_engine; }
+    ServerLink& link() { return m_wiring.link(); }
+    ClientEngine& engine() { return m_wiring.engine(); }
     SimLink& sim() { return m_sim; }
-    Relay& relay() { return m_relay; }
+    Relay& relay() { return m_wiring.relay(); }
     int chatsSent() const { return m_chatCount; }
 
 signals:
@@ -87,9 +85,7 @@ private:
     Players m_players;
     NoWindowSystem m_windows;
     SimLink m_sim;
-    ServerLink m_link;
-    Relay m_relay;
-    ClientEngine m_engine;
+    ClientWiring m_wiring;
 
     QTimer m_timer;
     bool m_started = false;

@@ -39,13 +39,6 @@ Startup::~Startup() {
     if (m_frmAlias) {
         delete m_frmAlias.data();
     }
-    // The links outlive the relay and the engine: they must not call them on the way out.
-    m_sim.setHandler(nullptr);
-    m_sim.setOnSessionLost(nullptr);
-    if (m_server) {
-        m_server->setEvents(nullptr);
-        m_server->setLogonDetails(nullptr);
-    }
 }
 
 bool Startup::Main() {
@@ -97,24 +90,16 @@ bool Startup::Main() {
     m_services.blnDebugLowLevel = settingToBool(readSetting(m_objINI, setting::DebugLowLevel), true);
 
     // 7. Load the main window and its engine.
-    m_server = std::make_unique<ServerLink>(m_services);
-    m_relay = std::make_unique<Relay>(m_services, m_sim, m_colPlayers, *m_server);
-    m_engine = std::make_unique<ClientEngine>(m_sim, *m_server, *m_relay);
-    // Who talks to whom: the simulator's messages and the server's records go to the relay,
-    // which sends the user's traffic to the server link and the others' into the simulator;
-    // the end of the simulator's session goes to the engine, and once the user has been told,
-    // the program ends.
-    m_sim.setHandler(m_relay.get());
-    m_server->setEvents(m_relay.get());
-    m_server->setLogonDetails(m_relay.get());
-    m_sim.setOnSessionLost([this] { m_engine->sessionLostNoticed(); });
-    m_engine->setOnEnded([this] { endProgram(); });
+    m_wiring = std::make_unique<ClientWiring>(m_services, m_sim, m_colPlayers);
+    ServerLink& server = m_wiring->link();
+    // Once the user has been told that the simulator's session ended, the program ends.
+    m_wiring->setOnEnded([this] { endProgram(); });
     m_frmMain = std::make_unique<FrmMain>(m_services);
-    m_frmMain->showLinkState(m_server->state(), m_server->statusText());
-    QObject::connect(m_server.get(), &ServerLink::stateChanged, m_frmMain.get(), &FrmMain::showLinkState);
+    m_frmMain->showLinkState(server.state(), server.statusText());
+    QObject::connect(&server, &ServerLink::stateChanged, m_frmMain.get(), &FrmMain::showLinkState);
     wireMainWindow();
     m_frmMain->load();
-    m_engine->windowLoaded();
+    m_wiring->engine().windowLoaded();
 
     // 8. The user's handle.
     m_services.debug(QStringLiteral(" - Your Handle in the game is ") + m_sim.strHandle());
@@ -132,7 +117,7 @@ bool Startup::Main() {
         m_strFSDir, m_hangar, *m_frmMain, [] { QCoreApplication::processEvents(); }, [this] { return m_ending; });
     QApplication::restoreOverrideCursor();
     if (!m_ending) {
-        m_relay->useHangar(m_hangar); // the aircraft matching's index, built once
+        m_wiring->relay().useHangar(m_hangar); // the aircraft matching's index, built once
     }
     m_started = !m_ending;
     return m_started;
@@ -140,7 +125,7 @@ bool Startup::Main() {
 
 void Startup::wireMainWindow() {
     FrmMain& w = *m_frmMain;
-    w.onConnect = [this](const ServerSettings& settings) { m_server->Connect(settings); };
+    w.onConnect = [this](const ServerSettings& settings) { m_wiring->link().Connect(settings); };
     w.onAlias = [this] { openAliasDialog(m_services, m_colPlayers, m_hangar, m_frmAlias, m_frmMain.get()); };
     w.onTraffic = [this] { openTraffic(); };
     w.onCancel = [this] { endProgram(); };
@@ -163,7 +148,7 @@ void Startup::wireMainWindow() {
 }
 
 void Startup::openTraffic() {
-    openTrafficWindow(m_services, m_colPlayers, *m_relay, m_frmTraffic, m_frmMain.get());
+    openTrafficWindow(m_services, m_colPlayers, m_wiring->relay(), m_frmTraffic, m_frmMain.get());
 }
 
 void Startup::endProgram() {
@@ -172,8 +157,8 @@ void Startup::endProgram() {
     }
     m_ending = true;
     // Every step is carried on past any failure; the engine's own steps already are.
-    if (m_engine) {
-        m_engine->quit();
+    if (m_wiring) {
+        m_wiring->engine().quit();
     } else {
         try {
             m_sim.closeSession();

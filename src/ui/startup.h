@@ -11,9 +11,7 @@
 #include "core/userfolders.h"
 #include "hangar/hangar.h"
 #include "registry/players.h"
-#include "relay/clientengine.h"
-#include "relay/relay.h"
-#include "serverlink/serverlink.h"
+#include "relay/clientwiring.h"
 #include "simlink/simlink.h"
 
 #include <QLockFile>
@@ -65,7 +63,7 @@ public:
     FrmMain* mainWindow() { return m_frmMain.get(); }
     FrmTraffic* trafficWindow() { return m_frmTraffic; }
     SimLink& sim() { return m_sim; }
-    ServerLink& server() { return *m_server; }
+    ServerLink& server() { return m_wiring->link(); }
     Hangar& hangar() { return m_hangar; }
 
 private:
@@ -89,9 +87,7 @@ private:
     Hangar m_hangar;
     DesktopWindowSystem m_windows;
     SimLink m_sim;
-    std::unique_ptr<ServerLink> m_server;
-    std::unique_ptr<Relay> m_relay;
-    std::unique_ptr<ClientEngine> m_engine;
+    std::unique_ptr<ClientWiring> m_wiring; // made once joined
     std::unique_ptr<FrmMain> m_frmMain;
     QPointer<FrmAlias> m_frmAlias;
     QPointer<FrmTraffic> m_frmTraffic; // made when first opened

@@ -9,7 +9,7 @@
 #include "fakes/fakeserver.h"
 #include "fakes/joinedclient.h"
 #include "fakes/servicesrig.h"
-#include "relay/relay.h"
+#include "relay/clientwiring.h"
 #include "serverlink/serverlink.h"
 #include "simlink/simcodec.h"
 #include "standin/memorysession.h"
@@ -49,8 +49,9 @@ struct LinkRig : ServicesRig {
     Players players;
     NoWindowSystem windows;
     SimLink sim{services, players, windows};
-    ServerLink link{services};
-    Relay relay{services, sim, players, link};
+    ClientWiring wiring{services, sim, players};
+    ServerLink& link = wiring.link();
+    Relay& relay = wiring.relay();
 
     FakeServer server;
     quint16 clientPort = 0;
@@ -60,9 +61,6 @@ struct LinkRig : ServicesRig {
     // Joined as a join leaves the link, changed by `adjust` when given.
     explicit LinkRig(const std::function<void(JoinedSession&)>& adjust = {}) : ServicesRig(true, true) {
         writeCueFiles(dir.path());
-        sim.setHandler(&relay);
-        link.setEvents(&relay);
-        link.setLogonDetails(&relay);
         joinAsTheJoinWould(sim, sessions, hostId, adjust);
         QObject::connect(&link, &ServerLink::stateChanged, [this](LinkState state, const QString& text) {
             reported.append({state, text});

@@ -31,7 +31,7 @@ private slots:
 
 void TestClientEngine::loadStartsTheTick() {
     LinkRig rig;
-    ClientEngine engine(rig.sim, rig.link, rig.relay);
+    ClientEngine& engine = rig.wiring.engine();
     QVERIFY(!engine.Timer1().isActive());
     engine.windowLoaded();
     QVERIFY(engine.Timer1().isActive());
@@ -44,7 +44,7 @@ void TestClientEngine::loadStartsTheTick() {
 
 void TestClientEngine::tickThatTearsDownReadsNothing() {
     LinkRig rig;
-    ClientEngine engine(rig.sim, rig.link, rig.relay);
+    ClientEngine& engine = rig.wiring.engine();
     engine.windowLoaded();
     QVERIFY(rig.logon());
 
@@ -61,7 +61,7 @@ void TestClientEngine::tickThatTearsDownReadsNothing() {
 
 void TestClientEngine::quit() {
     LinkRig rig;
-    ClientEngine engine(rig.sim, rig.link, rig.relay);
+    ClientEngine& engine = rig.wiring.engine();
     engine.windowLoaded();
     QVERIFY(rig.logon());
     rig.faults.failOperation(FakeSessionFaults::Op::Close, dp::DPERR_GENERIC);
@@ -84,7 +84,7 @@ void TestClientEngine::simulatorSessionEnds_data() {
 void TestClientEngine::simulatorSessionEnds() {
     QFETCH(qint32, failure);
     LinkRig rig;
-    ClientEngine engine(rig.sim, rig.link, rig.relay);
+    ClientEngine& engine = rig.wiring.engine();
     rig.sim.setOnSessionLost([&engine] { engine.sessionLostNoticed(); });
     int ended = 0;
     engine.setOnEnded([&] { ++ended; });
