@@ -517,14 +517,18 @@ void runOne(const Programs& p, double rate, int remote, double seconds) {
 void trafficCpu(const Programs& p, double seconds, const std::string& windows, int kPilots, double kRate) {
     std::printf("\nclient CPU, %d pilots at %g Hz (%d shown in FS), the user's simulator at %g Hz, over %.0f s each:\n",
                 kPilots, kRate, std::min(kPilots, 14), 10.0, seconds);
-    for (const bool open : {false, true}) {
+    // The window closed, open with its scope, and open with the scope folded away (the table alone).
+    for (const int mode : {0, 1, 2}) {
+        const bool open = mode != 0;
         if (windows != "both" && windows != (open ? "open" : "closed")) {
             continue;
         }
         char tmpl[] = "/tmp/bench_e2e.XXXXXX";
         Rig rig;
         rig.dir = ::mkdtemp(tmpl);
-        rig.clientArgs = open ? std::vector<std::string>{"--traffic-window"} : std::vector<std::string>{};
+        rig.clientArgs = mode == 0   ? std::vector<std::string>{}
+                         : mode == 1 ? std::vector<std::string>{"--traffic-window"}
+                                     : std::vector<std::string>{"--traffic-window", "--no-scope"};
         rig.startServer(p);
         rig.startPair(p, rig.fsA, rig.clientA, "PilotA", 47703, 10, 9004);
         std::vector<RawPilot> raw(kPilots);
@@ -559,7 +563,8 @@ void trafficCpu(const Programs& p, double seconds, const std::string& windows, i
         const double wall = std::chrono::duration<double>(SteadyClock::now() - t0).count();
         done = true;
         send.join();
-        std::printf("  Traffic window %-6s  %.1f ms = %.3f %% of a core\n", open ? "open" : "closed",
+        std::printf("  Traffic window %-21s  %.1f ms = %.3f %% of a core\n",
+                    mode == 0 ? "closed" : (mode == 1 ? "open, with the scope" : "open, table alone"),
                     static_cast<double>(ns) / 1e6, 100.0 * static_cast<double>(ns) / 1e9 / wall);
         std::fflush(stdout);
         rig.fsA.stop();

@@ -4,7 +4,7 @@
 // Prints "joined", "logged on <session>" and "message: ..." lines; SIGTERM or SIGINT quit.
 //
 //   bench_e2e_client --session-host localhost:47624 --server 127.0.0.1 --udp-port U --tcp-port T
-//                    --pilot-id N --password P [--folder DIR] [--traffic-window]
+//                    --pilot-id N --password P [--folder DIR] [--traffic-window [--no-scope]]
 #include "core/clientservices.h"
 #include "registry/players.h"
 #include "relay/clientwiring.h"
@@ -79,7 +79,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption folder(QStringLiteral("folder"), QStringLiteral("Settings and log folder."),
                                     QStringLiteral("dir"), QDir::currentPath());
     const QCommandLineOption traffic(QStringLiteral("traffic-window"), QStringLiteral("Show the Traffic window."));
-    cli.addOptions({sessionHost, server, udp, tcp, pilot, password, folder, traffic});
+    const QCommandLineOption noScope(QStringLiteral("no-scope"),
+                                     QStringLiteral("Its table alone, the scope folded away."));
+    cli.addOptions({sessionHost, server, udp, tcp, pilot, password, folder, traffic, noScope});
     cli.process(app);
 
     const QDir dir(cli.value(folder));
@@ -127,6 +129,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<FrmTraffic> window;
     if (withWindow) {
         window = std::make_unique<FrmTraffic>(services, players, relay);
+        window->setScopeShown(!cli.isSet(noScope));
         window->show();
     }
 

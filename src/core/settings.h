@@ -39,6 +39,10 @@ inline constexpr SettingKey MaxShown{kGeneral, "MaxShown", "0"};
 // The Traffic window's place ("x,y,width,height") and whether it opens at start.
 inline constexpr SettingKey TrafficWindow{kGeneral, "TrafficWindow", ""};
 inline constexpr SettingKey TrafficOpen{kGeneral, "TrafficOpen", "0"};
+// The Traffic window's scope: its range in nm ("auto" or 2 to 500), and the widths of the scope
+// and the table beside it ("scope,table").
+inline constexpr SettingKey TrafficRange{kGeneral, "TrafficRange", "auto"};
+inline constexpr SettingKey TrafficSplit{kGeneral, "TrafficSplit", ""};
 // The simulator's session host last typed at the address prompt.
 inline constexpr SettingKey SessionHost{kGeneral, "SessionHost", "localhost"};
 } // namespace setting

@@ -1,6 +1,7 @@
 #include "frmtraffic.h"
 
 #include "placement.h"
+#include "trafficscope.h"
 
 #include "core/settings.h"
 
@@ -14,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
+#include <QSplitter>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -153,8 +155,13 @@ FrmTraffic::FrmTraffic(ClientServices& services, const Players& players, const R
     m_lblShown->setVisible(false);
     layout->addWidget(m_lblShown);
 
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setObjectName(QStringLiteral("splitter"));
+    m_splitter->setChildrenCollapsible(true);
+    m_scope = new TrafficScope(m_splitter);
+    m_scope->setRange(readSetting(m_services.objINI, setting::TrafficRange).toInt());
     m_model = new Model(this);
-    m_table = new QTableView(this);
+    m_table = new QTableView(m_splitter);
     m_table->setObjectName(QStringLiteral("tblTraffic"));
     m_table->setModel(m_model);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -176,7 +183,24 @@ FrmTraffic::FrmTraffic(ClientServices& services, const Players& players, const R
         const QString heading = m_model->headerData(col, Qt::Horizontal, Qt::DisplayRole).toString();
         m_table->setColumnWidth(col, metrics.horizontalAdvance(heading) + 2 * em);
     }
-    layout->addWidget(m_table);
+    layout->addWidget(m_splitter, 1);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+
+    // A pilot chosen in the scope is chosen in the table, and the other way round.
+    connect(m_scope, &TrafficScope::pilotClicked, this, [this](const QString& handle) {
+        const int r = rowOf(handle);
+        if (r >= 0) {
+            m_table->setCurrentIndex(m_model->index(r, Pilot));
+        }
+    });
+    connect(m_table->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& now) {
+        m_scope->setSelected(now.isValid() ? m_model->text(now.row(), Pilot) : QString());
+    });
+    connect(m_scope, &TrafficScope::rangeChanged, this, [this](int nm) {
+        writeSetting(m_services.objINI, setting::TrafficRange,
+                     nm == TrafficScope::kAuto ? QStringLiteral("auto") : QString::number(nm));
+    });
 
     m_timer = new QTimer(this);
     m_timer->setInterval(kRefreshMs);
@@ -263,6 +287,9 @@ void FrmTraffic::refresh() {
         rows.push_back(cells(row));
     }
     m_model->setRows(std::move(rows));
+    if (m_scope->isVisible()) {
+        m_scope->setPicture(picture);
+    }
     if (!selected.isEmpty()) {
         for (int r = 0; r < m_model->rowCount(); ++r) {
             if (m_model->text(r, Pilot) == selected) {
@@ -273,6 +300,19 @@ void FrmTraffic::refresh() {
             }
         }
     }
+}
+
+int FrmTraffic::rowOf(const QString& handle) const {
+    for (int r = 0; r < m_model->rowCount(); ++r) {
+        if (m_model->text(r, Pilot) == handle) {
+            return r;
+        }
+    }
+    return -1;
+}
+
+void FrmTraffic::setScopeShown(bool shown) {
+    m_scope->setVisible(shown);
 }
 
 QString FrmTraffic::cellText(int row, int column) const {
@@ -312,6 +352,10 @@ void FrmTraffic::rememberPlace(bool open) {
     writeSetting(m_services.objINI, setting::TrafficWindow,
                  QStringLiteral("%1,%2,%3,%4").arg(at.x()).arg(at.y()).arg(width()).arg(height()));
     writeSetting(m_services.objINI, setting::TrafficOpen, open ? 1 : 0);
+    const QList<int> sizes = m_splitter->sizes();
+    if (sizes.size() == 2) {
+        writeSetting(m_services.objINI, setting::TrafficSplit, QStringLiteral("%1,%2").arg(sizes[0]).arg(sizes[1]));
+    }
 }
 
 void FrmTraffic::restorePlace() {
@@ -330,6 +374,17 @@ void FrmTraffic::restorePlace() {
         move(place.topLeft());
     } else {
         centreOnScreen(this, ScreenArea::WorkArea);
+    }
+    // The splitter as the user left it: a scope folded away stays folded.
+    const QStringList split = readSetting(m_services.objINI, setting::TrafficSplit).split(QLatin1Char(','));
+    bool okA = false;
+    bool okB = false;
+    const int a = split.size() == 2 ? split[0].trimmed().toInt(&okA) : 0;
+    const int b = split.size() == 2 ? split[1].trimmed().toInt(&okB) : 0;
+    if (okA && okB && a >= 0 && b >= 0 && a + b > 0 && a <= 10000 && b <= 10000) {
+        m_splitter->setSizes({a, b});
+    } else {
+        m_splitter->setSizes({height(), width() - height()});
     }
 }
 

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 class QLabel;
+class QSplitter;
 class QTableView;
 class QTimer;
 
@@ -19,11 +20,14 @@ class Relay;
 } // namespace relay
 
 inline namespace ui {
+class TrafficScope;
 
 // Who is flying where: the user's own aircraft on a line at the top, then one row per remote
 // pilot online (handle, the aircraft he flies, the local aircraft shown for it, whether he is in
 // FS, distance and bearing from the user, altitude, heading, ground speed, seconds since last
-// heard), nearest first; a line says how many are shown when some wait for a place.
+// heard), nearest first; a line says how many are shown when some wait for a place. Beside the
+// table, the scope draws the same pilots around the user's aircraft; a pilot chosen in one is
+// chosen in the other. The splitter between them, and the scope's range, are kept too.
 // Modeless; refreshed once a second while it is shown and not at all while it is not. Its
 // place and size, and whether it was open, are kept in the settings file.
 class FrmTraffic : public QWidget {
@@ -31,7 +35,7 @@ class FrmTraffic : public QWidget {
 
 public:
     static constexpr int kRefreshMs = 1000;
-    static constexpr QSize kDefaultSize{960, 300};
+    static constexpr QSize kDefaultSize{1280, 420};
     enum Column { Pilot, Aircraft, ShownAs, Place, Distance, Bearing, Altitude, Heading, Speed, Heard, kColumns };
 
     FrmTraffic(ClientServices& services, const Players& players, const Relay& relay, QWidget* parent = nullptr);
@@ -44,6 +48,10 @@ public:
     QLabel* lblOwn() const { return m_lblOwn; }
     QLabel* lblShown() const { return m_lblShown; }
     QTableView* table() const { return m_table; }
+    TrafficScope* scope() const { return m_scope; }
+    QSplitter* splitter() const { return m_splitter; }
+    // The scope is drawn, or folded away.
+    void setScopeShown(bool shown);
     // The text of one cell as shown.
     QString cellText(int row, int column) const;
     int rowCount() const;
@@ -63,6 +71,8 @@ protected:
 
 private:
     void restorePlace();
+    // The table's row of a pilot; -1 when he is not listed.
+    int rowOf(const QString& handle) const;
 
     ClientServices& m_services;
     const Players& m_players;
@@ -72,6 +82,8 @@ private:
     class Model;
     Model* m_model = nullptr;
     QTableView* m_table = nullptr;
+    TrafficScope* m_scope = nullptr;
+    QSplitter* m_splitter = nullptr;
     QTimer* m_timer = nullptr;
 };
 

@@ -2,12 +2,16 @@
 // only while shown, and that it keeps its place; and the main window's ways to open it.
 #include "linkrig.h"
 
+#include "core/settings.h"
 #include "ui/frmmain.h"
 #include "ui/frmtraffic.h"
+#include "ui/trafficscope.h"
 #include "wire/positionblock.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QSplitter>
+#include <QTableView>
 #include <QtTest>
 
 using namespace airmesh;
@@ -49,6 +53,7 @@ class TestFrmTraffic : public QObject {
 private slots:
     void showsWhoIsWhereWhileShown();
     void keepsItsPlace();
+    void scopeAndTableChooseTogether();
     void opensFromTheTrafficLightAndCtrlT();
 };
 
@@ -135,6 +140,50 @@ void TestFrmTraffic::keepsItsPlace() {
     rig.ini.WriteINI(QStringLiteral("General"), QStringLiteral("TrafficWindow"), QStringLiteral("-9000,-9000,500,260"));
     FrmTraffic elsewhere(rig.services, rig.players, rig.relay);
     QVERIFY(QGuiApplication::primaryScreen()->geometry().contains(elsewhere.geometry().center()));
+}
+
+// A pilot clicked in the scope is the table's row, a row chosen is marked in the scope; the
+// scope's range and the splitter are kept, and a hidden window gives the scope nothing.
+void TestFrmTraffic::scopeAndTableChooseTogether() {
+    LinkRig rig;
+    rig.world.sendFromHost(rig.hostId, rig.sim.lngMyPlayerID(),
+                           fromFs([](SimMessage& m) { sim::writePositionUpdate(m, at(47.45, -122.31, 1000, 0, 0)); }));
+    rig.sim.pumpMessages();
+    const Players::PlayerPtr bob = addPilot(rig, QStringLiteral("11"), QStringLiteral("Bob"), QStringLiteral("Cessna"));
+    bob->lastPosition = at(47.53, -122.30, 2000, 181, 95); // 4.8 nm north
+    const Players::PlayerPtr ann = addPilot(rig, QStringLiteral("12"), QStringLiteral("Ann"), QStringLiteral("Cub"));
+    ann->lastPosition = at(47.45, -122.20, 1500, 90, 80); // 4.5 nm east
+
+    FrmTraffic w(rig.services, rig.players, rig.relay);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const std::vector<ScopeItem>& items = w.scope()->scene().items;
+    QCOMPARE(items.size(), size_t{2});
+    const auto bobAt = std::find_if(items.begin(), items.end(), [](const ScopeItem& i) { return i.handle == "Bob"; });
+    QVERIFY(bobAt != items.end());
+    QTest::mouseClick(w.scope(), Qt::LeftButton, {}, bobAt->at.toPoint());
+    QCOMPARE(w.cellText(w.table()->currentIndex().row(), FrmTraffic::Pilot), QStringLiteral("Bob"));
+    QCOMPARE(w.scope()->selected(), QStringLiteral("Bob"));
+    w.table()->setCurrentIndex(w.table()->model()->index(0, 0)); // Ann is the nearer
+    QCOMPARE(w.scope()->selected(), QStringLiteral("Ann"));
+
+    QTest::keyClick(w.scope(), Qt::Key_Minus);
+    QCOMPARE(readSetting(rig.ini, setting::TrafficRange), QStringLiteral("20")); // auto chose 10 nm
+    w.splitter()->setSizes({0, 900});
+    w.rememberPlace(true);
+    FrmTraffic again(rig.services, rig.players, rig.relay);
+    QCOMPARE(again.scope()->range(), 20);
+    QCOMPARE(again.splitter()->sizes().value(0), 0);
+
+    // Hidden, the scope keeps what it last drew.
+    w.hide();
+    bob->lastPosition = at(47.60, -122.30, 2000, 181, 95);
+    w.refresh();
+    QCOMPARE(w.scope()->scene().items.size(), size_t{2});
+    QCOMPARE(std::find_if(w.scope()->scene().items.begin(), w.scope()->scene().items.end(),
+                          [](const ScopeItem& i) { return i.handle == "Bob"; })
+                 ->at,
+             bobAt->at);
 }
 
 void TestFrmTraffic::opensFromTheTrafficLightAndCtrlT() {
