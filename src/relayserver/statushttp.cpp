@@ -76,6 +76,38 @@ void sample(QByteArray& out, const char* name, quint64 value, const QByteArray& 
     out += name + (labels.isEmpty() ? QByteArray() : '{' + labels + '}') + ' ' + QByteArray::number(value) + '\n';
 }
 
+// The map's grid: the world as longitude and latitude drawn straight (equirectangular: x is the
+// longitude + 180, y is 90 - the latitude), a line every 30 degrees with its degrees, the equator
+// and the prime meridian a little darker.
+QByteArray mapGrid() {
+    QByteArray g = "<g>";
+    for (int lon = -180; lon <= 180; lon += 30) {
+        const QByteArray x = QByteArray::number(lon + 180);
+        g += "<line class=\"grid" + QByteArray(lon == 0 ? " equator" : "") + "\" x1=\"" + x + "\" y1=\"0\" x2=\"" + x +
+             "\" y2=\"180\"/>";
+        if (lon < 180) {
+            g += "<text x=\"" + QByteArray::number(lon + 181) + "\" y=\"178\">" + QByteArray::number(std::abs(lon)) +
+                 (lon < 0   ? "W"
+                  : lon > 0 ? "E"
+                            : "") +
+                 "</text>";
+        }
+    }
+    for (int lat = -90; lat <= 90; lat += 30) {
+        const QByteArray y = QByteArray::number(90 - lat);
+        g += "<line class=\"grid" + QByteArray(lat == 0 ? " equator" : "") + "\" x1=\"0\" y1=\"" + y +
+             "\" x2=\"360\" y2=\"" + y + "\"/>";
+        if (lat > -90 && lat < 90) {
+            g += "<text x=\"1\" y=\"" + QByteArray::number(89 - lat) + "\">" + QByteArray::number(std::abs(lat)) +
+                 (lat < 0   ? "S"
+                  : lat > 0 ? "N"
+                            : "") +
+                 "</text>";
+        }
+    }
+    return g + "</g>";
+}
+
 } // namespace
 
 StatusHttp::StatusHttp(const RelayCore& core, const Clock& clock, QString version, QObject* parent)
@@ -199,16 +231,24 @@ QByteArray StatusHttp::metricsText() const {
 
 QByteArray StatusHttp::pageHtml() {
     // Self-contained: no fetches but /status.json, every pilot's text set as text, never as HTML.
-    return QByteArrayLiteral(R"(<!DOCTYPE html>
+    static const QByteArray page = QByteArrayLiteral(R"HTML(<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>airmesh-server</title>
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <style>
 body{font-family:sans-serif;margin:1em}table{border-collapse:collapse}
 th,td{padding:.2em .6em;border-bottom:1px solid #ccc;text-align:left}td.n{text-align:right}
 #state{color:#666}
+#map{width:100%;max-width:900px;height:auto;background:#dbe9f6;border:1px solid #9bb;display:block;margin:.5em 0}
+#map .grid{stroke:#9ab;stroke-width:.3;fill:none}#map .equator{stroke:#79a;stroke-width:.5}
+#map circle{fill:#c22;stroke:#fff;stroke-width:.4}#map text{font-size:6px;fill:#567}
+#maplist{columns:3;max-width:900px;padding-left:1.2em}
 </style></head><body>
 <h1>airmesh-server</h1>
 <p id="state">Loading&hellip;</p>
+<svg id="map" viewBox="0 0 360 180" role="img" aria-label="Pilots online by latitude and longitude">
+<defs><circle id="dot" r="2.2"><title></title></circle></defs>
+)HTML") + mapGrid() + QByteArrayLiteral(R"HTML(<g id="dots"></g></svg>
+<ul id="maplist"></ul>
 <table><thead><tr><th>Pilot</th><th>Handle</th><th>Aircraft</th><th>Position</th><th>Altitude ft</th>
 <th>Heading</th><th>Speed kt</th><th>Last position</th></tr></thead><tbody id="pilots"></tbody></table>
 <noscript><p>This page needs JavaScript; <a href="/status.json">/status.json</a> has the same.</p></noscript>
@@ -237,14 +277,45 @@ function show(s) {
   document.getElementById("state").textContent = s.server.pilots_online + " pilots online, up " +
     s.server.uptime_s + " s, version " + s.server.version;
 }
+// The map's dot and its hover text are copies of the ones the page holds, so that nothing of
+// a pilot's is ever read as markup.
+function dotFor(p) {
+  const dot = document.getElementById("dot").cloneNode(true);
+  dot.removeAttribute("id");
+  dot.setAttribute("cx", (p.lon + 180).toFixed(3));
+  dot.setAttribute("cy", (90 - p.lat).toFixed(3));
+  dot.dataset.handle = p.handle;
+  dot.firstElementChild.textContent = p.handle + (p.title === null ? "" : " (" + p.title + ")");
+  return dot;
+}
+function showMap(s) {
+  const dots = document.getElementById("dots");
+  const list = document.getElementById("maplist");
+  dots.replaceChildren();
+  list.replaceChildren();
+  let unknown = 0;
+  for (const p of s.pilots) {
+    if (p.lat === null) { ++unknown; continue; }
+    dots.appendChild(dotFor(p));
+    const item = document.createElement("li");
+    item.textContent = p.handle + ": " + where(p);
+    list.appendChild(item);
+  }
+  if (unknown > 0) {
+    const item = document.createElement("li");
+    item.textContent = unknown + (unknown === 1 ? " pilot" : " pilots") + " without a position";
+    list.appendChild(item);
+  }
+}
 function refresh() {
-  fetch("/status.json", {cache: "no-store"}).then(r => r.json()).then(show)
+  fetch("/status.json", {cache: "no-store"}).then(r => r.json()).then(s => { show(s); showMap(s); })
     .catch(() => { document.getElementById("state").textContent = "The server does not answer."; });
 }
 refresh();
 setInterval(refresh, 3000);
 </script></body></html>
-)");
+)HTML");
+    return page;
 }
 
 } // namespace relayserver
