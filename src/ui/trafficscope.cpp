@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QHash>
 #include <QPainterPath>
 #include <QWheelEvent>
 
@@ -194,21 +195,40 @@ QRectF TrafficScope::boundsOf(const ScopeItem& item) const {
 
 void TrafficScope::present(ScopeScene next) {
     const bool whole = next.ownKnown != m_scene.ownKnown || next.rangeNm != m_scene.rangeNm ||
-                       next.centre != m_scene.centre || next.radius != m_scene.radius ||
-                       next.withoutPosition != m_scene.withoutPosition || next.items.size() != m_scene.items.size();
+                       next.centre != m_scene.centre || next.radius != m_scene.radius;
     if (whole) {
         m_scene = std::move(next);
         update();
         return;
     }
-    // The same pilots in the same order (nearest first) mostly: only the symbols that moved or
-    // changed are painted again, where they were and where they are.
     QRegion dirty;
-    for (std::size_t k = 0; k < next.items.size(); ++k) {
-        if (!(next.items[k] == m_scene.items[k])) {
-            dirty += boundsOf(m_scene.items[k]).toAlignedRect();
-            dirty += boundsOf(next.items[k]).toAlignedRect();
+    if (next.withoutPosition != m_scene.withoutPosition) {
+        dirty += QRect(0, height() - 2 * fontMetrics().height(), width() / 2, 2 * fontMetrics().height());
+    }
+    // The same pilots, mostly where they were: only the symbols that moved or changed are painted
+    // again, where they were and where they are. Pilots are matched by handle, not by place in
+    // the list, which changes whenever two of them pass each other in distance.
+    QHash<QString, const ScopeItem*> before;
+    before.reserve(static_cast<qsizetype>(m_scene.items.size()));
+    for (const ScopeItem& i : m_scene.items) {
+        before.insert(i.handle, &i);
+    }
+    if (static_cast<std::size_t>(before.size()) != m_scene.items.size()) {
+        m_scene = std::move(next); // two pilots of one handle: no telling who moved where
+        update();
+        return;
+    }
+    for (const ScopeItem& i : next.items) {
+        const ScopeItem* was = before.take(i.handle);
+        if (was == nullptr || !(*was == i)) {
+            dirty += boundsOf(i).toAlignedRect();
+            if (was != nullptr) {
+                dirty += boundsOf(*was).toAlignedRect();
+            }
         }
+    }
+    for (const ScopeItem* gone : std::as_const(before)) {
+        dirty += boundsOf(*gone).toAlignedRect();
     }
     m_scene = std::move(next);
     if (!dirty.isEmpty()) {
@@ -265,7 +285,13 @@ void TrafficScope::paintEvent(QPaintEvent* event) {
     p.drawPath(aircraftShape(kSymbolPx * 0.8));
     p.restore();
 
+    const QRegion& region = event->region();
     for (const ScopeItem& i : s.items) {
+        // Only what the region touches is drawn: with hundreds of pilots most of the scope
+        // is left as it was.
+        if (!region.intersects(boundsOf(i).toAlignedRect())) {
+            continue;
+        }
         QColor c = i.handle == m_selected ? pal.color(QPalette::Highlight) : text;
         if (i.waiting) {
             c.setAlpha(110);
