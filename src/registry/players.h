@@ -104,6 +104,9 @@ public:
         std::vector<PlayerPtr> m_snapshot;
     };
     Enumerator NewEnum() const { return {*this, m_order}; }
+    // The players as they are now, in order, for a walk that changes no entry: nothing is
+    // copied, so a caller that adds or removes players meanwhile must use NewEnum instead.
+    const std::vector<PlayerPtr>& inOrder() const { return m_order; }
 
     // True while `p` is the player held under its key.
     bool contains(const Player* p) const;

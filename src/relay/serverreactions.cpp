@@ -121,15 +121,14 @@ void Relay::placePosition(qint32 session, const QByteArray& block) {
     // with it here, so a picture nobody looks at costs a copy of a shared buffer.
     std::vector<Players::PlayerPtr> to;
     const qint64 now = m_services.clock.steadyMs();
-    for (int i = 1, n = m_players.Count(); i <= n; ++i) {
-        Players::PlayerPtr p = m_players.Item(i);
+    for (const Players::PlayerPtr& p : m_players.inOrder()) {
         if (p->Server_Session_ID != session) {
             continue;
         }
         p->lastPosition = block;
         p->lastPositionMs = now;
         if (p->inSession && p->RcvdPlaneType && p->Add_Success) {
-            to.push_back(std::move(p));
+            to.push_back(p);
         }
     }
     if (to.empty()) {

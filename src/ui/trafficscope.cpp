@@ -1,5 +1,6 @@
 #include "trafficscope.h"
 
+#include <QEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -21,6 +22,9 @@ constexpr double kFitMargin = 1.1;         // auto leaves this much room beyond 
 constexpr double kDefaultAutoNm = 20;      // auto with nobody to fit
 constexpr double kPickPx = 11;             // a click this near a symbol picks it
 constexpr double kMinutesAhead = 1.0 / 60; // hours: the line ahead shows one minute
+// More pilots changed than this in one refresh: the scope is painted whole, which costs less
+// than a region of that many pieces.
+constexpr std::size_t kMaxDirtyPieces = 256;
 
 double radians(double deg) {
     return deg * std::numbers::pi / 180.0;
@@ -137,7 +141,7 @@ void TrafficScope::setSelected(const QString& handle) {
     }
     for (const ScopeItem& i : m_scene.items) {
         if (i.handle == handle || i.handle == m_selected) {
-            update(boundsOf(i).toAlignedRect());
+            update(i.bounds);
         }
     }
     m_selected = handle;
@@ -177,20 +181,73 @@ ScopeScene TrafficScope::build() const {
             i.ahead = i.at;
             i.headingDeg = std::round(*r.bearingDeg);
         }
+        i.bounds = boundsOf(i);
         s.items.push_back(std::move(i));
     }
     return s;
 }
 
-QRectF TrafficScope::boundsOf(const ScopeItem& item) const {
-    const QFontMetricsF m(font());
+const QStaticText& TrafficScope::laidOut(const QString& label) const {
+    // Kept for the labels of about the pilots online; a crowd that came and went is let go.
+    if (m_labels.size() > 4 * static_cast<qsizetype>(m_picture.rows.size()) + 256) {
+        m_labels.clear();
+    }
+    auto it = m_labels.find(label);
+    if (it == m_labels.end()) {
+        QStaticText t(label);
+        t.setTextFormat(Qt::PlainText);
+        t.prepare(QTransform(), font());
+        it = m_labels.insert(label, t);
+    }
+    return *it;
+}
+
+const QPixmap& TrafficScope::sprite(const ScopeItem& item, bool chosen) const {
+    const int step = static_cast<int>(std::lround(item.headingDeg / kSpriteStepDeg)) % (360 / kSpriteStepDeg);
+    const int key = ((step < 0 ? step + 360 / kSpriteStepDeg : step) << 3) | (item.offRange ? 4 : 0) |
+                    (item.waiting ? 2 : 0) | (chosen ? 1 : 0);
+    auto it = m_sprites.find(key);
+    if (it != m_sprites.end()) {
+        return *it;
+    }
+    const qreal dpr = devicePixelRatioF();
+    QPixmap pix(QSize(kSpritePx, kSpritePx) * dpr);
+    pix.setDevicePixelRatio(dpr);
+    pix.fill(Qt::transparent);
+    QPainter p(&pix);
+    p.setRenderHint(QPainter::Antialiasing);
+    QColor c = chosen ? palette().color(QPalette::Highlight) : palette().color(QPalette::Text);
+    if (item.waiting) {
+        c.setAlpha(110);
+    }
+    p.translate(kSpritePx / 2.0, kSpritePx / 2.0);
+    p.rotate(step * kSpriteStepDeg);
+    p.setPen(QPen(c, 1.2));
+    p.setBrush(item.waiting ? Qt::NoBrush : QBrush(c));
+    if (item.offRange) {
+        // A mark on the outer ring, pointing the way he is.
+        QPainterPath mark;
+        mark.moveTo(0, -6);
+        mark.lineTo(5, 4);
+        mark.lineTo(-5, 4);
+        mark.closeSubpath();
+        p.drawPath(mark);
+    } else {
+        p.drawPath(aircraftShape(kSymbolPx));
+    }
+    p.end();
+    return *m_sprites.insert(key, pix);
+}
+
+QRect TrafficScope::boundsOf(const ScopeItem& item) const {
+    const double lineHeight = fontMetrics().height();
     QRectF r(item.at - QPointF(kSymbolPx + 3, kSymbolPx + 3), QSizeF(2 * kSymbolPx + 6, 2 * kSymbolPx + 6));
     r |= QRectF(item.ahead - QPointF(2, 2), QSizeF(4, 4));
     if (!item.label.isEmpty()) {
-        r |= QRectF(item.at + QPointF(kSymbolPx + 2, -m.height()),
-                    QSizeF(m.horizontalAdvance(item.label) + 4, 2 * m.height()));
+        r |= QRectF(item.at + QPointF(kSymbolPx + 2, -lineHeight),
+                    QSizeF(laidOut(item.label).size().width() + 4, 2 * lineHeight));
     }
-    return r.adjusted(-2, -2, 2, 2);
+    return r.adjusted(-2, -2, 2, 2).toAlignedRect();
 }
 
 void TrafficScope::present(ScopeScene next) {
@@ -201,9 +258,10 @@ void TrafficScope::present(ScopeScene next) {
         update();
         return;
     }
-    QRegion dirty;
+    std::vector<QRect> dirty;
     if (next.withoutPosition != m_scene.withoutPosition) {
-        dirty += QRect(0, height() - 2 * fontMetrics().height(), width() / 2, 2 * fontMetrics().height());
+        const int h = 2 * fontMetrics().height();
+        dirty.emplace_back(0, height() - h, width() / 2, h);
     }
     // The same pilots, mostly where they were: only the symbols that moved or changed are painted
     // again, where they were and where they are. Pilots are matched by handle, not by place in
@@ -221,18 +279,26 @@ void TrafficScope::present(ScopeScene next) {
     for (const ScopeItem& i : next.items) {
         const ScopeItem* was = before.take(i.handle);
         if (was == nullptr || !(*was == i)) {
-            dirty += boundsOf(i).toAlignedRect();
+            dirty.push_back(i.bounds);
             if (was != nullptr) {
-                dirty += boundsOf(*was).toAlignedRect();
+                dirty.push_back(was->bounds);
             }
         }
     }
     for (const ScopeItem* gone : std::as_const(before)) {
-        dirty += boundsOf(*gone).toAlignedRect();
+        dirty.push_back(gone->bounds);
     }
     m_scene = std::move(next);
-    if (!dirty.isEmpty()) {
-        update(dirty);
+    if (dirty.size() > kMaxDirtyPieces) {
+        update();
+        return;
+    }
+    QRegion region;
+    for (const QRect& r : dirty) {
+        region += r;
+    }
+    if (!region.isEmpty()) {
+        update(region);
     }
 }
 
@@ -276,7 +342,6 @@ void TrafficScope::paintEvent(QPaintEvent* event) {
         p.drawText(QPointF(s.centre.x() + 3, s.centre.y() - r - 2), ringText(nm));
     }
     p.drawText(QPointF(s.centre.x() - 4, s.centre.y() - s.radius - 4 - p.fontMetrics().height()), QStringLiteral("N"));
-    const QPainterPath shape = aircraftShape(kSymbolPx);
     p.save();
     p.translate(s.centre);
     p.rotate(m_picture.own->headingDeg);
@@ -289,36 +354,21 @@ void TrafficScope::paintEvent(QPaintEvent* event) {
     for (const ScopeItem& i : s.items) {
         // Only what the region touches is drawn: with hundreds of pilots most of the scope
         // is left as it was.
-        if (!region.intersects(boundsOf(i).toAlignedRect())) {
+        if (!region.intersects(i.bounds)) {
             continue;
         }
-        QColor c = i.handle == m_selected ? pal.color(QPalette::Highlight) : text;
+        const bool chosen = i.handle == m_selected;
+        p.drawPixmap(i.at - QPointF(kSpritePx / 2.0, kSpritePx / 2.0), sprite(i, chosen));
+        if (i.offRange) {
+            continue;
+        }
+        QColor c = chosen ? pal.color(QPalette::Highlight) : text;
         if (i.waiting) {
             c.setAlpha(110);
         }
-        p.save();
-        p.translate(i.at);
-        p.rotate(i.headingDeg);
-        if (i.offRange) {
-            // A mark on the outer ring, pointing the way he is.
-            QPainterPath mark;
-            mark.moveTo(0, -6);
-            mark.lineTo(5, 4);
-            mark.lineTo(-5, 4);
-            mark.closeSubpath();
-            p.setPen(QPen(c, 1.2));
-            p.setBrush(i.waiting ? Qt::NoBrush : QBrush(c));
-            p.drawPath(mark);
-            p.restore();
-            continue;
-        }
-        p.setPen(QPen(c, 1.2));
-        p.setBrush(i.waiting ? Qt::NoBrush : QBrush(c));
-        p.drawPath(shape);
-        p.restore();
         p.setPen(QPen(c, 1));
         p.drawLine(i.at, i.ahead);
-        p.drawText(i.at + QPointF(kSymbolPx + 3, 4), i.label);
+        p.drawStaticText(i.at + QPointF(kSymbolPx + 3, 4 - p.fontMetrics().ascent()), laidOut(i.label));
     }
     if (s.withoutPosition > 0) {
         p.setPen(text);
@@ -327,6 +377,19 @@ void TrafficScope::paintEvent(QPaintEvent* event) {
     }
     p.drawText(rect().adjusted(6, 4, -6, 0), Qt::AlignRight | Qt::AlignTop,
                m_range == kAuto ? QStringLiteral("auto: %1").arg(ringText(s.rangeNm)) : ringText(s.rangeNm));
+}
+
+void TrafficScope::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        m_sprites.clear();
+        update();
+    }
+    if (event->type() == QEvent::FontChange && m_havePicture) {
+        m_labels.clear();
+        m_scene = {};
+        present(build());
+    }
 }
 
 void TrafficScope::resizeEvent(QResizeEvent* event) {

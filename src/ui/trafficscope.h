@@ -2,8 +2,11 @@
 
 #include "relay/traffic.h"
 
+#include <QHash>
+#include <QPixmap>
 #include <QPointF>
 #include <QRectF>
+#include <QStaticText>
 #include <QWidget>
 
 #include <array>
@@ -21,6 +24,7 @@ struct ScopeItem {
     QString label;         // "Maverick 040", "Goose FL350"
     bool waiting = false;  // no place in FS: drawn hollow and dimmed
     bool offRange = false; // beyond the range: a mark on the outer ring in his bearing
+    QRect bounds;          // every pixel his symbol, line and label may touch
     bool operator==(const ScopeItem&) const = default;
 };
 
@@ -49,6 +53,9 @@ public:
     static constexpr int kAuto = 0;
     static constexpr double kSymbolPx = 9;
     static constexpr int kMarginPx = 14;
+    // Symbols are drawn from pictures made once per heading of this step and look.
+    static constexpr int kSpriteStepDeg = 5;
+    static constexpr int kSpritePx = 2 * static_cast<int>(kSymbolPx) + 6;
 
     explicit TrafficScope(QWidget* parent = nullptr);
 
@@ -85,12 +92,19 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     ScopeScene build() const;
     // Repaints what differs between the scene shown and `next`, and keeps `next`.
     void present(ScopeScene next);
-    QRectF boundsOf(const ScopeItem& item) const;
+    QRect boundsOf(const ScopeItem& item) const;
+    // A label laid out once and kept while it is drawn: with hundreds of pilots, shaping their
+    // labels again every second would be most of the scope's work.
+    const QStaticText& laidOut(const QString& label) const;
+    // The symbol of a pilot (or his mark on the outer ring) as a picture, made once for its
+    // heading (to kSpriteStepDeg) and look: hundreds of pilots cost a copy each, not a path.
+    const QPixmap& sprite(const ScopeItem& item, bool chosen) const;
     void step(int by);
 
     TrafficPicture m_picture;
@@ -98,6 +112,8 @@ private:
     ScopeScene m_scene;
     int m_range = kAuto;
     QString m_selected;
+    mutable QHash<QString, QStaticText> m_labels;
+    mutable QHash<int, QPixmap> m_sprites;
 };
 
 } // namespace ui

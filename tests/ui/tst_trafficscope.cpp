@@ -61,6 +61,7 @@ private slots:
     void sceneOfAPicture();
     void rangeSteps();
     void paintsOnlyWhatChanged();
+    void drawsEachLook();
 };
 
 void TestTrafficScope::placeNorthUp_data() {
@@ -193,6 +194,44 @@ void TestTrafficScope::paintsOnlyWhatChanged() {
     QCOMPARE(paints.count, 1);
     QVERIFY(paints.area.width() < scope.width() / 2);
     QVERIFY(!paints.area.contains(scope.scene().items[0].at.toPoint()));
+}
+
+// Symbols come from pictures made once per heading and look: each pilot must still be drawn as
+// he is (filled, hollow when waiting, in the highlight when chosen), also after a move.
+void TestTrafficScope::drawsEachLook() {
+    TrafficScope scope;
+    scope.resize(400, 400);
+    scope.setRange(20);
+    scope.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&scope));
+    TrafficPicture pic = around({pilot("Shown", 8, 0), pilot("Waits", 8, 90, 3000, InFs::SessionFull),
+                                 pilot("Chosen", 8, 180), pilot("Far", 40, 270)});
+    scope.setSelected(QStringLiteral("Chosen"));
+    const QPalette pal = scope.palette();
+    for (const double heading : {90.0, 200.0}) {
+        for (TrafficRow& r : pic.rows) {
+            r.position->headingDeg = heading;
+        }
+        scope.setPicture(pic);
+        QCoreApplication::processEvents();
+        const QImage shot = scope.grab().toImage();
+        // A little behind the middle of a symbol: inside it, off the line ahead.
+        const double h = heading * M_PI / 180;
+        const QPointF behind(-3 * std::sin(h), 3 * std::cos(h));
+        const auto colourAt = [&](const char* handle) {
+            for (const ScopeItem& i : scope.scene().items) {
+                if (i.handle == QLatin1String(handle)) {
+                    const QPointF at = i.offRange ? i.at : i.at + behind;
+                    return shot.pixelColor((at * shot.devicePixelRatio()).toPoint()).rgb();
+                }
+            }
+            return QColor(Qt::magenta).rgb();
+        };
+        QCOMPARE(colourAt("Shown"), pal.color(QPalette::Text).rgb());
+        QCOMPARE(colourAt("Waits"), pal.color(QPalette::Base).rgb()); // hollow
+        QCOMPARE(colourAt("Chosen"), pal.color(QPalette::Highlight).rgb());
+        QVERIFY(colourAt("Far") != pal.color(QPalette::Base).rgb()); // its mark on the ring
+    }
 }
 
 QTEST_MAIN(TestTrafficScope)
