@@ -38,7 +38,8 @@ TrafficPicture crowd(int pilots, int tick) {
         p.groundSpeedKt = 120;
         r.position = p;
         const double north = (p.latitudeDeg - own.latitudeDeg) * 60;
-        const double east = (p.longitudeDeg - own.longitudeDeg) * 60 * std::cos(own.latitudeDeg * std::numbers::pi / 180);
+        const double east =
+            (p.longitudeDeg - own.longitudeDeg) * 60 * std::cos(own.latitudeDeg * std::numbers::pi / 180);
         r.distanceNm = std::hypot(north, east);
         r.bearingDeg = std::fmod(std::atan2(east, north) * 180 / std::numbers::pi + 360, 360);
         pic.rows.push_back(r);

@@ -83,10 +83,10 @@ QByteArray mapGrid() {
     QByteArray g = "<g>";
     for (int lon = -180; lon <= 180; lon += 30) {
         const QByteArray x = QByteArray::number(lon + 180);
-        g += "<line class=\"grid" + QByteArray(lon == 0 ? " equator" : "") + "\" x1=\"" + x + "\" y1=\"0\" x2=\"" + x +
-             "\" y2=\"180\"/>";
+        g += "<line class='grid" + QByteArray(lon == 0 ? " equator" : "") + "' x1='" + x + "' y1='0' x2='" + x +
+             "' y2='180'/>";
         if (lon < 180) {
-            g += "<text x=\"" + QByteArray::number(lon + 181) + "\" y=\"178\">" + QByteArray::number(std::abs(lon)) +
+            g += "<text x='" + QByteArray::number(lon + 181) + "' y='178'>" + QByteArray::number(std::abs(lon)) +
                  (lon < 0   ? "W"
                   : lon > 0 ? "E"
                             : "") +
@@ -95,10 +95,10 @@ QByteArray mapGrid() {
     }
     for (int lat = -90; lat <= 90; lat += 30) {
         const QByteArray y = QByteArray::number(90 - lat);
-        g += "<line class=\"grid" + QByteArray(lat == 0 ? " equator" : "") + "\" x1=\"0\" y1=\"" + y +
-             "\" x2=\"360\" y2=\"" + y + "\"/>";
+        g += "<line class='grid" + QByteArray(lat == 0 ? " equator" : "") + "' x1='0' y1='" + y + "' x2='360' y2='" +
+             y + "'/>";
         if (lat > -90 && lat < 90) {
-            g += "<text x=\"1\" y=\"" + QByteArray::number(89 - lat) + "\">" + QByteArray::number(std::abs(lat)) +
+            g += "<text x='1' y='" + QByteArray::number(89 - lat) + "'>" + QByteArray::number(std::abs(lat)) +
                  (lat < 0   ? "S"
                   : lat > 0 ? "N"
                             : "") +

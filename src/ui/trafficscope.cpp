@@ -1,10 +1,10 @@
 #include "trafficscope.h"
 
 #include <QEvent>
+#include <QHash>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QHash>
 #include <QPainterPath>
 #include <QWheelEvent>
 
@@ -118,12 +118,10 @@ void TrafficScope::setRange(int nm) {
 
 void TrafficScope::step(int by) {
     const double now = m_range == kAuto ? (m_havePicture ? autoRangeNm(m_picture) : kDefaultAutoNm) : m_range;
-    auto it = std::lower_bound(kRanges.begin(), kRanges.end(), static_cast<int>(std::lround(now)));
-    if (it == kRanges.end()) {
-        --it;
-    }
-    const auto i =
-        std::clamp<std::ptrdiff_t>((it - kRanges.begin()) + by, 0, static_cast<std::ptrdiff_t>(kRanges.size()) - 1);
+    const std::ptrdiff_t last = static_cast<std::ptrdiff_t>(kRanges.size()) - 1;
+    const std::ptrdiff_t at = std::min(
+        last, std::lower_bound(kRanges.begin(), kRanges.end(), static_cast<int>(std::lround(now))) - kRanges.begin());
+    const auto i = std::clamp<std::ptrdiff_t>(at + by, 0, last);
     setRange(kRanges[static_cast<std::size_t>(i)]);
 }
 
