@@ -12,9 +12,13 @@ namespace airmesh::dplay::test {
 inline const QString kFirstGuid = QStringLiteral("{97C62470-5F53-4098-A8BB-7F1F93B94D93}");
 inline const QString kSecondGuid = QStringLiteral("{1F0CB318-F159-432F-8C38-8CE753A03CDA}");
 
-// A host on a free enumeration port of 127.0.0.1 and joiners pointed at it.
+// A host on a free enumeration port of 127.0.0.1 and joiners pointed at it, all on one clock
+// that moves only when the test moves it.
 struct HostRig {
     explicit HostRig(HostOptions o = {}) {
+        if (!o.clock) {
+            o.clock = clock;
+        }
         if (o.application == kNullGuid) {
             o.application = *parseGuid(kFirstGuid);
         }
@@ -36,6 +40,10 @@ struct HostRig {
         const QString address = QStringLiteral("127.0.0.1:%1").arg(host->enumPort());
         o.prompt = [address](const QString&) { return std::optional<QString>(address); };
         o.enumWindowMs = 1500;
+        // The host tells its one session in one answer: the search takes it without waiting for
+        // more, so that a join needs no time to pass on the clock.
+        o.enumSettleMs = 0;
+        o.clock = clock;
         return o;
     }
 
@@ -73,6 +81,7 @@ struct HostRig {
         return false;
     }
 
+    std::shared_ptr<ManualNodeClock> clock = std::make_shared<ManualNodeClock>();
     std::unique_ptr<DpHost> host;
     std::vector<DpHost::Event> events;
     bool started = false;

@@ -276,7 +276,9 @@ void TestHostWire::survivesMachinesLeavingAllAtOnce() {
             QVERIFY(machines.back()->join(id));
         }
         machines.clear();
-        QTRY_COMPARE(rig.host->machineCount(), 0);
+        QVERIFY(rig.waitEvents(
+            [round](const auto& ev) { return count(ev, DpHost::Event::MachineLeft) == 3 * (round + 1); }));
+        QCOMPARE(rig.host->machineCount(), 0);
     }
     FakeJoiningMachine last(rig.host->tcpPort());
     quint32 id = 0;

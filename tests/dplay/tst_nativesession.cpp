@@ -64,7 +64,7 @@ bool receive(NativeSession& s, qint32& from, qint32& to, SimMessage& out, int ms
 // are read in order, so an answer also says that everything `u` sent before has been read.
 std::optional<WireMessage> pingAnswer(QUdpSocket& u, quint16 port) {
     u.writeDatagram(systemMessage(2300, Ping, pingBody(0x1234, 0xCAFE)), QHostAddress::LocalHost, port);
-    if (!QTest::qWaitFor([&] { return u.hasPendingDatagrams(); }, 3000)) {
+    if (!u.hasPendingDatagrams() && !u.waitForReadyRead(3000)) {
         return std::nullopt;
     }
     QByteArray answer(int(u.pendingDatagramSize()), '\0');
@@ -119,11 +119,15 @@ void TestNativeSession::joinsAndExchangesEverything() {
     QVERIFY(rig.started);
     const quint32 request = rig.host->addGroup(QStringLiteral("FS61_REQUEST_PARAMS"));
     const quint32 refuse = rig.host->addGroup(QStringLiteral("FS61_REFUSE_PARAMS"));
-    auto s = rig.joiner();
-    QElapsedTimer t;
-    t.start();
+    NativeOptions jo = rig.joinerOptions();
+    jo.enumSettleMs = NativeOptions().enumSettleMs; // as the client searches
+    auto s = rig.joiner(jo);
+    // The host answers at once: the search ends when it has waited the settle time after that
+    // answer, and nothing else of the join waits for a period to run out.
+    const qint64 start = rig.clock->nowMs();
+    rig.clock->jumpWhenAwaited(start + jo.enumSettleMs);
     HostRig::join(*s);
-    QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+    QCOMPARE(rig.clock->nowMs() - start, qint64(jo.enumSettleMs));
     QVERIFY(s->isOpen());
     QVERIFY(rig.waitEvents([](const Events& es) { return hasEvent(es, DpHost::Event::MachineJoined); }));
 
@@ -286,6 +290,7 @@ void TestNativeSession::joinsUnderTheSecondIdentifierOnlyWhenAsked() {
     s->InitializeConnection(s->GetDPEnumConnections({}, 1).GetAddress(1));
     SessionData search;
     search.SetGuidApplication(kFirstGuid);
+    rig.clock->jumpWhenAwaited(rig.clock->nowMs() + jo.enumWindowMs); // unanswered, it runs out
     QCOMPARE(s->GetDPEnumSessions(search, 0, 2).GetCount(), 0);
     search.SetGuidApplication(kSecondGuid);
     const SessionList found = s->GetDPEnumSessions(search, 0, 2);
@@ -323,12 +328,16 @@ void TestNativeSession::searchFindsNothingWhereNoHostIs() {
     const QString address = QStringLiteral("127.0.0.1:%1").arg(unused.localPort());
     o.prompt = [address](const QString&) { return std::optional<QString>(address); };
     o.enumWindowMs = 200;
+    const auto clock = std::make_shared<ManualNodeClock>();
+    o.clock = clock;
     NativeSession s(o);
     s.InitializeConnection(s.GetDPEnumConnections({}, 1).GetAddress(1));
     SessionData search;
     search.SetGuidApplication(kFirstGuid);
+    clock->jumpWhenAwaited(o.enumWindowMs);
     const SessionList found = s.GetDPEnumSessions(search, 0, 2);
     QCOMPARE(found.GetCount(), 0);
+    QCOMPARE(clock->nowMs(), qint64(o.enumWindowMs)); // it searched for its whole window
     QCOMPARE(codeOf([&] { found.GetItem(1); }), dp::DPERR_GENERIC);
     QVERIFY(unused.hasPendingDatagrams()); // it did ask
     QCOMPARE(codeOf([&] { s.Open(SessionData(), 1); }), dp::DPERR_INVALIDPARAMS);
@@ -422,8 +431,8 @@ void TestNativeSession::unreachableHostAndSilentHost() {
         NativeOptions o;
         const QString address = QStringLiteral("127.0.0.1:%1").arg(enumSocket.localPort());
         o.prompt = [address](const QString&) { return std::optional<QString>(address); };
-        o.enumWindowMs = 2000;
-        o.playerIdTimeoutMs = 300;
+        const auto clock = std::make_shared<ManualNodeClock>();
+        o.clock = clock;
         NativeSession s(o);
         s.InitializeConnection(s.GetDPEnumConnections({}, 1).GetAddress(1));
         SessionData search;
@@ -435,8 +444,9 @@ void TestNativeSession::unreachableHostAndSilentHost() {
             found = s.GetDPEnumSessions(search, 0, 2);
             searched = true;
         }));
+        clock->jumpWhenAwaited(o.enumSettleMs); // after the answer below
         searcher->start();
-        QTRY_VERIFY_WITH_TIMEOUT(enumSocket.hasPendingDatagrams(), 3000);
+        QVERIFY(enumSocket.hasPendingDatagrams() || enumSocket.waitForReadyRead(3000));
         QByteArray request(int(enumSocket.pendingDatagramSize()), '\0');
         enumSocket.readDatagram(request.data(), request.size());
         const auto m = parseDatagram(request);
@@ -452,6 +462,8 @@ void TestNativeSession::unreachableHostAndSilentHost() {
         QVERIFY(searcher->wait(5000));
         QVERIFY(searched);
         QCOMPARE(found.GetCount(), 1);
+        const qint64 asked = clock->nowMs();
+        clock->jumpWhenAwaited(asked + o.playerIdTimeoutMs);
         std::atomic<qint32> code{0};
         std::unique_ptr<QThread> opener(QThread::create([&] { code = codeOf([&] { s.Open(found.GetItem(1), 1); }); }));
         opener->start();
@@ -460,6 +472,9 @@ void TestNativeSession::unreachableHostAndSilentHost() {
         }
         QVERIFY(opener->wait(8000));
         QCOMPARE(code.load(), listening ? dp::DPERR_TIMEOUT : dp::DPERR_UNAVAILABLE);
+        if (listening) {
+            QCOMPARE(clock->nowMs(), asked + o.playerIdTimeoutMs); // its whole period, no less
+        }
         QVERIFY(!s.isOpen());
     }
 }
@@ -575,8 +590,6 @@ void TestNativeSession::joinerSurvivesGarbageFromTheHost() {
 void TestNativeSession::putsFragmentedMessagesTogether() {
     HostRig rig;
     NativeOptions jo = rig.joinerOptions();
-    std::atomic<qint64> clock{0};
-    jo.clockMs = [&clock] { return clock.load(); };
     LogLines log;
     jo.log = log.sink();
     auto s = rig.joiner(jo);
@@ -634,13 +647,13 @@ void TestNativeSession::putsFragmentedMessagesTogether() {
     fragment(3, 0);
     fragment(3, 2);
     QVERIFY(delivered().isEmpty());
-    clock += 14999;
+    rig.clock->advance(14999);
     fragment(3, 1);
     QCOMPARE(delivered(), once);
     fragment(4, 0);
     fragment(4, 1);
     QVERIFY(delivered().isEmpty());
-    clock += 15000;
+    rig.clock->advance(15000);
     fragment(4, 2);
     QVERIFY(delivered().isEmpty());
     QCOMPARE(log.count(QStringLiteral("none in the last 15000 ms")), 1);
@@ -660,7 +673,7 @@ void TestNativeSession::putsFragmentedMessagesTogether() {
     for (quint8 id = 10; id < 19; ++id) {
         fragment(id, 0);
         QVERIFY(delivered().isEmpty());
-        clock += 1;
+        rig.clock->advance(1);
     }
     for (quint8 id = 10; id < 19; ++id) {
         fragment(id, 1);
@@ -679,15 +692,21 @@ void TestNativeSession::searchFallsBackToBroadcast() {
     QVERIFY(rig.started);
     NativeOptions jo = rig.joinerOptions(); // its address, 127.0.0.1
     jo.enumWindowMs = 3000;
+    LogLines log;
+    jo.log = log.sink();
     auto s = rig.joiner(jo);
-    QElapsedTimer t;
-    t.start();
+    // Unanswered, the search asks again after its resend period and by broadcast too after its
+    // fallback period, each as soon as it waits for it.
+    const qint64 start = rig.clock->nowMs();
+    rig.clock->jumpWhenAwaited(start + jo.enumResendMs);
+    rig.clock->jumpWhenAwaited(start + jo.enumBroadcastAfterMs);
     QCOMPARE(codeOf([&] { HostRig::join(*s); }), 0);
     QVERIFY(s->isOpen());
 #ifndef Q_OS_WIN
     // Windows binds a broadcast address as if it were any address, so there the host also hears
     // the direct question; the join above is what counts.
-    QVERIFY2(t.elapsed() >= 1000, qPrintable(QString::number(t.elapsed()))); // asked directly first
+    QCOMPARE(rig.clock->nowMs() - start, qint64(jo.enumBroadcastAfterMs)); // asked directly first
+    QCOMPARE(log.count(QStringLiteral("searching by broadcast too")), 1);
 #endif
 }
 
@@ -716,6 +735,13 @@ void TestNativeSession::logsWhyASessionIsRefused() {
     HostRig rig(o);
     NativeOptions jo = rig.joinerOptions();
     jo.enumWindowMs = 300;
+    // A refused session under the first identifier is followed by a search under the second,
+    // which nothing answers: its window runs out.
+    jo.log = [clock = rig.clock, window = jo.enumWindowMs](const QString& line) {
+        if (line.contains(QStringLiteral("not joined"))) {
+            clock->jumpWhenAwaited(clock->nowMs() + window);
+        }
+    };
     NativeSessionFactory factory(jo);
     WallClockServicesRig bench;
     Players players;

@@ -10,6 +10,7 @@
 #include "simlink/simlink.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTest>
 #include <QUdpSocket>
@@ -26,6 +27,19 @@ quint16 freeUdpPort() {
     s.bind(QHostAddress::LocalHost, 0);
     return s.localPort();
 }
+
+#ifndef Q_OS_WIN
+// Whether the process has stopped (SIGSTOP): its state in /proc, after the name in parentheses.
+bool stopped(pid_t pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray line = stat.readAll();
+    const qsizetype end = line.lastIndexOf(") ");
+    return end >= 0 && line.mid(end + 2, 1) == "T";
+}
+#endif
 } // namespace
 
 class TestStandinProcess : public QObject {
@@ -68,6 +82,9 @@ void TestStandinProcess::clientAgainstFsStandin() {
     NativeOptions o;
     const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
     o.prompt = [address](const QString&) { return std::optional<QString>(address); };
+    const auto clock = std::make_shared<ManualNodeClock>();
+    o.clock = clock;
+    clock->jumpWhenAwaited(o.enumSettleMs); // the search's settle after fs-standin's answer
     NativeSessionFactory factory(o);
 
     QVERIFY2(sim.Join_Session(factory), qPrintable(bench.boxes.texts().join('|')));
@@ -135,7 +152,8 @@ void TestStandinProcess::clientAgainstFsStandin() {
 
 void TestStandinProcess::hostThatStopsAnsweringIsLostByItsPings() {
     // A simulator that hangs keeps its connections open but answers nothing: only the
-    // keep-alive pings can tell. Here with short intervals; the real ones are 35 s and 8 misses.
+    // keep-alive pings can tell, at their real interval and number of misses, on a clock that
+    // the test moves. fs-standin only answers: the pings and their timing are the joiner's.
     const quint16 port = freeUdpPort();
     QProcess fs;
     fs.start(QStringLiteral(FS_STANDIN_PATH),
@@ -145,23 +163,36 @@ void TestStandinProcess::hostThatStopsAnsweringIsLostByItsPings() {
     NativeOptions o;
     const QString address = QStringLiteral("127.0.0.1:%1").arg(port);
     o.prompt = [address](const QString&) { return std::optional<QString>(address); };
-    o.pingIntervalMs = 100;
-    o.pingMisses = 5; // an answer may be half a second late on a busy machine
+    const auto clock = std::make_shared<ManualNodeClock>();
+    o.clock = clock;
     NativeSession s(o);
     s.InitializeConnection(s.GetDPEnumConnections({}, 1).GetAddress(1));
     SessionData search;
     search.SetGuidApplication(SimLink::kFirstAppGuid);
+    clock->jumpWhenAwaited(o.enumSettleMs);
     s.Open(s.GetDPEnumSessions(search, 0, 2).GetItem(1), 1);
     s.CreatePlayer(QStringLiteral("Airmesh"), QStringLiteral("Airmesh Observer"), 0, 0);
-    // Answered pings keep a quiet session alive: more of them than the misses that would end it.
-    QVERIFY(QTest::qWaitFor([&] { return s.sessionLost() || s.pingsAnswered() > 2 * (o.pingMisses + 1); }, 20000));
+    // Answered pings keep a quiet session alive: more of them than the misses that would end it,
+    // one for each interval of silence.
+    for (int i = 1; i <= 2 * (o.pingMisses + 1); ++i) {
+        clock->advance(o.pingIntervalMs);
+        QVERIFY2(QTest::qWaitFor([&] { return s.pingsAnswered() == i; }), qPrintable(QString::number(i)));
+    }
     QVERIFY(!s.sessionLost());
 #ifdef Q_OS_WIN
     QSKIP("a Windows process cannot be frozen from outside as SIGSTOP does; the answered pings were checked");
 #else
-    ::kill(static_cast<pid_t>(fs.processId()), SIGSTOP);
-    QTRY_VERIFY_WITH_TIMEOUT(s.sessionLost(), 5000);
-    ::kill(static_cast<pid_t>(fs.processId()), SIGCONT);
+    const auto pid = static_cast<pid_t>(fs.processId());
+    ::kill(pid, SIGSTOP);
+    QVERIFY(QTest::qWaitFor([pid] { return stopped(pid); }));
+    for (int i = 0; i < o.pingMisses; ++i) {
+        clock->advance(o.pingIntervalMs);
+    }
+    QVERIFY(!s.sessionLost()); // as many unanswered pings as it allows
+    clock->advance(o.pingIntervalMs);
+    QVERIFY(s.sessionLost()); // and the next interval of silence ends it
+    QCOMPARE(s.pingsAnswered(), 2 * (o.pingMisses + 1));
+    ::kill(pid, SIGCONT);
 #endif
     fs.kill();
     QVERIFY(fs.waitForFinished(5000));

@@ -3,6 +3,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 namespace airmesh::dplay {
@@ -39,6 +40,7 @@ const char* unusableKind(quint32 flags) {
 Node::Config nodeConfig(const NativeOptions& o) {
     Node::Config c;
     c.log = o.log;
+    c.clock = o.clock;
     return c;
 }
 
@@ -72,8 +74,8 @@ NativeSession::~NativeSession() {
     stop();
 }
 
-template <typename Pred> bool NativeSession::waitFor(std::unique_lock<std::recursive_mutex>& lock, int ms, Pred done) {
-    return m_changed.wait_for(lock, std::chrono::milliseconds(ms), done);
+bool NativeSession::waitFor(NodeClock::Lock& lock, int ms, const std::function<bool()>& done) {
+    return waitUntil(lock, nowMs() + ms, done);
 }
 
 quint32 NativeSession::systemPlayerId() const {
@@ -217,7 +219,8 @@ SessionList NativeSession::GetDPEnumSessions(const SessionData& search, int time
         if (!m_broadcast && !m_found.empty()) {
             until = std::min(until, m_lastAnswerMs + m_options.enumSettleMs);
         }
-        m_changed.wait_for(lock, std::chrono::milliseconds(std::max<qint64>(1, until - now)));
+        const quint64 answers = m_answers;
+        waitUntil(lock, std::max(until, now + 1), [this, answers] { return m_answers != answers; });
     }
     QList<SessionData> out;
     for (const Guid& g : m_foundOrder) {
@@ -636,8 +639,10 @@ SimMessage NativeSession::Receive(qint32& fromId, qint32& toId, int) {
 }
 
 void NativeSession::waitForMessage(int maxMs) {
+    // Real time, not the session's clock: this is the caller's budget for one wait of its own
+    // loop, whose periods run on its own clock.
     std::unique_lock lock(m_mutex);
-    waitFor(lock, std::max(0, maxMs), [this] { return !m_queue.empty(); });
+    m_changed.wait_for(lock, std::chrono::milliseconds(std::max(0, maxMs)), [this] { return !m_queue.empty(); });
 }
 
 void NativeSession::setIntakeFilter(IntakeFilter filter) {
@@ -773,10 +778,6 @@ void NativeSession::handlePlayerMessage(const WireMessage& m) {
     }
 }
 
-qint64 NativeSession::fragmentClock() const {
-    return m_options.clockMs ? m_options.clockMs() : nowMs();
-}
-
 void NativeSession::handleFragment(const WireMessage& m, const Origin& origin) {
     const auto f = readPacket(m.body);
     if (!f) {
@@ -786,7 +787,7 @@ void NativeSession::handleFragment(const WireMessage& m, const Origin& origin) {
     // The peer: the connection it came on, or the address and port of a datagram's sender.
     const quint64 peer =
         origin.tcp ? (quint64{1} << 63) | static_cast<quint32>(origin.conn) : (quint64{origin.ip} << 16) | origin.port;
-    const auto whole = m_fragments.add(peer, *f, fragmentClock());
+    const auto whole = m_fragments.add(peer, *f, nowMs());
     if (!whole) {
         return;
     }
@@ -823,6 +824,7 @@ void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
         }
         m_found[a->desc.instance] = f;
         m_lastAnswerMs = nowMs();
+        ++m_answers;
         return;
     }
     case RequestPlayerReply:
@@ -977,7 +979,7 @@ void NativeSession::connectionClosed(int conn) {
 }
 
 void NativeSession::tick(qint64 now) {
-    m_fragments.expire(fragmentClock());
+    m_fragments.expire(now);
     if (!m_open || m_lost || !(m_session.desc.flags & sessionflag::KeepAlive)) {
         return;
     }

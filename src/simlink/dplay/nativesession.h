@@ -38,9 +38,9 @@ struct NativeOptions {
     int pingMisses = 8;
     int maxQueuedMessages = 8192;
     qint64 maxQueuedBytes = qint64{16} * 1024 * 1024;
-    // The steady clock in milliseconds that times the fragments of a message being put back
-    // together; none: the system's. Tests move it by hand.
-    std::function<qint64()> clockMs;
+    // The clock every period above runs on, and the fragments' expiry; none: the system's
+    // steady clock. Tests move a manual one by hand.
+    std::shared_ptr<NodeClock> clock;
 };
 
 // The session a joining program uses, speaking DirectPlay 4 on the wire: finds sessions with
@@ -101,7 +101,6 @@ private:
     // A PACKET fragment: once it completes its message, that message is handled as if it had
     // arrived in one piece.
     void handleFragment(const WireMessage& m, const Origin& origin);
-    qint64 fragmentClock() const;
     void addRecord(PlayerRecord p, quint32 sourceIp);
     void removePlayer(quint32 id);
     // A player message for one of our players, through the intake filter.
@@ -114,8 +113,9 @@ private:
     void requireOpen() const;
     quint32 requestPlayerId(quint32 flags);
     PlayerRecord ownAddressRecord() const;
-    // Waits on the node's lock until `done` or the time runs out; false on time-out.
-    template <typename Pred> bool waitFor(std::unique_lock<std::recursive_mutex>& lock, int ms, Pred done);
+    // Waits on the node's lock until `done` or until `ms` have passed on the session's clock;
+    // false on time-out.
+    bool waitFor(NodeClock::Lock& lock, int ms, const std::function<bool()>& done);
 
     NativeOptions m_options;
     bool m_initialized = false;
@@ -129,6 +129,7 @@ private:
     std::map<Guid, Found> m_found;
     std::vector<Guid> m_foundOrder;
     qint64 m_lastAnswerMs = 0;
+    quint64 m_answers = 0; // answers taken so far, so that a search wakes for each
 
     // Join
     bool m_joining = false;

@@ -1,8 +1,6 @@
 #include "node.h"
 
-#include <QElapsedTimer>
-
-#include <chrono>
+#include <algorithm>
 #include <vector>
 
 namespace airmesh::dplay {
@@ -13,15 +11,29 @@ constexpr int kReadChunk = 64 * 1024;
 constexpr int kDatagramsPerRound = 256;
 } // namespace
 
-Node::Node(Config config) : m_config(std::move(config)) {}
+Node::Node(Config config)
+    : m_config(std::move(config)), m_clock(m_config.clock ? m_config.clock : NodeClock::system()) {
+    m_clock->attach(*this);
+}
 
 Node::~Node() {
     stop();
+    m_clock->detach(*this);
 }
 
-qint64 Node::nowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+bool Node::waitUntil(NodeClock::Lock& lock, qint64 deadlineMs, const std::function<bool()>& done) {
+    return m_clock->waitUntil(m_changed, lock, deadlineMs, done);
+}
+
+void Node::clockMoved() {
+    m_waker.wake();
+}
+
+void Node::awaitTimers(qint64 nowMs) {
+    NodeClock::Lock lock(m_mutex);
+    m_changed.notify_all(); // the waiters read the new time
+    m_waker.wake();
+    m_changed.wait(lock, [&] { return !m_running || m_stopping || m_timersRunAt >= nowMs; });
 }
 
 void Node::log(const QString& line) const {
@@ -63,6 +75,7 @@ bool Node::start(QString& error) {
     m_tcpPort = net::localPort(m_listen);
     m_enumPortBound = m_enum != net::kNoFd ? net::localPort(m_enum) : 0;
     m_stopping = false;
+    m_running = true;
     m_thread = std::thread([this] { run(); });
     return true;
 }
@@ -78,6 +91,7 @@ void Node::stop() {
     m_waker.wake();
     m_thread.join();
     std::lock_guard lock(m_mutex);
+    m_running = false;
     for (auto& [id, c] : m_conns) {
         // Let what was queued go out, briefly: a leave message should reach the peer.
         if (c.state == ConnState::Open && !c.tx.isEmpty()) {
@@ -312,7 +326,9 @@ void Node::run() {
                 ids.push_back(id);
             }
         }
-        const int wait = static_cast<int>(std::max<qint64>(0, nextTick - nowMs()));
+        // Real time for the sockets; the timers are due when the clock says so, and a clock moved
+        // by hand wakes this poll.
+        const int wait = static_cast<int>(std::clamp<qint64>(nextTick - nowMs(), 0, kTickMs));
         if (net::pollItems(items, wait) < 0) {
             log(QStringLiteral("poll failed: %1").arg(net::lastErrorText()));
         }
@@ -377,6 +393,7 @@ void Node::run() {
             nextTick = now + kTickMs;
             tick(now);
         }
+        m_timersRunAt = now;
         m_changed.notify_all();
     }
 }

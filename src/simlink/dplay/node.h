@@ -2,6 +2,7 @@
 
 #include "dpwire.h"
 #include "netio.h"
+#include "nodeclock.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,7 +25,10 @@ namespace airmesh::dplay {
 // Memory is bounded: a message above kMaxMessageBytes drops its connection, at most
 // `maxConnections` connections are kept, and what waits to be written to one connection is
 // capped (a peer that stops reading is dropped).
-class Node {
+//
+// Every timer of the node and of its role reads one clock (Config::clock), which only times:
+// the sockets are polled in real time, and a clock moved by hand wakes the poll.
+class Node : private NodeClock::Sleeper {
 public:
     struct Config {
         quint32 bindIp = 0; // 0 = every local address
@@ -34,6 +38,7 @@ public:
         int maxConnections = 64;
         int maxPendingWriteBytes = 4 * 1024 * 1024;
         std::function<void(const QString&)> log;
+        std::shared_ptr<NodeClock> clock; // none: the system's steady clock
     };
 
     explicit Node(Config config);
@@ -81,8 +86,11 @@ protected:
 
     // Any thread, no lock needed: one datagram from our datagram socket.
     bool sendDatagram(quint32 ip, quint16 port, const QByteArray& bytes) const;
-    // A system message over UDP, from the enumeration socket when asked.
-    static qint64 nowMs();
+    // The node's clock, which every timer reads; any thread.
+    qint64 nowMs() const { return m_clock->nowMs(); }
+    // Waits on m_changed (the caller holds m_mutex in `lock`) until `done` or until the node's
+    // clock reaches `deadlineMs`; false on time-out.
+    bool waitUntil(NodeClock::Lock& lock, qint64 deadlineMs, const std::function<bool()>& done);
 
     mutable std::recursive_mutex m_mutex;
     std::condition_variable_any m_changed; // signalled whenever a message was handled or a connection changed
@@ -97,6 +105,8 @@ private:
         QByteArray rx;
         QByteArray tx;
     };
+    void clockMoved() override;
+    void awaitTimers(qint64 nowMs) override;
     void run();
     void readDatagrams(net::Fd fd, bool enumSocket);
     void readConnection(int id);
@@ -104,6 +114,7 @@ private:
     void drop(int id, const QString& why);
 
     Config m_config;
+    std::shared_ptr<NodeClock> m_clock;
     net::Fd m_udp = net::kNoFd;
     net::Fd m_listen = net::kNoFd;
     net::Fd m_enum = net::kNoFd;
@@ -113,7 +124,9 @@ private:
     net::Waker m_waker;
     std::map<int, Conn> m_conns;
     int m_nextConn = 1;
+    bool m_running = false; // between start() and stop()
     bool m_stopping = false;
+    qint64 m_timersRunAt = 0; // the clock's time when the thread last ran its timers
     // The node's thread reads into these. Members, not thread_local: a thread_local with a
     // destructor makes libstdc++ delete a pthread key as its DLL unloads, and under Wine that
     // deletion now and then waits forever for a lock (a test program that had finished stayed

@@ -41,6 +41,7 @@ Node::Config nodeConfig(const HostOptions& o) {
     c.enumPort = o.enumPort;
     c.enumBindIp = o.enumBindIp;
     c.log = o.log;
+    c.clock = o.clock;
     return c;
 }
 } // namespace

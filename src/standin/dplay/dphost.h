@@ -31,6 +31,8 @@ struct HostOptions {
     std::optional<Guid> instance;
     std::optional<quint32> key;
     std::function<void(const QString&)> log;
+    // What times the host's memory of early datagrams; none: the system's steady clock.
+    std::shared_ptr<NodeClock> clock;
 };
 
 // The host role of a DirectPlay 4 session on the wire, as a simulator runs it: answers session
