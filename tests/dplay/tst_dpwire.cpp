@@ -124,12 +124,12 @@ void TestDpWire::aPlayersStrayMemberListNeverReachesTheWire() {
 }
 
 void TestDpWire::framingRejectsWhatItCannotTrust() {
-    const QByteArray ping = systemMessage(2300, Ping, pingBody(1, 2));
+    const QByteArray ping = systemMessage(2300, Command::Ping, pingBody(1, 2));
     QVERIFY(parseTcpMessage(ping));
     QVERIFY(!parseTcpMessage(ping.left(ping.size() - 1))); // size field disagrees
     QVERIFY(!parseTcpMessage(QByteArray(10, '\0')));
     const auto udp = parseDatagram(ping);
-    QVERIFY(udp && udp->system && udp->command == Ping && udp->replyTo.port == 2300);
+    QVERIFY(udp && udp->system && udp->command == commandNumber(Command::Ping) && udp->replyTo.port == 2300);
     const auto player = parseDatagram(playerMessageUdp(5, 6, "abc"));
     QVERIFY(player && !player->system && player->body.size() == 11);
     QVERIFY(!parseDatagram(QByteArray(7, 'x')));
@@ -138,7 +138,7 @@ void TestDpWire::framingRejectsWhatItCannotTrust() {
     ByteWriter w(ids);
     w.u32(5);
     w.u32(6);
-    const auto wrapped = parseDatagram(systemMessage(2300, PlayerWrapper, ids));
+    const auto wrapped = parseDatagram(systemMessage(2300, Command::PlayerWrapper, ids));
     QVERIFY(wrapped && !wrapped->system);
 }
 

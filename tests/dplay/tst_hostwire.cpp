@@ -59,18 +59,18 @@ QByteArray narrowed(QByteArray m) {
         less(0, quint32(n)); // the message size
     };
     switch (qFromLittleEndian<quint16>(m.constData() + kSpHeaderBytes + 4)) {
-    case EnumSessionsReply: // description at the body, its name offset after it
+    case commandNumber(Command::EnumSessionsReply): // description at the body, its name offset after it
         m[body] = 80;
         cut(body + 56, 8);
         less(body + 80, 8);
         break;
-    case SuperEnumPlayersReply: // seven fields, then the description; the offsets past it
+    case commandNumber(Command::SuperEnumPlayersReply): // seven fields, then the description; the offsets past it
         m[body + 28] = 80;
         cut(body + 28 + 56, 8);
         less(body + 8, 8);
         less(body + 20, 8);
         break;
-    case RequestPlayerReply: // the id, then the security description
+    case commandNumber(Command::RequestPlayerReply): // the id, then the security description
         cut(body + 4 + 24, 8);
         break;
     default:
@@ -183,11 +183,11 @@ void TestHostWire::refusesWhatAMachineWasNotGiven() {
     const auto fsys = f.askId(9);
     QVERIFY(fsys && fsys->result == 0);
     const quint32 fid = fsys->id;
-    g.system(AddForwardRequest, addForwardRequestBody(g.systemRecord(fid), {}, 0));
+    g.system(Command::AddForwardRequest, addForwardRequestBody(g.systemRecord(fid), {}, 0));
     QVERIFY(g.handled());
     QCOMPARE(rig.host->machineCount(), 0);
-    f.system(AddForwardRequest, addForwardRequestBody(f.systemRecord(fid), {}, 0));
-    QVERIFY(f.next(SuperEnumPlayersReply));
+    f.system(Command::AddForwardRequest, addForwardRequestBody(f.systemRecord(fid), {}, 0));
+    QVERIFY(f.next(Command::SuperEnumPlayersReply));
     quint32 gid = 0;
     QVERIFY(g.join(gid));
     QCOMPARE(rig.host->machineCount(), 2);
@@ -203,10 +203,10 @@ void TestHostWire::refusesWhatAMachineWasNotGiven() {
     QCOMPARE(rig.host->shortName(pid->id), QStringLiteral("F1"));
 
     // Only its own machine deletes a player.
-    g.system(DeletePlayer, playerIdsBody(0, pid->id, 0));
+    g.system(Command::DeletePlayer, playerIdsBody(0, pid->id, 0));
     QVERIFY(g.handled());
     QCOMPARE(rig.host->shortName(pid->id), QStringLiteral("F1"));
-    f.system(DeletePlayer, playerIdsBody(0, pid->id, 0));
+    f.system(Command::DeletePlayer, playerIdsBody(0, pid->id, 0));
     QVERIFY(rig.waitEvents([](const auto& ev) { return count(ev, DpHost::Event::PlayerDestroyed) == 1; }));
 
     // Ids asked for and never used are bounded per connection.
@@ -255,7 +255,7 @@ void TestHostWire::aMachineElsewhereReachesLocalMachinesAtTheHost() {
     }
     QCOMPARE(seen, 2);
     // And the local machine is told the remote one's own address.
-    const auto forward = local.next(AddForward);
+    const auto forward = local.next(Command::AddForward);
     QVERIFY(forward);
     const auto c = readCreateMessage(*forward, false, false);
     QVERIFY(c);

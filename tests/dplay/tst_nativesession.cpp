@@ -63,7 +63,7 @@ bool receive(NativeSession& s, qint32& from, qint32& to, SimMessage& out, int ms
 // Sends a ping from `u` to `port` and waits (bounded) for the answer. Datagrams from one socket
 // are read in order, so an answer also says that everything `u` sent before has been read.
 std::optional<WireMessage> pingAnswer(QUdpSocket& u, quint16 port) {
-    u.writeDatagram(systemMessage(2300, Ping, pingBody(0x1234, 0xCAFE)), QHostAddress::LocalHost, port);
+    u.writeDatagram(systemMessage(2300, Command::Ping, pingBody(0x1234, 0xCAFE)), QHostAddress::LocalHost, port);
     if (!u.hasPendingDatagrams() && !u.waitForReadyRead(3000)) {
         return std::nullopt;
     }
@@ -450,14 +450,15 @@ void TestNativeSession::unreachableHostAndSilentHost() {
         QByteArray request(int(enumSocket.pendingDatagramSize()), '\0');
         enumSocket.readDatagram(request.data(), request.size());
         const auto m = parseDatagram(request);
-        QVERIFY(m && m->system && m->command == EnumSessions);
+        QVERIFY(m && m->system && m->command == commandNumber(Command::EnumSessions));
         SessionDesc d;
         d.application = *parseGuid(kFirstGuid);
         d.instance[0] = 7;
         QTcpSocket answer;
         answer.connectToHost(QHostAddress::LocalHost, m->replyTo.port);
         QVERIFY(answer.waitForConnected(3000));
-        answer.write(systemMessage(streamPort, EnumSessionsReply, enumSessionsReplyBody(d, QStringLiteral("Fake"))));
+        answer.write(
+            systemMessage(streamPort, Command::EnumSessionsReply, enumSessionsReplyBody(d, QStringLiteral("Fake"))));
         QVERIFY(answer.waitForBytesWritten(3000));
         QVERIFY(searcher->wait(5000));
         QVERIFY(searched);
@@ -532,7 +533,7 @@ void TestNativeSession::bothRolesAnswerPings() {
     for (const quint16 port : {s->datagramPort(), rig.host->udpPort()}) {
         const auto m = pingAnswer(u, port);
         QVERIFY(m && m->system);
-        QCOMPARE(m->command, quint16(PingReply));
+        QCOMPARE(m->command, commandNumber(Command::PingReply));
         QCOMPARE(readPingTick(m->body), std::optional<quint32>(0xCAFE));
     }
 }
@@ -573,8 +574,8 @@ void TestNativeSession::joinerSurvivesGarbageFromTheHost() {
     QTcpSocket t;
     t.connectToHost(QHostAddress::LocalHost, s->listenPort());
     QVERIFY(t.waitForConnected(3000));
-    t.write(systemMessage(2300, SuperEnumPlayersReply, QByteArray(10, '\x7f')));
-    t.write(systemMessage(2300, dplay::CreatePlayer, QByteArray::fromHex("00000000ffffffff000000001c000000")));
+    t.write(systemMessage(2300, Command::SuperEnumPlayersReply, QByteArray(10, '\x7f')));
+    t.write(systemMessage(2300, Command::CreatePlayer, QByteArray::fromHex("00000000ffffffff000000001c000000")));
     t.write(QByteArray::fromHex("0300b0fa"));
     QVERIFY(t.waitForBytesWritten(3000));
     QTRY_VERIFY_WITH_TIMEOUT(
@@ -617,7 +618,7 @@ void TestNativeSession::putsFragmentedMessagesTogether() {
         f.offset = static_cast<quint32>(piece * index);
         f.messageSize = static_cast<quint32>(whole.size());
         f.data = whole.mid(piece * index, piece);
-        peer.write(systemMessage(2300, Packet, packetBody(f)));
+        peer.write(systemMessage(2300, Command::Packet, packetBody(f)));
     };
     // What the session delivers up to a marker sent after it on the same connection.
     const auto delivered = [&] {
@@ -668,7 +669,7 @@ void TestNativeSession::putsFragmentedMessagesTogether() {
     for (const quint32 i : {0, 1}) {
         big.index = i;
         big.offset = i * 1000;
-        peer.write(systemMessage(2300, Packet, packetBody(big)));
+        peer.write(systemMessage(2300, Command::Packet, packetBody(big)));
     }
     for (quint8 id = 10; id < 19; ++id) {
         fragment(id, 0);

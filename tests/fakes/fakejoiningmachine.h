@@ -64,7 +64,7 @@ public:
     // The body of the next system message of that command; others before it are passed over.
     std::optional<QByteArray> next(Command c) {
         for (QByteArray bytes; !(bytes = next()).isEmpty();) {
-            if (const auto m = parseTcpMessage(bytes); m && m->system && m->command == c) {
+            if (const auto m = parseTcpMessage(bytes); m && m->system && m->command == commandNumber(c)) {
                 return m->body;
             }
         }
@@ -72,8 +72,8 @@ public:
     }
     // Every message sent before this one has been handled once the answer comes.
     bool handled() {
-        system(Ping, pingBody(1, 77));
-        return next(PingReply).has_value();
+        system(Command::Ping, pingBody(1, 77));
+        return next(Command::PingReply).has_value();
     }
     void close() {
         m_out.close();
@@ -82,8 +82,8 @@ public:
 
     // Asks for a player id (flags 9: this machine's system player).
     std::optional<PlayerIdReply> askId(quint32 flags) {
-        system(RequestPlayerId, requestPlayerIdBody(flags));
-        const auto body = next(RequestPlayerReply);
+        system(Command::RequestPlayerId, requestPlayerIdBody(flags));
+        const auto body = next(Command::RequestPlayerReply);
         return body ? readRequestPlayerReply(*body) : std::nullopt;
     }
     PlayerRecord systemRecord(quint32 id) const {
@@ -100,7 +100,7 @@ public:
         p.flags = playerflag::Local;
         p.id = id;
         p.shortName = name;
-        system(CreatePlayer, createPlayerBody(p, true));
+        system(Command::CreatePlayer, createPlayerBody(p, true));
     }
     // Joins with a system player id of its own; the name table it was given.
     std::optional<NameTable> join(quint32& id) {
@@ -109,8 +109,8 @@ public:
             return std::nullopt;
         }
         id = reply->id;
-        system(AddForwardRequest, addForwardRequestBody(systemRecord(id), {}, 0));
-        const auto body = next(SuperEnumPlayersReply);
+        system(Command::AddForwardRequest, addForwardRequestBody(systemRecord(id), {}, 0));
+        const auto body = next(Command::SuperEnumPlayersReply);
         return body ? readSuperEnumPlayersReply(*body) : std::nullopt;
     }
 

@@ -204,7 +204,8 @@ std::optional<WireMessage> parseBody(WireMessage m, const QByteArray& body) {
         m.command = command;
         m.version = version;
         m.body = body.mid(kPlayHeaderBytes);
-        if (m.command == PlayerWrapper) { // a player message that would have looked like a system one
+        // A player message that would have looked like a system one.
+        if (m.command == commandNumber(Command::PlayerWrapper)) {
             m.system = false;
             m.command = 0;
         }
@@ -485,7 +486,7 @@ QByteArray systemMessage(quint16 listenPort, Command c, const QByteArray& body, 
     w.u32(total | kTokenRemote);
     writeSockAddr(w, {listenPort, 0});
     w.u32(kPlaySignature);
-    w.u16(c);
+    w.u16(commandNumber(c));
     w.u16(version);
     w.bytes(body);
     return out;
@@ -823,53 +824,17 @@ QByteArray packetBody(const Fragment& f) {
     return out;
 }
 
-QString commandName(quint16 command) {
-    switch (command) {
-    case EnumSessionsReply:
-        return QStringLiteral("ENUMSESSIONSREPLY");
-    case EnumSessions:
-        return QStringLiteral("ENUMSESSIONS");
-    case EnumPlayersReply:
-        return QStringLiteral("ENUMPLAYERSREPLY");
-    case RequestPlayerId:
-        return QStringLiteral("REQUESTPLAYERID");
-    case RequestPlayerReply:
-        return QStringLiteral("REQUESTPLAYERREPLY");
-    case CreatePlayer:
-        return QStringLiteral("CREATEPLAYER");
-    case CreateGroup:
-        return QStringLiteral("CREATEGROUP");
-    case DeletePlayer:
-        return QStringLiteral("DELETEPLAYER");
-    case DeleteGroup:
-        return QStringLiteral("DELETEGROUP");
-    case AddPlayerToGroup:
-        return QStringLiteral("ADDPLAYERTOGROUP");
-    case DeletePlayerFromGroup:
-        return QStringLiteral("DELETEPLAYERFROMGROUP");
-    case AddForwardRequest:
-        return QStringLiteral("ADDFORWARDREQUEST");
-    case Packet:
-        return QStringLiteral("PACKET");
-    case Ping:
-        return QStringLiteral("PING");
-    case PingReply:
-        return QStringLiteral("PINGREPLY");
-    case YouAreDead:
-        return QStringLiteral("YOUAREDEAD");
-    case AddForwardReply:
-        return QStringLiteral("ADDFORWARDREPLY");
-    case SuperEnumPlayersReply:
-        return QStringLiteral("SUPERENUMPLAYERSREPLY");
-    case AddForward:
-        return QStringLiteral("ADDFORWARD");
-    case AddForwardAck:
-        return QStringLiteral("ADDFORWARDACK");
-    case CreatePlayerVerify:
-        return QStringLiteral("CREATEPLAYERVERIFY");
-    default:
-        return QStringLiteral("command %1").arg(command);
+QString commandName(Command command) {
+    return commandName(commandNumber(command));
+}
+
+QString commandName(quint16 number) {
+    for (const CommandEntry& e : kCommands) {
+        if (commandNumber(e.command) == number) {
+            return QString::fromLatin1(e.name);
+        }
     }
+    return QStringLiteral("command %1").arg(number);
 }
 
 } // namespace airmesh::dplay

@@ -29,7 +29,9 @@ inline constexpr int kMaxMessageBytes = 256 * 1024;
 inline constexpr int kMaxDatagramBytes = 65479;
 inline constexpr quint16 kDialect = 14; // DirectX 9's dialect, as native peers announce
 
-enum Command : quint16 {
+// The commands of system messages, by their number on the wire. Only append: peers in the
+// field use these numbers.
+enum class Command : quint16 {
     EnumSessionsReply = 0x01,
     EnumSessions = 0x02,
     EnumPlayersReply = 0x03,
@@ -57,6 +59,74 @@ enum Command : quint16 {
     IAmNameServer = 0x35,
     CreatePlayerVerify = 0x38,
 };
+
+struct CommandEntry {
+    Command command;
+    const char* name; // as logs write it
+};
+
+// THE table of system messages: a number read from the wire is a command only when it is
+// listed here, and every switch over Command names each one without a `default:`, so that a
+// command added here and forgotten by a handler is a compiler warning. Only append. After each
+// row, the reader and the builder of its body ("host:" for those that only the host uses).
+// clang-format off
+inline constexpr std::array<CommandEntry, 26> kCommands{{
+    {Command::EnumSessionsReply,     "ENUMSESSIONSREPLY"},     // readEnumSessionsReply, host: enumSessionsReplyBody
+    {Command::EnumSessions,          "ENUMSESSIONS"},          // host: readEnumSessions, enumSessionsBody
+    {Command::EnumPlayersReply,      "ENUMPLAYERSREPLY"},      // readEnumPlayersReply; nobody of ours sends it
+    {Command::RequestPlayerId,       "REQUESTPLAYERID"},       // the host reads its flags; requestPlayerIdBody
+    {Command::RequestPlayerReply,    "REQUESTPLAYERREPLY"},    // readRequestPlayerReply, host: requestPlayerReplyBody
+    {Command::CreatePlayer,          "CREATEPLAYER"},          // readCreateMessage, createPlayerBody
+    {Command::CreateGroup,           "CREATEGROUP"},           // readCreateMessage, createPlayerBody
+    {Command::DeletePlayer,          "DELETEPLAYER"},          // readPlayerIds, playerIdsBody
+    {Command::DeleteGroup,           "DELETEGROUP"},           // readPlayerIds, playerIdsBody
+    {Command::AddPlayerToGroup,      "ADDPLAYERTOGROUP"},      // readPlayerIds, playerIdsBody
+    {Command::DeletePlayerFromGroup, "DELETEPLAYERFROMGROUP"}, // readPlayerIds, playerIdsBody
+    {Command::PlayerDataChanged,     "PLAYERDATACHANGED"},     // not read
+    {Command::PlayerNameChanged,     "PLAYERNAMECHANGED"},     // not read
+    {Command::AddForwardRequest,     "ADDFORWARDREQUEST"},     // readCreateMessage, addForwardRequestBody
+    {Command::Packet,                "PACKET"},                // readPacket, packetBody
+    {Command::Ping,                  "PING"},                  // readPingTick, pingBody
+    {Command::PingReply,             "PINGREPLY"},             // readPingTick, pingBody
+    {Command::YouAreDead,            "YOUAREDEAD"},            // no body
+    {Command::PlayerWrapper,         "PLAYERWRAPPER"},         // a player message: parseTcpMessage reads it as one
+    {Command::SessionDescChanged,    "SESSIONDESCCHANGED"},    // not read
+    {Command::AddForwardReply,       "ADDFORWARDREPLY"},       // the joiner reads its result, host: addForwardReplyBody
+    // readSuperEnumPlayersReply, host: superEnumPlayersReplyBody
+    {Command::SuperEnumPlayersReply, "SUPERENUMPLAYERSREPLY"},
+    {Command::AddForward,            "ADDFORWARD"},            // readCreateMessage, createPlayerBody
+    {Command::AddForwardAck,         "ADDFORWARDACK"},         // not read; addForwardAckBody
+    {Command::IAmNameServer,         "IAMNAMESERVER"},         // not read
+    {Command::CreatePlayerVerify,    "CREATEPLAYERVERIFY"},    // readCreateMessage, createPlayerBody
+}};
+// clang-format on
+
+constexpr quint16 commandNumber(Command c) {
+    return static_cast<quint16>(c);
+}
+
+// Each number once.
+constexpr bool eachCommandOnce() {
+    for (std::size_t i = 0; i < kCommands.size(); ++i) {
+        for (std::size_t j = i + 1; j < kCommands.size(); ++j) {
+            if (kCommands[i].command == kCommands[j].command) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+static_assert(eachCommandOnce());
+
+// The command of a number read from the wire; nullopt for one the table does not list.
+constexpr std::optional<Command> knownCommand(quint16 number) {
+    for (const CommandEntry& e : kCommands) {
+        if (commandNumber(e.command) == number) {
+            return e.command;
+        }
+    }
+    return std::nullopt;
+}
 
 // Session description flags.
 namespace sessionflag {
@@ -115,7 +185,7 @@ struct WireMessage {
     quint32 token = 0;
     SockAddr replyTo;    // the sender's TCP listening address from the header (zero for bare datagrams)
     bool system = false; // a "play" message
-    quint16 command = 0;
+    quint16 command = 0; // as read: knownCommand() says which it is
     quint16 version = 0;
     QByteArray body; // after the play header (system) or the whole player message
 };
@@ -233,6 +303,9 @@ QByteArray packetBody(const Fragment& f);
 // own.
 std::optional<WireMessage> parseReassembled(const QByteArray& whole, const SockAddr& replyTo);
 
-QString commandName(quint16 command);
+// The command's name from the table.
+QString commandName(Command command);
+// The name of a number read from the wire: its command's, else "command N".
+QString commandName(quint16 number);
 
 } // namespace airmesh::dplay

@@ -126,26 +126,7 @@ SessionList NativeSession::GetDPEnumSessions(const SessionData& search, int time
         throw dp::DpError(dp::DPERR_INVALIDPARAMS, "malformed application identifier");
     }
     if (!m_address) {
-        const std::optional<QString> typed =
-            m_options.prompt ? m_options.prompt(m_options.suggestedAddress) : std::optional(m_options.suggestedAddress);
-        if (!typed) {
-            throw dp::DpError(dp::DPERR_USERCANCEL, "address prompt cancelled");
-        }
-        QString host;
-        quint16 port = kEnumPort;
-        if (!splitAddress(*typed, host, port)) {
-            log(QStringLiteral("session search: \"%1\" is not an address").arg(*typed));
-            throw dp::DpError(dp::DPERR_INVALIDPARAMS, "malformed address");
-        }
-        m_broadcast = host.isEmpty();
-        if (m_broadcast) {
-            m_targetIp = 0xFFFFFFFFu;
-        } else if (!net::resolveIPv4(host, m_targetIp)) {
-            log(QStringLiteral("session search: cannot resolve \"%1\"").arg(host));
-            throw dp::DpError(dp::DPERR_UNAVAILABLE, "address not found");
-        }
-        m_targetPort = port;
-        m_address = *typed;
+        chooseAddress();
     }
     QString error;
     if (!start(error)) {
@@ -160,8 +141,35 @@ SessionList NativeSession::GetDPEnumSessions(const SessionData& search, int time
     // says so instead of finding nothing.
     const quint32 enumFlags = static_cast<quint32>(flags) | kEnumPasswordRequired;
     const QByteArray request =
-        systemMessage(tcpPort(), EnumSessions, enumSessionsBody(*app, search.GetSessionPassword(), enumFlags));
-    const qint64 window = timeoutMs > 0 ? timeoutMs : m_options.enumWindowMs;
+        systemMessage(tcpPort(), Command::EnumSessions, enumSessionsBody(*app, search.GetSessionPassword(), enumFlags));
+    searchFor(lock, request, timeoutMs > 0 ? timeoutMs : m_options.enumWindowMs);
+    return foundSessions();
+}
+
+void NativeSession::chooseAddress() {
+    const std::optional<QString> typed =
+        m_options.prompt ? m_options.prompt(m_options.suggestedAddress) : std::optional(m_options.suggestedAddress);
+    if (!typed) {
+        throw dp::DpError(dp::DPERR_USERCANCEL, "address prompt cancelled");
+    }
+    QString host;
+    quint16 port = kEnumPort;
+    if (!splitAddress(*typed, host, port)) {
+        log(QStringLiteral("session search: \"%1\" is not an address").arg(*typed));
+        throw dp::DpError(dp::DPERR_INVALIDPARAMS, "malformed address");
+    }
+    m_broadcast = host.isEmpty();
+    if (m_broadcast) {
+        m_targetIp = 0xFFFFFFFFu;
+    } else if (!net::resolveIPv4(host, m_targetIp)) {
+        log(QStringLiteral("session search: cannot resolve \"%1\"").arg(host));
+        throw dp::DpError(dp::DPERR_UNAVAILABLE, "address not found");
+    }
+    m_targetPort = port;
+    m_address = *typed;
+}
+
+void NativeSession::searchFor(NodeClock::Lock& lock, const QByteArray& request, qint64 window) {
     const qint64 start = nowMs();
     qint64 nextSend = start;
     // A host asked at its address that stays silent may hear only broadcasts, as DirectPlay's
@@ -177,23 +185,14 @@ SessionList NativeSession::GetDPEnumSessions(const SessionData& search, int time
     const qint64 fallbackFrom = start + m_options.enumBroadcastAfterMs;
     bool broadcasting = false;
     QSet<quint32> unsendable; // each address that refuses a datagram is logged once per search
-    const auto send = [&](quint32 ip) {
-        if (!sendDatagram(ip, m_targetPort, request) && !unsendable.contains(ip)) {
-            unsendable.insert(ip);
-            log(QStringLiteral("session search: cannot send to %1:%2: %3")
-                    .arg(net::ipText(ip))
-                    .arg(m_targetPort)
-                    .arg(net::lastErrorText()));
-        }
-    };
     for (;;) {
         const qint64 now = nowMs();
         if (now >= start + window) {
-            break;
+            return;
         }
         // A host asked directly answers every session it has at once.
         if (!m_broadcast && !m_found.empty() && now >= m_lastAnswerMs + m_options.enumSettleMs) {
-            break;
+            return;
         }
         if (!broadcasting && !fallback.empty() && m_found.empty() && now >= fallbackFrom) {
             broadcasting = true;
@@ -204,11 +203,9 @@ SessionList NativeSession::GetDPEnumSessions(const SessionData& search, int time
                     .arg(m_options.enumBroadcastAfterMs));
         }
         if (now >= nextSend) {
-            send(m_targetIp);
-            if (broadcasting) {
-                for (const quint32 ip : fallback) {
-                    send(ip);
-                }
+            sendSearch(m_targetIp, request, unsendable);
+            for (const quint32 ip : broadcasting ? fallback : std::vector<quint32>()) {
+                sendSearch(ip, request, unsendable);
             }
             nextSend = now + m_options.enumResendMs;
         }
@@ -222,6 +219,19 @@ SessionList NativeSession::GetDPEnumSessions(const SessionData& search, int time
         const quint64 answers = m_answers;
         waitUntil(lock, std::max(until, now + 1), [this, answers] { return m_answers != answers; });
     }
+}
+
+void NativeSession::sendSearch(quint32 ip, const QByteArray& request, QSet<quint32>& unsendable) {
+    if (!sendDatagram(ip, m_targetPort, request) && !unsendable.contains(ip)) {
+        unsendable.insert(ip);
+        log(QStringLiteral("session search: cannot send to %1:%2: %3")
+                .arg(net::ipText(ip))
+                .arg(m_targetPort)
+                .arg(net::lastErrorText()));
+    }
+}
+
+SessionList NativeSession::foundSessions() {
     QList<SessionData> out;
     for (const Guid& g : m_foundOrder) {
         const Found& f = m_found[g];
@@ -276,7 +286,7 @@ quint32 NativeSession::requestPlayerId(quint32 flags) {
     m_idReply.reset();
     m_idWaiting = true;
     try {
-        sendToHost(RequestPlayerId, requestPlayerIdBody(flags));
+        sendToHost(Command::RequestPlayerId, requestPlayerIdBody(flags));
     } catch (...) {
         m_idWaiting = false;
         throw;
@@ -301,11 +311,7 @@ quint32 NativeSession::requestPlayerId(quint32 flags) {
     return m_idReply->id;
 }
 
-void NativeSession::Open(const SessionData& session, int) {
-    std::unique_lock lock(m_mutex);
-    if (m_open || m_joining) {
-        throw dp::DpError(dp::DPERR_ALREADYINITIALIZED, "already in a session");
-    }
+NativeSession::Found NativeSession::sessionToJoin(const SessionData& session) const {
     const QByteArray wanted = session.instance();
     if (wanted.size() != 16) {
         throw dp::DpError(dp::DPERR_INVALIDPARAMS, "not a session that a search found");
@@ -316,7 +322,7 @@ void NativeSession::Open(const SessionData& session, int) {
     if (it == m_found.end()) {
         throw dp::DpError(dp::DPERR_NOSESSIONS, "that session did not answer the search");
     }
-    const Found f = it->second;
+    const Found& f = it->second;
     // A session of a kind this client cannot use is refused; the error's text says why, in
     // words the join passes on to the user's log.
     if (const char* why = unusableKind(f.desc.flags)) {
@@ -326,6 +332,15 @@ void NativeSession::Open(const SessionData& session, int) {
     if (f.desc.flags & sessionflag::JoinDisabled) {
         throw dp::DpError(dp::DPERR_NONEWPLAYERS, "the session takes no new players");
     }
+    return f;
+}
+
+void NativeSession::Open(const SessionData& session, int) {
+    std::unique_lock lock(m_mutex);
+    if (m_open || m_joining) {
+        throw dp::DpError(dp::DPERR_ALREADYINITIALIZED, "already in a session");
+    }
+    const Found f = sessionToJoin(session);
     const qint64 started = nowMs();
     m_session = f;
     m_version = std::clamp<quint16>(f.hostVersion, 9, kDialect);
@@ -365,7 +380,8 @@ void NativeSession::Open(const SessionData& session, int) {
     me.id = m_sysPlayer;
     me.systemPlayer = m_sysPlayer;
     try {
-        sendToHost(AddForwardRequest, addForwardRequestBody(me, session.GetSessionPassword(), f.desc.reserved1));
+        sendToHost(Command::AddForwardRequest,
+                   addForwardRequestBody(me, session.GetSessionPassword(), f.desc.reserved1));
     } catch (const dp::DpError& e) {
         fail(e.code(), "host gone");
     }
@@ -379,19 +395,7 @@ void NativeSession::Open(const SessionData& session, int) {
     if (!m_table) {
         fail(dp::DPERR_CONNECTIONLOST, "the host closed the connection");
     }
-    m_session.desc = m_table->desc;
-    for (const PlayerRecord& p : m_table->players) {
-        if (p.id != m_sysPlayer) {
-            addRecord(p, f.hostIp);
-        }
-        if ((p.flags & playerflag::SysPlayer) && (p.flags & playerflag::NameServer)) {
-            m_hostSysPlayer = p.id;
-        }
-    }
-    for (const PlayerRecord& g : m_table->groups) {
-        addRecord(g, f.hostIp);
-    }
-    m_table.reset();
+    adoptNameTable(f.hostIp);
     m_joining = false;
     m_open = true;
     m_lost = false;
@@ -404,12 +408,28 @@ void NativeSession::Open(const SessionData& session, int) {
             .arg(nowMs() - started));
 }
 
+void NativeSession::adoptNameTable(quint32 hostIp) {
+    m_session.desc = m_table->desc;
+    for (const PlayerRecord& p : m_table->players) {
+        if (p.id != m_sysPlayer) {
+            addRecord(p, hostIp);
+        }
+        if ((p.flags & playerflag::SysPlayer) && (p.flags & playerflag::NameServer)) {
+            m_hostSysPlayer = p.id;
+        }
+    }
+    for (const PlayerRecord& g : m_table->groups) {
+        addRecord(g, hostIp);
+    }
+    m_table.reset();
+}
+
 void NativeSession::Close() {
     std::unique_lock lock(m_mutex);
     if (m_open && !m_lost) {
         for (const quint32 id : m_local) {
             try {
-                sendToEveryMachine(DeletePlayer, playerIdsBody(0, id, 0));
+                sendToEveryMachine(Command::DeletePlayer, playerIdsBody(0, id, 0));
             } catch (const dp::DpError&) {
                 break;
             }
@@ -472,7 +492,7 @@ qint32 NativeSession::CreatePlayer(const QString& friendlyName, const QString& f
     p.systemPlayer = m_sysPlayer;
     p.shortName = friendlyName.isEmpty() ? QString() : friendlyName;
     p.longName = formalName.isEmpty() ? QString() : formalName;
-    sendToEveryMachine(dplay::CreatePlayer, createPlayerBody(p, true));
+    sendToEveryMachine(Command::CreatePlayer, createPlayerBody(p, true));
     m_players[id] = p;
     m_local.insert(id);
     return static_cast<qint32>(id);
@@ -488,7 +508,7 @@ void NativeSession::DestroyPlayer(qint32 player) {
     m_local.erase(id);
     removePlayer(id);
     if (!m_lost) {
-        sendToEveryMachine(DeletePlayer, playerIdsBody(0, id, 0));
+        sendToEveryMachine(Command::DeletePlayer, playerIdsBody(0, id, 0));
     }
 }
 
@@ -518,7 +538,7 @@ void NativeSession::AddPlayerToGroup(qint32 group, qint32 player) {
     if (!g->second.members.contains(static_cast<quint32>(player))) {
         g->second.members.append(static_cast<quint32>(player));
     }
-    sendToEveryMachine(dplay::AddPlayerToGroup,
+    sendToEveryMachine(Command::AddPlayerToGroup,
                        playerIdsBody(0, static_cast<quint32>(player), static_cast<quint32>(group)));
 }
 
@@ -792,7 +812,7 @@ void NativeSession::handleFragment(const WireMessage& m, const Origin& origin) {
         return;
     }
     const auto inner = parseReassembled(*whole, m.replyTo);
-    if (!inner || (inner->system && inner->command == Packet)) {
+    if (!inner || (inner->system && inner->command == commandNumber(Command::Packet))) {
         log(QStringLiteral("malformed message put together from fragments dropped (%1 bytes)").arg(whole->size()));
         return;
     }
@@ -800,173 +820,238 @@ void NativeSession::handleFragment(const WireMessage& m, const Origin& origin) {
 }
 
 void NativeSession::handleSystem(const WireMessage& m, const Origin& origin) {
-    switch (m.command) {
-    case EnumSessionsReply: {
-        const auto a = readEnumSessionsReply(m.body);
-        if (!a) {
-            log(QStringLiteral("malformed ENUMSESSIONSREPLY dropped"));
-            return;
-        }
-        if (m_searchApp != kNullGuid && a->desc.application != m_searchApp) {
-            return;
-        }
-        Found f;
-        f.desc = a->desc;
-        f.name = a->name;
-        f.hostIp = m.replyTo.ip != 0 ? m.replyTo.ip : origin.ip;
-        f.hostPort = m.replyTo.port;
-        f.hostVersion = m.version;
-        if (f.hostPort == 0) {
-            return;
-        }
-        if (!m_found.contains(a->desc.instance)) {
-            m_foundOrder.push_back(a->desc.instance);
-        }
-        m_found[a->desc.instance] = f;
-        m_lastAnswerMs = nowMs();
-        ++m_answers;
+    const std::optional<Command> command = knownCommand(m.command);
+    if (!command) {
+        ignore(m.command);
         return;
     }
-    case RequestPlayerReply:
-        if (m_idWaiting) {
-            // A 64-bit host (one that describes its session in 88 bytes) writes its security
-            // description in 32 bytes; read in the 24 of a 32-bit host, the result would be
-            // taken from the wrong field and a refusal read as success.
-            if (const auto r = readRequestPlayerReply(m.body, m_session.desc.size == 88)) {
-                m_idReply = r;
-            }
+    switch (*command) {
+    case Command::EnumSessionsReply:
+        takeSearchAnswer(m, origin);
+        break;
+    case Command::RequestPlayerReply:
+        takePlayerId(m);
+        break;
+    case Command::SuperEnumPlayersReply:
+    case Command::EnumPlayersReply:
+        takeNameTable(*command, m);
+        break;
+    case Command::AddForwardReply:
+        takeJoinRefusal(m);
+        break;
+    case Command::AddForward:
+    case Command::CreatePlayer:
+    case Command::CreatePlayerVerify:
+    case Command::CreateGroup:
+        takeCreated(*command, m, origin);
+        break;
+    case Command::DeletePlayer:
+        takeDeletedPlayer(m);
+        break;
+    case Command::DeleteGroup:
+        takeDeletedGroup(m);
+        break;
+    case Command::AddPlayerToGroup:
+    case Command::DeletePlayerFromGroup:
+        takeMembership(*command, m);
+        break;
+    case Command::Ping:
+        answerPing(m, origin);
+        break;
+    case Command::PingReply:
+        if (m_open) {
+            m_pingsAnswered.fetch_add(1, std::memory_order_relaxed);
         }
-        return;
-    case SuperEnumPlayersReply:
-    case EnumPlayersReply:
-        if (m_joining && !m_table) {
-            m_table =
-                m.command == SuperEnumPlayersReply ? readSuperEnumPlayersReply(m.body) : readEnumPlayersReply(m.body);
-            if (!m_table) {
-                log(QStringLiteral("malformed name table from the host"));
-                m_joinError = static_cast<quint32>(dp::DPERR_GENERIC);
-            }
-        }
-        return;
-    case Packet:
+        break;
+    case Command::YouAreDead:
+        markLost(QStringLiteral("the host dropped us"));
+        break;
+    case Command::Packet:
         handleFragment(m, origin);
-        return;
-    case AddForwardReply:
-        if (m_joining) {
-            ByteReader r(m.body);
-            const quint32 error = r.u32();
-            m_joinError = r.ok() && error != 0 ? error : static_cast<quint32>(dp::DPERR_GENERIC);
-        }
-        return;
-    default:
+        break;
+    case Command::SessionDescChanged:
+    case Command::PlayerDataChanged:
+    case Command::PlayerNameChanged:
+        break; // nothing of ours depends on them
+    case Command::EnumSessions:
+    case Command::RequestPlayerId:
+    case Command::AddForwardRequest:
+    case Command::PlayerWrapper: // read as the player message it wraps, never as a command
+    case Command::AddForwardAck:
+    case Command::IAmNameServer:
+        ignore(m.command);
         break;
     }
+}
+
+void NativeSession::ignore(quint16 command) {
+    if (m_open) {
+        log(QStringLiteral("%1 from the session ignored").arg(commandName(command)));
+    }
+}
+
+// ---- Session search ----
+
+void NativeSession::takeSearchAnswer(const WireMessage& m, const Origin& origin) {
+    const auto a = readEnumSessionsReply(m.body);
+    if (!a) {
+        log(QStringLiteral("malformed ENUMSESSIONSREPLY dropped"));
+        return;
+    }
+    if (m_searchApp != kNullGuid && a->desc.application != m_searchApp) {
+        return;
+    }
+    Found f;
+    f.desc = a->desc;
+    f.name = a->name;
+    f.hostIp = m.replyTo.ip != 0 ? m.replyTo.ip : origin.ip;
+    f.hostPort = m.replyTo.port;
+    f.hostVersion = m.version;
+    if (f.hostPort == 0) {
+        return;
+    }
+    if (!m_found.contains(a->desc.instance)) {
+        m_foundOrder.push_back(a->desc.instance);
+    }
+    m_found[a->desc.instance] = f;
+    m_lastAnswerMs = nowMs();
+    ++m_answers;
+}
+
+// ---- Join and name table ----
+
+void NativeSession::takePlayerId(const WireMessage& m) {
+    if (m_idWaiting) {
+        // A 64-bit host (one that describes its session in 88 bytes) writes its security
+        // description in 32 bytes; read in the 24 of a 32-bit host, the result would be taken
+        // from the wrong field and a refusal read as success.
+        if (const auto r = readRequestPlayerReply(m.body, m_session.desc.size == 88)) {
+            m_idReply = r;
+        }
+    }
+}
+
+void NativeSession::takeNameTable(Command c, const WireMessage& m) {
+    if (m_joining && !m_table) {
+        m_table =
+            c == Command::SuperEnumPlayersReply ? readSuperEnumPlayersReply(m.body) : readEnumPlayersReply(m.body);
+        if (!m_table) {
+            log(QStringLiteral("malformed name table from the host"));
+            m_joinError = static_cast<quint32>(dp::DPERR_GENERIC);
+        }
+    }
+}
+
+void NativeSession::takeJoinRefusal(const WireMessage& m) {
+    if (m_joining) {
+        ByteReader r(m.body);
+        const quint32 error = r.u32();
+        m_joinError = r.ok() && error != 0 ? error : static_cast<quint32>(dp::DPERR_GENERIC);
+    }
+}
+
+// ---- Players and groups of the open session ----
+
+void NativeSession::takeCreated(Command c, const WireMessage& m, const Origin& origin) {
     if (!m_open) {
         return;
     }
-    switch (m.command) {
-    case AddForward:
-    case dplay::CreatePlayer:
-    case CreatePlayerVerify:
-    case CreateGroup: {
-        const auto c = readCreateMessage(m.body, m.command == CreateGroup, false);
-        if (!c || c->player.id == m_sysPlayer || m_local.contains(c->player.id)) {
-            return;
-        }
-        const bool known = m_players.contains(c->player.id) || m_groups.contains(c->player.id);
-        addRecord(c->player, origin.ip);
-        if (m.command == AddForward) {
-            try {
-                sendToHost(AddForwardAck, addForwardAckBody(c->player.id));
-            } catch (const dp::DpError&) {
-            }
-        } else if (!known && !(c->player.flags & playerflag::SysPlayer)) {
-            queueSystem(dp::SysMsg::CreatePlayerOrGroup,
-                        {c->player.isGroup ? kDpPlayerTypeGroup : kDpPlayerTypePlayer, c->player.id});
-        }
+    const auto created = readCreateMessage(m.body, c == Command::CreateGroup, false);
+    if (!created || created->player.id == m_sysPlayer || m_local.contains(created->player.id)) {
         return;
     }
-    case DeletePlayer: {
-        const auto ids = readPlayerIds(m.body);
-        if (!ids || !m_players.contains(ids->player) || m_local.contains(ids->player)) {
-            return;
+    const PlayerRecord& p = created->player;
+    const bool known = m_players.contains(p.id) || m_groups.contains(p.id);
+    addRecord(p, origin.ip);
+    if (c == Command::AddForward) {
+        try {
+            sendToHost(Command::AddForwardAck, addForwardAckBody(p.id));
+        } catch (const dp::DpError&) {
         }
-        const bool system = (m_players[ids->player].flags & playerflag::SysPlayer) != 0;
-        if (system) {
-            std::vector<quint32> owned;
-            for (const auto& [id, p] : m_players) {
-                if (id != ids->player && p.systemPlayer == ids->player) {
-                    owned.push_back(id);
-                }
-            }
-            for (const quint32 id : owned) {
-                removePlayer(id);
-                queueSystem(dp::SysMsg::DestroyPlayerOrGroup, {kDpPlayerTypePlayer, id});
+    } else if (!known && !(p.flags & playerflag::SysPlayer)) {
+        queueSystem(dp::SysMsg::CreatePlayerOrGroup, {p.isGroup ? kDpPlayerTypeGroup : kDpPlayerTypePlayer, p.id});
+    }
+}
+
+void NativeSession::takeDeletedPlayer(const WireMessage& m) {
+    if (!m_open) {
+        return;
+    }
+    const auto ids = readPlayerIds(m.body);
+    if (!ids || !m_players.contains(ids->player) || m_local.contains(ids->player)) {
+        return;
+    }
+    const bool system = (m_players[ids->player].flags & playerflag::SysPlayer) != 0;
+    if (system) {
+        // A machine that goes takes its players with it.
+        std::vector<quint32> owned;
+        for (const auto& [id, p] : m_players) {
+            if (id != ids->player && p.systemPlayer == ids->player) {
+                owned.push_back(id);
             }
         }
-        removePlayer(ids->player);
-        if (!system) {
-            queueSystem(dp::SysMsg::DestroyPlayerOrGroup, {kDpPlayerTypePlayer, ids->player});
+        for (const quint32 id : owned) {
+            removePlayer(id);
+            queueSystem(dp::SysMsg::DestroyPlayerOrGroup, {kDpPlayerTypePlayer, id});
         }
-        if (ids->player == m_hostSysPlayer) {
-            markLost(QStringLiteral("the host left"));
-        }
+    }
+    removePlayer(ids->player);
+    if (!system) {
+        queueSystem(dp::SysMsg::DestroyPlayerOrGroup, {kDpPlayerTypePlayer, ids->player});
+    }
+    if (ids->player == m_hostSysPlayer) {
+        markLost(QStringLiteral("the host left"));
+    }
+}
+
+void NativeSession::takeDeletedGroup(const WireMessage& m) {
+    if (!m_open) {
         return;
     }
-    case DeleteGroup: {
-        const auto ids = readPlayerIds(m.body);
-        const quint32 group = ids ? (ids->group ? ids->group : ids->player) : 0;
-        if (m_groups.erase(group)) {
-            m_groupOrder.erase(std::remove(m_groupOrder.begin(), m_groupOrder.end(), group), m_groupOrder.end());
-            queueSystem(dp::SysMsg::DestroyPlayerOrGroup, {kDpPlayerTypeGroup, group});
-        }
+    const auto ids = readPlayerIds(m.body);
+    const quint32 group = ids ? (ids->group ? ids->group : ids->player) : 0;
+    if (m_groups.erase(group)) {
+        m_groupOrder.erase(std::remove(m_groupOrder.begin(), m_groupOrder.end(), group), m_groupOrder.end());
+        queueSystem(dp::SysMsg::DestroyPlayerOrGroup, {kDpPlayerTypeGroup, group});
+    }
+}
+
+void NativeSession::takeMembership(Command c, const WireMessage& m) {
+    if (!m_open) {
         return;
     }
-    case dplay::AddPlayerToGroup:
-    case DeletePlayerFromGroup: {
-        const auto ids = readPlayerIds(m.body);
-        if (!ids) {
-            return;
-        }
-        const auto g = m_groups.find(ids->group);
-        if (g == m_groups.end()) {
-            return;
-        }
-        const bool add = m.command == dplay::AddPlayerToGroup;
-        if (add && !g->second.members.contains(ids->player) && g->second.members.size() < 4096) {
-            g->second.members.append(ids->player);
-        } else if (!add) {
-            g->second.members.removeAll(ids->player);
-        }
-        queueSystem(add ? dp::SysMsg::AddPlayerToGroup : dp::SysMsg::DeletePlayerFromGroup, {ids->group, ids->player});
+    const auto ids = readPlayerIds(m.body);
+    if (!ids) {
         return;
     }
-    case Ping: {
-        const auto tick = readPingTick(m.body);
-        if (!tick) {
-            return;
-        }
-        const QByteArray reply = systemMessage(tcpPort(), PingReply, pingBody(m_sysPlayer, *tick), m_version);
-        if (origin.tcp) {
-            sendOn(m_hostConn, reply);
-        } else {
-            sendDatagram(origin.ip, origin.port, reply);
-        }
+    const auto g = m_groups.find(ids->group);
+    if (g == m_groups.end()) {
         return;
     }
-    case YouAreDead:
-        markLost(QStringLiteral("the host dropped us"));
+    const bool add = c == Command::AddPlayerToGroup;
+    if (add && !g->second.members.contains(ids->player) && g->second.members.size() < 4096) {
+        g->second.members.append(ids->player);
+    } else if (!add) {
+        g->second.members.removeAll(ids->player);
+    }
+    queueSystem(add ? dp::SysMsg::AddPlayerToGroup : dp::SysMsg::DeletePlayerFromGroup, {ids->group, ids->player});
+}
+
+// ---- Keep-alive ----
+
+void NativeSession::answerPing(const WireMessage& m, const Origin& origin) {
+    if (!m_open) {
         return;
-    case PingReply:
-        m_pingsAnswered.fetch_add(1, std::memory_order_relaxed);
+    }
+    const auto tick = readPingTick(m.body);
+    if (!tick) {
         return;
-    case SessionDescChanged:
-    case PlayerDataChanged:
-    case PlayerNameChanged:
-        return;
-    default:
-        log(QStringLiteral("%1 from the session ignored").arg(commandName(m.command)));
-        return;
+    }
+    const QByteArray reply = systemMessage(tcpPort(), Command::PingReply, pingBody(m_sysPlayer, *tick), m_version);
+    if (origin.tcp) {
+        sendOn(m_hostConn, reply);
+    } else {
+        sendDatagram(origin.ip, origin.port, reply);
     }
 }
 
@@ -993,8 +1078,9 @@ void NativeSession::tick(qint64 now) {
     m_lastPingMs = now;
     const auto host = m_players.find(m_hostSysPlayer);
     if (host != m_players.end() && host->second.hasSpData) {
-        sendDatagram(host->second.datagram.ip, host->second.datagram.port,
-                     systemMessage(tcpPort(), Ping, pingBody(m_sysPlayer, static_cast<quint32>(now)), m_version));
+        sendDatagram(
+            host->second.datagram.ip, host->second.datagram.port,
+            systemMessage(tcpPort(), Command::Ping, pingBody(m_sysPlayer, static_cast<quint32>(now)), m_version));
     }
 }
 

@@ -6,6 +6,8 @@
 #include "simlink/session.h"
 #include "simlink/sessionqueue.h"
 
+#include <QSet>
+
 #include <atomic>
 #include <deque>
 #include <functional>
@@ -92,11 +94,38 @@ private:
         quint16 hostVersion = kDialect;
     };
 
+    // The search: the address asked for once, the questions sent until the window closes or a
+    // host asked directly has answered, and the sessions found.
+    void chooseAddress();
+    void searchFor(NodeClock::Lock& lock, const QByteArray& request, qint64 window);
+    void sendSearch(quint32 ip, const QByteArray& request, QSet<quint32>& unsendable);
+    SessionList foundSessions();
+    // The join: the session found by the search, refused here when this client cannot use it,
+    // and the name table the host answered with.
+    Found sessionToJoin(const SessionData& session) const;
+    void adoptNameTable(quint32 hostIp);
+
     void handle(const WireMessage& m, const Origin& origin) override;
     void connectionClosed(int conn) override;
     void tick(qint64 nowMs) override;
 
+    // A system message: one switch over its command, to the handlers below.
     void handleSystem(const WireMessage& m, const Origin& origin);
+    // A command a joiner has no use for; logged once the session is open.
+    void ignore(quint16 command);
+    // Session search.
+    void takeSearchAnswer(const WireMessage& m, const Origin& origin);
+    // Join and name table.
+    void takePlayerId(const WireMessage& m);
+    void takeNameTable(Command c, const WireMessage& m);
+    void takeJoinRefusal(const WireMessage& m);
+    // Players and groups of the open session.
+    void takeCreated(Command c, const WireMessage& m, const Origin& origin);
+    void takeDeletedPlayer(const WireMessage& m);
+    void takeDeletedGroup(const WireMessage& m);
+    void takeMembership(Command c, const WireMessage& m);
+    // Keep-alive: the host's pings are answered the way they came.
+    void answerPing(const WireMessage& m, const Origin& origin);
     void handlePlayerMessage(const WireMessage& m);
     // A PACKET fragment: once it completes its message, that message is handled as if it had
     // arrived in one piece.

@@ -105,7 +105,7 @@ quint32 DpHost::addGroup(const QString& name) {
     g.longName = name;
     m_groups[g.id] = g;
     m_groupOrder.push_back(g.id);
-    sendToMachines(CreateGroup, createPlayerBody(groupRecord(g), false), 0);
+    sendToMachines(Command::CreateGroup, createPlayerBody(groupRecord(g), false), 0);
     return g.id;
 }
 
@@ -359,10 +359,10 @@ void DpHost::dropMachine(quint32 system, const QString& why) {
         e.shortName = p->second.shortName;
         removePlayer(id);
         post(e);
-        sendToMachines(DeletePlayer, playerIdsBody(0, id, 0), 0);
+        sendToMachines(Command::DeletePlayer, playerIdsBody(0, id, 0), 0);
     }
     releaseId(system);
-    sendToMachines(DeletePlayer, playerIdsBody(0, system, 0), 0);
+    sendToMachines(Command::DeletePlayer, playerIdsBody(0, system, 0), 0);
     Event e;
     e.kind = Event::MachineLeft;
     e.id = system;
@@ -421,223 +421,272 @@ void DpHost::handlePlayerMessage(const QByteArray& body) {
 }
 
 void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
-    switch (m.command) {
-    case EnumSessions: {
-        const auto q = readEnumSessions(m.body);
-        if (!q) {
-            log(QStringLiteral("malformed ENUMSESSIONS from %1 dropped").arg(net::ipText(origin.ip)));
-            return;
-        }
-        if (q->application != kNullGuid && q->application != m_desc.application) {
-            return;
-        }
-        if (!m_options.password.isEmpty() && q->password != m_options.password && !(q->flags & 0x40)) {
-            return;
-        }
-        SessionDesc d = m_desc;
-        d.currentPlayers = currentPlayers();
-        const quint32 ip = m.replyTo.ip != 0 ? m.replyTo.ip : origin.ip;
-        const int conn = connectionTo(ip, m.replyTo.port);
-        if (conn >= 0) {
-            sendOn(conn,
-                   systemMessage(Node::tcpPort(), EnumSessionsReply, enumSessionsReplyBody(d, m_options.sessionName)));
-        }
+    const std::optional<Command> command = knownCommand(m.command);
+    if (!command) {
         return;
     }
-    case RequestPlayerId: {
-        if (!origin.tcp) {
-            return;
-        }
-        ByteReader r(m.body);
-        const quint32 flags = r.u32();
-        if (!r.ok()) {
-            return;
-        }
-        quint32 result = 0;
-        const bool system = (flags & playerflag::SysPlayer) != 0;
-        const bool full = m_desc.maxPlayers != 0 && currentPlayers() >= m_desc.maxPlayers;
-        // An ordinary player belongs to a machine that has joined, on the connection it joined on.
-        const auto machine = system ? std::nullopt : machineOfConnection(origin.conn);
-        const auto waiting = std::count_if(m_pending.begin(), m_pending.end(),
-                                           [&](const auto& p) { return p.second.conn == origin.conn; });
-        if (system ? (full || (m_desc.flags & sessionflag::JoinDisabled))
-                   : (full || (m_desc.flags & sessionflag::NewPlayersDisabled))) {
-            result = static_cast<quint32>(dp::DPERR_NONEWPLAYERS);
-        } else if (!system && !machine) {
-            result = static_cast<quint32>(dp::DPERR_ACCESSDENIED);
-        } else if (waiting >= kMaxPendingPerConnection) {
+    switch (*command) {
+    case Command::EnumSessions:
+        answerSearch(m, origin);
+        break;
+    case Command::RequestPlayerId:
+        giveId(m, origin);
+        break;
+    case Command::AddForwardRequest:
+        admitMachine(m, origin);
+        break;
+    case Command::CreatePlayer:
+    case Command::CreatePlayerVerify:
+        takePlayer(*command, m, origin);
+        break;
+    case Command::DeletePlayer:
+        takeDeletion(m, origin);
+        break;
+    case Command::AddPlayerToGroup:
+    case Command::DeletePlayerFromGroup:
+        takeMembership(*command, m);
+        break;
+    case Command::Ping:
+        answerPing(m, origin);
+        break;
+    // What the host itself tells its joiners, and what these sessions need from none of them.
+    case Command::EnumSessionsReply:
+    case Command::EnumPlayersReply:
+    case Command::RequestPlayerReply:
+    case Command::CreateGroup:
+    case Command::DeleteGroup:
+    case Command::PlayerDataChanged:
+    case Command::PlayerNameChanged:
+    case Command::Packet:
+    case Command::PingReply:
+    case Command::YouAreDead:
+    case Command::PlayerWrapper:
+    case Command::SessionDescChanged:
+    case Command::AddForwardReply:
+    case Command::SuperEnumPlayersReply:
+    case Command::AddForward:
+    case Command::AddForwardAck:
+    case Command::IAmNameServer:
+        break;
+    }
+}
+
+void DpHost::answerSearch(const WireMessage& m, const Origin& origin) {
+    const auto q = readEnumSessions(m.body);
+    if (!q) {
+        log(QStringLiteral("malformed ENUMSESSIONS from %1 dropped").arg(net::ipText(origin.ip)));
+        return;
+    }
+    if (q->application != kNullGuid && q->application != m_desc.application) {
+        return;
+    }
+    if (!m_options.password.isEmpty() && q->password != m_options.password && !(q->flags & 0x40)) {
+        return;
+    }
+    SessionDesc d = m_desc;
+    d.currentPlayers = currentPlayers();
+    const quint32 ip = m.replyTo.ip != 0 ? m.replyTo.ip : origin.ip;
+    const int conn = connectionTo(ip, m.replyTo.port);
+    if (conn >= 0) {
+        sendOn(conn, systemMessage(Node::tcpPort(), Command::EnumSessionsReply,
+                                   enumSessionsReplyBody(d, m_options.sessionName)));
+    }
+}
+
+void DpHost::giveId(const WireMessage& m, const Origin& origin) {
+    if (!origin.tcp) {
+        return;
+    }
+    ByteReader r(m.body);
+    const quint32 flags = r.u32();
+    if (!r.ok()) {
+        return;
+    }
+    quint32 result = 0;
+    const bool system = (flags & playerflag::SysPlayer) != 0;
+    const bool full = m_desc.maxPlayers != 0 && currentPlayers() >= m_desc.maxPlayers;
+    // An ordinary player belongs to a machine that has joined, on the connection it joined on.
+    const auto machine = system ? std::nullopt : machineOfConnection(origin.conn);
+    const auto waiting =
+        std::count_if(m_pending.begin(), m_pending.end(), [&](const auto& p) { return p.second.conn == origin.conn; });
+    if (system ? (full || (m_desc.flags & sessionflag::JoinDisabled))
+               : (full || (m_desc.flags & sessionflag::NewPlayersDisabled))) {
+        result = static_cast<quint32>(dp::DPERR_NONEWPLAYERS);
+    } else if (!system && !machine) {
+        result = static_cast<quint32>(dp::DPERR_ACCESSDENIED);
+    } else if (waiting >= kMaxPendingPerConnection) {
+        result = static_cast<quint32>(dp::DPERR_CANTCREATEPLAYER);
+    }
+    quint32 id = 0;
+    if (result == 0) {
+        id = newId();
+        if (id == 0) {
             result = static_cast<quint32>(dp::DPERR_CANTCREATEPLAYER);
-        }
-        quint32 id = 0;
-        if (result == 0) {
-            id = newId();
-            if (id == 0) {
-                result = static_cast<quint32>(dp::DPERR_CANTCREATEPLAYER);
-            } else {
-                m_pending[id] = {origin.conn, system, machine.value_or(0)};
-            }
-        }
-        reply(origin, m.replyTo.port, RequestPlayerReply,
-              requestPlayerReplyBody(id, result, m_options.wideDescription));
-        return;
-    }
-    case AddForwardRequest: {
-        if (!origin.tcp) {
-            return;
-        }
-        const auto c = readCreateMessage(m.body, false, true);
-        if (!c || !(c->player.flags & playerflag::SysPlayer) || !c->player.hasSpData) {
-            log(QStringLiteral("malformed ADDFORWARDREQUEST from %1 dropped").arg(net::ipText(origin.ip)));
-            return;
-        }
-        // Only with the system player id this connection was given, and only once.
-        const auto pending = m_pending.find(c->player.id);
-        if (pending == m_pending.end() || !pending->second.system || pending->second.conn != origin.conn) {
-            log(QStringLiteral("ADDFORWARDREQUEST from %1 for an id it was not given dropped")
-                    .arg(net::ipText(origin.ip)));
-            return;
-        }
-        m_pending.erase(pending);
-        if (!m_options.password.isEmpty() && c->password != m_options.password) {
-            reply(origin, m.replyTo.port, AddForwardReply,
-                  addForwardReplyBody(static_cast<quint32>(dp::DPERR_INVALIDPASSWORD)));
-            releaseId(c->player.id);
-            return;
-        }
-        Machine machine;
-        machine.system = c->player;
-        machine.system.flags = playerflag::SysPlayer | playerflag::InGroup;
-        machine.system.systemPlayer = c->player.id;
-        machine.system.members.clear();
-        if (machine.system.stream.ip == 0) {
-            machine.system.stream.ip = origin.ip;
-        }
-        if (machine.system.datagram.ip == 0) {
-            machine.system.datagram.ip = origin.ip;
-        }
-        machine.inbound = origin.conn;
-        machine.ip = origin.ip;
-        // Tell the others first, each with the newcomer's addresses as it can reach them, then
-        // the newcomer the whole table.
-        sendToMachines(
-            AddForward,
-            [&machine](const Machine& other) { return createPlayerBody(addressedTo(machine.system, other.ip), false); },
-            0);
-        m_machines[c->player.id] = machine;
-        reply(origin, m.replyTo.port, SuperEnumPlayersReply, nameTable(c->player.id, origin.ip));
-        Event e;
-        e.kind = Event::MachineJoined;
-        e.id = c->player.id;
-        post(e);
-        return;
-    }
-    case CreatePlayer:
-    case CreatePlayerVerify: {
-        if (!origin.tcp) {
-            return;
-        }
-        const auto c = readCreateMessage(m.body, false, false);
-        if (!c || (c->player.flags & playerflag::SysPlayer) || m_players.contains(c->player.id)) {
-            return;
-        }
-        // A machine creates its own players, with ids it was given.
-        const auto sender = machineOfConnection(origin.conn);
-        const auto pending = m_pending.find(c->player.id);
-        if (!sender || c->player.systemPlayer != *sender || pending == m_pending.end() || pending->second.system ||
-            pending->second.machine != *sender) {
-            log(QStringLiteral("%1 from %2 for a player that is not its own dropped")
-                    .arg(commandName(m.command), net::ipText(origin.ip)));
-            return;
-        }
-        m_pending.erase(pending);
-        PlayerRecord p = c->player;
-        p.isGroup = false;
-        p.members.clear();
-        // "Local" meant local to its machine; the host passes the player on to others.
-        p.flags &= ~(playerflag::SysPlayer | playerflag::NameServer | playerflag::Local | playerflag::InGroup);
-        const Machine& owner = m_machines.at(*sender);
-        if (!p.hasSpData) { // reached through its machine
-            p.hasSpData = true;
-            p.stream = owner.system.stream;
-            p.datagram = owner.system.datagram;
-        }
-        if (p.stream.ip == 0) {
-            p.stream.ip = origin.ip;
-        }
-        if (p.datagram.ip == 0) {
-            p.datagram.ip = origin.ip;
-        }
-        m_players[p.id] = p;
-        Event e;
-        e.kind = Event::PlayerCreated;
-        e.id = p.id;
-        e.shortName = p.shortName;
-        e.longName = p.longName;
-        post(e);
-        std::deque<Early> early;
-        early.swap(m_early);
-        for (Early& m : early) {
-            if (m.from == p.id) {
-                handlePlayerMessage(m.body);
-            } else {
-                m_early.push_back(std::move(m));
-            }
-        }
-        return;
-    }
-    case DeletePlayer: {
-        const auto ids = readPlayerIds(m.body);
-        const auto sender = origin.tcp ? machineOfConnection(origin.conn) : std::nullopt;
-        if (!ids || !sender) {
-            return;
-        }
-        // A machine deletes only its own players, or itself.
-        if (const auto p = m_players.find(ids->player); p != m_players.end() && p->second.systemPlayer == *sender) {
-            Event e;
-            e.kind = Event::PlayerDestroyed;
-            e.id = ids->player;
-            e.shortName = m_players[ids->player].shortName;
-            removePlayer(ids->player);
-            post(e);
-        } else if (ids->player == *sender) {
-            dropMachine(ids->player, QStringLiteral("it left the session"));
-        }
-        return;
-    }
-    case AddPlayerToGroup:
-    case DeletePlayerFromGroup: {
-        const auto ids = readPlayerIds(m.body);
-        if (!ids) {
-            return;
-        }
-        const auto g = m_groups.find(ids->group);
-        if (g == m_groups.end() || !m_players.contains(ids->player)) {
-            return;
-        }
-        if (m.command == AddPlayerToGroup) {
-            if (!g->second.members.contains(ids->player)) {
-                g->second.members.append(ids->player);
-            }
         } else {
-            g->second.members.removeAll(ids->player);
+            m_pending[id] = {origin.conn, system, machine.value_or(0)};
         }
+    }
+    reply(origin, m.replyTo.port, Command::RequestPlayerReply,
+          requestPlayerReplyBody(id, result, m_options.wideDescription));
+}
+
+void DpHost::admitMachine(const WireMessage& m, const Origin& origin) {
+    if (!origin.tcp) {
         return;
     }
-    case Ping: {
-        const auto tick = readPingTick(m.body);
-        if (!tick) {
-            return;
-        }
-        const QByteArray answer = systemMessage(Node::tcpPort(), PingReply, pingBody(m_systemPlayer, *tick));
-        if (origin.tcp) {
-            reply(origin, m.replyTo.port, PingReply, pingBody(m_systemPlayer, *tick));
+    const auto c = readCreateMessage(m.body, false, true);
+    if (!c || !(c->player.flags & playerflag::SysPlayer) || !c->player.hasSpData) {
+        log(QStringLiteral("malformed ADDFORWARDREQUEST from %1 dropped").arg(net::ipText(origin.ip)));
+        return;
+    }
+    // Only with the system player id this connection was given, and only once.
+    const auto pending = m_pending.find(c->player.id);
+    if (pending == m_pending.end() || !pending->second.system || pending->second.conn != origin.conn) {
+        log(QStringLiteral("ADDFORWARDREQUEST from %1 for an id it was not given dropped").arg(net::ipText(origin.ip)));
+        return;
+    }
+    m_pending.erase(pending);
+    if (!m_options.password.isEmpty() && c->password != m_options.password) {
+        reply(origin, m.replyTo.port, Command::AddForwardReply,
+              addForwardReplyBody(static_cast<quint32>(dp::DPERR_INVALIDPASSWORD)));
+        releaseId(c->player.id);
+        return;
+    }
+    const Machine machine = joiningMachine(c->player, origin);
+    // Tell the others first, each with the newcomer's addresses as it can reach them, then the
+    // newcomer the whole table.
+    sendToMachines(
+        Command::AddForward,
+        [&machine](const Machine& other) { return createPlayerBody(addressedTo(machine.system, other.ip), false); }, 0);
+    m_machines[c->player.id] = machine;
+    reply(origin, m.replyTo.port, Command::SuperEnumPlayersReply, nameTable(c->player.id, origin.ip));
+    Event e;
+    e.kind = Event::MachineJoined;
+    e.id = c->player.id;
+    post(e);
+}
+
+DpHost::Machine DpHost::joiningMachine(const PlayerRecord& system, const Origin& origin) {
+    Machine machine;
+    machine.system = system;
+    machine.system.flags = playerflag::SysPlayer | playerflag::InGroup;
+    machine.system.systemPlayer = system.id;
+    machine.system.members.clear();
+    if (machine.system.stream.ip == 0) {
+        machine.system.stream.ip = origin.ip;
+    }
+    if (machine.system.datagram.ip == 0) {
+        machine.system.datagram.ip = origin.ip;
+    }
+    machine.inbound = origin.conn;
+    machine.ip = origin.ip;
+    return machine;
+}
+
+void DpHost::takePlayer(Command command, const WireMessage& m, const Origin& origin) {
+    if (!origin.tcp) {
+        return;
+    }
+    const auto c = readCreateMessage(m.body, false, false);
+    if (!c || (c->player.flags & playerflag::SysPlayer) || m_players.contains(c->player.id)) {
+        return;
+    }
+    // A machine creates its own players, with ids it was given.
+    const auto sender = machineOfConnection(origin.conn);
+    const auto pending = m_pending.find(c->player.id);
+    if (!sender || c->player.systemPlayer != *sender || pending == m_pending.end() || pending->second.system ||
+        pending->second.machine != *sender) {
+        log(QStringLiteral("%1 from %2 for a player that is not its own dropped")
+                .arg(commandName(command), net::ipText(origin.ip)));
+        return;
+    }
+    m_pending.erase(pending);
+    PlayerRecord p = c->player;
+    p.isGroup = false;
+    p.members.clear();
+    // "Local" meant local to its machine; the host passes the player on to others.
+    p.flags &= ~(playerflag::SysPlayer | playerflag::NameServer | playerflag::Local | playerflag::InGroup);
+    const Machine& owner = m_machines.at(*sender);
+    if (!p.hasSpData) { // reached through its machine
+        p.hasSpData = true;
+        p.stream = owner.system.stream;
+        p.datagram = owner.system.datagram;
+    }
+    if (p.stream.ip == 0) {
+        p.stream.ip = origin.ip;
+    }
+    if (p.datagram.ip == 0) {
+        p.datagram.ip = origin.ip;
+    }
+    m_players[p.id] = p;
+    Event e;
+    e.kind = Event::PlayerCreated;
+    e.id = p.id;
+    e.shortName = p.shortName;
+    e.longName = p.longName;
+    post(e);
+    hearEarly(p.id);
+}
+
+void DpHost::hearEarly(quint32 player) {
+    std::deque<Early> early;
+    early.swap(m_early);
+    for (Early& m : early) {
+        if (m.from == player) {
+            handlePlayerMessage(m.body);
         } else {
-            sendDatagram(origin.ip, origin.port, answer);
+            m_early.push_back(std::move(m));
         }
+    }
+}
+
+void DpHost::takeDeletion(const WireMessage& m, const Origin& origin) {
+    const auto ids = readPlayerIds(m.body);
+    const auto sender = origin.tcp ? machineOfConnection(origin.conn) : std::nullopt;
+    if (!ids || !sender) {
         return;
     }
-    default:
+    // A machine deletes only its own players, or itself.
+    if (const auto p = m_players.find(ids->player); p != m_players.end() && p->second.systemPlayer == *sender) {
+        Event e;
+        e.kind = Event::PlayerDestroyed;
+        e.id = ids->player;
+        e.shortName = m_players[ids->player].shortName;
+        removePlayer(ids->player);
+        post(e);
+    } else if (ids->player == *sender) {
+        dropMachine(ids->player, QStringLiteral("it left the session"));
+    }
+}
+
+void DpHost::takeMembership(Command command, const WireMessage& m) {
+    const auto ids = readPlayerIds(m.body);
+    if (!ids) {
         return;
+    }
+    const auto g = m_groups.find(ids->group);
+    if (g == m_groups.end() || !m_players.contains(ids->player)) {
+        return;
+    }
+    if (command == Command::AddPlayerToGroup) {
+        if (!g->second.members.contains(ids->player)) {
+            g->second.members.append(ids->player);
+        }
+    } else {
+        g->second.members.removeAll(ids->player);
+    }
+}
+
+void DpHost::answerPing(const WireMessage& m, const Origin& origin) {
+    const auto tick = readPingTick(m.body);
+    if (!tick) {
+        return;
+    }
+    if (origin.tcp) {
+        reply(origin, m.replyTo.port, Command::PingReply, pingBody(m_systemPlayer, *tick));
+    } else {
+        sendDatagram(origin.ip, origin.port,
+                     systemMessage(Node::tcpPort(), Command::PingReply, pingBody(m_systemPlayer, *tick)));
     }
 }
 

@@ -93,7 +93,19 @@ private:
 
     void handle(const WireMessage& m, const Origin& origin) override;
     void connectionClosed(int conn) override;
+    // A system message: one switch over its command, to the handlers below.
     void handleSystem(const WireMessage& m, const Origin& origin);
+    void answerSearch(const WireMessage& m, const Origin& origin);
+    void giveId(const WireMessage& m, const Origin& origin);
+    // A machine's join (ADDFORWARDREQUEST) with the system player id it was given.
+    void admitMachine(const WireMessage& m, const Origin& origin);
+    static Machine joiningMachine(const PlayerRecord& system, const Origin& origin);
+    void takePlayer(Command command, const WireMessage& m, const Origin& origin);
+    // The datagrams a player sent before its creation arrived, heard now.
+    void hearEarly(quint32 player);
+    void takeDeletion(const WireMessage& m, const Origin& origin);
+    void takeMembership(Command command, const WireMessage& m);
+    void answerPing(const WireMessage& m, const Origin& origin);
     void handlePlayerMessage(const QByteArray& body);
     void tick(qint64 nowMs) override;
     void reply(const Origin& origin, quint16 listenPort, Command c, const QByteArray& body);
