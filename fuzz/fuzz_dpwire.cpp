@@ -2,11 +2,13 @@
 // body a joiner or a host reads, a PACKET fragment and a message put together from fragments.
 // Nothing may read outside the input or crash.
 #include "simlink/dplay/dpwire.h"
+#include "standin/dplay/hostwire.h"
 
 #include <cstddef>
 #include <cstdint>
 
 using namespace airmesh::dplay;
+namespace dphost = airmesh::dphost;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
@@ -15,12 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const auto d = parseDatagram(bytes);
     (void)announcedSize(bytes.constData(), static_cast<int>(bytes.size()));
-    (void)readEnumSessions(bytes);
+    (void)dphost::readEnumSessions(bytes);
     (void)readEnumSessionsReply(bytes);
     for (const bool wide : {false, true}) {
         if (const auto r = readRequestPlayerReply(bytes, wide)) {
             // The reply a host writes in either layout reads back the same.
-            const auto back = readRequestPlayerReply(requestPlayerReplyBody(r->id, r->result, wide), wide);
+            const auto back = readRequestPlayerReply(dphost::requestPlayerReplyBody(r->id, r->result, wide), wide);
             if (!back || back->id != r->id || back->result != r->result) {
                 __builtin_trap();
             }
@@ -40,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     (void)readPlayerIds(bytes);
     if (const auto t = readSuperEnumPlayersReply(bytes)) {
-        const QByteArray again = superEnumPlayersReplyBody(t->desc, t->name, t->players, t->groups);
+        const QByteArray again = dphost::superEnumPlayersReplyBody(t->desc, t->name, t->players, t->groups);
         const auto back = readSuperEnumPlayersReply(again);
         if (!back || back->players.size() != t->players.size() || back->groups.size() != t->groups.size()) {
             __builtin_trap();

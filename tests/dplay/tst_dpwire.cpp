@@ -1,6 +1,7 @@
 // The wire codec on its own: identifiers, both layouts of the session description, and the
 // name table's entries written and read back, including what a careless peer may send.
 #include "simlink/dplay/dpwire.h"
+#include "standin/dplay/hostwire.h"
 
 #include <QTest>
 #include <QtEndian>
@@ -8,6 +9,7 @@
 using namespace airmesh::dplay;
 using airmesh::ByteReader;
 using airmesh::ByteWriter;
+namespace dphost = airmesh::dphost;
 
 class TestDpWire : public QObject {
     Q_OBJECT
@@ -41,7 +43,7 @@ void TestDpWire::sessionDescriptionInBothLayouts() {
         d.currentPlayers = 3;
         d.reserved1 = 0xAABBCCDD;
         d.user = {1, 2, 3, 4};
-        const QByteArray body = enumSessionsReplyBody(d, QStringLiteral("FS Session"));
+        const QByteArray body = dphost::enumSessionsReplyBody(d, QStringLiteral("FS Session"));
         QCOMPARE(body.size(), int(size) + 4 + 22);
         const auto a = readEnumSessionsReply(body);
         QVERIFY(a);
@@ -85,7 +87,8 @@ void TestDpWire::nameTableRoundTrip() {
     group.members = {0x12, 0x44};
     SessionDesc d;
     d.size = 88;
-    const auto t = readSuperEnumPlayersReply(superEnumPlayersReplyBody(d, QStringLiteral("S"), {host, pilot}, {group}));
+    const auto t =
+        readSuperEnumPlayersReply(dphost::superEnumPlayersReplyBody(d, QStringLiteral("S"), {host, pilot}, {group}));
     QVERIFY(t);
     QCOMPARE(t->players.size(), 2);
     QCOMPARE(t->players[0].stream.port, quint16(2300));
@@ -95,7 +98,7 @@ void TestDpWire::nameTableRoundTrip() {
     QCOMPARE(t->players[1].playerData.size(), 300);
     QCOMPARE(t->groups[0].members, (QList<quint32>{0x12, 0x44}));
     // A truncated table is refused, not half-read.
-    const QByteArray whole = superEnumPlayersReplyBody(d, QStringLiteral("S"), {host, pilot}, {group});
+    const QByteArray whole = dphost::superEnumPlayersReplyBody(d, QStringLiteral("S"), {host, pilot}, {group});
     for (int cut = 1; cut < whole.size(); cut += 7) {
         QVERIFY(!readSuperEnumPlayersReply(whole.left(whole.size() - cut)));
     }
@@ -117,7 +120,7 @@ void TestDpWire::aPlayersStrayMemberListNeverReachesTheWire() {
     after.id = 0x22;
     after.systemPlayer = 0x20;
     after.shortName = QStringLiteral("After");
-    const auto t = readSuperEnumPlayersReply(superEnumPlayersReplyBody({}, {}, {created->player, after}, {}));
+    const auto t = readSuperEnumPlayersReply(dphost::superEnumPlayersReplyBody({}, {}, {created->player, after}, {}));
     QVERIFY(t);
     QCOMPARE(t->players.size(), 2);
     QCOMPARE(t->players[1].shortName, QStringLiteral("After"));
@@ -154,7 +157,7 @@ void TestDpWire::textsReadAsSentFromWhereTheySay() {
     QVERIFY(created);
     QCOMPARE(created->player.shortName, p.shortName);
     QCOMPARE(created->player.longName, p.longName);
-    const auto table = readSuperEnumPlayersReply(superEnumPlayersReplyBody({}, {}, {p}, {}));
+    const auto table = readSuperEnumPlayersReply(dphost::superEnumPlayersReplyBody({}, {}, {p}, {}));
     QVERIFY(table);
     QCOMPARE(table->players[0].shortName, p.shortName);
     QCOMPARE(table->players[0].longName, p.longName);

@@ -5,6 +5,7 @@
 #include "fakes/servicesrig.h"
 #include "simlink/simcodec.h"
 #include "simlink/simlink.h"
+#include "standin/dplay/hostwire.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -457,8 +458,8 @@ void TestNativeSession::unreachableHostAndSilentHost() {
         QTcpSocket answer;
         answer.connectToHost(QHostAddress::LocalHost, m->replyTo.port);
         QVERIFY(answer.waitForConnected(3000));
-        answer.write(
-            systemMessage(streamPort, Command::EnumSessionsReply, enumSessionsReplyBody(d, QStringLiteral("Fake"))));
+        answer.write(systemMessage(streamPort, Command::EnumSessionsReply,
+                                   dphost::enumSessionsReplyBody(d, QStringLiteral("Fake"))));
         QVERIFY(answer.waitForBytesWritten(3000));
         QVERIFY(searcher->wait(5000));
         QVERIFY(searched);

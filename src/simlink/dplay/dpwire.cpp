@@ -11,16 +11,9 @@ namespace {
 constexpr int kDescBody32 = 80;
 constexpr int kDescBody64 = 88;
 constexpr int kPackedFixed = 48;
-constexpr int kSpDataBytes = 32;
-constexpr int kSecDesc32 = 24; // the security description: two pointers among its fields
-constexpr int kSecDesc64 = 32;
 constexpr int kCreateOffset = 28;         // from the play signature: header 8 + five ids
 constexpr quint32 kMaxListEntries = 4096; // players, groups or members in one message
 constexpr quint32 kPacketDataOffset = 48; // from the play signature: header 8, identifier 16, six fields
-
-quint32 lengthCode(quint32 v) {
-    return v == 0 ? 0 : v <= 0xFF ? 1 : v <= 0xFFFF ? 2 : 3;
-}
 
 quint32 readCoded(ByteReader& r, quint32 code) {
     switch (code) {
@@ -33,23 +26,6 @@ quint32 readCoded(ByteReader& r, quint32 code) {
     default:
         return 0;
     }
-}
-
-void writeCoded(ByteWriter& w, quint32 code, quint32 v) {
-    if (code == 1) {
-        w.u8(static_cast<quint8>(v));
-    } else if (code == 2) {
-        w.u16(static_cast<quint16>(v));
-    } else if (code == 3) {
-        w.u32(v);
-    }
-}
-
-Guid readGuid(ByteReader& r) {
-    Guid g{};
-    const QByteArrayView v = r.view(static_cast<qsizetype>(g.size()));
-    std::copy(v.begin(), v.end(), g.begin());
-    return g;
 }
 
 void writeGuid(ByteWriter& w, const Guid& g) {
@@ -71,11 +47,6 @@ void writeSockAddr(ByteWriter& w, const SockAddr& a) {
     w.u16be(a.port);
     w.u32be(a.ip);
     w.zeros(8);
-}
-
-void writeSpData(ByteWriter& w, const PlayerRecord& p) {
-    writeSockAddr(w, p.stream);
-    writeSockAddr(w, p.datagram);
 }
 
 bool readSpData(ByteReader& r, PlayerRecord& p, quint32 size) {
@@ -111,6 +82,18 @@ bool readSizedString(ByteReader& r, quint32 bytes, QString& out) {
 }
 
 } // namespace
+
+Guid readGuid(ByteReader& r) {
+    Guid g{};
+    const QByteArrayView v = r.view(static_cast<qsizetype>(g.size()));
+    std::copy(v.begin(), v.end(), g.begin());
+    return g;
+}
+
+void writeSpData(ByteWriter& w, const PlayerRecord& p) {
+    writeSockAddr(w, p.stream);
+    writeSockAddr(w, p.datagram);
+}
 
 std::optional<Guid> parseGuid(const QString& text) {
     // Read by hand rather than by a regular expression: a match runs Qt's PCRE on a stack kept in
@@ -376,55 +359,6 @@ std::optional<PlayerRecord> readPackedPlayer(ByteReader& r) {
     return p;
 }
 
-void writeSuperPacked(ByteWriter& w, const PlayerRecord& p) {
-    const auto dataBytes = static_cast<quint32>(p.playerData.size());
-    const quint32 spBytes = p.hasSpData ? kSpDataBytes : 0;
-    const auto count = static_cast<quint32>(p.members.size());
-    quint32 mask = 0;
-    if (!p.shortName.isNull()) {
-        mask |= 0x1;
-    }
-    if (!p.longName.isNull()) {
-        mask |= 0x2;
-    }
-    mask |= lengthCode(spBytes) << 2;
-    mask |= lengthCode(dataBytes) << 4;
-    if (p.isGroup) {
-        mask |= (count == 0 ? 1 : lengthCode(count)) << 6;
-    }
-    if (p.parent != 0) {
-        mask |= 0x100;
-    }
-    w.u32(16);
-    w.u32(p.flags);
-    w.u32(p.id);
-    w.u32(mask);
-    w.u32((p.flags & playerflag::SysPlayer) ? p.version : p.systemPlayer);
-    if (mask & 0x1) {
-        w.utf16z(p.shortName);
-    }
-    if (mask & 0x2) {
-        w.utf16z(p.longName);
-    }
-    writeCoded(w, (mask >> 4) & 3, dataBytes);
-    w.bytes(p.playerData);
-    writeCoded(w, (mask >> 2) & 3, spBytes);
-    if (p.hasSpData) {
-        writeSpData(w, p);
-    }
-    // Only a group carries a member list: a player's stray list (a joiner may send one) must
-    // not reach the wire, where its ids would be read as the next entry.
-    if (p.isGroup) {
-        writeCoded(w, (mask >> 6) & 3, count);
-        for (const quint32 m : p.members) {
-            w.u32(m);
-        }
-    }
-    if (mask & 0x100) {
-        w.u32(p.parent);
-    }
-}
-
 std::optional<PlayerRecord> readSuperPacked(ByteReader& r, bool isGroup) {
     PlayerRecord p;
     p.isGroup = isGroup;
@@ -525,30 +459,10 @@ QByteArray enumSessionsBody(const Guid& application, const QString& password, qu
     return out;
 }
 
-QByteArray enumSessionsReplyBody(const SessionDesc& d, const QString& name) {
-    QByteArray out;
-    ByteWriter w(out);
-    writeSessionDesc(w, d);
-    w.u32(static_cast<quint32>(kPlayHeaderBytes + w.size() + 4));
-    w.utf16z(name);
-    return out;
-}
-
 QByteArray requestPlayerIdBody(quint32 flags) {
     QByteArray out;
     ByteWriter w(out);
     w.u32(flags);
-    return out;
-}
-
-QByteArray requestPlayerReplyBody(quint32 id, quint32 result, bool wide) {
-    QByteArray out;
-    ByteWriter w(out);
-    w.u32(id);
-    w.zeros(wide ? kSecDesc64 : kSecDesc32); // security description: none
-    w.u32(0);                                // no SSPI provider
-    w.u32(0);                                // no CAPI provider
-    w.u32(result);
     return out;
 }
 
@@ -564,13 +478,6 @@ QByteArray addForwardRequestBody(const PlayerRecord& systemPlayer, const QString
     w.patchU32(16, static_cast<quint32>(kPlayHeaderBytes + w.size()));
     w.utf16z(password);
     w.u32(key);
-    return out;
-}
-
-QByteArray addForwardReplyBody(quint32 error) {
-    QByteArray out;
-    ByteWriter w(out);
-    w.u32(error);
     return out;
 }
 
@@ -615,50 +522,7 @@ QByteArray addForwardAckBody(quint32 id) {
     return out;
 }
 
-QByteArray superEnumPlayersReplyBody(const SessionDesc& d, const QString& name, const QList<PlayerRecord>& players,
-                                     const QList<PlayerRecord>& groups) {
-    QByteArray out;
-    ByteWriter w(out);
-    w.u32(static_cast<quint32>(players.size()));
-    w.u32(static_cast<quint32>(groups.size()));
-    w.u32(0); // packed offset, patched
-    w.u32(0); // shortcuts
-    w.u32(kPlayHeaderBytes + 28);
-    w.u32(0); // name offset, patched
-    w.u32(0); // no password
-    writeSessionDesc(w, d);
-    w.patchU32(20, static_cast<quint32>(kPlayHeaderBytes + w.size()));
-    w.utf16z(name);
-    w.patchU32(8, static_cast<quint32>(kPlayHeaderBytes + w.size()));
-    for (const PlayerRecord& p : players) {
-        writeSuperPacked(w, p);
-    }
-    for (const PlayerRecord& g : groups) {
-        writeSuperPacked(w, g);
-    }
-    return out;
-}
-
 // ---- Parsed bodies ----
-
-std::optional<EnumSessionsRequest> readEnumSessions(const QByteArray& body) {
-    ByteReader r(body);
-    EnumSessionsRequest q;
-    q.application = readGuid(r);
-    const quint32 passwordOffset = r.u32();
-    q.flags = r.u32();
-    if (!r.ok()) {
-        return std::nullopt;
-    }
-    if (passwordOffset != 0) {
-        r.seek(static_cast<qsizetype>(passwordOffset) - kPlayHeaderBytes);
-        q.password = r.utf16z();
-        if (!r.ok()) {
-            return std::nullopt;
-        }
-    }
-    return q;
-}
 
 std::optional<EnumSessionsAnswer> readEnumSessionsReply(const QByteArray& body) {
     ByteReader r(body);
@@ -682,7 +546,7 @@ std::optional<PlayerIdReply> readRequestPlayerReply(const QByteArray& body, bool
     ByteReader r(body);
     PlayerIdReply a;
     a.id = r.u32();
-    r.skip(wide ? kSecDesc64 : kSecDesc32);
+    r.skip(wide ? kSecDescBytes64 : kSecDescBytes32);
     const quint32 sspi = r.u32();
     const quint32 capi = r.u32();
     a.result = r.u32();

@@ -12,8 +12,9 @@
 
 // DirectPlay 4 over the TCP/IP service provider, as bytes on the wire: the 20-byte service
 // provider header, the "play" envelope of system messages, the session description, packed and
-// superpacked players and every message a joiner and a host exchange. Little-endian throughout
-// except the port and address inside a socket address. Nothing here touches a socket.
+// superpacked players and every message a joiner sends or reads; the few bodies that only a host
+// writes or reads are in standin/dplay/hostwire.h. Little-endian throughout except the port and
+// address inside a socket address. Nothing here touches a socket.
 namespace airmesh::dplay {
 
 inline constexpr quint16 kEnumPort = 47624;
@@ -28,6 +29,11 @@ inline constexpr quint32 kPlaySignature = 0x79616C70u; // "play"
 inline constexpr int kMaxMessageBytes = 256 * 1024;
 inline constexpr int kMaxDatagramBytes = 65479;
 inline constexpr quint16 kDialect = 14; // DirectX 9's dialect, as native peers announce
+// The Winsock provider's data of a player: its machine's TCP and UDP socket addresses.
+inline constexpr int kSpDataBytes = 32;
+// The security description of a REQUESTPLAYERREPLY: two pointers among its fields, so 24 bytes
+// from a 32-bit build and 32 from a 64-bit one.
+inline constexpr int kSecDescBytes32 = 24, kSecDescBytes64 = 32;
 
 // The commands of system messages, by their number on the wire. Only append: peers in the
 // field use these numbers.
@@ -67,37 +73,38 @@ struct CommandEntry {
 
 // THE table of system messages: a number read from the wire is a command only when it is
 // listed here, and every switch over Command names each one without a `default:`, so that a
-// command added here and forgotten by a handler is a compiler warning. Only append. After each
-// row, the reader and the builder of its body ("host:" for those that only the host uses).
+// command added here and forgotten by a handler is a compiler warning. Only append. Beside each
+// row, the reader and the builder of its body; dphost:: marks those only the host has
+// (standin/dplay/hostwire.h), "-" one that nothing of ours reads or sends.
 // clang-format off
 inline constexpr std::array<CommandEntry, 26> kCommands{{
-    {Command::EnumSessionsReply,     "ENUMSESSIONSREPLY"},     // readEnumSessionsReply, host: enumSessionsReplyBody
-    {Command::EnumSessions,          "ENUMSESSIONS"},          // host: readEnumSessions, enumSessionsBody
-    {Command::EnumPlayersReply,      "ENUMPLAYERSREPLY"},      // readEnumPlayersReply; nobody of ours sends it
-    {Command::RequestPlayerId,       "REQUESTPLAYERID"},       // the host reads its flags; requestPlayerIdBody
-    {Command::RequestPlayerReply,    "REQUESTPLAYERREPLY"},    // readRequestPlayerReply, host: requestPlayerReplyBody
-    {Command::CreatePlayer,          "CREATEPLAYER"},          // readCreateMessage, createPlayerBody
-    {Command::CreateGroup,           "CREATEGROUP"},           // readCreateMessage, createPlayerBody
-    {Command::DeletePlayer,          "DELETEPLAYER"},          // readPlayerIds, playerIdsBody
-    {Command::DeleteGroup,           "DELETEGROUP"},           // readPlayerIds, playerIdsBody
-    {Command::AddPlayerToGroup,      "ADDPLAYERTOGROUP"},      // readPlayerIds, playerIdsBody
-    {Command::DeletePlayerFromGroup, "DELETEPLAYERFROMGROUP"}, // readPlayerIds, playerIdsBody
-    {Command::PlayerDataChanged,     "PLAYERDATACHANGED"},     // not read
-    {Command::PlayerNameChanged,     "PLAYERNAMECHANGED"},     // not read
-    {Command::AddForwardRequest,     "ADDFORWARDREQUEST"},     // readCreateMessage, addForwardRequestBody
-    {Command::Packet,                "PACKET"},                // readPacket, packetBody
-    {Command::Ping,                  "PING"},                  // readPingTick, pingBody
-    {Command::PingReply,             "PINGREPLY"},             // readPingTick, pingBody
-    {Command::YouAreDead,            "YOUAREDEAD"},            // no body
-    {Command::PlayerWrapper,         "PLAYERWRAPPER"},         // a player message: parseTcpMessage reads it as one
-    {Command::SessionDescChanged,    "SESSIONDESCCHANGED"},    // not read
-    {Command::AddForwardReply,       "ADDFORWARDREPLY"},       // the joiner reads its result, host: addForwardReplyBody
-    // readSuperEnumPlayersReply, host: superEnumPlayersReplyBody
-    {Command::SuperEnumPlayersReply, "SUPERENUMPLAYERSREPLY"},
-    {Command::AddForward,            "ADDFORWARD"},            // readCreateMessage, createPlayerBody
-    {Command::AddForwardAck,         "ADDFORWARDACK"},         // not read; addForwardAckBody
-    {Command::IAmNameServer,         "IAMNAMESERVER"},         // not read
-    {Command::CreatePlayerVerify,    "CREATEPLAYERVERIFY"},    // readCreateMessage, createPlayerBody
+    // command                       name                        reader                      builder
+    {Command::EnumSessionsReply,     "ENUMSESSIONSREPLY"},     // readEnumSessionsReply      dphost::enumSessionsReplyBody
+    {Command::EnumSessions,          "ENUMSESSIONS"},          // dphost::readEnumSessions   enumSessionsBody
+    {Command::EnumPlayersReply,      "ENUMPLAYERSREPLY"},      // readEnumPlayersReply       -
+    {Command::RequestPlayerId,       "REQUESTPLAYERID"},       // the host reads its flags   requestPlayerIdBody
+    {Command::RequestPlayerReply,    "REQUESTPLAYERREPLY"},    // readRequestPlayerReply     dphost::requestPlayerReplyBody
+    {Command::CreatePlayer,          "CREATEPLAYER"},          // readCreateMessage          createPlayerBody
+    {Command::CreateGroup,           "CREATEGROUP"},           // readCreateMessage          createPlayerBody
+    {Command::DeletePlayer,          "DELETEPLAYER"},          // readPlayerIds              playerIdsBody
+    {Command::DeleteGroup,           "DELETEGROUP"},           // readPlayerIds              playerIdsBody
+    {Command::AddPlayerToGroup,      "ADDPLAYERTOGROUP"},      // readPlayerIds              playerIdsBody
+    {Command::DeletePlayerFromGroup, "DELETEPLAYERFROMGROUP"}, // readPlayerIds              playerIdsBody
+    {Command::PlayerDataChanged,     "PLAYERDATACHANGED"},     // -                          -
+    {Command::PlayerNameChanged,     "PLAYERNAMECHANGED"},     // -                          -
+    {Command::AddForwardRequest,     "ADDFORWARDREQUEST"},     // readCreateMessage          addForwardRequestBody
+    {Command::Packet,                "PACKET"},                // readPacket                 packetBody
+    {Command::Ping,                  "PING"},                  // readPingTick               pingBody
+    {Command::PingReply,             "PINGREPLY"},             // readPingTick               pingBody
+    {Command::YouAreDead,            "YOUAREDEAD"},            // (no body)                  -
+    {Command::PlayerWrapper,         "PLAYERWRAPPER"},         // parseDatagram and parseTcpMessage: a player message
+    {Command::SessionDescChanged,    "SESSIONDESCCHANGED"},    // -                          -
+    {Command::AddForwardReply,       "ADDFORWARDREPLY"},       // the joiner reads its error dphost::addForwardReplyBody
+    {Command::SuperEnumPlayersReply, "SUPERENUMPLAYERSREPLY"}, // readSuperEnumPlayersReply  dphost::superEnumPlayersReplyBody
+    {Command::AddForward,            "ADDFORWARD"},            // readCreateMessage          createPlayerBody
+    {Command::AddForwardAck,         "ADDFORWARDACK"},         // -                          addForwardAckBody
+    {Command::IAmNameServer,         "IAMNAMESERVER"},         // -                          -
+    {Command::CreatePlayerVerify,    "CREATEPLAYERVERIFY"},    // readCreateMessage          createPlayerBody
 }};
 // clang-format on
 
@@ -204,13 +211,17 @@ quint32 announcedSize(const char* data, int available);
 // Byte length of a UTF-16 string with its terminator, 0 for none.
 quint32 wstringBytes(const QString& s);
 
+Guid readGuid(ByteReader& r);
+// A player's kSpDataBytes of provider data.
+void writeSpData(ByteWriter& w, const PlayerRecord& p);
+
 SessionDesc readSessionDesc(ByteReader& r);
 void writeSessionDesc(ByteWriter& w, const SessionDesc& d);
 
-// Packed player (48-byte fixed part) and superpacked player; read ones advance the reader.
+// Packed player (48-byte fixed part) and superpacked player; read ones advance the reader. Only
+// the host writes superpacked players (standin/dplay/hostwire.h).
 void writePackedPlayer(ByteWriter& w, const PlayerRecord& p);
 std::optional<PlayerRecord> readPackedPlayer(ByteReader& r);
-void writeSuperPacked(ByteWriter& w, const PlayerRecord& p);
 std::optional<PlayerRecord> readSuperPacked(ByteReader& r, bool isGroup);
 
 // ---- Whole messages. `from` is our TCP listening port for the header. ----
@@ -222,27 +233,16 @@ QByteArray playerMessageTcp(quint16 listenPort, quint32 from, quint32 to, const 
 QByteArray playerMessageUdp(quint32 from, quint32 to, const QByteArray& payload);
 
 QByteArray enumSessionsBody(const Guid& application, const QString& password, quint32 flags);
-QByteArray enumSessionsReplyBody(const SessionDesc& d, const QString& name);
 QByteArray requestPlayerIdBody(quint32 flags);
-// `wide`: the security description in the 32-byte layout of 64-bit builds instead of 24 bytes.
-QByteArray requestPlayerReplyBody(quint32 id, quint32 result, bool wide = false);
 QByteArray addForwardRequestBody(const PlayerRecord& systemPlayer, const QString& password, quint32 key);
-QByteArray addForwardReplyBody(quint32 error);
 // CREATEPLAYER, CREATEPLAYERVERIFY, ADDFORWARD and CREATEGROUP share one layout.
 QByteArray createPlayerBody(const PlayerRecord& p, bool trailer);
 QByteArray playerIdsBody(quint32 idTo, quint32 player, quint32 group); // DELETEPLAYER, ADDPLAYERTOGROUP, ...
 QByteArray pingBody(quint32 from, quint32 tick);
 QByteArray addForwardAckBody(quint32 id);
-QByteArray superEnumPlayersReplyBody(const SessionDesc& d, const QString& name, const QList<PlayerRecord>& players,
-                                     const QList<PlayerRecord>& groups);
+// What only a host writes, and the search it reads, is in standin/dplay/hostwire.h.
 
 // ---- Parsed bodies ----
-struct EnumSessionsRequest {
-    Guid application{};
-    QString password;
-    quint32 flags = 0;
-};
-std::optional<EnumSessionsRequest> readEnumSessions(const QByteArray& body);
 struct EnumSessionsAnswer {
     SessionDesc desc;
     QString name;

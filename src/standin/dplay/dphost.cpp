@@ -1,5 +1,7 @@
 #include "dphost.h"
 
+#include "hostwire.h"
+
 #include "simlink/dperr.h"
 
 #include <QRandomGenerator>
@@ -213,7 +215,7 @@ QByteArray DpHost::nameTable(quint32 newcomer, quint32 recipientIp) const {
     }
     SessionDesc d = m_desc;
     d.currentPlayers = currentPlayers();
-    return superEnumPlayersReplyBody(d, m_options.sessionName, players, groups);
+    return dphost::superEnumPlayersReplyBody(d, m_options.sessionName, players, groups);
 }
 
 void DpHost::forgetPending(int conn) {
@@ -472,7 +474,7 @@ void DpHost::handleSystem(const WireMessage& m, const Origin& origin) {
 }
 
 void DpHost::answerSearch(const WireMessage& m, const Origin& origin) {
-    const auto q = readEnumSessions(m.body);
+    const auto q = dphost::readEnumSessions(m.body);
     if (!q) {
         log(QStringLiteral("malformed ENUMSESSIONS from %1 dropped").arg(net::ipText(origin.ip)));
         return;
@@ -489,7 +491,7 @@ void DpHost::answerSearch(const WireMessage& m, const Origin& origin) {
     const int conn = connectionTo(ip, m.replyTo.port);
     if (conn >= 0) {
         sendOn(conn, systemMessage(Node::tcpPort(), Command::EnumSessionsReply,
-                                   enumSessionsReplyBody(d, m_options.sessionName)));
+                                   dphost::enumSessionsReplyBody(d, m_options.sessionName)));
     }
 }
 
@@ -527,7 +529,7 @@ void DpHost::giveId(const WireMessage& m, const Origin& origin) {
         }
     }
     reply(origin, m.replyTo.port, Command::RequestPlayerReply,
-          requestPlayerReplyBody(id, result, m_options.wideDescription));
+          dphost::requestPlayerReplyBody(id, result, m_options.wideDescription));
 }
 
 void DpHost::admitMachine(const WireMessage& m, const Origin& origin) {
@@ -548,7 +550,7 @@ void DpHost::admitMachine(const WireMessage& m, const Origin& origin) {
     m_pending.erase(pending);
     if (!m_options.password.isEmpty() && c->password != m_options.password) {
         reply(origin, m.replyTo.port, Command::AddForwardReply,
-              addForwardReplyBody(static_cast<quint32>(dp::DPERR_INVALIDPASSWORD)));
+              dphost::addForwardReplyBody(static_cast<quint32>(dp::DPERR_INVALIDPASSWORD)));
         releaseId(c->player.id);
         return;
     }
