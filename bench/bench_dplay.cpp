@@ -14,6 +14,7 @@
 
 using namespace airmesh;
 using namespace airmesh::dplay;
+using namespace airmesh::dphost;
 
 namespace {
 constexpr int kPlayers = 50;

@@ -21,6 +21,7 @@
 
 using namespace airmesh;
 using namespace airmesh::dplay;
+using namespace airmesh::dphost;
 
 namespace {
 

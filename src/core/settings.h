@@ -20,7 +20,7 @@ inline constexpr const char* kGeneral = "General";
 // The section of the user's aliases: one key per remote aircraft title, its value the local one.
 inline constexpr const char* kAliasing = "Aliasing";
 
-inline constexpr SettingKey FSDir{kGeneral, "FSDir", "c:\\program files\\microsoft games\\fs2002\\"};
+inline constexpr SettingKey FSDir{kGeneral, "FSDir", R"(c:\program files\microsoft games\fs2002\)"};
 // The Connect button's entries, kept for the next start.
 inline constexpr SettingKey HostIP{kGeneral, "HostIP", ""};
 inline constexpr SettingKey PID{kGeneral, "PID", ""};

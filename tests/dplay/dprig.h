@@ -9,6 +9,9 @@
 
 namespace airmesh::dplay::test {
 
+using dphost::DpHost;
+using dphost::HostOptions;
+
 inline const QString kFirstGuid = QStringLiteral("{97C62470-5F53-4098-A8BB-7F1F93B94D93}");
 inline const QString kSecondGuid = QStringLiteral("{1F0CB318-F159-432F-8C38-8CE753A03CDA}");
 

@@ -29,6 +29,7 @@
 
 using namespace airmesh;
 using namespace airmesh::dplay;
+using namespace airmesh::dphost;
 using namespace airmesh::dplay::test;
 
 namespace {

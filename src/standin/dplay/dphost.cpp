@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-namespace airmesh::dplay {
+namespace airmesh::dphost {
 
 namespace {
 constexpr int kMaxEvents = 8192;
@@ -692,4 +692,4 @@ void DpHost::answerPing(const WireMessage& m, const Origin& origin) {
     }
 }
 
-} // namespace airmesh::dplay
+} // namespace airmesh::dphost

@@ -9,7 +9,10 @@
 #include <set>
 #include <vector>
 
-namespace airmesh::dplay {
+namespace airmesh::dphost {
+
+// The host is built on the joiner's wire: its names are this library's words too.
+using namespace airmesh::dplay;
 
 struct HostOptions {
     Guid application{};
@@ -148,4 +151,4 @@ private:
     std::deque<Early> m_early;
 };
 
-} // namespace airmesh::dplay
+} // namespace airmesh::dphost
