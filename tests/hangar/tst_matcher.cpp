@@ -190,27 +190,27 @@ void TestMatcher::choices_data() {
     QTest::newRow("family") << "B737-300 Southwest" << 1 << "Boeing 737-400" << "same family 737";
     QTest::newRow("family by model") << "Airbus A320 Lufthansa" << 1 << "Airbus A321 Lufthansa" << "same family A320 and airline";
     QTest::newRow("same model") << "Airbus A319-100 Air Berlin" << 1 << "Airbus A319 easyJet" << "same type A319";
-    QTest::newRow("type beats airline") << "POSKY 767-300ER American Airl" << 1 << "POSKY 767-300ER Delta" << "same type 767-300ER";
-    QTest::newRow("A330 is an A340") << "Airbus A330-200 Air France" << 1 << "Airbus A340-300 Air France" << "related type A340 and airline";
-    QTest::newRow("717 is a DC-9") << "Boeing 717-200 AirTran" << 1 << "MD-82 Alitalia" << "related type MD-80";
+    QTest::newRow("type beats airline") << "POSKY 767-300ER American Airl" << 1 << "POSKY 767-300ER Delta" << "same type 767-300";
+    QTest::newRow("A330 is an A340") << "Airbus A330-200 Air France" << 1 << "Airbus A340-300 Air France" << "same family A330/A340 and airline";
+    QTest::newRow("717 is a DC-9") << "Boeing 717-200 AirTran" << 1 << "MD-82 Alitalia" << "same family DC-9";
     QTest::newRow("Fokker 100") << "Fokker 100 Swissair" << 1 << "Fokker 70 KLM Cityhopper" << "same family Fokker 100";
     QTest::newRow("Dakota") << "Dakota RAF Transport" << 0 << "Douglas DC-3" << "same family DC-3";
     QTest::newRow("C-47") << "C-47 Skytrain Normandy" << 0 << "Douglas DC-3" << "same family DC-3";
-    QTest::newRow("class: three-engine jet") << "Tupolev Tu-154M Aeroflot" << 1 << "Boeing 727-200 Pan Am" << "same class: jet three-engine";
-    QTest::newRow("class: piston single") << "Zlin Z-526 Trener" << 0 << "Cessna Skyhawk 172SP" << "same class: piston single";
-    QTest::newRow("class: turboprop") << "Shorts 360 Loganair" << 5 << "Beech King Air 350" << "same class: turboprop";
-    QTest::newRow("designator") << "Pilatus PC-12/45 Rega" << 5 << "Pilatus PC-12 N912PC" << "same designator";
-    QTest::newRow("airline and class") << "Saab 340 Air Canada Jazz" << 5 << "DHC-8 Dash 8-100 Air Canada" << "same airline";
-    QTest::newRow("helicopter family") << "Bell 206 JetRanger Police" << 3 << "Bell 206B JetRanger" << "same type B206";
-    QTest::newRow("piston helicopter") << "Robinson R44 Clipper" << 0 << "Robinson R44 Raven" << "same type R44";
-    QTest::newRow("helicopter class") << "Agusta A109 Air Ambulance" << 3 << "Bell 206B JetRanger" << "same class: turbine";
-    QTest::newRow("glider") << "ASK 21 Club" << 2 << "DG808S Glider" << "same class: unpowered";
+    QTest::newRow("role: three-engine airliner") << "Tupolev Tu-154M Aeroflot" << 1 << "Boeing 727-200 Pan Am" << "same role: airliner, 3 jets";
+    QTest::newRow("role: aerobatic") << "Zlin Z-526 Trener" << 0 << "Extra 300S" << "same role: aerobatic aircraft, 1 piston";
+    QTest::newRow("role: regional turboprop") << "Shorts 360 Loganair" << 5 << "DHC-8 Dash 8-100 Air Canada" << "same role: regional airliner, 2 turboprops";
+    QTest::newRow("designator") << "Pilatus PC-12/45 Rega" << 5 << "Pilatus PC-12 N912PC" << "same type PC-12";
+    QTest::newRow("airline and class") << "Saab 340 Air Canada Jazz" << 5 << "DHC-8 Dash 8-100 Air Canada" << "same role: regional airliner, 2 turboprops";
+    QTest::newRow("helicopter family") << "Bell 206 JetRanger Police" << 3 << "Bell 206B JetRanger" << "same type Bell 206";
+    QTest::newRow("piston helicopter") << "Robinson R44 Clipper" << 0 << "Robinson R44 Raven" << "same type Robinson R44";
+    QTest::newRow("helicopter role") << "Agusta A109 Air Ambulance" << 3 << "Eurocopter EC135 Police" << "same role: utility helicopter, 2 turbines";
+    QTest::newRow("glider") << "ASK 21 Club" << 2 << "DG808S Glider" << "same role: glider, unpowered";
     QTest::newRow("gibberish") << "xq zzv 999" << 1 << "Airbus A319 easyJet" << "same class: jet";
-    QTest::newRow("=, [, ; in a remote title") << "Cessna 172 [Float] =; x" << 0 << "Cessna Skyhawk 172SP" << "same type C172";
+    QTest::newRow("=, [, ; in a remote title") << "Cessna 172 [Float] =; x" << 0 << "Cessna Skyhawk 172SP" << "same type Cessna 172";
     QTest::newRow("non-ANSI words") << "Ту-154 Аэрофлот" << 1 << "Airbus A319 easyJet" << "same class: jet";
     QTest::newRow("over-long") << "Boeing 737-800 KLM " + QString(300, 'x') << 1 << "Boeing 737-800 KLM" << "same type 737-800 and airline";
-    QTest::newRow("empty") << "" << 1 << "" << "no title";
-    QTest::newRow("blank") << "   " << 1 << "   " << "no title";
+    QTest::newRow("empty") << "" << 1 << "Boeing 737-400" << "no title: FS default jet";
+    QTest::newRow("blank") << "   " << 1 << "Boeing 737-400" << "no title: FS default jet";
     // clang-format on
 }
 
