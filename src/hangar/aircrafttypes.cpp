@@ -347,7 +347,8 @@ void AircraftTypes::index() {
                 m_makerEngine.push_back(t.engineType);
                 const int weight = weightOf(w, {});
                 const int letters = lettersOf(w);
-                m_makers[w.front()].push_back({std::move(w), id, weight, letters});
+                const QString first = w.front();
+                m_makers[first].push_back({std::move(w), id, weight, letters});
             }
             const auto id = static_cast<std::size_t>(*it);
             auto agree = [](int& v, int mine) { v = v == mine ? v : -1; };

@@ -400,7 +400,7 @@ Matcher::Matcher(const Hangar& hangar) {
         add(m_byKind, group(e.kind, -1, -1, 0), i);
     }
     for (std::size_t code = 0; code < kFsDefaults.size(); ++code) {
-        if (kFsDefaults[code]) {
+        if (kFsDefaults[code] != nullptr) {
             if (const auto it = m_exact.constFind(folded(QLatin1String(kFsDefaults[code]))); it != m_exact.cend()) {
                 m_default[code] = *it;
             }
@@ -516,7 +516,8 @@ Matcher::Match Matcher::fallback(int engineType) const {
         return {};
     }
     const QString& title = m_aircraft[static_cast<std::size_t>(i)].title;
-    const bool fs = kFsDefaults[code] && title.compare(QLatin1String(kFsDefaults[code]), Qt::CaseInsensitive) == 0;
+    const bool fs =
+        kFsDefaults[code] != nullptr && title.compare(QLatin1String(kFsDefaults[code]), Qt::CaseInsensitive) == 0;
     return {i, title,
             QStringLiteral("no title: ") + (fs ? QStringLiteral("FS default ") : QStringLiteral("first ")) +
                 engineTypeName(static_cast<int>(code)),
@@ -529,7 +530,7 @@ Matcher::Match Matcher::match(const QString& title, int engineType) const {
     Match best;
     best.title = title;
     if (clean.isEmpty()) {
-        const Match m = fallback(engineType);
+        Match m = fallback(engineType);
         if (m.index >= 0) {
             return m;
         }
@@ -561,7 +562,7 @@ Matcher::Match Matcher::match(const QString& title, int engineType) const {
     const TypeKind tk = r.row >= 0 ? t.at(r.row).kind : typeKindOf(r.kind);
     int bestRank = 0;
     Hits hits;
-    auto withAirline = [&](QString why) { return hits.airline ? why + QStringLiteral(" and airline") : why; };
+    auto withAirline = [&](const QString& why) { return hits.airline ? why + QStringLiteral(" and airline") : why; };
 
     // By type: the same type, then the same family.
     if (r.family >= 0 && considerAll(m_byFamily, r.family, r, kSameFamily, best, bestRank, hits)) {
@@ -637,7 +638,7 @@ std::size_t Matcher::memoryBytes() const {
     }
     auto lists = [&](const Table& map) {
         for (const auto& [k, v] : map) {
-            n += sizeof(k) + sizeof(v) + node + v.capacity() * sizeof(int);
+            n += sizeof(k) + sizeof(std::vector<int>) + node + v.capacity() * sizeof(int);
         }
     };
     for (const Stage2* s : {&m_byFamily, &m_byRoleCount, &m_byRole, &m_byKindEngine, &m_byKind}) {
