@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -13,28 +14,37 @@ namespace airmesh {
 inline namespace hangar {
 
 // The installed aircraft closest to a remote one. Built once from the hangar after the scan;
-// a look-up then touches only the aircraft that share a type family or a word with the remote
-// title, and the best of each class, never the whole hangar.
+// a look-up then touches only the aircraft that share a type family, a role or a word with the
+// remote title, and the best of each class, never the whole hangar. Aircraft that look alike in
+// all the matching reads of them (type, class, maker, livery words) are looked at only through
+// the first of them in title order.
+//
+// Both sides are read through the type table (aircrafttypes.txt): the remote title by the
+// longest name it holds, an installed aircraft by its atc_model, atc_type, ui_type and title;
+// what the table does not know is read from the words and the engine code (remote) or the
+// aircraft.cfg's engines, wing span and category (installed).
 //
 // The order of choice: the exact title (without regard to case, as the simulator compares
 // titles); for a title of 30 characters or more (the sender cuts longer ones), the one installed
-// title it starts; then the best score by type (same designator and variant, same family,
-// related family), airline and livery words, class (engine type, engine count, size from the
-// wing span) and manufacturer; then the best of the same engine type and class. Never an
-// aircraft of another kind: airplanes, helicopters and gliders are kept apart. Equal scores go
-// to the title first in case-folded order, then the one found first.
+// title it starts; the same type; the same family; the same role with the same engine type and
+// count (then size); the same role with the same engine type; the same kind and engine type;
+// the same kind. Within each, airline words, class, era and maker decide. Never an aircraft of
+// another kind (airplanes, helicopters and gliders are kept apart), never a military fast jet
+// for a civil aircraft or a civil aircraft for a military fast jet. Equal scores go to the title
+// first in case-folded order. An empty title gets the aircraft FS ships for its engine type,
+// else the first installed of that engine type.
 class Matcher {
 public:
     // A remote title cut by its sender is this long.
     static constexpr int kCutTitleChars = 30;
 
-    enum class Stage { None, Exact, Prefix, Type, Class, Kind };
+    enum class Stage { None, Exact, Prefix, Type, Role, Class, Kind, Default };
     // Aircraft of one kind are never shown as another.
     enum class Kind : std::uint8_t { Airplane, Helicopter, Glider };
     struct Match {
         int index = -1; // into the hangar's order; -1: nothing installed fits
         QString title;  // the installed title, or the remote title when nothing fits
-        QString reason; // e.g. "same family 737", "same class: jet twin"
+        QString reason; // e.g. "same family 737", "same role: business jet, 2 jets"
         int score = 0;
         Stage stage = Stage::None;
     };
@@ -56,50 +66,53 @@ public:
     std::size_t memoryBytes() const;
 
 private:
-    struct Features; // what a title says: kind, family, words
+    struct Features; // what a remote title says
     struct Entry {
         QString title;
-        int family = -1; // into the family table
+        int row = -1;    // into the type table
+        int family = -1; // the type's family
+        int role = -1;
+        int year = 0;
         int engineType = -1;
         int engines = 0;
         int size = -1; // 0 light, 1 medium, 2 heavy; -1 unknown
         int rank = 0;  // position in case-folded title order
         Kind kind = Kind::Airplane;
-        // The word ids of its manufacturer, variant ("737-800") and model ("A321") as first
-        // named; -1 for none.
-        int maker = -1;
-        int variant = -1;
-        int model = -1;
+        int maker = -1;         // into the type table's makers
         std::vector<int> words; // ids of its livery words and unknown designators, sorted, each once
     };
     struct Hits {
         bool airline = false;
-        bool variant = false;
-        bool model = false;
         bool designator = false;
     };
+    using Table = std::unordered_map<std::int64_t, std::vector<int>>;
+    // One stage of the choice: the first in rank of each class within a group, and the
+    // aircraft of a group by shared word.
+    struct Stage2 {
+        Table tops;
+        Table byWord;
+    };
 
-    Features featuresOf(const QString& text) const;
-    int wordId(const QString& word) const;
+    Features featuresOf(const QString& text, int engineType) const;
     static int score(const Entry& e, const Features& r, int relation, Hits& hits);
-    void consider(int i, const Features& r, int relation, Match& best, int& bestRank) const;
+    bool considerAll(const Stage2& stage, std::int64_t group, const Features& r, int relation, Match& best,
+                     int& bestRank, Hits& bestHits) const;
+    void consider(int i, const Features& r, int relation, Match& best, int& bestRank, Hits& bestHits) const;
+    void add(Stage2& stage, std::int64_t group, int i);
+    Match fallback(int engineType) const;
 
     std::vector<Entry> m_aircraft;
     QHash<QString, int> m_exact;                   // folded title -> first aircraft with it
     std::vector<std::pair<QString, int>> m_sorted; // folded titles in order, for prefixes
     QHash<QString, int> m_words;                   // upper-case word -> id
-    std::vector<std::uint8_t> m_wordKind;          // per id: livery, variant, designator, maker
-    // Aircraft by family and shared word.
-    std::unordered_map<std::int64_t, std::vector<int>> m_familyWord;
-    // Aircraft by kind and engine type, and by kind, engine type and word.
-    std::unordered_map<std::int64_t, std::vector<int>> m_kindEngineWord;
-    // The first in rank of each class (kind, engine type and count, size, manufacturer, and
-    // within a family variant and model), per family, per kind and engine type and per kind:
-    // every other of the class scores no more unless it shares a word, which the tables above
-    // find.
-    std::unordered_map<std::int64_t, std::vector<int>> m_familyClassTops;
-    std::unordered_map<std::int64_t, std::vector<int>> m_kindEngineClassTops;
-    std::unordered_map<int, std::vector<int>> m_kindClassTops;
+    Stage2 m_byFamily;                             // group: family
+    Stage2 m_byRoleCount;                          // group: kind, role, engine type and count
+    Stage2 m_byRole;                               // group: kind, role, engine type
+    Stage2 m_byKindEngine;                         // group: kind, engine type
+    Stage2 m_byKind;                               // group: kind
+    // Per engine type code: the aircraft FS ships for it when installed, else the first
+    // installed of it; -1 for none.
+    std::array<int, 6> m_default{};
 };
 
 } // namespace hangar

@@ -33,7 +33,10 @@ TitleChoice TitleChooser::choose(const INIFiles& settings, const QString& title,
     const QString none = QStringLiteral("None");
     const QString key = trimSpaces(title);
     // Log lines name the title up to the NUL that ended it on the wire.
-    const QString named = key.left(key.indexOf(QChar(0)) >= 0 ? key.indexOf(QChar(0)) : key.size());
+    QString named = key.left(key.indexOf(QChar(0)) >= 0 ? key.indexOf(QChar(0)) : key.size());
+    if (named.isEmpty()) {
+        named = QStringLiteral("an empty title");
+    }
     const QString alias = settings.ReadINI(QLatin1String(setting::kAliasing), key, none);
     if (alias != none) {
         if (m_matcher->isInstalled(alias)) {

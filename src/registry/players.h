@@ -33,6 +33,7 @@ struct Player {
     bool Rcv_Detailed_Info = false;
     // For the traffic picture, kept as they pass and read only when someone looks:
     QString shownTitle;        // the aircraft title last sent to the simulator for this pilot
+    QString shownReason;       // why, when it is the automatic choice: "same role: business jet, 2 jets"
     QByteArray lastPosition;   // the pilot's last position block, as relayed
     qint64 lastPositionMs = 0; // when it came, on the clock's steady milliseconds
     // Who is shown while the session is crowded (times on the clock's steady milliseconds):

@@ -214,6 +214,7 @@ void Relay::catchUp(const Players::PlayerPtr& p) {
         m_services.debug(line);
     }
     p->shownTitle = choice.title;
+    p->shownReason = choice.source == TitleChoice::Source::Automatic ? choice.reason : QString();
     const qint32 id = p->Key.toInt();
     SimMessage details;
     sim::writeAircraftDetails(details, p->Aircraft_Type, choice.title);

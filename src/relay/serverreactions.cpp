@@ -170,6 +170,7 @@ void Relay::placeAircraft(qint32 session, qint32 engineType, const QString& titl
         p->Aircraft_Name = title;
         p->Aircraft_Type = engineType;
         p->shownTitle = shown;
+        p->shownReason = choice.source == TitleChoice::Source::Automatic ? choice.reason : QString();
         // A pilot who waits for a place gets his details when he has one.
         if (p->inSession) {
             p->catchUp = false;

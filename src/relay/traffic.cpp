@@ -32,6 +32,7 @@ TrafficPicture trafficPicture(const Players& players, const QByteArray& ownBlock
         picture.waiting += row.inFs == whyWaiting && !p->inSession ? 1 : 0;
         row.title = p->Aircraft_Name;
         row.shownTitle = p->shownTitle;
+        row.shownReason = p->shownReason;
         row.heard = !p->lastPosition.isEmpty();
         if (row.heard) {
             row.position = wire::decodePosition(p->lastPosition);

@@ -27,8 +27,9 @@ enum class InFs {
 struct TrafficRow {
     QString handle;
     InFs inFs = InFs::Shown;
-    QString title;      // the aircraft he flies, as the server reported it; empty until it came
-    QString shownTitle; // the local aircraft the simulator shows for it (alias applied)
+    QString title;       // the aircraft he flies, as the server reported it; empty until it came
+    QString shownTitle;  // the local aircraft the simulator shows for it (alias applied)
+    QString shownReason; // why, when it is the automatic choice
     // Where he is; none before his first position, or when his last block made no sense.
     std::optional<wire::AircraftPosition> position;
     bool heard = false;       // a position block has come from him

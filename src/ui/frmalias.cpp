@@ -148,9 +148,14 @@ void FrmAlias::Load_List() {
         const QString& shown = player->shownTitle;
         const bool aliasInstalled = alias != title && m_cboHangar->findText(alias, Qt::MatchFixedString) >= 0;
         const bool automatic = !aliasInstalled && !shown.isEmpty() && shown != alias && shown != title;
-        lines.push_back({player->PlayerHandle + QStringLiteral(": ") + title + QStringLiteral(" -> ") +
-                             (automatic ? shown + QStringLiteral(" (automatic)") : alias),
-                         title});
+        lines.push_back(
+            {player->PlayerHandle + QStringLiteral(": ") + title + QStringLiteral(" -> ") +
+                 (automatic
+                      ? shown + QStringLiteral(" (automatic") +
+                            (player->shownReason.isEmpty() ? QString() : QStringLiteral(": ") + player->shownReason) +
+                            QLatin1Char(')')
+                      : alias),
+             title});
     }
     std::stable_sort(lines.begin(), lines.end(),
                      [](const Line& a, const Line& b) { return listOrder(a.text, b.text); });

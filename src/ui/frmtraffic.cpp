@@ -246,7 +246,9 @@ QStringList FrmTraffic::cells(const TrafficRow& row) {
     c[Place] = placeText(row.inFs);
     if (!row.title.isEmpty()) {
         c[Aircraft] = row.title;
-        c[ShownAs] = row.shownTitle;
+        c[ShownAs] = row.shownReason.isEmpty()
+                         ? row.shownTitle
+                         : row.shownTitle + QStringLiteral(" (") + row.shownReason + QLatin1Char(')');
     }
     c[Heard] = heard(row.heardSeconds);
     if (!row.heard) {

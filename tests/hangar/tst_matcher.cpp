@@ -1,5 +1,6 @@
 #include "core/inifiles.h"
 #include "fakes/fakestatussink.h"
+#include "hangar/aircrafttypes.h"
 #include "hangar/hangar.h"
 #include "hangar/hangarscan.h"
 #include "hangar/matcher.h"
@@ -11,6 +12,7 @@
 #include <QTest>
 
 #include <memory>
+#include <random>
 
 using namespace airmesh;
 
@@ -129,6 +131,20 @@ Fixture& fixture() {
     return f;
 }
 
+// A hangar of "title|engine type|category|engine count|wing span" lines, the last ones optional.
+std::unique_ptr<Hangar> hangarOf(const QStringList& lines) {
+    auto h = std::make_unique<Hangar>();
+    for (const QString& line : lines) {
+        const QStringList f = line.split('|');
+        const auto a = h->Add(f[0]);
+        a->EngineType = f.value(1).toInt();
+        a->Category = f.value(2);
+        a->EngineCount = f.value(3).toInt();
+        a->WingSpan = f.value(4).toDouble();
+    }
+    return h;
+}
+
 } // namespace
 
 class TestMatcher : public QObject {
@@ -138,8 +154,13 @@ private slots:
     void scanKeepsWhatMatchingNeeds();
     void choices_data();
     void choices();
+    void byRole_data();
+    void byRole();
     void neverAnotherKind_data();
     void neverAnotherKind();
+    void neverAcrossTheLines();
+    void emptyTitle_data();
+    void emptyTitle();
     void sameHangarSameAnswer();
     void aliasesComeFirst_data();
     void aliasesComeFirst();
@@ -190,27 +211,27 @@ void TestMatcher::choices_data() {
     QTest::newRow("family") << "B737-300 Southwest" << 1 << "Boeing 737-400" << "same family 737";
     QTest::newRow("family by model") << "Airbus A320 Lufthansa" << 1 << "Airbus A321 Lufthansa" << "same family A320 and airline";
     QTest::newRow("same model") << "Airbus A319-100 Air Berlin" << 1 << "Airbus A319 easyJet" << "same type A319";
-    QTest::newRow("type beats airline") << "POSKY 767-300ER American Airl" << 1 << "POSKY 767-300ER Delta" << "same type 767-300ER";
-    QTest::newRow("A330 is an A340") << "Airbus A330-200 Air France" << 1 << "Airbus A340-300 Air France" << "related type A340 and airline";
-    QTest::newRow("717 is a DC-9") << "Boeing 717-200 AirTran" << 1 << "MD-82 Alitalia" << "related type MD-80";
+    QTest::newRow("type beats airline") << "POSKY 767-300ER American Airl" << 1 << "POSKY 767-300ER Delta" << "same type 767-300";
+    QTest::newRow("A330 is an A340") << "Airbus A330-200 Air France" << 1 << "Airbus A340-300 Air France" << "same family A330/A340 and airline";
+    QTest::newRow("717 is a DC-9") << "Boeing 717-200 AirTran" << 1 << "MD-82 Alitalia" << "same family DC-9";
     QTest::newRow("Fokker 100") << "Fokker 100 Swissair" << 1 << "Fokker 70 KLM Cityhopper" << "same family Fokker 100";
     QTest::newRow("Dakota") << "Dakota RAF Transport" << 0 << "Douglas DC-3" << "same family DC-3";
     QTest::newRow("C-47") << "C-47 Skytrain Normandy" << 0 << "Douglas DC-3" << "same family DC-3";
-    QTest::newRow("class: three-engine jet") << "Tupolev Tu-154M Aeroflot" << 1 << "Boeing 727-200 Pan Am" << "same class: jet three-engine";
-    QTest::newRow("class: piston single") << "Zlin Z-526 Trener" << 0 << "Cessna Skyhawk 172SP" << "same class: piston single";
-    QTest::newRow("class: turboprop") << "Shorts 360 Loganair" << 5 << "Beech King Air 350" << "same class: turboprop";
-    QTest::newRow("designator") << "Pilatus PC-12/45 Rega" << 5 << "Pilatus PC-12 N912PC" << "same designator";
-    QTest::newRow("airline and class") << "Saab 340 Air Canada Jazz" << 5 << "DHC-8 Dash 8-100 Air Canada" << "same airline";
-    QTest::newRow("helicopter family") << "Bell 206 JetRanger Police" << 3 << "Bell 206B JetRanger" << "same type B206";
-    QTest::newRow("piston helicopter") << "Robinson R44 Clipper" << 0 << "Robinson R44 Raven" << "same type R44";
-    QTest::newRow("helicopter class") << "Agusta A109 Air Ambulance" << 3 << "Bell 206B JetRanger" << "same class: turbine";
-    QTest::newRow("glider") << "ASK 21 Club" << 2 << "DG808S Glider" << "same class: unpowered";
+    QTest::newRow("role: three-engine airliner") << "Tupolev Tu-154M Aeroflot" << 1 << "Boeing 727-200 Pan Am" << "same role: airliner, 3 jets";
+    QTest::newRow("role: aerobatic") << "Zlin Z-526 Trener" << 0 << "Extra 300S" << "same role: aerobatic aircraft, 1 piston";
+    QTest::newRow("role: regional turboprop") << "Shorts 360 Loganair" << 5 << "DHC-8 Dash 8-100 Air Canada" << "same role: regional airliner, 2 turboprops";
+    QTest::newRow("designator") << "Pilatus PC-12/45 Rega" << 5 << "Pilatus PC-12 N912PC" << "same type PC-12";
+    QTest::newRow("airline and class") << "Saab 340 Air Canada Jazz" << 5 << "DHC-8 Dash 8-100 Air Canada" << "same role: regional airliner, 2 turboprops";
+    QTest::newRow("helicopter family") << "Bell 206 JetRanger Police" << 3 << "Bell 206B JetRanger" << "same type Bell 206";
+    QTest::newRow("piston helicopter") << "Robinson R44 Clipper" << 0 << "Robinson R44 Raven" << "same type Robinson R44";
+    QTest::newRow("helicopter role") << "Agusta A109 Air Ambulance" << 3 << "Eurocopter EC135 Police" << "same role: utility helicopter, 2 turbines";
+    QTest::newRow("glider") << "ASK 21 Club" << 2 << "DG808S Glider" << "same role: glider, unpowered";
     QTest::newRow("gibberish") << "xq zzv 999" << 1 << "Airbus A319 easyJet" << "same class: jet";
-    QTest::newRow("=, [, ; in a remote title") << "Cessna 172 [Float] =; x" << 0 << "Cessna Skyhawk 172SP" << "same type C172";
+    QTest::newRow("=, [, ; in a remote title") << "Cessna 172 [Float] =; x" << 0 << "Cessna Skyhawk 172SP" << "same type Cessna 172";
     QTest::newRow("non-ANSI words") << "Ту-154 Аэрофлот" << 1 << "Airbus A319 easyJet" << "same class: jet";
     QTest::newRow("over-long") << "Boeing 737-800 KLM " + QString(300, 'x') << 1 << "Boeing 737-800 KLM" << "same type 737-800 and airline";
-    QTest::newRow("empty") << "" << 1 << "" << "no title";
-    QTest::newRow("blank") << "   " << 1 << "   " << "no title";
+    QTest::newRow("empty") << "" << 1 << "Boeing 737-400" << "no title: FS default jet";
+    QTest::newRow("blank") << "   " << 1 << "Boeing 737-400" << "no title: FS default jet";
     // clang-format on
 }
 
@@ -223,6 +244,69 @@ void TestMatcher::choices() {
     QCOMPARE(m.title, shown);
     QCOMPARE(m.reason, reason);
     QCOMPARE(m.index >= 0, !shown.trimmed().isEmpty());
+}
+
+void TestMatcher::byRole_data() {
+    QTest::addColumn<QString>("remote");
+    QTest::addColumn<int>("engine");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("reason");
+
+    // clang-format off
+    QTest::newRow("fast jet, not a widebody") << "Lockheed Martin F-22A Raptor" << 1 << "F/A-18 Hornet Blue Angels" << "same role: military fast jet, 2 jets";
+    QTest::newRow("business jet, not a fighter of a shared word") << "Dassault Falcon 50 Private" << 1 << "Learjet 45" << "same role: business jet, jet";
+    QTest::newRow("business jet, not an airliner") << "Cessna Citation X NetJets" << 1 << "Learjet 45" << "same role: business jet, 2 jets";
+    QTest::newRow("airliner by size") << "Airbus A330-300 Cathay Pacific" << 1 << "Boeing 777-300" << "same role: airliner, 2 jets";
+    QTest::newRow("regional jet") << "Embraer ERJ-145 Continental Express" << 1 << "CRJ-200 Lufthansa" << "same role: regional airliner, 2 jets";
+    QTest::newRow("single turboprop, not a twin airliner") << "Pilatus PC-12/47 Royal Flying Doctor" << 5 << "Cessna Grand Caravan" << "same role: utility or bush aircraft, 1 turboprop";
+    QTest::newRow("military transport") << "Transall C-160 Luftwaffe" << 5 << "Lockheed C-130H Hercules" << "same role: military transport or bomber, turboprop";
+    QTest::newRow("piston twin, not a trainer") << "Piper PA-34 Seneca III" << 0 << "Beech Baron 58" << "same role: GA twin, 2 pistons";
+    QTest::newRow("trainer") << "Piper PA-38 Tomahawk" << 0 << "Cessna 152" << "same role: trainer, 1 piston";
+    QTest::newRow("WWII fighter, not a tourer") << "Messerschmitt Bf 109G-6" << 0 << "North American P-51D Mustang" << "same role: warbird, 1 piston";
+    QTest::newRow("four-engine bomber, not a tourer") << "Boeing B-17G Flying Fortress" << 0 << "North American P-51D Mustang" << "same role: warbird, piston";
+    QTest::newRow("1917 triplane, not a twin") << "Fokker Dr.I Triplane" << 0 << "Sopwith Camel" << "same role: warbird, 1 piston";
+    QTest::newRow("piston helicopter, not an airplane") << "Schweizer 300C" << 0 << "Robinson R22 Beta" << "same role: utility helicopter, 1 piston";
+    // clang-format on
+}
+
+void TestMatcher::byRole() {
+    QFETCH(QString, remote);
+    QFETCH(int, engine);
+    QFETCH(QString, shown);
+    QFETCH(QString, reason);
+    // FS2002's default fleet and common add-ons; only the titles say what they are.
+    static const auto h = hangarOf({
+        "Boeing 737-400|1",
+        "Boeing 747-400|1",
+        "Boeing 777-300|1",
+        "Learjet 45|1",
+        "Cessna Skyhawk 172SP|0",
+        "Cessna Skylane 182S|0",
+        "Cessna Grand Caravan|5",
+        "Beech Baron 58|0",
+        "Beech King Air 350|5",
+        "Mooney Bravo|0",
+        "Extra 300S|0",
+        "Bell 206B JetRanger|3|helicopter",
+        "Robinson R22 Beta|0|helicopter",
+        "Schweizer 2-32 Sailplane|2",
+        "Sopwith Camel|0",
+        "Douglas DC-3|0",
+        "Wright Flyer|0",
+        "F/A-18 Hornet Blue Angels|1",
+        "General Dynamics F-16 Fighting Falcon|1",
+        "Supermarine Spitfire Mk IX|0",
+        "North American P-51D Mustang|0",
+        "Cessna 152|0",
+        "CRJ-200 Lufthansa|1",
+        "Dash 8-300 Tyrolean|5",
+        "Lockheed C-130H Hercules|5",
+    });
+    static const Matcher matcher(*h);
+    const Matcher::Match m = matcher.match(remote, engine);
+    QCOMPARE(m.title, shown);
+    QCOMPARE(m.reason, reason);
+    QCOMPARE(m.stage, Matcher::Stage::Role);
 }
 
 void TestMatcher::neverAnotherKind_data() {
@@ -242,6 +326,9 @@ void TestMatcher::neverAnotherKind_data() {
     QTest::newRow("piston plane, helicopters only") << helos << "Piper Cub" << 0 << "Piper Cub" << "no installed airplane";
     QTest::newRow("other engine, same kind") << planes << "Cessna Grand Caravan" << 5 << "Cessna Skyhawk 172SP" << "same kind: airplane";
     QTest::newRow("empty hangar") << QStringList() << "Boeing 737-800" << 1 << "Boeing 737-800" << "no installed airplane";
+    QTest::newRow("fast jet, civil only") << planes << "F-16C Fighting Falcon" << 1 << "F-16C Fighting Falcon" << "no installed military fast jet";
+    QTest::newRow("civil, fast jets only") << QStringList{"F/A-18 Hornet|1|airplane"} << "Learjet 45" << 1 << "Learjet 45" << "no installed civil airplane";
+    QTest::newRow("military transport may be a fast jet") << QStringList{"F/A-18 Hornet|1|airplane"} << "C-17 Globemaster III" << 1 << "F/A-18 Hornet" << "same class: jet";
     // clang-format on
 }
 
@@ -251,16 +338,116 @@ void TestMatcher::neverAnotherKind() {
     QFETCH(int, engine);
     QFETCH(QString, shown);
     QFETCH(QString, reason);
-    Hangar h;
-    for (const QString& line : installed) {
-        const QStringList f = line.split('|');
-        const auto a = h.Add(f[0]);
-        a->EngineType = f[1].toInt();
-        a->Category = f[2];
-    }
-    const Matcher::Match m = Matcher(h).match(remote, engine);
+    const Matcher::Match m = Matcher(*hangarOf(installed)).match(remote, engine);
     QCOMPARE(m.title, shown);
     QCOMPARE(m.reason, reason);
+}
+
+void TestMatcher::neverAcrossTheLines() {
+    // Small hangars of table types under made-up liveries, and remote aircraft of any type: no
+    // choice is of another kind or across the line between fast jets and civil aircraft, and
+    // none skips a stage of the order that had an aircraft to give.
+    const AircraftTypes& t = AircraftTypes::builtIn();
+    std::mt19937 rng(2002);
+    std::uniform_int_distribution<int> anyRow(0, t.count() - 1);
+    const QStringList liveries{"Delta", "Police", "Private", "Navy", "Red Bull", "Paint1", "N123AB", ""};
+    auto kindOf = [](const AircraftType& a) { return a.kind == TypeKind::Amphibian ? TypeKind::Aeroplane : a.kind; };
+    auto civil = [](Role r) {
+        return r != Role::FastJet && r != Role::MilitaryTransport && r != Role::Warbird &&
+               r != Role::MilitaryHelicopter;
+    };
+    auto crosses = [&](const AircraftType& a, const AircraftType& b) {
+        return (a.role == Role::FastJet && civil(b.role)) || (b.role == Role::FastJet && civil(a.role));
+    };
+    for (int hangar = 0; hangar < 40; ++hangar) {
+        Hangar h;
+        QHash<QString, int> rowOf;
+        for (int i = 0; i < 25; ++i) {
+            const int row = anyRow(rng);
+            const AircraftType& a = t.at(row);
+            const QString title = a.names.front() + ' ' + liveries[i % liveries.size()] + ' ' + QString::number(i);
+            const auto air = h.Add(title);
+            air->EngineType = a.engineType;
+            air->EngineCount = a.engines;
+            air->Category = a.kind == TypeKind::Helicopter ? "helicopter" : "airplane";
+            rowOf.insert(title, row);
+        }
+        const Matcher m(h);
+        const std::vector<Hangar::AircraftPtr> all = h.NewEnum();
+        for (int i = 0; i < 100; ++i) {
+            const AircraftType& r = t.at(anyRow(rng));
+            const QString remote = r.names[static_cast<qsizetype>(rng() % r.names.size())] + " Remote";
+            const Matcher::Match c = m.match(remote, r.engineType);
+            // What the hangar had to give, stage by stage.
+            bool type = false, family = false, roleCount = false, role = false, allowed = false;
+            for (const auto& a : all) {
+                const AircraftType& o = t.at(rowOf.value(a->Title));
+                if (kindOf(o) != kindOf(r) || crosses(o, r)) {
+                    continue;
+                }
+                allowed = true;
+                type = type || &o == &r;
+                family = family || o.familyId == r.familyId;
+                const bool sameRole = o.role == r.role && o.engineType == r.engineType;
+                role = role || sameRole;
+                roleCount = roleCount || (sameRole && o.engines == r.engines);
+            }
+            const QString what = remote + " -> " + c.title + " (" + c.reason + ")";
+            QVERIFY2((c.index >= 0) == allowed, qPrintable(what));
+            if (c.index < 0) {
+                continue;
+            }
+            const AircraftType& o = t.at(rowOf.value(c.title));
+            QVERIFY2(kindOf(o) == kindOf(r) && !crosses(o, r), qPrintable(what));
+            QVERIFY2(!type || &o == &r, qPrintable(what));
+            QVERIFY2(!family || o.familyId == r.familyId, qPrintable(what));
+            QVERIFY2(family || !roleCount ||
+                         (o.role == r.role && o.engineType == r.engineType && o.engines == r.engines),
+                     qPrintable(what));
+            QVERIFY2(family || !role || (o.role == r.role && o.engineType == r.engineType), qPrintable(what));
+        }
+    }
+}
+
+void TestMatcher::emptyTitle_data() {
+    QTest::addColumn<QStringList>("installed"); // "title|engine type|category"
+    QTest::addColumn<int>("engine");
+    QTest::addColumn<QString>("shown"); // empty: the remote title itself
+    QTest::addColumn<QString>("reason");
+
+    const QStringList fs{"Alpha Jet|1|airplane",
+                         "Aero L-39|1|airplane",
+                         "Boeing 737-400|1|airplane",
+                         "Cessna Skyhawk 172SP|0|airplane",
+                         "Beech King Air 350|5|airplane",
+                         "Bell 206B JetRanger|3|helicopter",
+                         "Schweizer 2-32 Sailplane|2|airplane",
+                         "Piper Cub|0|airplane"};
+    const QStringList addOns{"Learjet 45|1|airplane", "Cessna 152|0|airplane", "Robinson R22|0|helicopter"};
+    // clang-format off
+    QTest::newRow("piston") << fs << 0 << "Cessna Skyhawk 172SP" << "no title: FS default piston";
+    QTest::newRow("jet") << fs << 1 << "Boeing 737-400" << "no title: FS default jet";
+    QTest::newRow("turboprop") << fs << 5 << "Beech King Air 350" << "no title: FS default turboprop";
+    QTest::newRow("helicopter") << fs << 3 << "Bell 206B JetRanger" << "no title: FS default turbine";
+    QTest::newRow("glider") << fs << 2 << "Schweizer 2-32 Sailplane" << "no title: FS default unpowered";
+    QTest::newRow("unknown engine: piston") << fs << 9 << "Cessna Skyhawk 172SP" << "no title: FS default piston";
+    QTest::newRow("no default: first jet") << addOns << 1 << "Learjet 45" << "no title: first jet";
+    QTest::newRow("no default: first piston airplane") << addOns << 0 << "Cessna 152" << "no title: first piston";
+    QTest::newRow("none of its engine type") << addOns << 3 << "" << "no title";
+    // clang-format on
+}
+
+void TestMatcher::emptyTitle() {
+    QFETCH(QStringList, installed);
+    QFETCH(int, engine);
+    QFETCH(QString, shown);
+    QFETCH(QString, reason);
+    const Matcher m(*hangarOf(installed));
+    for (const QString& remote : {QString(), QString("  "), QString(QChar(0)) + "x"}) {
+        const Matcher::Match c = m.match(remote, engine);
+        QCOMPARE(c.title, shown.isEmpty() ? remote : shown);
+        QCOMPARE(c.reason, reason);
+    }
 }
 
 void TestMatcher::sameHangarSameAnswer() {
@@ -305,6 +492,8 @@ void TestMatcher::aliasesComeFirst_data() {
     QTest::newRow("off: remote title") << "0" << "" << r << r << int(S::Remote) << "";
     QTest::newRow("off: missing alias kept") << "False" << "Boeing 737-900 Gone" << r << "Boeing 737-900 Gone" << int(S::UserAlias) << "";
     QTest::newRow("nothing of its kind") << "" << "" << "Mil Mi-8 helicopter" << "Mil Mi-8 helicopter" << int(S::Remote) << "";
+    QTest::newRow("empty title") << "" << "" << "" << "Boeing 737-400" << int(S::Automatic)
+        << " - Matched an empty title to Boeing 737-400 (no title: FS default jet)";
     // clang-format on
 }
 
