@@ -115,6 +115,18 @@ Kind kindOf(TypeKind k) {
     return Kind::Airplane;
 }
 
+// What the table says of a type, into a remote title's features or an installed aircraft's entry.
+template <class Into> void takeType(Into& into, const AircraftType& a, int row) {
+    into.row = row;
+    into.family = a.familyId;
+    into.role = static_cast<int>(a.role);
+    into.year = a.year;
+    into.kind = kindOf(a.kind);
+    into.engineType = a.engineType;
+    into.engines = a.engines;
+    into.size = a.size;
+}
+
 TypeKind typeKindOf(Kind k) {
     return k == Kind::Helicopter ? TypeKind::Helicopter : (k == Kind::Glider ? TypeKind::Glider : TypeKind::Aeroplane);
 }
@@ -246,15 +258,7 @@ Matcher::Features Matcher::featuresOf(const QString& text, int engineType) const
     wordsOf(found, words, &kindWord);
     f.maker = found.maker;
     if (found.row >= 0) {
-        const AircraftType& a = t.at(found.row);
-        f.row = found.row;
-        f.family = a.familyId;
-        f.role = static_cast<int>(a.role);
-        f.year = a.year;
-        f.kind = kindOf(a.kind);
-        f.engineType = a.engineType;
-        f.engines = a.engines;
-        f.size = a.size;
+        takeType(f, t.at(found.row), found.row);
     } else {
         f.role = found.role;
         f.engineType = found.engineType;
@@ -322,15 +326,7 @@ Matcher::Matcher(const Hangar& hangar) {
         }
         e.maker = type.maker >= 0 ? type.maker : t.classify(a.Manufacturer).maker;
         if (type.row >= 0) {
-            const AircraftType& at = t.at(type.row);
-            e.row = type.row;
-            e.family = at.familyId;
-            e.role = static_cast<int>(at.role);
-            e.year = at.year;
-            e.kind = kindOf(at.kind);
-            e.engineType = at.engineType;
-            e.engines = at.engines;
-            e.size = at.size;
+            takeType(e, t.at(type.row), type.row);
         } else {
             e.engineType = fileEngine;
             e.engines = a.EngineCount;
